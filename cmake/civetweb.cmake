@@ -1,0 +1,28 @@
+# CivetWeb 1.15 from Debian's source package, fetched into the build tree at
+# configure time and compiled into the program with the OpenSSL 3 API linked
+# directly (Debian's binary build loads libssl at run time and fails with
+# OpenSSL 3). Our build-time patches live in civetweb/patches.
+set(CIVETWEB_SOURCE_DIR ${CMAKE_BINARY_DIR}/_deps/civetweb CACHE PATH "Fetched civetweb source")
+file(GLOB CIVETWEB_PATCHES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/civetweb/patches/*.patch)
+execute_process(
+  COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/fetch-civetweb.sh ${CIVETWEB_SOURCE_DIR}
+          ${CMAKE_SOURCE_DIR}/civetweb/patches
+  RESULT_VARIABLE CIVETWEB_FETCH_RESULT)
+if(NOT CIVETWEB_FETCH_RESULT EQUAL 0)
+  message(FATAL_ERROR "Could not fetch the civetweb source package; run scripts/install-deps.sh")
+endif()
+
+set(CIVETWEB_INCLUDE_DIR ${CIVETWEB_SOURCE_DIR}/include)
+
+add_library(civetweb_engine OBJECT ${CIVETWEB_SOURCE_DIR}/src/civetweb.c)
+target_include_directories(civetweb_engine
+  PUBLIC ${CIVETWEB_INCLUDE_DIR}
+  PRIVATE ${CIVETWEB_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/civetweb/src ${CMAKE_SOURCE_DIR}/civetweb/include)
+target_compile_definitions(civetweb_engine
+  PUBLIC USE_IPV6 USE_WEBSOCKET OPENSSL_API_3_0 NO_SSL_DL
+  PRIVATE NO_CGI)
+# Third-party code: keep its own warnings out of our build output.
+target_compile_options(civetweb_engine PRIVATE -w)
+target_link_libraries(civetweb_engine PUBLIC OpenSSL::SSL OpenSSL::Crypto Threads::Threads ${CMAKE_DL_LIBS})
+# Re-run configure when a patch changes so the source is fetched and patched anew.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CIVETWEB_PATCHES})

@@ -1,0 +1,76 @@
+// Plug-in interface of the Tolvane Redfish Server.
+//
+// The server loads two shared libraries from its server directory:
+//
+//   WebServerAbstractionModule(.so/.dll)   the Redfish resources
+//   Plugins/LogServicePlugin(.so/.dll)     the sink for operational log lines
+//
+// and binds the entry points below by their plain (extern "C") names. A plug-in
+// is built against the same C++ standard library and heap as the server,
+// because the command entry points fill a std::string the server owns.
+//
+// Contract for the resource plug-in (WebServerAbstractionModule):
+//
+// * initializeAllPlugins(module): called once on the server routine's thread,
+//   after the HTTP server listens and before any request can reach the plug-in.
+//   Only exactly `true` counts as success; anything else ends the process with
+//   exit code 1. `module` is the plug-in's own module handle (dlopen handle on
+//   POSIX, HMODULE on Windows).
+// * uninitializeAllPlugins(module): called once when the server stops, after
+//   the HTTP server has stopped, so no command call runs at the same time or
+//   afterwards. Optional; the result is stored and never examined.
+// * GetCommandInterfaceHandler, PostCommandInterfaceHandler,
+//   PatchCommandInterfaceHandler, DeleteCommandInterfaceHandler
+//   (type CommandHandlerFn): looked up by name on every request of their
+//   method and called on an HTTP worker thread while the process-wide handler
+//   lock (mg_global_lock) is held, so never two at a time. Arguments:
+//     uri    the resource URI (path with dot segments resolved; GET may carry
+//            "?$expand=Members"), zero-terminated
+//     body   the argument text: the request's JSON text, "{}" for an empty
+//            body, or a text built by the server for logins, firmware actions
+//            and uploads
+//     reply  an empty string; the plug-in stores its reply text in it
+//   The reply is a JSON object {"HttpStatus": <status>, "Data": <body>}.
+//   "Data" as a string is sent as its characters; any other value as compact
+//   JSON. A reply that is not an object or lacks "HttpStatus" is answered 500.
+//   Variants: a login reply {"response": {"HttpStatus":201, "Data": {...},
+//   "Headers": {"X-Auth-Token": ..., "Location": ...}}}, and a file answer
+//   whose "Data" object holds "contentType" and "fileName" (a full path) naming a
+//   file the server streams back.
+//
+// Contract for the log plug-in (LogServicePlugin):
+//
+// * Log(format, ...): printf-style; called from any thread for every
+//   operational log line. The format begins "%s:%s:%s:%s()::[%s]" and the
+//   first five arguments are module tag, source file name, line number as
+//   text, function name and level text. The server takes no lock for the call:
+//   Log must be thread-safe. Its result is ignored.
+#ifndef TOLVANE_REDFISH_PLUGIN_H
+#define TOLVANE_REDFISH_PLUGIN_H
+
+#include <string>
+
+#if defined(_WIN32)
+#define REDFISH_PLUGIN_EXPORT extern "C" __declspec(dllexport)
+typedef void* RedfishModuleHandle; // HMODULE
+#else
+#define REDFISH_PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+typedef void* RedfishModuleHandle; // dlopen handle
+#endif
+
+// Command entry point: (uri, argument text, reply).
+typedef void (*CommandHandlerFn)(const char* uri, const char* body, std::string& reply);
+typedef bool (*PluginInitFn)(RedfishModuleHandle module);
+typedef bool (*PluginUninitFn)(RedfishModuleHandle module);
+typedef void (*LogFn)(const char* format, ...);
+
+// Names the server looks up.
+#define REDFISH_ENTRY_INITIALIZE "initializeAllPlugins"
+#define REDFISH_ENTRY_UNINITIALIZE "uninitializeAllPlugins"
+#define REDFISH_ENTRY_GET "GetCommandInterfaceHandler"
+#define REDFISH_ENTRY_POST "PostCommandInterfaceHandler"
+#define REDFISH_ENTRY_PATCH "PatchCommandInterfaceHandler"
+#define REDFISH_ENTRY_DELETE "DeleteCommandInterfaceHandler"
+#define REDFISH_ENTRY_LOG "Log"
+
+#endif

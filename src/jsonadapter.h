@@ -1,0 +1,65 @@
+// The one place that knows the JSON library. The server relies on a few
+// parse behaviours of its original JSON library; they are kept here:
+//  - one top-level object is parsed; text after its closing brace is ignored;
+//  - comments (// and /* */) between tokens are accepted;
+//  - nesting deeper than 50 containers makes the whole text invalid;
+//  - member order is kept; a repeated name keeps one member, at the first
+//    one's position, with the last value;
+//  - printing is compact (no white space).
+#ifndef TOLVANE_JSONADAPTER_H
+#define TOLVANE_JSONADAPTER_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace json {
+
+using Value = nlohmann::ordered_json;
+
+constexpr int kNestingLimit = 50;
+
+// Text used wherever a conversion fails with an exception (memory exhausted).
+constexpr const char* kInternalException = "Internal Exception occurrred";
+
+// Parses `text` as one JSON object. Returns false (leaving `out` null) when the
+// text is not a valid object under the rules above. Never throws, except
+// std::bad_alloc, which callers turn into kInternalException.
+bool parseObject(std::string_view text, Value& out);
+
+// Compact JSON text of a value.
+std::string dump(const Value& v);
+
+// A value "as text": a string gives its characters, any other value its
+// compact JSON text.
+std::string asText(const Value& v);
+
+// Member `key` of object `obj` as text; "" when missing or `obj` is no object.
+std::string memberText(const Value& obj, const char* key);
+
+// True when `obj` is an object with a member named exactly `key`.
+bool hasMember(const Value& obj, const char* key);
+
+// A value "as integer": JSON integer as is; a fraction gives its integer part;
+// true 1; false and null 0; the string "true" 1; other strings their leading
+// decimal integer after optional white space and sign, else 0; arrays and
+// objects 0. Wide results are returned in 64 bits so callers can range-check.
+int64_t asInteger64(const Value& v);
+
+// asInteger64 narrowed to 32 bits with wrap-around; for status codes and such.
+int32_t asInteger(const Value& v);
+
+// For configuration values: the 32-bit integer, or nothing when the value is
+// an array or object or lies outside the 32-bit range.
+std::optional<int32_t> asConfigInteger(const Value& v);
+
+// Leading decimal integer of `s` (white space, sign, digits); 0 without digits.
+// Saturates at the 64-bit range.
+int64_t leadingInteger(std::string_view s);
+
+} // namespace json
+
+#endif
