@@ -1,0 +1,172 @@
+// Object layer over the HTTP library, exported to plug-ins. Members and
+// behaviour follow the library's published C++ wrapper, plus:
+//  - CivetHandler::handleFilePost for multipart/form-data POSTs;
+//  - requestHandler's method table, run under the process-wide lock
+//    (mg_global_lock), so handler calls of the whole process run one at a time;
+//  - bodies of non-upload requests received before that lock is taken.
+#ifndef TOLVANE_CIVETSERVER_H
+#define TOLVANE_CIVETSERVER_H
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "civetweb.h"
+#include "civetweb_ext.h"
+
+class CivetServer;
+
+class CivetException : public std::runtime_error {
+  public:
+    explicit CivetException(const char* msg) : std::runtime_error(msg) {}
+};
+
+// Slot order matters to plug-ins: destructor, then per method the form with a
+// status code followed by the plain form.
+class CivetHandler {
+  public:
+    CivetHandler() {}
+    virtual ~CivetHandler() {}
+
+    virtual bool handleGet(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handleGet(CivetServer* server, struct mg_connection* conn);
+    virtual bool handlePost(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handlePost(CivetServer* server, struct mg_connection* conn);
+    virtual bool handleFilePost(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handleFilePost(CivetServer* server, struct mg_connection* conn);
+    virtual bool handleHead(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handleHead(CivetServer* server, struct mg_connection* conn);
+    virtual bool handlePut(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handlePut(CivetServer* server, struct mg_connection* conn);
+    virtual bool handleDelete(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handleDelete(CivetServer* server, struct mg_connection* conn);
+    virtual bool handleOptions(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handleOptions(CivetServer* server, struct mg_connection* conn);
+    virtual bool handlePatch(CivetServer* server, struct mg_connection* conn, int* status_code);
+    virtual bool handlePatch(CivetServer* server, struct mg_connection* conn);
+};
+
+class CivetAuthHandler {
+  public:
+    CivetAuthHandler() {}
+    virtual ~CivetAuthHandler() {}
+    virtual bool authorize(CivetServer* server, struct mg_connection* conn) = 0;
+};
+
+class CivetWebSocketHandler {
+  public:
+    CivetWebSocketHandler() {}
+    virtual ~CivetWebSocketHandler() {}
+    virtual bool handleConnection(CivetServer* server, const struct mg_connection* conn);
+    virtual void handleReadyState(CivetServer* server, struct mg_connection* conn);
+    virtual bool handleData(CivetServer* server, struct mg_connection* conn, int bits, char* data,
+                            size_t data_len);
+    virtual void handleClose(CivetServer* server, const struct mg_connection* conn);
+};
+
+struct CivetCallbacks : public mg_callbacks {
+    CivetCallbacks();
+};
+
+// Outcome of receiving a request body before the handler lock is taken.
+enum class BodyPrefetch {
+    None,       // not received ahead (upload, or no handler call yet)
+    Complete,   // the whole body is in the connection record
+    TooLarge,   // longer than the configured cap: answer 413
+    Incomplete, // client gone or deadline passed: answer 400
+};
+
+class CivetServer {
+  public:
+    CivetServer(const char** options, const struct CivetCallbacks* callbacks = 0,
+                const void* UserContext = 0);
+    CivetServer(const std::vector<std::string>& options, const struct CivetCallbacks* callbacks = 0,
+                const void* UserContext = 0);
+    CivetServer(const CivetServer&) = default;
+    CivetServer& operator=(const CivetServer&) = default;
+    virtual ~CivetServer();
+
+    void close();
+    const struct mg_context* getContext() const { return context; }
+
+    void addHandler(const std::string& uri, CivetHandler* handler);
+    void addHandler(const std::string& uri, CivetHandler& handler) { addHandler(uri, &handler); }
+    void addWebSocketHandler(const std::string& uri, CivetWebSocketHandler* handler);
+    void addWebSocketHandler(const std::string& uri, CivetWebSocketHandler& handler) {
+        addWebSocketHandler(uri, &handler);
+    }
+    void removeHandler(const std::string& uri);
+    void removeWebSocketHandler(const std::string& uri);
+    void addAuthHandler(const std::string& uri, CivetAuthHandler* handler);
+    void addAuthHandler(const std::string& uri, CivetAuthHandler& handler) {
+        addAuthHandler(uri, &handler);
+    }
+    void removeAuthHandler(const std::string& uri);
+
+    std::vector<int> getListeningPorts();
+    std::vector<struct mg_server_port> getListeningPortsFull();
+
+    static int getCookie(struct mg_connection* conn, const std::string& cookieName,
+                         std::string& cookieValue);
+    static const char* getHeader(struct mg_connection* conn, const std::string& headerName);
+    static const char* getMethod(struct mg_connection* conn);
+    static bool getParam(struct mg_connection* conn, const char* name, std::string& dst,
+                         size_t occurrence = 0);
+    static bool getParam(const std::string& data, const char* name, std::string& dst,
+                         size_t occurrence = 0) {
+        return getParam(data.c_str(), data.length(), name, dst, occurrence);
+    }
+    static bool getParam(const char* data, size_t data_len, const char* name, std::string& dst,
+                         size_t occurrence = 0);
+    static std::string getPostData(struct mg_connection* conn, size_t maxlen = 64 * 1024);
+    static void urlDecode(const std::string& src, std::string& dst,
+                          bool is_form_url_encoded = true) {
+        urlDecode(src.c_str(), src.length(), dst, is_form_url_encoded);
+    }
+    static void urlDecode(const char* src, size_t src_len, std::string& dst,
+                          bool is_form_url_encoded = true);
+    static void urlDecode(const char* src, std::string& dst, bool is_form_url_encoded = true);
+    static void urlEncode(const std::string& src, std::string& dst, bool append = false) {
+        urlEncode(src.c_str(), src.length(), dst, append);
+    }
+    static void urlEncode(const char* src, std::string& dst, bool append = false);
+    static void urlEncode(const char* src, size_t src_len, std::string& dst, bool append = false);
+
+    const void* getUserContext() const { return UserContext; }
+
+    // Receiving bodies ahead of the handler lock (non-upload requests only).
+    // `maxBytes` caps a body; `deadlineMs` bounds the whole receipt.
+    void setBodyPrefetch(size_t maxBytes, int deadlineMs);
+    // The outcome for this connection's current request, and the body when
+    // Complete. Call from a handler operation.
+    static BodyPrefetch prefetchedBody(struct mg_connection* conn, std::string& body);
+
+  protected:
+    class CivetConnection {
+      public:
+        std::vector<char> postData;
+        BodyPrefetch prefetch = BodyPrefetch::None;
+        std::string body;
+    };
+
+    struct mg_context* context = nullptr;
+    std::map<const struct mg_connection*, CivetConnection> connections;
+    const void* UserContext = nullptr;
+    size_t prefetchMax = 0; // 0: bodies are not received ahead
+    int prefetchDeadlineMs = 0;
+
+  private:
+    static int requestHandler(struct mg_connection* conn, void* cbdata);
+    static int webSocketConnectionHandler(const struct mg_connection* conn, void* cbdata);
+    static void webSocketReadyHandler(struct mg_connection* conn, void* cbdata);
+    static int webSocketDataHandler(struct mg_connection* conn, int bits, char* data,
+                                    size_t data_len, void* cbdata);
+    static void webSocketCloseHandler(const struct mg_connection* conn, void* cbdata);
+    static int authHandler(struct mg_connection* conn, void* cbdata);
+    static void closeHandler(const struct mg_connection* conn);
+
+    void (*userCloseHandler)(const struct mg_connection* conn) = nullptr;
+};
+
+#endif

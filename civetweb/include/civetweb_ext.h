@@ -1,0 +1,39 @@
+// Functions the program adds to or makes public in the HTTP library, exported
+// by plain name for plug-ins.
+#ifndef TOLVANE_CIVETWEB_EXT_H
+#define TOLVANE_CIVETWEB_EXT_H
+
+#include <stddef.h>
+
+#include "civetweb.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Debug log type: only 0, 4 or 5 is ever stored (anything else stores 0).
+void mg_set_debug_log_type(int type);
+int mg_get_debug_log_type(void);
+
+// The process-wide lock under which every handler call runs.
+void mg_global_lock(void);
+void mg_global_unlock(void);
+
+int mg_strcasecmp(const char* s1, const char* s2);
+int mg_strncasecmp(const char* s1, const char* s2, size_t len);
+const char* mg_strcasestr(const char* big_str, const char* small_str);
+// Deletes the file at `path` (UTF-8); 0 on success, -1 on failure.
+int mg_remove(const struct mg_connection* conn, const char* path);
+
+// 1.17 signatures. encode: dst gets a zero-terminated text, *dst_len is the
+// room on entry and the length written (terminator included) on success;
+// returns -1 on success, else the room needed. decode: returns -1 on success,
+// else the index of the first invalid character; *dst_len the bytes written.
+int mg_base64_encode(const unsigned char* src, size_t src_len, char* dst, size_t* dst_len);
+int mg_base64_decode(const char* src, size_t src_len, unsigned char* dst, size_t* dst_len);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

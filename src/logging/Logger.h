@@ -1,0 +1,47 @@
+// The trace-file writer (exported for plug-ins) and the log-line level names.
+#ifndef TOLVANE_LOGGER_H
+#define TOLVANE_LOGGER_H
+
+#include <cstdint>
+#include <string>
+
+// Record kinds; 0..4 are filtered by the level mask, others always written.
+enum EnumLoggerType : int {
+    LOGGER_TRACE_RECORD = 0,
+    LOGGER_TYPE_1 = 1,
+    LOGGER_TYPE_2 = 2,
+    LOGGER_TYPE_3 = 3,
+    LOGGER_TYPE_4 = 4,
+};
+
+class Logger {
+  public:
+    // Takes RedfishDebugMask, rollingSize and rollingCount from ServerConfig.
+    static void Configure();
+    static std::string GetLogDirectory();
+    static void SetLogFilePath();
+    static void SetDebugLevel(int32_t level);
+    static void SetRollingSize(int32_t size);
+    static void SetRollingCount(int32_t count);
+    static bool FileExists(const std::string& path);
+    // Appends one record to the trace file, exactly as formatted; rolls the
+    // file over into numbered copies past the configured size.
+    static void PrintLog(int type, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    // "%s %s %d %d:%d:%d UTC %d" in UTC; `buffer` holds at least 48 bytes.
+    static void GetTimeStamp(char* buffer);
+
+    // Read access for tests and diagnostics.
+    static std::string LogFilePath();
+    static uint32_t LevelMask();
+    static int32_t RollingSize();
+    static int32_t RollingCount();
+};
+
+// "ERROR" for 0, "TRACE" for 4, "DEBUG" for anything else.
+const char* LogLevelName(int level);
+
+#endif

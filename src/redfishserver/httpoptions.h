@@ -1,0 +1,22 @@
+// The HTTP library's option list, built from one of two fixed tables.
+#ifndef TOLVANE_HTTPOPTIONS_H
+#define TOLVANE_HTTPOPTIONS_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// Names and values alternating, in table order; handed to CivetServer.
+extern std::vector<std::string> gServerOptions;
+// The "listening_ports" value as composed (e.g. "8443s").
+extern char gListeningPortText[16];
+
+// Initialises the HTTP library (with TLS when configured) and builds the
+// option list. False when TLS was requested and is not available.
+bool initHttpLibrary();
+
+// Fills gServerOptions from `table` (name/value texts, `count` entries before
+// the ending empty entry). Always true.
+bool buildServerOptions(const char* const* table, size_t count);
+
+#endif

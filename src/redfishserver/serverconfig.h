@@ -1,0 +1,51 @@
+// Settings read once from ServerConfiguration.json at start-up; read-only
+// once the HTTP server runs.
+#ifndef TOLVANE_SERVERCONFIG_H
+#define TOLVANE_SERVERCONFIG_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+struct ServerConfiguration {
+    bool CommunicationProtocolHttps = false;
+    bool CommunicationProtocolHttp = false;
+    int32_t CommunicationPortHttps = 0;
+    int32_t CommunicationPortHttp = 0;
+    bool SkipAuthentication = false;
+    int32_t OsEventLoggingLevel = 0;
+    int32_t SessionTimeout = 0;
+    int32_t MaximumNumberOfConcurrentSessions = 0;
+    int32_t MaximumNumberOfEventSubscriptions = 0;
+    int32_t MaximumEventDeliveryRetry = 0;
+    int32_t WatchdogTimeout = 0;
+    bool SsdpAdvertisement = false;
+    bool SystemAlarmEnabled = false;
+    std::string CommunicationHostAddressHttps;
+    std::string CommunicationHostAddressHttp;
+    bool CurlEventDelivery = false;
+    int32_t RedfishDebugMask = 0;
+    int32_t rollingSize = 0;
+    int32_t rollingCount = 0;
+    // Largest request body (bytes) accepted for non-upload requests; 0 means
+    // the built-in 1 MiB.
+    int32_t MaximumRequestBodySize = 0;
+};
+
+// The process-wide settings record.
+extern ServerConfiguration ServerConfig;
+
+// Largest configuration file read.
+constexpr size_t kMaxConfigFileSize = 1024 * 1024;
+
+// Reads install path + "RedfishServer/ServerConfiguration.json" into ServerConfig.
+void readServerConfiguration();
+
+// Applies a configuration text to `cfg` with the file's conversion rules.
+// Returns false (leaving `cfg` unchanged) when the text is not a valid object.
+bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg);
+
+// Effective request body cap in bytes.
+size_t maximumRequestBodySize();
+
+#endif

@@ -1,0 +1,61 @@
+// The one request handler, registered on "/redfish".
+#ifndef TOLVANE_REDFISHSERVERHANDLER_H
+#define TOLVANE_REDFISHSERVERHANDLER_H
+
+#include <cstdint>
+#include <string>
+
+#include "RedfishPlugin.h"
+#include "civetserver.h"
+
+class RedfishServerHandler : public CivetHandler {
+  public:
+    RedfishServerHandler(const std::string& hostAddress, RedfishModuleHandle module,
+                         int32_t sessionTimeoutSetting);
+    ~RedfishServerHandler() override;
+
+    bool handleGet(CivetServer* server, struct mg_connection* conn) override;
+    bool handlePost(CivetServer* server, struct mg_connection* conn) override;
+    bool handleFilePost(CivetServer* server, struct mg_connection* conn) override;
+    bool handleDelete(CivetServer* server, struct mg_connection* conn) override;
+    bool handlePatch(CivetServer* server, struct mg_connection* conn) override;
+    using CivetHandler::handleDelete;
+    using CivetHandler::handleFilePost;
+    using CivetHandler::handleGet;
+    using CivetHandler::handlePatch;
+    using CivetHandler::handlePost;
+
+    // Common checks (redfishserverhandler.cpp).
+    bool isAuthorized(struct mg_connection* conn);
+    void learnHostName(struct mg_connection* conn);
+
+    // Plug-in road (redfishserverhandler.cpp).
+    std::string readRequestBody(struct mg_connection* conn);
+    const char* processPluginReply(const char* reply, std::string& body);
+    static const char* getStatusText(int status);
+    static void writeResponseHeader(struct mg_connection* conn, int status,
+                                    const char* contentType);
+
+    // Own documents (getredfishhandler.cpp).
+    static void buildVersionDocument(std::string& out);
+    static void buildServiceRoot(std::string& out);
+
+    // Fields, in this order.
+    std::string hostName;
+    int32_t httpStatus = 200;
+    RedfishModuleHandle pluginModule = nullptr;
+    bool hostNameKnown = false;
+    int32_t sessionTimeout = 0;
+    CommandHandlerFn getCommandHandler = nullptr;
+    CommandHandlerFn deleteCommandHandler = nullptr;
+    CommandHandlerFn patchCommandHandler = nullptr;
+    CommandHandlerFn postCommandHandler = nullptr;
+    std::string uploadFilePath; // path of the current request's stored upload
+
+  private:
+    // Login (postredfishhandler.cpp).
+    bool handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
+                     const std::string& pluginUri, const std::string& body);
+};
+
+#endif

@@ -1,0 +1,42 @@
+// Login sessions: one record per successful login, bound to its token and
+// client address. Used only under the process-wide handler lock.
+#ifndef TOLVANE_SESSIONTABLE_H
+#define TOLVANE_SESSIONTABLE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SessionRecord {
+    std::string token;         // handed to the client ("X-Auth-Token" / cookie)
+    std::string sessionInfo;   // JSON object text with "Role", "OSPrivilegeLevel"
+    std::string hostName;      // the handler's hostName at login
+    std::string clientAddress; // remote address text at login
+    int64_t createdAt = 0;     // seconds since the epoch
+    std::string location;      // the "Location" returned by the login
+};
+
+// A session is valid while now <= createdAt + kSessionLifetimeSeconds.
+constexpr int64_t kSessionLifetimeSeconds = 86400;
+constexpr int kDefaultMaximumSessions = 64;
+
+extern std::vector<SessionRecord> sessionTable;
+
+// Appends a record after removing expired ones, then drops the oldest records
+// beyond `maximum` (kDefaultMaximumSessions when `maximum` <= 0). Records with
+// an empty token, or the fallback texts "root parse failed" / "{}", are not
+// stored; returns whether the record was stored.
+bool addSession(SessionRecord record, int maximum, int64_t now);
+
+// Index of the first record whose client address and token both match
+// (token compared in constant time; an empty token never matches), or -1.
+int findSession(const std::string& clientAddress, const std::string& token);
+
+// Removes every record whose location equals `uri`, ignoring ASCII case and a
+// trailing "/". Returns the number removed.
+int removeSessionsByLocation(const std::string& uri);
+
+// Equality in time independent of where the texts differ.
+bool constantTimeEquals(const std::string& a, const std::string& b);
+
+#endif
