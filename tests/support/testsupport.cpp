@@ -1,0 +1,493 @@
+#include "testsupport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace ts {
+
+std::string serverBinary() {
+    return TOLVANE_SERVER_BINARY;
+}
+std::string scriptedPlugin(const std::string& variant) {
+    return std::string(TOLVANE_SCRIPTED_PLUGIN_DIR) + "/ScriptedPlugin" + variant + ".so";
+}
+std::string captureLogPlugin() {
+    return TOLVANE_CAPTURE_LOG_PLUGIN;
+}
+std::string storagePlugin() {
+    return TOLVANE_STORAGE_PLUGIN;
+}
+std::string logServicePlugin() {
+    return TOLVANE_LOGSERVICE_PLUGIN;
+}
+std::string testCertificate() {
+    return TOLVANE_TEST_CERT;
+}
+std::string sourceDir() {
+    return TOLVANE_SOURCE_DIR;
+}
+
+int freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        throw std::runtime_error("socket failed");
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        throw std::runtime_error("bind failed");
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+std::string makeTempDir(const std::string& prefix) {
+    std::string templ = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (!::mkdtemp(buf.data()))
+        throw std::runtime_error("mkdtemp failed");
+    return std::string(buf.data());
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::string();
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+void removeTree(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+
+// ---------------------------------------------------------------------------
+
+InstallTree::InstallTree(const InstallOptions& options) {
+    root = makeTempDir("tolvane-test") + "/";
+    serverDir = root + "RedfishServer/";
+    logDir = root + "logs/";
+    scriptDir = serverDir + "scripted/";
+    fs::create_directories(serverDir + "Plugins");
+    fs::create_directories(logDir);
+    fs::create_directories(scriptDir);
+    port = options.port ? options.port : freePort();
+    tls = options.tls;
+    fs::copy_file(serverBinary(), serverDir + "tolvaneredfishserver",
+                  fs::copy_options::overwrite_existing);
+    if (!options.resourcePlugin.empty())
+        fs::copy_file(options.resourcePlugin, serverDir + "WebServerAbstractionModule.so",
+                      fs::copy_options::overwrite_existing);
+    if (!options.logPlugin.empty())
+        fs::copy_file(options.logPlugin, serverDir + "Plugins/LogServicePlugin.so",
+                      fs::copy_options::overwrite_existing);
+    if (options.certificate)
+        fs::copy_file(testCertificate(), serverDir + "server.pem",
+                      fs::copy_options::overwrite_existing);
+    writeConfig(defaultConfig(options));
+}
+
+InstallTree::~InstallTree() {
+    if (!std::getenv("TOLVANE_KEEP_TEST_DIRS"))
+        removeTree(root);
+}
+
+std::string InstallTree::defaultConfig(const InstallOptions& options) const {
+    std::ostringstream c;
+    c << "{\n"
+      << "  \"CommunicationProtocolHttps\": " << (options.tls ? "true" : "false") << ",\n"
+      << "  \"CommunicationProtocolHttp\": " << (options.tls ? "false" : "true") << ",\n"
+      << "  \"CommunicationPortHttps\": " << port << ",\n"
+      << "  \"CommunicationPortHttp\": " << port << ",\n"
+      << "  \"SessionTimeout\": 30000,\n"
+      << "  \"RedfishDebugMask\": " << options.debugMask;
+    if (!options.extraConfig.empty())
+        c << ",\n  " << options.extraConfig;
+    c << "\n}\n";
+    return c.str();
+}
+
+void InstallTree::writeConfig(const std::string& json) const {
+    writeFile(serverDir + "ServerConfiguration.json", json);
+}
+
+void InstallTree::setReply(const std::string& key, const std::string& reply, int delayMs) const {
+    nlohmann::ordered_json script =
+        nlohmann::ordered_json::parse(readFile(scriptDir + "replies.json"), nullptr, false);
+    if (!script.is_object())
+        script = nlohmann::ordered_json::object();
+    if (delayMs > 0)
+        script[key] = {{"reply", reply}, {"delayMs", delayMs}};
+    else
+        script[key] = reply;
+    std::string tmp = scriptDir + "replies.json.tmp";
+    writeFile(tmp, script.dump(2));
+    fs::rename(tmp, scriptDir + "replies.json");
+}
+
+void InstallTree::clearReplies() const {
+    std::error_code ec;
+    fs::remove(scriptDir + "replies.json", ec);
+}
+
+std::vector<nlohmann::json> InstallTree::calls() const {
+    std::vector<nlohmann::json> out;
+    std::istringstream in(readFile(scriptDir + "calls.jsonl"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty())
+            continue;
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (!j.is_discarded())
+            out.push_back(std::move(j));
+    }
+    return out;
+}
+
+void InstallTree::clearCalls() const {
+    std::error_code ec;
+    fs::remove(scriptDir + "calls.jsonl", ec);
+}
+
+std::string InstallTree::capturedLog() const {
+    return readFile(logDir + "captured.log");
+}
+std::string InstallTree::outLog() const {
+    return readFile(logDir + "RedfishServer.out.log");
+}
+std::string InstallTree::traceLog() const {
+    return readFile(logDir + "RedfishClientTrace.log");
+}
+std::string InstallTree::webServerLog() const {
+    return readFile(logDir + "/WebServer.log");
+}
+
+std::map<std::string, std::string> InstallTree::environment() const {
+    return {{"TOLVANE_INSTALL_PATH", root},
+            {"TOLVANE_LOG_DIR", logDir},
+            {"SCRIPTED_PLUGIN_DIR", scriptDir},
+            {"CAPTURE_LOG_FILE", logDir + "captured.log"}};
+}
+
+// ---------------------------------------------------------------------------
+
+ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> args,
+                             std::map<std::string, std::string> extraEnv)
+    : port(tree.port) {
+    outputPath = tree.root + "process-output-" + std::to_string(::getpid()) + "-" +
+                 std::to_string(freePort()) + ".txt";
+    std::map<std::string, std::string> env = tree.environment();
+    for (auto& kv : extraEnv)
+        env[kv.first] = kv.second;
+    std::string program = tree.serverDir + "tolvaneredfishserver";
+    pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            ::close(fd);
+        }
+        int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 0);
+            ::close(devnull);
+        }
+        if (::chdir(tree.serverDir.c_str()) != 0)
+            ::_exit(126);
+        for (auto& kv : env)
+            ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+}
+
+ServerProcess::~ServerProcess() {
+    if (running()) {
+        ::kill(pid, SIGKILL);
+        waitExit(5000);
+    }
+}
+
+bool ServerProcess::running() {
+    if (reaped)
+        return false;
+    int st = 0;
+    pid_t r = ::waitpid(pid, &st, WNOHANG);
+    if (r == pid) {
+        reaped = true;
+        status = st;
+        return false;
+    }
+    return true;
+}
+
+int ServerProcess::waitExit(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (running()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+int ServerProcess::stop(int sig, int timeoutMs) {
+    if (running())
+        ::kill(pid, sig);
+    return waitExit(timeoutMs);
+}
+
+bool ServerProcess::waitReady(int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!running())
+            return false;
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        if (ok) {
+            // The port listens from the server's construction on; the handler
+            // is registered a moment later, after the plug-in is initialised.
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            return running();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::string ServerProcess::output() const {
+    return readFile(outputPath);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+int connectLoopback(int port, int timeoutMs) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string plainExchange(int fd, const std::string& bytes, int timeoutMs) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        off += static_cast<size_t>(n);
+    }
+    std::string out;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[16384];
+    while (std::chrono::steady_clock::now() < deadline) {
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n > 0)
+            out.append(buf, static_cast<size_t>(n));
+        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            break;
+    }
+    return out;
+}
+
+std::string tlsExchange(int fd, const std::string& bytes, int timeoutMs) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx)
+        return std::string();
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    std::string out;
+    if (SSL_connect(ssl) == 1) {
+        size_t off = 0;
+        while (off < bytes.size()) {
+            int n = SSL_write(ssl, bytes.data() + off, static_cast<int>(bytes.size() - off));
+            if (n <= 0)
+                break;
+            off += static_cast<size_t>(n);
+        }
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        char buf[16384];
+        while (std::chrono::steady_clock::now() < deadline) {
+            int n = SSL_read(ssl, buf, sizeof buf);
+            if (n > 0) {
+                out.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            int err = SSL_get_error(ssl, n);
+            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
+                continue;
+            break;
+        }
+    }
+    ERR_clear_error();
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+    return out;
+}
+
+std::string lower(std::string s) {
+    for (auto& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+} // namespace
+
+std::string exchange(int port, const std::string& bytes, bool tls, int timeoutMs) {
+    int fd = connectLoopback(port, timeoutMs);
+    if (fd < 0)
+        return std::string();
+    std::string out = tls ? tlsExchange(fd, bytes, timeoutMs) : plainExchange(fd, bytes, timeoutMs);
+    ::close(fd);
+    return out;
+}
+
+Response parseResponse(const std::string& raw) {
+    Response r;
+    r.raw = raw;
+    size_t end = raw.find("\r\n\r\n");
+    if (end == std::string::npos)
+        return r;
+    r.headerBlock = raw.substr(0, end + 4);
+    r.body = raw.substr(end + 4);
+    size_t lineEnd = raw.find("\r\n");
+    r.statusLine = raw.substr(0, lineEnd);
+    // "HTTP/1.1 200 Ok"
+    size_t sp1 = r.statusLine.find(' ');
+    if (sp1 != std::string::npos) {
+        size_t sp2 = r.statusLine.find(' ', sp1 + 1);
+        r.status = std::atoi(r.statusLine.substr(sp1 + 1, sp2 - sp1 - 1).c_str());
+        if (sp2 != std::string::npos)
+            r.reason = r.statusLine.substr(sp2 + 1);
+    }
+    size_t pos = lineEnd + 2;
+    while (pos < end + 2) {
+        size_t e = raw.find("\r\n", pos);
+        std::string line = raw.substr(pos, e - pos);
+        pos = e + 2;
+        size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        std::string value = line.substr(colon + 1);
+        size_t first = value.find_first_not_of(' ');
+        value = first == std::string::npos ? std::string() : value.substr(first);
+        r.headers.emplace_back(line.substr(0, colon), value);
+    }
+    r.complete = true;
+    return r;
+}
+
+std::string Response::header(const std::string& name) const {
+    std::string n = lower(name);
+    for (auto& h : headers)
+        if (lower(h.first) == n)
+            return h.second;
+    return std::string();
+}
+
+bool Response::hasHeader(const std::string& name) const {
+    std::string n = lower(name);
+    for (auto& h : headers)
+        if (lower(h.first) == n)
+            return true;
+    return false;
+}
+
+Response request(int port, const std::string& method, const std::string& target,
+                 const std::vector<std::string>& headers, const std::string& body, bool tls) {
+    std::string req =
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    for (auto& h : headers)
+        req += h + "\r\n";
+    if (!body.empty())
+        req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    req += "Connection: close\r\n\r\n";
+    req += body;
+    return parseResponse(exchange(port, req, tls));
+}
+
+std::string multipartBody(const std::string& boundary, const std::vector<FormPart>& parts) {
+    std::string b;
+    for (auto& p : parts) {
+        b += "--" + boundary + "\r\n";
+        b += "Content-Disposition: form-data; name=\"" + p.name + "\"";
+        if (!p.filename.empty())
+            b += "; filename=\"" + p.filename + "\"";
+        b += "\r\n";
+        if (!p.filename.empty())
+            b += "Content-Type: " + p.contentType + "\r\n";
+        b += "\r\n" + p.content + "\r\n";
+    }
+    b += "--" + boundary + "--\r\n";
+    return b;
+}
+
+} // namespace ts

@@ -1,0 +1,145 @@
+// Support for end-to-end tests: temporary install trees, the real program as
+// a child process, and raw HTTP/HTTPS exchanges over loopback.
+#ifndef TOLVANE_TESTSUPPORT_H
+#define TOLVANE_TESTSUPPORT_H
+
+#include <sys/types.h>
+
+#include <csignal>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace ts {
+
+// Built artifacts.
+std::string serverBinary();
+std::string scriptedPlugin(const std::string& variant = ""); // "", "NoGet", "NoInit", ...
+std::string captureLogPlugin();
+std::string storagePlugin();    // the bundled resource plug-in
+std::string logServicePlugin(); // the bundled log plug-in
+std::string testCertificate();  // PEM with certificate and key
+std::string sourceDir();
+
+// A loopback TCP port that was free a moment ago.
+int freePort();
+std::string makeTempDir(const std::string& prefix);
+std::string readFile(const std::string& path); // "" when missing
+void writeFile(const std::string& path, const std::string& data);
+bool fileExists(const std::string& path);
+void removeTree(const std::string& path);
+
+struct InstallOptions {
+    std::string resourcePlugin =
+        scriptedPlugin();                       // copied as WebServerAbstractionModule.so; "" none
+    std::string logPlugin = captureLogPlugin(); // copied as Plugins/LogServicePlugin.so; "" none
+    bool tls = false;                           // default configuration: HTTPS or plain
+    int port = 0;                               // 0: a free port
+    int debugMask = 0;                          // RedfishDebugMask of the default configuration
+    bool certificate = true;                    // copy the test certificate as server.pem
+    std::string extraConfig; // members appended to the default configuration, e.g. "\"A\":1"
+};
+
+// root/ (install path), root/RedfishServer/ (program, plug-ins, configuration,
+// certificate), root/logs/ (log directory). Removed on destruction unless
+// $TOLVANE_KEEP_TEST_DIRS is set.
+class InstallTree {
+  public:
+    explicit InstallTree(const InstallOptions& options = InstallOptions());
+    ~InstallTree();
+    InstallTree(const InstallTree&) = delete;
+    InstallTree& operator=(const InstallTree&) = delete;
+
+    std::string root;      // ends with '/'
+    std::string serverDir; // root + "RedfishServer/"
+    std::string logDir;    // root + "logs/"
+    std::string scriptDir; // control folder of the scripted plug-in
+    int port = 0;
+    bool tls = false;
+
+    std::string defaultConfig(const InstallOptions& options) const;
+    void writeConfig(const std::string& json) const;
+
+    // Scripted plug-in: answer calls matching `key` ("GET /redfish/v1/X",
+    // "GET", or "*") with `reply` verbatim, sleeping `delayMs` in the call.
+    void setReply(const std::string& key, const std::string& reply, int delayMs = 0) const;
+    void clearReplies() const;
+    std::vector<nlohmann::json> calls() const; // every recorded plug-in call, in order
+    void clearCalls() const;
+
+    std::string capturedLog() const;  // lines received by the capture log plug-in
+    std::string outLog() const;       // RedfishServer.out.log
+    std::string traceLog() const;     // RedfishClientTrace.log
+    std::string webServerLog() const; // the engine's error log
+    std::map<std::string, std::string> environment() const;
+};
+
+// The program as a child process; killed on destruction if still running.
+class ServerProcess {
+  public:
+    ServerProcess(const InstallTree& tree, std::vector<std::string> args = {"run"},
+                  std::map<std::string, std::string> extraEnv = {});
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    // Waits until the port accepts connections; false when the process ended
+    // or the time ran out.
+    bool waitReady(int timeoutMs = 15000);
+    // Waits for the process to end; its exit code, 128+signal when killed, -1
+    // when it still runs after the time.
+    int waitExit(int timeoutMs = 15000);
+    // Sends `sig` and waits; result as waitExit.
+    int stop(int sig = SIGTERM, int timeoutMs = 15000);
+    bool running();
+    std::string output() const; // stdout and stderr so far
+
+    pid_t pid = -1;
+    int port = 0;
+
+  private:
+    std::string outputPath;
+    int status = -1;
+    bool reaped = false;
+};
+
+struct Response {
+    bool complete = false; // a status line and header block were received
+    int status = -1;
+    std::string reason;
+    std::string statusLine;  // without CR LF
+    std::string headerBlock; // from the status line to the blank line, CR LFs included
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::string raw;
+    // First header of that name (ignoring case); "" when absent.
+    std::string header(const std::string& name) const;
+    bool hasHeader(const std::string& name) const;
+};
+
+// Sends `bytes` (plain or TLS) and reads until the server closes or the time
+// runs out; the raw bytes received.
+std::string exchange(int port, const std::string& bytes, bool tls = false, int timeoutMs = 10000);
+Response parseResponse(const std::string& raw);
+
+// One request with "Host", optional extra header lines ("Name: value"),
+// "Content-Length" when there is a body, and "Connection: close".
+Response request(int port, const std::string& method, const std::string& target,
+                 const std::vector<std::string>& headers = {}, const std::string& body = "",
+                 bool tls = false);
+
+// A multipart/form-data body; parts are (name, filename or "", content).
+struct FormPart {
+    std::string name;
+    std::string filename;
+    std::string content;
+    std::string contentType = "application/octet-stream";
+};
+std::string multipartBody(const std::string& boundary, const std::vector<FormPart>& parts);
+
+} // namespace ts
+
+#endif
