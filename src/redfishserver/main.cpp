@@ -1,2 +1,6 @@
-#include <cstdio>
-int main() { std::puts("placeholder"); return 0; }
+// Entry point of the Tolvane Redfish Server.
+#include "commandline.h"
+
+int main(int argc, char** argv) {
+    return runCommandLine(argc, argv);
+}

@@ -1,0 +1,128 @@
+// Loading of the two plug-ins, the resource plug-in's start and stop calls,
+// and the POSIX loader (dlopen) behind them.
+#include "pluginhost.h"
+
+#include <cstdio>
+#include <string>
+
+#include "civetweb.h"
+#include "installpaths.h"
+#include "loglines.h"
+#include "pluginloader.h"
+#include "serverroutine.h"
+
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
+LogFn gLogFunction = nullptr;
+RedfishModuleHandle gHandleForInstanceOfLibrary = nullptr;
+bool gPluginInitResult = false;
+
+namespace {
+
+// The host opens the file first so that "missing" and "not loadable" are told
+// apart in the messages.
+bool fileReadable(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    std::fclose(f);
+    return true;
+}
+
+std::string logPluginPath() {
+    return serverDirectory() + "Plugins" TOLVANE_PATH_SEP "LogServicePlugin" TOLVANE_PLUGIN_SUFFIX;
+}
+
+std::string webServerPluginPath() {
+    return serverDirectory() + "WebServerAbstractionModule" TOLVANE_PLUGIN_SUFFIX;
+}
+
+void reportLoadError(const std::string& path) {
+    std::string reason = pluginLoadError();
+    if (!reason.empty())
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+}
+
+} // namespace
+
+bool loadLogServicePlugin() {
+    const std::string path = logPluginPath();
+    if (!fileReadable(path))
+        return false;
+    RedfishModuleHandle module = openPluginLibrary(path);
+    if (!module) {
+        reportLoadError(path);
+        return false;
+    }
+    // The module handle is not kept: the library stays loaded for the life of
+    // the process.
+    auto log = reinterpret_cast<LogFn>(pluginSymbol(module, REDFISH_ENTRY_LOG));
+    if (!log)
+        return false;
+    gLogFunction = log;
+    return true;
+}
+
+bool loadWebServerPlugin() {
+    const std::string path = webServerPluginPath();
+    if (!fileReadable(path)) {
+        std::printf("Failed in initializing Webserver plugin\n");
+        return false;
+    }
+    gHandleForInstanceOfLibrary = openPluginLibrary(path);
+    if (!gHandleForInstanceOfLibrary) {
+        std::printf("NULL gHandleForInstanceOfLibrary\n");
+        reportLoadError(path);
+        return false;
+    }
+    // A library without initializeAllPlugins cannot have been initialised.
+    auto init = reinterpret_cast<PluginInitFn>(
+        pluginSymbol(gHandleForInstanceOfLibrary, REDFISH_ENTRY_INITIALIZE));
+    gPluginInitResult = init ? init(gHandleForInstanceOfLibrary) : false;
+    return gPluginInitResult;
+}
+
+void unloadWebServerPlugin() {
+    if (!gHandleForInstanceOfLibrary) {
+        std::printf("NULL gHandleForInstanceOfLibrary\n");
+    } else {
+        auto uninit = reinterpret_cast<PluginUninitFn>(
+            pluginSymbol(gHandleForInstanceOfLibrary, REDFISH_ENTRY_UNINITIALIZE));
+        if (uninit)
+            gPluginInitResult = uninit(gHandleForInstanceOfLibrary);
+    }
+    // Does nothing when the library was never initialised in this process.
+    mg_exit_library();
+    gStopRequested.store(true, std::memory_order_release);
+}
+
+#if !defined(_WIN32)
+
+namespace {
+std::string gLastLoadError;
+}
+
+RedfishModuleHandle openPluginLibrary(const std::string& path) {
+    // Bind everything now: a plug-in with unresolved symbols fails here rather
+    // than in the middle of a request.
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = dlerror();
+        gLastLoadError = reason ? reason : "";
+    }
+    return module;
+}
+
+std::string pluginLoadError() {
+    return gLastLoadError;
+}
+
+void* pluginSymbol(RedfishModuleHandle module, const char* name) {
+    if (!module || !name)
+        return nullptr;
+    return dlsym(module, name);
+}
+
+#endif

@@ -1,0 +1,153 @@
+// The server routine: start-up, run loop and shutdown.
+#include "serverroutine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "civetserver.h"
+#include "civetweb_ext.h"
+#include "httpoptions.h"
+#include "installpaths.h"
+#include "Logger.h"
+#include "loglines.h"
+#include "pluginhost.h"
+#include "redfishserverhandler.h"
+#include "serverconfig.h"
+#include "stoprequest.h"
+
+std::atomic<bool> gStopRequested{false};
+
+namespace {
+
+std::mutex gStopMutex;
+std::condition_variable gStopSignal;
+bool gStopPending = false;
+
+// Sleeps up to `timeout`; true as soon as a stop has been asked for.
+bool waitForStopRequest(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(gStopMutex);
+    return gStopSignal.wait_for(lock, timeout, [] { return gStopPending; });
+}
+
+bool isUnsetAddress(const std::string& address) {
+    static const char kAny[] = "0.0.0.0";
+    if (address.size() != sizeof(kAny) - 1)
+        return false;
+    for (size_t i = 0; i < address.size(); ++i) {
+        char c = address[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kAny[i])
+            return false;
+    }
+    return true;
+}
+
+// Ends a failed start. The HTTP server, when it already runs, is stopped
+// first so that no worker thread outlives the process's static objects.
+[[noreturn]] void endStart(std::unique_ptr<CivetServer>& server) {
+    if (server)
+        server->close();
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+// Body receipt ahead of the handler lock may take as long as the library's
+// own request time-out, but never less than ten seconds.
+int prefetchDeadlineMs() {
+    return std::max<int>(ServerConfig.SessionTimeout, 10000);
+}
+
+} // namespace
+
+void requestServerStop() {
+    {
+        std::lock_guard<std::mutex> lock(gStopMutex);
+        gStopPending = true;
+    }
+    gStopSignal.notify_all();
+}
+
+bool serverStopPending() {
+    std::lock_guard<std::mutex> lock(gStopMutex);
+    return gStopPending;
+}
+
+std::string chooseHostAddress() {
+    if (ServerConfig.CommunicationProtocolHttps &&
+        !isUnsetAddress(ServerConfig.CommunicationHostAddressHttps))
+        return ServerConfig.CommunicationHostAddressHttps;
+    if (ServerConfig.CommunicationProtocolHttp &&
+        !isUnsetAddress(ServerConfig.CommunicationHostAddressHttp))
+        return ServerConfig.CommunicationHostAddressHttp;
+    return "127.0.0.1";
+}
+
+void mainRedfishServer() {
+    std::fill(std::begin(gInstallPath), std::end(gInstallPath), '\0');
+    readInstallPath(gInstallPath);
+    readLogDirectory(gLogDirectory);
+    composeOutLogPath();
+    readServerConfiguration();
+    Logger::Configure();
+
+    std::unique_ptr<CivetServer> server;
+    if (!initHttpLibrary())
+        endStart(server);
+
+    if (!loadLogServicePlugin()) {
+        // Fatal like every other start-up failure: a service manager must see
+        // the process end instead of a service that serves nothing.
+        WriteOutLog("Failed to initialize the log service plugin ............\n");
+        endStart(server);
+    }
+
+    WriteOutLog("Starting Redfish Server....\n");
+    try {
+        server.reset(new CivetServer(gServerOptions));
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        if (text.empty() || text.back() != '\n')
+            text += '\n';
+        WriteOutLog("%s", text.c_str());
+        endStart(server);
+    }
+    mg_set_debug_log_type(ServerConfig.RedfishDebugMask);
+    WriteOutLog("Redfish server started : https://X.X.X.X:%s%s\n", gListeningPortText, "/redfish");
+
+    if (loadWebServerPlugin() != true) {
+        REDFISH_LOG_AT("mainRedfishServer", "502", LOG_LEVEL_DEBUG,
+                       "webserver module loading failed  !!!");
+        REDFISH_LOG_AT("mainRedfishServer", "503", LOG_LEVEL_DEBUG, "Exit");
+        endStart(server);
+    }
+    REDFISH_LOG_AT("mainRedfishServer", "488", LOG_LEVEL_TRACE, "Call trace");
+
+    std::string hostAddress = chooseHostAddress();
+    auto handler = std::make_unique<RedfishServerHandler>(hostAddress, gHandleForInstanceOfLibrary,
+                                                          ServerConfig.SessionTimeout);
+    // Non-upload bodies are received before the process-wide handler lock is
+    // taken, so a slow client cannot hold up every other request.
+    server->setBodyPrefetch(maximumRequestBodySize(), prefetchDeadlineMs());
+    server->addHandler("/redfish", handler.get());
+
+    while (!gStopRequested.load(std::memory_order_acquire)) {
+        std::fflush(stdout);
+        if (waitForStopRequest(std::chrono::milliseconds(1000))) {
+            // The library waits for its workers, so the last request has been
+            // answered before the plug-in is shut down.
+            server->close();
+            unloadWebServerPlugin();
+        }
+    }
+
+    WriteOutLog("Exit!\n");
+    server.reset();
+    handler.reset();
+}

@@ -1,0 +1,262 @@
+// The service on POSIX systems: a systemd unit (Type=simple) that runs the
+// program without a command word, and SIGTERM/SIGINT as the stop control.
+#if !defined(_WIN32)
+
+#include "service.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "pluginhost.h"
+#include "serverroutine.h"
+#include "stoprequest.h"
+
+namespace {
+
+const char kServiceName[] = "tolvaneredfishserver";
+const char kUnitFileName[] = "tolvaneredfishserver.service";
+const char kDefaultUnitDirectory[] = "/etc/systemd/system";
+
+// $TOLVANE_SYSTEMD_DIR lets packaging and tests install into another folder.
+std::string unitDirectory(bool& overridden) {
+    const char* env = std::getenv("TOLVANE_SYSTEMD_DIR");
+    overridden = env && *env;
+    std::string dir = overridden ? env : kDefaultUnitDirectory;
+    if (dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+// systemd is told about the unit only when it manages this machine (the test
+// sd_booted() makes) and the unit went into its own folder: a unit written
+// elsewhere is not one systemd would load.
+bool systemdManagesUnits(bool unitDirectoryOverridden) {
+    if (unitDirectoryOverridden)
+        return false;
+    struct stat st {};
+    return lstat("/run/systemd/system/", &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void runSystemctl(const std::vector<std::string>& args) {
+    std::fflush(stdout);
+    pid_t child = fork();
+    if (child < 0)
+        return;
+    if (child == 0) {
+        std::vector<char*> argv;
+        static char program[] = "systemctl";
+        argv.push_back(program);
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(program, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// The "service manager" is the unit folder: it must be a directory we can
+// write to.
+bool openUnitDirectory(const std::string& dir) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+// Characters with a meaning in a unit's ExecStart line are escaped; the path
+// is quoted so that blanks stay part of it.
+std::string quoteExecPath(const std::string& path) {
+    std::string out = "\"";
+    for (char c : path) {
+        switch (c) {
+        case '%':
+            out += "%%";
+            break;
+        case '$':
+            out += "$$";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        default:
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string unitText(const std::string& programPath) {
+    return "[Unit]\n"
+           "Description=" TOLVANE_SERVICE_DISPLAY_NAME "\n"
+           "After=network.target\n"
+           "\n"
+           "[Service]\n"
+           "Type=simple\n"
+           "ExecStart=" +
+           quoteExecPath(programPath) +
+           "\n"
+           "Restart=on-failure\n"
+           "\n"
+           "[Install]\n"
+           "WantedBy=multi-user.target\n";
+}
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Creates the unit file; it must not exist yet. errno tells why on failure.
+bool createUnitFile(const std::string& path, const std::string& text) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = writeAll(fd, text);
+    int writeError = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        writeError = errno;
+    }
+    if (!ok) {
+        unlink(path.c_str());
+        errno = writeError;
+    }
+    return ok;
+}
+
+// Failures of the service plumbing, where nobody reads standard output.
+void reportServiceEvent(const char* functionName, int code) {
+    openlog(kServiceName, LOG_PID, LOG_DAEMON);
+    syslog(LOG_ERR, "%s failed with %d", functionName, code);
+    closelog();
+}
+
+// Waits for SIGTERM/SIGINT (blocked in every thread) and turns the first one
+// into a stop request; the server routine's thread does the actual work.
+void* stopSignalWatcher(void* arg) {
+    const sigset_t* signals = static_cast<const sigset_t*>(arg);
+    for (;;) {
+        int sig = 0;
+        if (sigwait(signals, &sig) == 0)
+            requestServerStop();
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void installService() {
+    std::vector<char> self(PATH_MAX + 1, '\0');
+    ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    if (length <= 0 || static_cast<size_t>(length) >= self.size() - 1) {
+        std::printf("Cannot install service (%d)\n", length < 0 ? errno : ENAMETOOLONG);
+        return;
+    }
+    const std::string programPath(self.data(), static_cast<size_t>(length));
+
+    bool overridden = false;
+    const std::string dir = unitDirectory(overridden);
+    if (!openUnitDirectory(dir)) {
+        std::printf("OpenSCManager failed (%d)\n", errno);
+        return;
+    }
+    if (!createUnitFile(dir + kUnitFileName, unitText(programPath))) {
+        std::printf("CreateService failed (%d)\n", errno);
+        return;
+    }
+    std::printf("Service installed successfully\n");
+
+    if (systemdManagesUnits(overridden)) {
+        runSystemctl({"daemon-reload"});
+        runSystemctl({"enable", kUnitFileName});
+    }
+}
+
+void uninstallService() {
+    bool overridden = false;
+    const std::string dir = unitDirectory(overridden);
+    if (!openUnitDirectory(dir)) {
+        std::printf("OpenSCManager failed (%d)\n", errno);
+        return;
+    }
+    const std::string unitPath = dir + kUnitFileName;
+    struct stat st {};
+    if (lstat(unitPath.c_str(), &st) != 0)
+        return; // no such service: nothing to say
+
+    // Nothing is loaded in this process; kept for the same console output
+    // as on every platform.
+    unloadWebServerPlugin();
+
+    const bool managed = systemdManagesUnits(overridden);
+    if (managed)
+        runSystemctl({"disable", kUnitFileName});
+    if (unlink(unitPath.c_str()) == 0)
+        std::printf("Service deleted successfully\n");
+    else
+        std::printf("DeleteService failed (%d)\n", errno);
+    if (managed)
+        runSystemctl({"daemon-reload"});
+}
+
+void runService() {
+    // Blocked before any other thread exists, so every thread inherits the
+    // mask and only the watcher receives the signals.
+    static sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    int rc = pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (rc != 0) {
+        reportServiceEvent("pthread_sigmask", rc);
+        return;
+    }
+    pthread_t watcher;
+    rc = pthread_create(&watcher, nullptr, stopSignalWatcher, &stopSignals);
+    if (rc != 0) {
+        reportServiceEvent("pthread_create", rc);
+        pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+        return;
+    }
+    pthread_detach(watcher);
+
+    mainRedfishServer();
+}
+
+#endif
