@@ -36,6 +36,27 @@ class RedfishServerHandler : public CivetHandler {
     static void writeResponseHeader(struct mg_connection* conn, int status,
                                     const char* contentType);
 
+    // Shared answers (redfishserverhandler.cpp).
+    // When the request body was refused before the handler lock (larger than
+    // the configured cap, or not received whole in time), answers 413
+    // "Payload Too Large" or 400 "Bad Request" with a JSON error body
+    // {"error":{"code":"Base.1.0.GeneralError","message":"<reason text>"}}
+    // and returns true; the caller then must not call the plug-in. Returns
+    // false, writing nothing, when the body is usable.
+    bool answerBodyFailure(struct mg_connection* conn, const char* method, const char* uri);
+    // The 401 header block and the body "Unauthorized user".
+    static void answerUnauthorized(struct mg_connection* conn);
+    // Writes all of `body` behind the header block; the bytes written, or -1
+    // when a write failed.
+    static long long writeBody(struct mg_connection* conn, const std::string& body);
+    // The request path with dot segments resolved and escapes decoded, which
+    // every URI decision and the plug-in's URI use; "" when the request names
+    // no local resource.
+    static std::string normalisedUri(const struct mg_request_info* ri);
+    // Whether the engine's debug log type asks for trace records of the
+    // handler's own documents.
+    static bool traceEnabled();
+
     // Own documents (getredfishhandler.cpp).
     static void buildVersionDocument(std::string& out);
     static void buildServiceRoot(std::string& out);

@@ -36,6 +36,12 @@ int findSession(const std::string& clientAddress, const std::string& token);
 // trailing "/". Returns the number removed.
 int removeSessionsByLocation(const std::string& uri);
 
+// True when `record` is past its lifetime at `now` (seconds since the epoch).
+bool sessionExpired(const SessionRecord& record, int64_t now);
+
+// Removes every expired record; returns the number removed.
+int pruneExpiredSessions(int64_t now);
+
 // Equality in time independent of where the texts differ.
 bool constantTimeEquals(const std::string& a, const std::string& b);
 

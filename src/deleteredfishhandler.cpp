@@ -1,0 +1,92 @@
+// DELETE: every request authorised and forwarded to the resource plug-in; a
+// successful delete of a session resource also ends that login here.
+#include "redfishserverhandler.h"
+
+#include "loglines.h"
+#include "redfishserver/pluginhost.h"
+#include "redfishtrace.h"
+#include "resourceuri.h"
+#include "sessiontable.h"
+
+namespace {
+const char* const kFn = "RedfishServerHandler::handleDelete";
+const char* const kSendFailed = " Failed to send the response to client";
+} // namespace
+
+bool RedfishServerHandler::handleDelete(CivetServer* server, struct mg_connection* conn) {
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Entry");
+    if (!server || !conn) {
+        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, "Server and mg_connection object is NULL");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    if (!ri) {
+        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, "mg_request_info is NULL");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    const char* method = ri->request_method ? ri->request_method : "";
+    const char* requestUri = ri->request_uri ? ri->request_uri : "";
+    const std::string resource = resourceUri(normalisedUri(ri));
+
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "resourceName %s", resource.c_str());
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP DELETE request received for URI = %s\n", requestUri);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Method = %s\n", method);
+
+    if (!pluginModule) {
+        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    if (!hostNameKnown)
+        learnHostName(conn);
+    if (!isAuthorized(conn)) {
+        answerUnauthorized(conn);
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+
+    deleteCommandHandler =
+        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_DELETE));
+    if (!deleteCommandHandler) {
+        writeResponseHeader(conn, 500, "application/json");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Delete command handler is NULL");
+        writeResponseTrace(method, 500, "Internal Error");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true; // the status line is out: our answer, not the library's
+    }
+
+    if (answerBodyFailure(conn, method, requestUri)) {
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+    std::string body = readRequestBody(conn);
+    if (body.empty())
+        body = "{}";
+    writeRequestTrace(method, requestUri, body.c_str());
+
+    std::string pluginReply;
+    deleteCommandHandler(resource.c_str(), body.c_str(), pluginReply);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
+
+    std::string out;
+    processPluginReply(pluginReply.c_str(), out);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Response OUT :%s", out.c_str());
+
+    // A logout: the plug-in has deleted the session resource, so its token
+    // must stop working at once.
+    if (httpStatus >= 200 && httpStatus <= 299)
+        removeSessionsByLocation(resource);
+
+    writeResponseHeader(conn, httpStatus, "application/json");
+    if (writeBody(conn, out) < 0) {
+        writeResponseTrace(method, httpStatus, kSendFailed);
+        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, " Failed to send the response to client");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true; // the head was written, so the request is ours
+    }
+    writeResponseTrace(method, httpStatus, out.c_str());
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+    return true;
+}

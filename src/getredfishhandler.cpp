@@ -1,0 +1,170 @@
+// GET: the version document and the service root answered here, everything
+// else forwarded to the resource plug-in.
+#include "redfishserverhandler.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "jsonadapter.h"
+#include "loglines.h"
+#include "redfishserver/pluginhost.h"
+#include "redfishtrace.h"
+
+namespace {
+
+const char* const kFn = "RedfishServerHandler::handleGet";
+
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    return std::strlen(b) == a.size() && mg_strncasecmp(a.c_str(), b, a.size()) == 0;
+}
+
+// A query that is a part of the word "Members" (an empty one included) asks
+// for nothing; any other query is answered with the members expanded.
+bool queryAsksForExpand(const char* query) {
+    if (!query)
+        return false;
+    return mg_strcasestr("Members", query) == nullptr;
+}
+
+json::Value link(const char* uri) {
+    json::Value v = json::Value::object();
+    v["@odata.id"] = uri;
+    return v;
+}
+
+void wrapInReply(const json::Value& document, std::string& out) {
+    json::Value reply = json::Value::object();
+    reply["Data"] = document;
+    reply["HttpStatus"] = 200;
+    out = json::dump(reply);
+}
+
+} // namespace
+
+void RedfishServerHandler::buildVersionDocument(std::string& out) {
+    json::Value doc = json::Value::object();
+    doc["v1"] = "/redfish/v1/";
+    wrapInReply(doc, out);
+}
+
+void RedfishServerHandler::buildServiceRoot(std::string& out) {
+    json::Value doc = json::Value::object();
+    doc["@odata.context"] = "/redfish/v1/$metadata#ServiceRoot";
+    doc["@odata.id"] = "/redfish/v1";
+    doc["@odata.type"] = "#ServiceRoot.1.0.2.ServiceRoot";
+    doc["Id"] = "RootService";
+    doc["Name"] = "Root Service";
+    doc["RedfishVersion"] = "1.0.2";
+    doc["UUID"] = "Not Aplicable";
+    doc["StorageServices"] = link("/redfish/v1/StorageServices");
+    doc["StorageSystems"] = link("/redfish/v1/StorageSystems");
+    doc["Systems"] = link("/redfish/v1/Systems");
+    doc["Chassis"] = link("/redfish/v1/Chassis");
+    doc["Managers"] = link("/redfish/v1/Managers");
+    doc["Tasks"] = link("/redfish/v1/TaskService");
+    doc["SessionService"] = link("/redfish/v1/SessionService");
+    doc["AccountService"] = link("/redfish/v1/AccountService");
+    doc["EventService"] = link("/redfish/v1/EventService");
+    doc["JsonSchemas"] = link("/redfish/v1/JsonSchemas");
+    wrapInReply(doc, out);
+}
+
+bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* conn) {
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Entry");
+    if (!server || !conn) {
+        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, "Server and mg_connection object is NULL");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    if (!ri) {
+        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, "mg_request_info is NULL");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    const bool tracing = traceEnabled();
+    const char* method = ri->request_method ? ri->request_method : "";
+    const char* requestUri = ri->request_uri ? ri->request_uri : "";
+
+    // The request's own query is never forwarded.
+    std::string forwarded = normalisedUri(ri);
+    if (queryAsksForExpand(ri->query_string))
+        forwarded += "?$expand=Members";
+
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Method = %s\n", method);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP GET request received for URI = %s\n",
+                forwarded.c_str());
+
+    if (!pluginModule) {
+        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+
+    const size_t at = forwarded.find("/redfish");
+    const std::string path = at == std::string::npos ? std::string() : forwarded.substr(at);
+
+    std::string reply;
+    if (equalsIgnoringCase(path, "/redfish") || equalsIgnoringCase(path, "/redfish/"))
+        buildVersionDocument(reply);
+    else if (equalsIgnoringCase(path, "/redfish/v1") || equalsIgnoringCase(path, "/redfish/v1/"))
+        buildServiceRoot(reply);
+
+    if (!reply.empty()) {
+        // Own documents: no authorisation, no plug-in.
+        if (tracing)
+            writeRequestTrace(method, requestUri, "{}");
+        std::string out;
+        processPluginReply(reply.c_str(), out);
+        writeResponseHeader(conn, httpStatus, "application/json");
+        mg_write(conn, out.data(), out.size());
+        if (tracing)
+            writeResponseTrace(method, httpStatus, out.c_str());
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+
+    if (!hostNameKnown)
+        learnHostName(conn);
+
+    // The session service document is readable before a login.
+    if (!equalsIgnoringCase(path, "/redfish/v1/SessionService") && !isAuthorized(conn)) {
+        answerUnauthorized(conn);
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+
+    getCommandHandler =
+        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_GET));
+    if (!getCommandHandler) {
+        writeResponseHeader(conn, 500, "application/json");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " GET command handler is NULL");
+        writeResponseTrace(method, 500, "Internal Error");
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true; // the status line is out: our answer, not the library's
+    }
+
+    if (answerBodyFailure(conn, method, requestUri)) {
+        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+    std::string body = readRequestBody(conn);
+    if (body.empty())
+        body = "{}";
+
+    writeRequestTrace(method, requestUri, body.c_str());
+
+    std::string pluginReply;
+    getCommandHandler(forwarded.c_str(), body.c_str(), pluginReply);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
+
+    std::string out;
+    processPluginReply(pluginReply.c_str(), out);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Response OUT: %s", out.c_str());
+
+    writeResponseHeader(conn, httpStatus, "application/json");
+    writeBody(conn, out);
+    writeResponseTrace(method, httpStatus, out.c_str());
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+    return true;
+}

@@ -1,0 +1,220 @@
+// The request handler: its construction, the checks every method shares, the
+// reading of request bodies, the reply envelope and the response head.
+#include "redfishserverhandler.h"
+
+#include <cstring>
+#include <ctime>
+#include <utility>
+
+#include "jsonadapter.h"
+#include "loglines.h"
+#include "sessionauth.h"
+
+RedfishServerHandler::RedfishServerHandler(const std::string& hostAddress,
+                                           RedfishModuleHandle module,
+                                           int32_t sessionTimeoutSetting)
+    : hostName(hostAddress), pluginModule(module), sessionTimeout(sessionTimeoutSetting) {}
+
+RedfishServerHandler::~RedfishServerHandler() = default;
+
+bool RedfishServerHandler::isAuthorized(struct mg_connection* conn) {
+    if (!conn)
+        return false;
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    if (!ri)
+        return false;
+    const std::string clientAddress = ri->remote_addr;
+    if (clientAddress.empty())
+        return false;
+    // The session is bound to its token: the address alone would let every
+    // other client behind it in with the same rights.
+    const std::string token =
+        presentedToken(mg_get_header(conn, "X-Auth-Token"), mg_get_header(conn, "Cookie"));
+    return authorizeSession(clientAddress, token, static_cast<int64_t>(std::time(nullptr)));
+}
+
+void RedfishServerHandler::learnHostName(struct mg_connection* conn) {
+    const struct mg_request_info* ri = conn ? mg_get_request_info(conn) : nullptr;
+    if (!ri)
+        return;
+    for (int i = 0; i < ri->num_headers; ++i) {
+        const char* name = ri->http_headers[i].name;
+        if (!name || std::strcmp(name, "Host") != 0)
+            continue;
+        const std::string value = ri->http_headers[i].value ? ri->http_headers[i].value : "";
+        std::string host;
+        size_t close = value.find(']');
+        if (!value.empty() && value[0] == '[' && close != std::string::npos) {
+            // A bracketed IPv6 address holds colons of its own.
+            host = value.substr(0, close + 1);
+        } else {
+            host = value.substr(0, value.find(':'));
+        }
+        if (!host.empty()) {
+            hostName = host;
+            hostNameKnown = true;
+        }
+        return;
+    }
+}
+
+std::string RedfishServerHandler::readRequestBody(struct mg_connection* conn) {
+    std::string body;
+    if (!conn)
+        return body;
+    // Bodies of ordinary requests have already been received by the HTTP
+    // layer, outside the handler lock.
+    if (CivetServer::prefetchedBody(conn, body) != BodyPrefetch::None)
+        return body;
+    body.clear();
+    mg_lock_connection(conn);
+    char buffer[2048];
+    int n;
+    while ((n = mg_read(conn, buffer, sizeof(buffer))) > 0)
+        body.append(buffer, static_cast<size_t>(n));
+    mg_unlock_connection(conn);
+    return body;
+}
+
+const char* RedfishServerHandler::processPluginReply(const char* reply, std::string& body) {
+    // The status belongs to this reply alone: one without a usable status is
+    // a server error, never the status of an earlier request.
+    httpStatus = 500;
+    try {
+        json::Value root;
+        if (!json::parseObject(reply ? reply : "", root)) {
+            body = "root parse failed";
+            return body.c_str();
+        }
+        if (!json::hasMember(root, "HttpStatus")) {
+            body = "{}";
+            return body.c_str();
+        }
+        const int64_t status = json::asInteger64(root.at("HttpStatus"));
+        httpStatus = (status >= 100 && status <= 599) ? static_cast<int32_t>(status) : 500;
+        if (!json::hasMember(root, "Data"))
+            body = "Data is NULL";
+        else
+            body = json::asText(root.at("Data"));
+    } catch (const std::exception&) {
+        body = json::kInternalException;
+    }
+    return body.c_str();
+}
+
+const char* RedfishServerHandler::getStatusText(int status) {
+    switch (status) {
+    case 200:
+        return "Ok";
+    case 201:
+        return "Created";
+    case 202:
+        return "Accepted";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 406:
+        return "Not Acceptable";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 410:
+        return "Gone";
+    case 411:
+        return "Length Required";
+    case 412:
+        return "Pre-condition Failed";
+    case 413:
+        return "Payload Too Large";
+    case 415:
+        return "Unsupported Media Type";
+    case 500:
+        return "Internal Error";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Expectation Failed";
+    }
+}
+
+void RedfishServerHandler::writeResponseHeader(struct mg_connection* conn, int status,
+                                               const char* contentType) {
+    // No Content-Length: the connection ends with the answer, which marks the
+    // end of the body.
+    mg_printf(conn, "HTTP/1.1 %d %s\r\nContent-Type:%s\r\nConnection: %s\r\n\r\n", status,
+              getStatusText(status), contentType ? contentType : "", "keep-alive");
+}
+
+bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const char* method,
+                                             const char* uri) {
+    if (!conn)
+        return false;
+    std::string ignored;
+    const BodyPrefetch outcome = CivetServer::prefetchedBody(conn, ignored);
+    int status;
+    if (outcome == BodyPrefetch::TooLarge)
+        status = 413;
+    else if (outcome == BodyPrefetch::Incomplete)
+        status = 400;
+    else
+        return false;
+    REDFISH_LOG("RedfishServerHandler::answerBodyFailure", LOG_LEVEL_ERROR,
+                " Request body refused: %s %s: %d %s", method ? method : "", uri ? uri : "", status,
+                getStatusText(status));
+    json::Value error;
+    error["error"]["code"] = "Base.1.0.GeneralError";
+    error["error"]["message"] = getStatusText(status);
+    writeResponseHeader(conn, status, "application/json");
+    writeBody(conn, json::dump(error));
+    return true;
+}
+
+void RedfishServerHandler::answerUnauthorized(struct mg_connection* conn) {
+    static const char kText[] = "Unauthorized user";
+    writeResponseHeader(conn, 401, "application/json");
+    mg_write(conn, kText, sizeof(kText) - 1);
+}
+
+long long RedfishServerHandler::writeBody(struct mg_connection* conn, const std::string& body) {
+    long long written = 0;
+    while (static_cast<size_t>(written) < body.size()) {
+        int n = mg_write(conn, body.data() + written, body.size() - static_cast<size_t>(written));
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        written += n;
+    }
+    return written;
+}
+
+std::string RedfishServerHandler::normalisedUri(const struct mg_request_info* ri) {
+    if (!ri || !ri->local_uri)
+        return "";
+    return ri->local_uri;
+}
+
+bool RedfishServerHandler::traceEnabled() {
+    const int type = mg_get_debug_log_type();
+    return type == 4 || type == 5;
+}

@@ -1,0 +1,91 @@
+// Authorisation of a request against the session table and the role rules.
+#include "sessionauth.h"
+
+#include <cctype>
+
+#include "jsonadapter.h"
+#include "sessiontable.h"
+
+namespace {
+
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string trimmed(const std::string& s) {
+    size_t begin = 0;
+    size_t end = s.size();
+    while (begin < end && isBlank(s[begin]))
+        ++begin;
+    while (end > begin && isBlank(s[end - 1]))
+        --end;
+    return s.substr(begin, end - begin);
+}
+
+std::string cookieValue(const std::string& header, const char* name) {
+    size_t pos = 0;
+    while (pos <= header.size()) {
+        size_t end = header.find(';', pos);
+        if (end == std::string::npos)
+            end = header.size();
+        std::string pair = header.substr(pos, end - pos);
+        size_t eq = pair.find('=');
+        if (eq != std::string::npos && trimmed(pair.substr(0, eq)) == name)
+            return trimmed(pair.substr(eq + 1));
+        pos = end + 1;
+    }
+    return "";
+}
+
+const char* const kReadOnlyRole = "/redfish/v1/AccountService/Roles/ReadOnlyUser";
+const char* const kOsUserRole = "/redfish/v1/AccountService/Roles/OSUser";
+
+} // namespace
+
+std::string presentedToken(const char* xAuthToken, const char* cookieHeader) {
+    if (xAuthToken && *xAuthToken)
+        return trimmed(xAuthToken);
+    if (cookieHeader && *cookieHeader)
+        return cookieValue(cookieHeader, "sessionId");
+    return "";
+}
+
+bool authorizeSession(const std::string& clientAddress, const std::string& token, int64_t now) {
+    int index = findSession(clientAddress, token);
+    if (index < 0)
+        return false;
+    if (sessionExpired(sessionTable[static_cast<size_t>(index)], now)) {
+        sessionTable.erase(sessionTable.begin() + index);
+        return false;
+    }
+
+    json::Value info;
+    try {
+        if (!json::parseObject(sessionTable[static_cast<size_t>(index)].sessionInfo, info))
+            return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!json::hasMember(info, "Role") || !json::hasMember(info, "OSPrivilegeLevel"))
+        return false;
+    const std::string role = json::memberText(info, "Role");
+    const std::string privilege = json::memberText(info, "OSPrivilegeLevel");
+
+    if (equalsIgnoringCase(role, kReadOnlyRole))
+        return false;
+    // An operating-system user without a usable privilege level may not act.
+    if (equalsIgnoringCase(role, kOsUserRole) && (equalsIgnoringCase(privilege, "undefined") ||
+                                                  equalsIgnoringCase(privilege, "ReadOnlyUser")))
+        return false;
+    return true;
+}

@@ -1,0 +1,19 @@
+// Whether a request may be served on behalf of a login session.
+#ifndef TOLVANE_SESSIONAUTH_H
+#define TOLVANE_SESSIONAUTH_H
+
+#include <cstdint>
+#include <string>
+
+// The session token a request presents: the "X-Auth-Token" header when it is
+// present and not empty, else the "sessionId" cookie (the login writes it as
+// "sessionId =<token>", so blanks around the name and the value are
+// skipped). Null arguments count as absent; "" when neither gives a token.
+std::string presentedToken(const char* xAuthToken, const char* cookieHeader);
+
+// Looks the session of (clientAddress, token) up in the session table at
+// time `now`: refuses when there is none, removes it and refuses when it has
+// expired, and applies the role rules to its session data.
+bool authorizeSession(const std::string& clientAddress, const std::string& token, int64_t now);
+
+#endif

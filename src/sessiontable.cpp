@@ -1,0 +1,100 @@
+// The process-wide table of login sessions.
+#include "sessiontable.h"
+
+#include <algorithm>
+#include <cctype>
+
+std::vector<SessionRecord> sessionTable;
+
+namespace {
+
+bool storableToken(const std::string& token) {
+    // The fallback texts of a failed member lookup are no tokens; storing
+    // them would let anyone who guesses them in.
+    return !token.empty() && token != "root parse failed" && token != "{}";
+}
+
+// The location without one trailing "/", so ".../Sessions/1" and
+// ".../Sessions/1/" name the same session.
+std::string withoutTrailingSlash(const std::string& uri) {
+    if (!uri.empty() && uri.back() == '/')
+        return uri.substr(0, uri.size() - 1);
+    return uri;
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool sessionExpired(const SessionRecord& record, int64_t now) {
+    return now > record.createdAt + kSessionLifetimeSeconds;
+}
+
+int pruneExpiredSessions(int64_t now) {
+    auto first = std::remove_if(sessionTable.begin(), sessionTable.end(),
+                                [now](const SessionRecord& r) { return sessionExpired(r, now); });
+    int removed = static_cast<int>(sessionTable.end() - first);
+    sessionTable.erase(first, sessionTable.end());
+    return removed;
+}
+
+bool addSession(SessionRecord record, int maximum, int64_t now) {
+    if (!storableToken(record.token))
+        return false;
+    pruneExpiredSessions(now);
+    sessionTable.push_back(std::move(record));
+    size_t cap = maximum > 0 ? static_cast<size_t>(maximum) : kDefaultMaximumSessions;
+    if (sessionTable.size() > cap) {
+        // Records are appended in login order, so the front holds the oldest.
+        sessionTable.erase(sessionTable.begin(),
+                           sessionTable.begin() + static_cast<long>(sessionTable.size() - cap));
+    }
+    return true;
+}
+
+int findSession(const std::string& clientAddress, const std::string& token) {
+    if (token.empty() || clientAddress.empty())
+        return -1;
+    for (size_t i = 0; i < sessionTable.size(); ++i) {
+        const SessionRecord& r = sessionTable[i];
+        if (r.clientAddress == clientAddress && constantTimeEquals(r.token, token))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int removeSessionsByLocation(const std::string& uri) {
+    const std::string wanted = withoutTrailingSlash(uri);
+    if (wanted.empty())
+        return 0;
+    auto first =
+        std::remove_if(sessionTable.begin(), sessionTable.end(), [&wanted](const SessionRecord& r) {
+            return !r.location.empty() &&
+                   equalsIgnoringCase(withoutTrailingSlash(r.location), wanted);
+        });
+    int removed = static_cast<int>(sessionTable.end() - first);
+    sessionTable.erase(first, sessionTable.end());
+    return removed;
+}
+
+bool constantTimeEquals(const std::string& a, const std::string& b) {
+    // Walk the longer text whole and fold every difference (length included)
+    // into one accumulator, so the time taken does not tell where they differ.
+    const size_t n = std::max(a.size(), b.size());
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char ca = i < a.size() ? static_cast<unsigned char>(a[i]) : 0;
+        unsigned char cb = i < b.size() ? static_cast<unsigned char>(b[i]) : 0;
+        diff |= static_cast<unsigned char>(ca ^ cb);
+    }
+    return diff == 0;
+}
