@@ -8,7 +8,7 @@
 #include "Logger.h"
 #include "passwordmask.h"
 #include "redfishserverhandler.h"
-#include "threadid.h"
+#include "logplatform.h"
 
 namespace {
 
