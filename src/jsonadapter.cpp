@@ -68,10 +68,80 @@ size_t objectEnd(std::string_view t, size_t start) {
     return std::string_view::npos;
 }
 
+// Builds the value like the library's own DOM parser and notes the literal
+// text of every fraction or exponent number that is a direct member of the
+// top-level object (the DOM keeps only the double).
+class LiteralRecordingBuilder {
+  public:
+    using Dom = nlohmann::detail::json_sax_dom_parser<Value>;
+    using number_integer_t = Value::number_integer_t;
+    using number_unsigned_t = Value::number_unsigned_t;
+    using number_float_t = Value::number_float_t;
+    using string_t = Value::string_t;
+    using binary_t = Value::binary_t;
+
+    LiteralRecordingBuilder(Value& root, NumberLiterals* literals)
+        : dom_(root, false), literals_(literals) {}
+
+    bool null() { return other(), dom_.null(); }
+    bool boolean(bool v) { return other(), dom_.boolean(v); }
+    bool number_integer(number_integer_t v) { return other(), dom_.number_integer(v); }
+    bool number_unsigned(number_unsigned_t v) { return other(), dom_.number_unsigned(v); }
+    bool number_float(number_float_t v, const string_t& s) {
+        if (depth_ == 1 && literals_)
+            (*literals_)[key_] = s;
+        return dom_.number_float(v, s);
+    }
+    bool string(string_t& v) { return other(), dom_.string(v); }
+    bool binary(binary_t& v) { return other(), dom_.binary(v); }
+    bool start_object(std::size_t n) {
+        other();
+        ++depth_;
+        return dom_.start_object(n);
+    }
+    bool key(string_t& k) {
+        if (depth_ == 1)
+            key_ = k;
+        return dom_.key(k);
+    }
+    bool end_object() {
+        --depth_;
+        return dom_.end_object();
+    }
+    bool start_array(std::size_t n) {
+        other();
+        ++depth_;
+        return dom_.start_array(n);
+    }
+    bool end_array() {
+        --depth_;
+        return dom_.end_array();
+    }
+    template <class Exception>
+    bool parse_error(std::size_t pos, const std::string& token, const Exception& ex) {
+        return dom_.parse_error(pos, token, ex);
+    }
+    bool is_errored() const { return dom_.is_errored(); }
+
+  private:
+    // A later value of a repeated name replaces an earlier number.
+    void other() {
+        if (depth_ == 1 && literals_)
+            literals_->erase(key_);
+    }
+
+    Dom dom_;
+    NumberLiterals* literals_;
+    int depth_ = 0;
+    std::string key_;
+};
+
 } // namespace
 
-bool parseObject(std::string_view text, Value& out) {
+bool parseObject(std::string_view text, Value& out, NumberLiterals* literals) {
     out = Value();
+    if (literals)
+        literals->clear();
     size_t i = 0;
     if (!skipSpace(text, i) || i >= text.size() || text[i] != '{')
         return false;
@@ -79,12 +149,19 @@ bool parseObject(std::string_view text, Value& out) {
     if (end == std::string_view::npos)
         return false;
     try {
-        // nlohmann's object insertion keeps the first position of a repeated
-        // name and assigns the later value, the behaviour we rely on.
-        Value v = Value::parse(text.substr(i, end - i), nullptr, true, true);
-        if (!v.is_object())
+        // The library's object insertion keeps the first position of a
+        // repeated name and assigns the later value, the behaviour we rely on.
+        Value v;
+        NumberLiterals found;
+        LiteralRecordingBuilder builder(v, literals ? &found : nullptr);
+        std::string_view object = text.substr(i, end - i);
+        bool ok = Value::sax_parse(object.begin(), object.end(), &builder,
+                                   Value::input_format_t::json, true, true);
+        if (!ok || builder.is_errored() || !v.is_object())
             return false;
         out = std::move(v);
+        if (literals)
+            *literals = std::move(found);
         return true;
     } catch (const nlohmann::json::exception&) {
         out = Value();
@@ -181,10 +258,10 @@ int32_t asInteger(const Value& v) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(asInteger64(v))));
 }
 
-std::optional<int32_t> asConfigInteger(const Value& v) {
+std::optional<int32_t> asConfigInteger(const Value& v, const std::string* literal) {
     if (v.is_array() || v.is_object())
         return std::nullopt;
-    int64_t x = asInteger64(v);
+    int64_t x = (literal && v.is_number_float()) ? leadingInteger(*literal) : asInteger64(v);
     if (x < std::numeric_limits<int32_t>::min() || x > std::numeric_limits<int32_t>::max())
         return std::nullopt;
     return static_cast<int32_t>(x);

@@ -10,6 +10,7 @@
 #define TOLVANE_JSONADAPTER_H
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,10 +26,16 @@ constexpr int kNestingLimit = 50;
 // Text used wherever a conversion fails with an exception (memory exhausted).
 constexpr const char* kInternalException = "Internal Exception occurrred";
 
+// Literal texts of the numbers with a fraction or exponent that are direct
+// members of a parsed object, by member name (a repeated name: its last value).
+// The parsed value keeps only the double, so "1e3" and "1000.0" look alike.
+using NumberLiterals = std::map<std::string, std::string>;
+
 // Parses `text` as one JSON object. Returns false (leaving `out` null) when the
 // text is not a valid object under the rules above. Never throws, except
-// std::bad_alloc, which callers turn into kInternalException.
-bool parseObject(std::string_view text, Value& out);
+// std::bad_alloc, which callers turn into kInternalException. With `literals`,
+// also gives the literal texts described above (empty on failure).
+bool parseObject(std::string_view text, Value& out, NumberLiterals* literals = nullptr);
 
 // Compact JSON text of a value.
 std::string dump(const Value& v);
@@ -53,8 +60,10 @@ int64_t asInteger64(const Value& v);
 int32_t asInteger(const Value& v);
 
 // For configuration values: the 32-bit integer, or nothing when the value is
-// an array or object or lies outside the 32-bit range.
-std::optional<int32_t> asConfigInteger(const Value& v);
+// an array or object or lies outside the 32-bit range. With the number's
+// `literal` text (see NumberLiterals), a fraction or exponent number gives the
+// integer formed by its leading digits ("1.9" 1, "1e3" 1).
+std::optional<int32_t> asConfigInteger(const Value& v, const std::string* literal = nullptr);
 
 // Leading decimal integer of `s` (white space, sign, digits); 0 without digits.
 // Saturates at the 64-bit range.

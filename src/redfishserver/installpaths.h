@@ -33,6 +33,10 @@ int readLogDirectory(char* buffer);
 // Server directory: install path + "RedfishServer" + separator.
 std::string serverDirectory();
 
+// Composes gOutLogPath from gLogDirectory; left empty (so the output log is
+// dropped) when the result would not fit the buffer.
+void composeOutLogPath();
+
 // Appends a printf-formatted message to gOutLogPath (no time stamp, no line
 // end added); dropped silently when the file cannot be opened.
 void WriteOutLog(const char* format, ...)

@@ -1,0 +1,12 @@
+#include "logging/loglines.h"
+
+const char* LogLevelName(int level) {
+    switch (level) {
+    case 0:
+        return "ERROR";
+    case 4:
+        return "TRACE";
+    default:
+        return "DEBUG";
+    }
+}

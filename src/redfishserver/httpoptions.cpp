@@ -1,0 +1,119 @@
+#include "redfishserver/httpoptions.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "civetweb.h"
+#include "redfishserver/installpaths.h"
+#include "redfishserver/serverconfig.h"
+
+std::vector<std::string> gServerOptions;
+char gListeningPortText[16];
+
+namespace {
+
+constexpr unsigned kTlsFeature = 2;
+
+// Name/value pairs ended by an empty entry. The values of "listening_ports",
+// "request_timeout_ms", "error_log_file" and "ssl_certificate" are replaced
+// when the list is built.
+const char* const kPlainOptions[] = {
+    "listening_ports",
+    "8080",
+    "request_timeout_ms",
+    "0",
+    "error_log_file",
+    "WebServer.log",
+    "enable_auth_domain_check",
+    "no",
+    "strict_transport_security_max_age",
+    "15552000",
+    "num_threads",
+    "50",
+    "",
+};
+
+const char* const kTlsOptions[] = {
+    "listening_ports",
+    "8443s",
+    "request_timeout_ms",
+    "0",
+    "error_log_file",
+    "WebServer.log",
+    "ssl_certificate",
+    "server.pem",
+    "ssl_protocol_version",
+    "3",
+    "ssl_cipher_list",
+    "ECDH+AESGCM+AES256:!aNULL:!MD5:!DSS",
+    "enable_auth_domain_check",
+    "no",
+    "strict_transport_security_max_age",
+    "15552000",
+    "num_threads",
+    "50",
+    "",
+};
+
+constexpr size_t entriesBeforeEnd(size_t arrayLength) {
+    return arrayLength - 1;
+}
+
+} // namespace
+
+bool buildServerOptions(const char* const* table, size_t count) {
+    gServerOptions.clear();
+    for (size_t i = 0; i < count; ++i) {
+        const char* entry = table[i];
+        if (std::strcmp(entry, "listening_ports") == 0) {
+            gServerOptions.emplace_back(entry);
+            std::memset(gListeningPortText, 0, sizeof gListeningPortText);
+            if (ServerConfig.CommunicationProtocolHttps)
+                std::snprintf(gListeningPortText, sizeof gListeningPortText, "%ds",
+                              ServerConfig.CommunicationPortHttps);
+            else
+                std::snprintf(gListeningPortText, sizeof gListeningPortText, "%d",
+                              ServerConfig.CommunicationPortHttp);
+            gServerOptions.emplace_back(gListeningPortText);
+            ++i;
+        } else if (std::strcmp(entry, "request_timeout_ms") == 0) {
+            // A time-out of 0 makes the library drop requests; without the
+            // option its own default applies.
+            if (ServerConfig.SessionTimeout > 0) {
+                gServerOptions.emplace_back(entry);
+                gServerOptions.push_back(std::to_string(ServerConfig.SessionTimeout));
+            }
+            ++i;
+        } else if (std::strcmp(entry, "error_log_file") == 0) {
+            gServerOptions.emplace_back(entry);
+            // The log directory ends with a separator already; the doubled one
+            // is harmless and kept as the file's known location.
+            gServerOptions.push_back(std::string(gLogDirectory) + TOLVANE_PATH_SEP "WebServer.log");
+            ++i;
+        } else if (std::strcmp(entry, "ssl_certificate") == 0) {
+            gServerOptions.emplace_back(entry);
+            gServerOptions.push_back(serverDirectory() + "server.pem");
+            ++i;
+        } else {
+            gServerOptions.emplace_back(entry);
+        }
+    }
+    return true;
+}
+
+bool initHttpLibrary() {
+    if (ServerConfig.CommunicationProtocolHttps) {
+        unsigned features = mg_init_library(kTlsFeature);
+        if ((features & kTlsFeature) == 0) {
+            WriteOutLog("Failed to initialize Library with SSL\n");
+            return false;
+        }
+        WriteOutLog("Library initialized with SSL\n");
+        return buildServerOptions(kTlsOptions,
+                                  entriesBeforeEnd(sizeof kTlsOptions / sizeof kTlsOptions[0]));
+    }
+    mg_init_library(0);
+    return buildServerOptions(kPlainOptions,
+                              entriesBeforeEnd(sizeof kPlainOptions / sizeof kPlainOptions[0]));
+}
