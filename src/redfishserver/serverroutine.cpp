@@ -25,6 +25,15 @@ std::atomic<bool> gStopRequested{false};
 
 namespace {
 
+// The start-up log lines name the routine's historical source file and line,
+// so they read the same as in earlier releases and log filters keep working.
+#define ROUTINE_LOG(linetext, level, msg)                                                          \
+    do {                                                                                           \
+        if (gLogFunction)                                                                          \
+            gLogFunction("%s:%s:%s:%s()::[%s]" msg, "REDFISHSERVER", "redfishserver.cpp",          \
+                         linetext, "mainRedfishServer", LogLevelName(level));                      \
+    } while (0)
+
 std::mutex gStopMutex;
 std::condition_variable gStopSignal;
 bool gStopPending = false;
@@ -122,12 +131,11 @@ void mainRedfishServer() {
     WriteOutLog("Redfish server started : https://X.X.X.X:%s%s\n", gListeningPortText, "/redfish");
 
     if (loadWebServerPlugin() != true) {
-        REDFISH_LOG_AT("mainRedfishServer", "502", LOG_LEVEL_DEBUG,
-                       "webserver module loading failed  !!!");
-        REDFISH_LOG_AT("mainRedfishServer", "503", LOG_LEVEL_DEBUG, "Exit");
+        ROUTINE_LOG("502", LOG_LEVEL_DEBUG, "webserver module loading failed  !!!");
+        ROUTINE_LOG("503", LOG_LEVEL_DEBUG, "Exit");
         endStart(server);
     }
-    REDFISH_LOG_AT("mainRedfishServer", "488", LOG_LEVEL_TRACE, "Call trace");
+    ROUTINE_LOG("488", LOG_LEVEL_TRACE, "Call trace");
 
     std::string hostAddress = chooseHostAddress();
     auto handler = std::make_unique<RedfishServerHandler>(hostAddress, gHandleForInstanceOfLibrary,

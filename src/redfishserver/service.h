@@ -17,4 +17,10 @@ void uninstallService();
 // goes to the system's log: the event log, or syslog).
 void runService();
 
+#if !defined(_WIN32)
+#include <string>
+// The systemd unit that "install" writes for the program at `programPath`.
+std::string systemdUnitText(const std::string& programPath);
+#endif
+
 #endif

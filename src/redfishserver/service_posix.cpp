@@ -112,7 +112,9 @@ std::string quoteExecPath(const std::string& path) {
     return out;
 }
 
-std::string unitText(const std::string& programPath) {
+} // namespace
+
+std::string systemdUnitText(const std::string& programPath) {
     return "[Unit]\n"
            "Description=" TOLVANE_SERVICE_DISPLAY_NAME "\n"
            "After=network.target\n"
@@ -127,6 +129,8 @@ std::string unitText(const std::string& programPath) {
            "[Install]\n"
            "WantedBy=multi-user.target\n";
 }
+
+namespace {
 
 bool writeAll(int fd, const std::string& data) {
     size_t done = 0;
@@ -196,7 +200,7 @@ void installService() {
         std::printf("OpenSCManager failed (%d)\n", errno);
         return;
     }
-    if (!createUnitFile(dir + kUnitFileName, unitText(programPath))) {
+    if (!createUnitFile(dir + kUnitFileName, systemdUnitText(programPath))) {
         std::printf("CreateService failed (%d)\n", errno);
         return;
     }

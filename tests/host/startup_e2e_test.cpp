@@ -1,0 +1,172 @@
+// The server routine's start-up, run from a temporary install tree: the
+// output-log messages of a normal start and of every fatal failure.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "hoste2e.h"
+#include "testsupport.h"
+
+using namespace hoste2e;
+
+namespace {
+
+TEST(Startup, PlainStartWritesBothMessagesAndServesRedfish) {
+    ts::InstallTree tree;
+    ts::ServerProcess server(tree, {"run"});
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    // The handler is registered after the plug-in's initialisation.
+    ASSERT_TRUE(
+        waitFor([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000))
+        << tree.capturedLog();
+
+    EXPECT_EQ(tree.outLog(), std::string(kStarting) + startedLine(tree.port, false));
+    EXPECT_EQ(tree.capturedLog().find("mainRedfishServer()::[DEBUG]"), std::string::npos);
+    EXPECT_EQ(entries(tree), std::vector<std::string>{"initializeAllPlugins"});
+
+    ts::Response r = ts::request(tree.port, "GET", "/redfish");
+    EXPECT_EQ(r.status, 200) << r.raw;
+    // The banner goes first on the console of a foreground run.
+    EXPECT_EQ(server.output().rfind(kBanner, 0), 0u) << server.output();
+    EXPECT_TRUE(server.running());
+}
+
+TEST(Startup, TlsStartNamesThePortWithItsSuffix) {
+    ts::InstallOptions options;
+    options.tls = true;
+    ts::InstallTree tree(options);
+    ts::ServerProcess server(tree, {"run"});
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    ASSERT_TRUE(
+        waitFor([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000));
+    EXPECT_EQ(tree.outLog(), std::string("Library initialized with SSL\n") + kStarting +
+                                 startedLine(tree.port, true));
+    ts::Response r = ts::request(tree.port, "GET", "/redfish", {}, "", true);
+    EXPECT_EQ(r.status, 200) << r.raw;
+}
+
+TEST(Startup, MissingLogPluginEndsWithExitCodeOneBeforeAnyServer) {
+    ts::InstallOptions options;
+    options.logPlugin = "";
+    ts::InstallTree tree(options);
+    ts::ServerProcess server(tree, {"run"});
+    EXPECT_EQ(server.waitExit(), 1) << server.output();
+    EXPECT_EQ(tree.outLog(), kLogPluginFailed);
+    EXPECT_TRUE(tree.calls().empty());
+    EXPECT_EQ(ts::exchange(tree.port, "GET /redfish HTTP/1.1\r\n\r\n", false, 500), "");
+}
+
+TEST(Startup, UnusableLogPluginEndsWithExitCodeOne) {
+    // A library without the Log entry point.
+    {
+        ts::InstallOptions options;
+        options.logPlugin = ts::scriptedPlugin();
+        ts::InstallTree tree(options);
+        ts::ServerProcess server(tree, {});
+        EXPECT_EQ(server.waitExit(), 1) << server.output();
+        EXPECT_EQ(tree.outLog(), kLogPluginFailed);
+    }
+    // A file that is no library.
+    {
+        ts::InstallOptions options;
+        options.logPlugin = "";
+        ts::InstallTree tree(options);
+        ts::writeFile(tree.serverDir + "Plugins/LogServicePlugin.so", "not a shared library");
+        ts::ServerProcess server(tree, {"run"});
+        EXPECT_EQ(server.waitExit(), 1) << server.output();
+        EXPECT_EQ(tree.outLog(), kLogPluginFailed);
+        EXPECT_EQ(tree.capturedLog(), "");
+    }
+}
+
+// Each web server plug-in failure: the two log lines, the start messages
+// before them, and exit code 1.
+void expectWebServerPluginFailure(const ts::InstallTree& tree, ts::ServerProcess& server,
+                                  const std::string& console) {
+    EXPECT_EQ(server.waitExit(), 1) << server.output();
+    EXPECT_EQ(tree.outLog(), std::string(kStarting) + startedLine(tree.port, false));
+    EXPECT_EQ(tree.capturedLog(), std::string(kLine502) + kLine503);
+    EXPECT_NE(server.output().find(console), std::string::npos) << server.output();
+}
+
+TEST(Startup, MissingWebServerPluginEndsWithTheTwoLogLines) {
+    ts::InstallOptions options;
+    options.resourcePlugin = "";
+    ts::InstallTree tree(options);
+    ts::ServerProcess server(tree, {"run"});
+    expectWebServerPluginFailure(tree, server, "Failed in initializing Webserver plugin\n");
+}
+
+TEST(Startup, UnloadableWebServerPluginEndsWithTheTwoLogLines) {
+    ts::InstallOptions options;
+    options.resourcePlugin = "";
+    ts::InstallTree tree(options);
+    ts::writeFile(tree.serverDir + "WebServerAbstractionModule.so", "not a shared library");
+    ts::ServerProcess server(tree, {"run"});
+    expectWebServerPluginFailure(tree, server, "NULL gHandleForInstanceOfLibrary\n");
+}
+
+TEST(Startup, InitialisationFalseEndsWithTheTwoLogLines) {
+    ts::InstallTree tree;
+    ts::ServerProcess server(tree, {"run"}, {{"SCRIPTED_INIT_RESULT", "false"}});
+    expectWebServerPluginFailure(tree, server, kBanner);
+    // Initialised once, never shut down.
+    EXPECT_EQ(entries(tree), std::vector<std::string>{"initializeAllPlugins"});
+}
+
+TEST(Startup, MissingInitialiseEntryPointCountsAsFailure) {
+    ts::InstallOptions options;
+    options.resourcePlugin = ts::scriptedPlugin("NoInit");
+    ts::InstallTree tree(options);
+    ts::ServerProcess server(tree, {});
+    expectWebServerPluginFailure(tree, server, "");
+    EXPECT_TRUE(tree.calls().empty());
+}
+
+TEST(Startup, UnreadableCertificateEndsWithTheReasonAndExitCodeOne) {
+    ts::InstallOptions options;
+    options.tls = true;
+    options.certificate = false;
+    ts::InstallTree tree(options);
+    ts::ServerProcess server(tree, {"run"});
+    EXPECT_EQ(server.waitExit(), 1) << server.output();
+    const std::string prefix = std::string("Library initialized with SSL\n") + kStarting;
+    const std::string log = tree.outLog();
+    ASSERT_EQ(log.rfind(prefix, 0), 0u) << log;
+    const std::string reason = log.substr(prefix.size());
+    // One line with the server's reason, and no start.
+    ASSERT_GT(reason.size(), 1u) << log;
+    EXPECT_EQ(reason.find('\n'), reason.size() - 1) << log;
+    EXPECT_EQ(log.find("Redfish server started"), std::string::npos);
+    EXPECT_TRUE(tree.calls().empty());
+    EXPECT_EQ(tree.capturedLog(), "");
+}
+
+TEST(Startup, PortInUseEndsWithTheReasonAndExitCodeOne) {
+    ts::InstallTree tree;
+    int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(tree.port));
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+
+    ts::ServerProcess server(tree, {"run"});
+    int code = server.waitExit();
+    ::close(holder);
+    EXPECT_EQ(code, 1) << server.output();
+    const std::string log = tree.outLog();
+    ASSERT_EQ(log.rfind(kStarting, 0), 0u) << log;
+    const std::string reason = log.substr(sizeof(kStarting) - 1);
+    ASSERT_GT(reason.size(), 1u) << log;
+    EXPECT_EQ(reason.find('\n'), reason.size() - 1) << log;
+    EXPECT_EQ(log.find("Redfish server started"), std::string::npos);
+    EXPECT_TRUE(tree.calls().empty());
+}
+
+} // namespace
