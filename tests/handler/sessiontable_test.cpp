@@ -1,0 +1,256 @@
+// The session table and the authorisation rules on top of it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sessionauth.h"
+#include "sessiontable.h"
+
+namespace {
+
+const int64_t kNow = 1700000000;
+const char kAdmin[] = "{\"Role\":\"/redfish/v1/AccountService/Roles/Administrator\","
+                      "\"OSPrivilegeLevel\":\"Administrator\"}";
+
+SessionRecord record(const std::string& token, const std::string& address, int64_t createdAt,
+                     const std::string& info = kAdmin, const std::string& location = "") {
+    SessionRecord r;
+    r.token = token;
+    r.sessionInfo = info;
+    r.hostName = "server";
+    r.clientAddress = address;
+    r.createdAt = createdAt;
+    r.location = location;
+    return r;
+}
+
+class Sessions : public ::testing::Test {
+  protected:
+    void SetUp() override { sessionTable.clear(); }
+    void TearDown() override { sessionTable.clear(); }
+};
+
+TEST_F(Sessions, FallbackAndEmptyTokensAreNeverStored) {
+    EXPECT_FALSE(addSession(record("", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_FALSE(addSession(record("root parse failed", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_FALSE(addSession(record("{}", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_TRUE(sessionTable.empty());
+    EXPECT_TRUE(addSession(record("t1", "127.0.0.1", kNow), 0, kNow));
+    ASSERT_EQ(sessionTable.size(), 1u);
+    EXPECT_EQ(sessionTable[0].token, "t1");
+}
+
+TEST_F(Sessions, EveryLoginGetsItsOwnRecordInOrder) {
+    EXPECT_TRUE(addSession(record("a", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_TRUE(addSession(record("b", "127.0.0.1", kNow + 1), 0, kNow + 1));
+    ASSERT_EQ(sessionTable.size(), 2u);
+    EXPECT_EQ(sessionTable[0].token, "a");
+    EXPECT_EQ(sessionTable[1].token, "b");
+    EXPECT_EQ(findSession("127.0.0.1", "a"), 0);
+    EXPECT_EQ(findSession("127.0.0.1", "b"), 1);
+}
+
+TEST_F(Sessions, AddingPrunesExpiredRecordsFirst) {
+    sessionTable.push_back(record("old", "127.0.0.1", kNow - kSessionLifetimeSeconds - 1));
+    sessionTable.push_back(record("edge", "127.0.0.2", kNow - kSessionLifetimeSeconds));
+    EXPECT_TRUE(addSession(record("new", "127.0.0.3", kNow), 0, kNow));
+    ASSERT_EQ(sessionTable.size(), 2u);
+    EXPECT_EQ(sessionTable[0].token, "edge"); // valid while now <= createdAt + 86400
+    EXPECT_EQ(sessionTable[1].token, "new");
+}
+
+TEST_F(Sessions, CapDropsTheOldest) {
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(
+            addSession(record("t" + std::to_string(i), "127.0.0.1", kNow + i), 3, kNow + i));
+    ASSERT_EQ(sessionTable.size(), 3u);
+    EXPECT_EQ(sessionTable[0].token, "t2");
+    EXPECT_EQ(sessionTable[2].token, "t4");
+}
+
+TEST_F(Sessions, DefaultCapWhenNotConfigured) {
+    for (int maximum : {0, -5}) {
+        sessionTable.clear();
+        for (int i = 0; i < kDefaultMaximumSessions + 10; ++i)
+            addSession(record("t" + std::to_string(i), "127.0.0.1", kNow), maximum, kNow);
+        ASSERT_EQ(sessionTable.size(), static_cast<size_t>(kDefaultMaximumSessions));
+        EXPECT_EQ(sessionTable.front().token, "t10");
+        EXPECT_EQ(sessionTable.back().token, "t" + std::to_string(kDefaultMaximumSessions + 9));
+    }
+}
+
+TEST_F(Sessions, FindNeedsAddressAndTokenBoth) {
+    sessionTable.push_back(record("secret", "127.0.0.1", kNow));
+    EXPECT_EQ(findSession("127.0.0.1", "secret"), 0);
+    EXPECT_EQ(findSession("127.0.0.2", "secret"), -1);
+    EXPECT_EQ(findSession("127.0.0.1", "secre"), -1);
+    EXPECT_EQ(findSession("127.0.0.1", "secret2"), -1);
+    EXPECT_EQ(findSession("127.0.0.1", "SECRET"), -1);
+    EXPECT_EQ(findSession("127.0.0.1", ""), -1);
+    EXPECT_EQ(findSession("127.0.0.10", "secret"), -1);
+    EXPECT_EQ(findSession("", "secret"), -1);
+}
+
+TEST_F(Sessions, AnEmptyTokenNeverMatchesEvenAnEmptyRecord) {
+    sessionTable.push_back(record("", "127.0.0.1", kNow));
+    EXPECT_EQ(findSession("127.0.0.1", ""), -1);
+    EXPECT_FALSE(authorizeSession("127.0.0.1", "", kNow));
+}
+
+TEST_F(Sessions, ConstantTimeEquality) {
+    EXPECT_TRUE(constantTimeEquals("", ""));
+    EXPECT_TRUE(constantTimeEquals("abc", "abc"));
+    EXPECT_FALSE(constantTimeEquals("abc", "abd"));
+    EXPECT_FALSE(constantTimeEquals("abc", "ab"));
+    EXPECT_FALSE(constantTimeEquals("ab", "abc"));
+    EXPECT_FALSE(constantTimeEquals("", "a"));
+    EXPECT_FALSE(constantTimeEquals(std::string("a\0b", 3), std::string("a\0c", 3)));
+    EXPECT_FALSE(constantTimeEquals(std::string("a\0", 2), "a"));
+}
+
+TEST_F(Sessions, RemoveByLocationIgnoresCaseAndTrailingSlash) {
+    sessionTable.push_back(
+        record("a", "127.0.0.1", kNow, kAdmin, "/redfish/v1/SessionService/Sessions/1"));
+    sessionTable.push_back(
+        record("b", "127.0.0.1", kNow, kAdmin, "/redfish/v1/SessionService/Sessions/2/"));
+    sessionTable.push_back(
+        record("c", "127.0.0.1", kNow, kAdmin, "/redfish/v1/SessionService/Sessions/12"));
+    sessionTable.push_back(record("d", "127.0.0.1", kNow, kAdmin, ""));
+
+    EXPECT_EQ(removeSessionsByLocation("/redfish/v1/SessionService/Sessions"), 0);
+    EXPECT_EQ(removeSessionsByLocation(""), 0);
+    EXPECT_EQ(removeSessionsByLocation("/REDFISH/v1/sessionservice/sessions/1/"), 1);
+    EXPECT_EQ(removeSessionsByLocation("/redfish/v1/SessionService/Sessions/2"), 1);
+    ASSERT_EQ(sessionTable.size(), 2u);
+    EXPECT_EQ(sessionTable[0].token, "c");
+    EXPECT_EQ(sessionTable[1].token, "d");
+}
+
+TEST_F(Sessions, PruneRemovesOnlyExpired) {
+    sessionTable.push_back(record("a", "1", kNow - kSessionLifetimeSeconds - 1));
+    sessionTable.push_back(record("b", "1", kNow));
+    sessionTable.push_back(record("c", "1", kNow - 2 * kSessionLifetimeSeconds));
+    EXPECT_EQ(pruneExpiredSessions(kNow), 2);
+    ASSERT_EQ(sessionTable.size(), 1u);
+    EXPECT_EQ(sessionTable[0].token, "b");
+}
+
+// --- Authorisation ---------------------------------------------------------
+
+class Authorisation : public Sessions {};
+
+TEST_F(Authorisation, LiveSessionWithItsTokenFromItsAddress) {
+    sessionTable.push_back(record("tok", "127.0.0.1", kNow));
+    EXPECT_TRUE(authorizeSession("127.0.0.1", "tok", kNow));
+    EXPECT_FALSE(authorizeSession("127.0.0.1", "", kNow)) << "token missing";
+    EXPECT_FALSE(authorizeSession("127.0.0.1", "other", kNow)) << "wrong token";
+    EXPECT_FALSE(authorizeSession("127.0.0.2", "tok", kNow)) << "other address";
+    EXPECT_FALSE(authorizeSession("::1", "tok", kNow)) << "other address";
+}
+
+TEST_F(Authorisation, ValidForOneDayThenRemovedByTheFirstRequest) {
+    sessionTable.push_back(record("other", "127.0.0.1", kNow));
+    sessionTable.push_back(record("tok", "127.0.0.1", kNow));
+    EXPECT_TRUE(authorizeSession("127.0.0.1", "tok", kNow + kSessionLifetimeSeconds));
+    EXPECT_EQ(sessionTable.size(), 2u);
+    EXPECT_FALSE(authorizeSession("127.0.0.1", "tok", kNow + kSessionLifetimeSeconds + 1));
+    ASSERT_EQ(sessionTable.size(), 1u) << "the expired record is removed";
+    EXPECT_EQ(sessionTable[0].token, "other");
+    // A later request of the same token stays refused even at an earlier clock.
+    EXPECT_FALSE(authorizeSession("127.0.0.1", "tok", kNow));
+}
+
+TEST_F(Authorisation, ReadOnlyRoleRefusedInAnyCase) {
+    for (const char* role : {"/redfish/v1/AccountService/Roles/ReadOnlyUser",
+                             "/REDFISH/V1/ACCOUNTSERVICE/ROLES/READONLYUSER",
+                             "/redfish/v1/accountservice/roles/readonlyuser"}) {
+        sessionTable.clear();
+        sessionTable.push_back(record("tok", "127.0.0.1", kNow,
+                                      std::string("{\"Role\":\"") + role +
+                                          "\",\"OSPrivilegeLevel\":\"Administrator\"}"));
+        EXPECT_FALSE(authorizeSession("127.0.0.1", "tok", kNow)) << role;
+        EXPECT_EQ(sessionTable.size(), 1u) << "a refused role does not end the session";
+    }
+}
+
+TEST_F(Authorisation, OsUserRefusedWithoutAUsablePrivilegeLevel) {
+    const std::pair<const char*, bool> cases[] = {
+        {"undefined", false},
+        {"UNDEFINED", false},
+        {"ReadOnlyUser", false},
+        {"readonlyuser", false},
+        {"Administrator", true},
+        {"Operator", true},
+        {"", true},
+        {"undefined2", true},
+        {"ReadOnly", true},
+    };
+    for (const auto& c : cases) {
+        for (const char* role : {"/redfish/v1/AccountService/Roles/OSUser",
+                                 "/Redfish/V1/AccountService/Roles/osuser"}) {
+            sessionTable.clear();
+            sessionTable.push_back(record("tok", "127.0.0.1", kNow,
+                                          std::string("{\"Role\":\"") + role +
+                                              "\",\"OSPrivilegeLevel\":\"" + c.first + "\"}"));
+            EXPECT_EQ(authorizeSession("127.0.0.1", "tok", kNow), c.second)
+                << role << " / " << c.first;
+        }
+    }
+    // The privilege level of other roles plays no part.
+    sessionTable.clear();
+    sessionTable.push_back(record("tok", "127.0.0.1", kNow,
+                                  "{\"Role\":\"/redfish/v1/AccountService/Roles/Operator\","
+                                  "\"OSPrivilegeLevel\":\"undefined\"}"));
+    EXPECT_TRUE(authorizeSession("127.0.0.1", "tok", kNow));
+}
+
+TEST_F(Authorisation, SessionDataMustBeAnObjectWithBothMembers) {
+    const char* infos[] = {
+        "",
+        "not json",
+        "[\"Role\",\"OSPrivilegeLevel\"]",
+        "{\"Role\":\"/redfish/v1/AccountService/Roles/Administrator\"}",
+        "{\"OSPrivilegeLevel\":\"Administrator\"}",
+        "{\"role\":\"/redfish/v1/AccountService/Roles/Administrator\","
+        "\"osprivilegelevel\":\"Administrator\"}",
+    };
+    for (const char* info : infos) {
+        sessionTable.clear();
+        sessionTable.push_back(record("tok", "127.0.0.1", kNow, info));
+        EXPECT_FALSE(authorizeSession("127.0.0.1", "tok", kNow)) << info;
+    }
+    // Values of any JSON type are taken as text.
+    sessionTable.clear();
+    sessionTable.push_back(
+        record("tok", "127.0.0.1", kNow, "{\"Role\":7,\"OSPrivilegeLevel\":null}"));
+    EXPECT_TRUE(authorizeSession("127.0.0.1", "tok", kNow));
+}
+
+TEST_F(Authorisation, FirstMatchingRecordDecides) {
+    // Two logins of different users from one address: each token has its own rights.
+    sessionTable.push_back(record("admin", "127.0.0.1", kNow));
+    sessionTable.push_back(record("reader", "127.0.0.1", kNow,
+                                  "{\"Role\":\"/redfish/v1/AccountService/Roles/ReadOnlyUser\","
+                                  "\"OSPrivilegeLevel\":\"x\"}"));
+    EXPECT_TRUE(authorizeSession("127.0.0.1", "admin", kNow));
+    EXPECT_FALSE(authorizeSession("127.0.0.1", "reader", kNow));
+}
+
+TEST(PresentedToken, HeaderFirstThenCookie) {
+    EXPECT_EQ(presentedToken("abc", nullptr), "abc");
+    EXPECT_EQ(presentedToken("abc", "sessionId=zzz"), "abc");
+    EXPECT_EQ(presentedToken("", "sessionId=zzz"), "zzz");
+    EXPECT_EQ(presentedToken(nullptr, "sessionId=zzz"), "zzz");
+    EXPECT_EQ(presentedToken(nullptr, "sessionId =zzz"), "zzz");
+    EXPECT_EQ(presentedToken(nullptr, "sessionId = zzz"), "zzz");
+    EXPECT_EQ(presentedToken(nullptr, "a=1; sessionId=zzz; b=2"), "zzz");
+    EXPECT_EQ(presentedToken(nullptr, "a=1;sessionId =zzz"), "zzz");
+    EXPECT_EQ(presentedToken(nullptr, "xsessionId=zzz"), "");
+    EXPECT_EQ(presentedToken(nullptr, "sessionid=zzz"), "");
+    EXPECT_EQ(presentedToken(nullptr, "other=zzz"), "");
+    EXPECT_EQ(presentedToken(nullptr, ""), "");
+    EXPECT_EQ(presentedToken(nullptr, nullptr), "");
+    EXPECT_EQ(presentedToken(nullptr, "sessionId="), "");
+}
+
+} // namespace

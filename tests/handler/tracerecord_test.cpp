@@ -1,0 +1,142 @@
+// Layout of the request and response trace records in the trace file.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Logger.h"
+#include "logplatform.h"
+#include "redfishtrace.h"
+
+namespace {
+
+class TraceRecords : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tolvane-trace-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        setenv("TOLVANE_LOG_DIR", dir.c_str(), 1);
+        Logger::SetLogFilePath();
+        Logger::SetDebugLevel(0);
+    }
+    void TearDown() override {
+        std::remove(tracePath().c_str());
+        rmdir(dir.c_str());
+    }
+    std::string tracePath() const { return dir + "/RedfishClientTrace.log"; }
+    std::string trace() const {
+        std::ifstream in(tracePath(), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    static std::vector<std::string> lines(const std::string& text) {
+        std::vector<std::string> out;
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t nl = text.find('\n', pos);
+            EXPECT_NE(nl, std::string::npos) << "every line ends with a line feed";
+            if (nl == std::string::npos)
+                break;
+            out.push_back(text.substr(pos, nl - pos));
+            pos = nl + 1;
+        }
+        return out;
+    }
+    std::string dir;
+};
+
+const std::regex kStamp("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|"
+                        "Nov|Dec) [0-9]{1,2} [0-9]{1,2}:[0-9]{1,2}:[0-9]{1,2} UTC [0-9]{4}");
+
+TEST_F(TraceRecords, RequestRecordLayout) {
+    writeRequestTrace("GET", "/redfish/v1/Systems", "{\"a\":1}");
+    const auto l = lines(trace());
+    ASSERT_EQ(l.size(), 6u);
+    ASSERT_EQ(l[0].substr(0, 24), "Request Time          : ");
+    EXPECT_TRUE(std::regex_match(l[0].substr(24), kStamp)) << l[0];
+    EXPECT_EQ(l[1], "HTTP Method           : GET");
+    EXPECT_EQ(l[2], "Request URL           : /redfish/v1/Systems");
+    EXPECT_EQ(l[3], "Request Arguments     : {\"a\":1}");
+    EXPECT_EQ(l[4], "Request Thread        : " + std::to_string(currentThreadId()));
+    EXPECT_EQ(l[5], std::string(22, ' '));
+}
+
+TEST_F(TraceRecords, ResponseRecordLayout) {
+    writeResponseTrace("PATCH", 404, "{\"error\":\"none\"}");
+    const auto l = lines(trace());
+    ASSERT_EQ(l.size(), 6u);
+    ASSERT_EQ(l[0].substr(0, 24), "Response Time         : ");
+    EXPECT_TRUE(std::regex_match(l[0].substr(24), kStamp)) << l[0];
+    EXPECT_EQ(l[1], "Response HTTP Status  : 404, Not Found");
+    EXPECT_EQ(l[2], "HTTP Method           : PATCH");
+    EXPECT_EQ(l[3], "Response Data         : {\"error\":\"none\"}");
+    EXPECT_EQ(l[4], "Response Thread       : " + std::to_string(currentThreadId()));
+    EXPECT_EQ(l[5], std::string(80, '='));
+}
+
+TEST_F(TraceRecords, ReasonTextsOfUnlistedStatuses) {
+    writeResponseTrace("GET", 417, "x");
+    writeResponseTrace("GET", 429, "y");
+    writeResponseTrace("GET", 413, "z");
+    const auto l = lines(trace());
+    ASSERT_EQ(l.size(), 18u);
+    EXPECT_EQ(l[1], "Response HTTP Status  : 417, Expectation Failed");
+    EXPECT_EQ(l[7], "Response HTTP Status  : 429, Expectation Failed");
+    EXPECT_EQ(l[13], "Response HTTP Status  : 413, Payload Too Large");
+}
+
+TEST_F(TraceRecords, EmptyArgumentsAreWrittenAsEmptyObject) {
+    writeRequestTrace("GET", "/redfish/v1/Systems", "");
+    writeRequestTrace("GET", "/redfish/v1/Systems", nullptr);
+    const auto l = lines(trace());
+    ASSERT_EQ(l.size(), 12u);
+    EXPECT_EQ(l[3], "Request Arguments     : {}");
+    EXPECT_EQ(l[9], "Request Arguments     : {}");
+}
+
+TEST_F(TraceRecords, MultiLineBodiesKeepTheirLineBreaks) {
+    writeRequestTrace("POST", "/redfish/v1/X", "line one\nline two");
+    const auto l = lines(trace());
+    ASSERT_EQ(l.size(), 7u);
+    EXPECT_EQ(l[3], "Request Arguments     : line one");
+    EXPECT_EQ(l[4], "line two");
+    EXPECT_EQ(l[5].substr(0, 24), "Request Thread        : ");
+}
+
+TEST_F(TraceRecords, PasswordsAreMaskedInRequestArguments) {
+    writeRequestTrace("PATCH", "/redfish/v1/AccountService/Accounts/1",
+                      "{\"UserName\":\"bob\",\"Password\":\"hunter2\"}");
+    const std::string t = trace();
+    EXPECT_EQ(t.find("hunter2"), std::string::npos) << t;
+    EXPECT_NE(t.find("Request Arguments     : {\"UserName\":\"bob\",\"Password\":\"******\"}\n"),
+              std::string::npos)
+        << t;
+}
+
+TEST_F(TraceRecords, ResponseDataIsNotChanged) {
+    writeResponseTrace("GET", 200, "{\"Password\":null}");
+    EXPECT_NE(trace().find("Response Data         : {\"Password\":null}\n"), std::string::npos);
+}
+
+TEST_F(TraceRecords, DebugMasksFiveAndSixWriteNothing) {
+    for (int mask : {5, 6}) {
+        Logger::SetDebugLevel(mask);
+        writeRequestTrace("GET", "/redfish/v1/Systems", "{}");
+        writeResponseTrace("GET", 200, "{}");
+        EXPECT_EQ(trace(), "") << mask;
+    }
+    Logger::SetDebugLevel(4);
+    writeResponseTrace("GET", 200, "{}");
+    EXPECT_NE(trace(), "");
+}
+
+} // namespace
