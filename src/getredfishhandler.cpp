@@ -21,7 +21,7 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
 // A query that is a part of the word "Members" (an empty one included) asks
 // for nothing; any other query is answered with the members expanded.
 bool queryAsksForExpand(const char* query) {
-    if (!query)
+    if (!query || !*query)
         return false;
     return mg_strcasestr("Members", query) == nullptr;
 }
