@@ -1,0 +1,267 @@
+// Multipart POSTs: uploads for the OEM actions that take a file, stored in the
+// uploads directory for the length of one request, and multipart POSTs to any
+// other URI, forwarded with their raw body.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "loglines.h"
+#include "postredfishhandler.h"
+#include "postrules.h"
+#include "redfishserver/installpaths.h"
+#include "redfishserver/pluginhost.h"
+#include "redfishserver/serverconfig.h"
+#include "redfishserverhandler.h"
+#include "responsehead.h"
+#include "uploadfiles.h"
+#include "uploadrules.h"
+
+namespace {
+
+constexpr const char* kFileFunction = "RedfishServerHandler::handleFilePost";
+constexpr const char* kJsonType = "application/json";
+
+// What one form parse collects; the parser's callbacks get it as user data,
+// so nothing of one request survives into the next.
+struct UploadForm {
+    FormFieldCollector fields;
+    std::vector<std::string> createdFiles; // every file this request created
+    std::string storedPath;                // the last upload stored whole
+    bool tooLarge = false;
+};
+
+// Deletes the files of one request once its answer is out, on every path.
+class UploadCleanup {
+  public:
+    UploadCleanup(struct mg_connection* conn, const UploadForm& form) : conn_(conn), form_(form) {}
+    ~UploadCleanup() {
+        for (const std::string& path : form_.createdFiles)
+            mg_remove(conn_, path.c_str());
+    }
+    UploadCleanup(const UploadCleanup&) = delete;
+    UploadCleanup& operator=(const UploadCleanup&) = delete;
+
+  private:
+    struct mg_connection* conn_;
+    const UploadForm& form_;
+};
+
+int uploadFieldFound(const char* key, const char* filename, char* path, size_t pathlen,
+                     void* user_data) {
+    UploadForm& form = *static_cast<UploadForm*>(user_data);
+    if (form.fields.beginPart(key ? key : "") == FormFieldCollector::Result::TooLarge) {
+        form.tooLarge = true;
+        return MG_FORM_FIELD_STORAGE_ABORT;
+    }
+    if (!filename || !*filename)
+        return MG_FORM_FIELD_STORAGE_GET;
+
+    // Only the last name component: the client's directories mean nothing here.
+    const std::string base = uploadBaseName(filename);
+    if (!isStorableBaseName(base)) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Refused the upload file name %s", filename);
+        return MG_FORM_FIELD_STORAGE_SKIP;
+    }
+    char install[kPathBufferSize] = {};
+    if (readInstallPath(install) != 0) {
+        std::printf("Failed in getting installtion path\n");
+        return MG_FORM_FIELD_STORAGE_SKIP;
+    }
+    const std::string dir = uploadsDirectory(serverDirectory());
+    if (int error = ensureUploadsDirectory(dir))
+        std::printf("Failed to create directory. Error: %d\n", error);
+    const std::string target = dir + TOLVANE_PATH_SEP + base;
+    if (target.size() >= pathlen) {
+        // A shortened path would name another file.
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Upload path too long: %s", target.c_str());
+        return MG_FORM_FIELD_STORAGE_SKIP;
+    }
+    if (!createUploadFile(target)) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Cannot create the upload file %s",
+                    target.c_str());
+        return MG_FORM_FIELD_STORAGE_SKIP;
+    }
+    form.createdFiles.push_back(target);
+    std::memcpy(path, target.c_str(), target.size() + 1);
+    return MG_FORM_FIELD_STORAGE_STORE;
+}
+
+int uploadFieldGet(const char* /*key*/, const char* value, size_t valuelen, void* user_data) {
+    UploadForm& form = *static_cast<UploadForm*>(user_data);
+    switch (form.fields.addPiece(value, valuelen)) {
+    case FormFieldCollector::Result::Continue:
+        return 0;
+    case FormFieldCollector::Result::TooLarge:
+        form.tooLarge = true;
+        return MG_FORM_FIELD_HANDLE_ABORT;
+    case FormFieldCollector::Result::Stop:
+        break;
+    }
+    return MG_FORM_FIELD_HANDLE_ABORT;
+}
+
+int uploadFieldStore(const char* path, long long /*file_size*/, void* user_data) {
+    static_cast<UploadForm*>(user_data)->storedPath = path ? path : "";
+    return 0;
+}
+
+// Parses the form into `form`; the parser's result (negative for a form that
+// is malformed or did not arrive whole).
+int handleUploadForm(struct mg_connection* conn, UploadForm& form) {
+    struct mg_form_data_handler handler {};
+    handler.field_found = uploadFieldFound;
+    handler.field_get = uploadFieldGet;
+    handler.field_store = uploadFieldStore;
+    handler.user_data = &form;
+    return mg_handle_form_request(conn, &handler);
+}
+
+enum class BodyRead { Complete, TooLarge, Incomplete };
+
+// The raw body of a multipart POST that is not an upload, up to `cap` bytes.
+BodyRead readCappedBody(struct mg_connection* conn, size_t cap, std::string& body) {
+    BodyRead result = BodyRead::Complete;
+    mg_lock_connection(conn);
+    char piece[2048];
+    int n;
+    while ((n = mg_read(conn, piece, sizeof piece)) > 0) {
+        if (static_cast<size_t>(n) > cap - body.size()) {
+            result = BodyRead::TooLarge;
+            break;
+        }
+        body.append(piece, static_cast<size_t>(n));
+    }
+    mg_unlock_connection(conn);
+    if (result == BodyRead::TooLarge)
+        return result;
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    if (n < 0 || (ri && ri->content_length >= 0 &&
+                  body.size() < static_cast<unsigned long long>(ri->content_length)))
+        return BodyRead::Incomplete;
+    return result;
+}
+
+} // namespace
+
+bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connection* conn) {
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Entry");
+    if (!server || !conn) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, "Server and mg_connection object is NULL");
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    const char* method = (ri && ri->request_method) ? ri->request_method : "";
+    const char* requestUri = (ri && ri->request_uri) ? ri->request_uri : "";
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "HTTP POST  request received for URI = %s\n",
+                requestUri);
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Method = %s\n", method);
+    const std::string pluginUri = pluginUriOf(normalisedUri(ri));
+
+    if (!hostNameKnown)
+        learnHostName(conn);
+    if (!isAuthorized(conn)) {
+        answerUnauthorized(conn);
+        return true;
+    }
+    if (!pluginModule) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    postCommandHandler =
+        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_POST));
+    if (!postCommandHandler) {
+        writeResponseHeader(conn, 500, kJsonType);
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL");
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+
+    // Clients that wait for the interim answer send their body at once.
+    sendInterimContinue(conn);
+
+    const OemUploadAction* action = findOemUploadAction(pluginUri);
+    if (!action) {
+        std::string body;
+        switch (readCappedBody(conn, maximumRequestBodySize(), body)) {
+        case BodyRead::TooLarge:
+            answerRefusedRequest(conn, 413);
+            REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+            return true;
+        case BodyRead::Incomplete:
+            answerRefusedRequest(conn, 400);
+            REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+            return true;
+        case BodyRead::Complete:
+            break;
+        }
+        if (body.empty())
+            body = "{}";
+        std::string reply;
+        postCommandHandler(pluginUri.c_str(), body.c_str(), reply);
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " Plugin Response:  %s", reply.c_str());
+        return writePostAnswer(conn, reply, kFileFunction, method, false);
+    }
+
+    // The upload path: the file and fields belong to this request alone.
+    uploadFilePath.clear();
+    UploadForm form;
+    UploadCleanup cleanup(conn, form);
+    const int parsed = handleUploadForm(conn, form);
+    if (form.tooLarge || parsed < 0) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Form refused (%s)",
+                    form.tooLarge ? "too large" : "malformed or incomplete");
+        answerRefusedRequest(conn, form.tooLarge ? 413 : 400);
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+    uploadFilePath = form.storedPath;
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "size of request parameters : %lld\n",
+                static_cast<long long>(form.fields.fields().size()));
+
+    std::string logFilePath;
+    if (action->withLogFile) {
+        char logDir[kPathBufferSize] = {};
+        readLogDirectory(logDir);
+        logFilePath = std::string(logDir) + "RestoreConfiguration.log";
+    }
+    const std::string argument = buildUploadArgument(form.fields.fields(), uploadFilePath,
+                                                     action->withLogFile ? &logFilePath : nullptr);
+    std::string reply;
+    postCommandHandler(pluginUri.c_str(), argument.c_str(), reply);
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " Plugin Response: %s", reply.c_str());
+
+    json::Value root;
+    bool isObject = false;
+    try {
+        isObject = json::parseObject(reply, root);
+    } catch (const std::exception&) {
+        isObject = false;
+    }
+    std::string body;
+    if (!isObject) {
+        httpStatus = 500;
+        writeResponseHeader(conn, 500, kJsonType);
+        body = "Internal Error";
+    } else {
+        body = json::memberText(root, "Data");
+        // A reply without a usable status is a server error.
+        httpStatus = answerStatus(root);
+        ResponseHead head(conn);
+        const int started = head.start(httpStatus);
+        if (started != 0) {
+            REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Failed to conect to the client %d",
+                        started);
+            REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+            return false;
+        }
+        head.add("Content-Type", kJsonType);
+        head.add("Connection", "keep-alive");
+        head.send();
+    }
+    if (writeBody(conn, body) < 0)
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+    return true;
+}

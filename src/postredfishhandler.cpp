@@ -1,0 +1,326 @@
+// POST: logins, firmware updates sent without a form, and every other POST;
+// the answers built from the plug-in's reply, file answers included.
+#include "postredfishhandler.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "loginrules.h"
+#include "loglines.h"
+#include "postrules.h"
+#include "redfishserver/pluginhost.h"
+#include "redfishserver/serverconfig.h"
+#include "redfishserverhandler.h"
+#include "redfishtrace.h"
+#include "sessiontable.h"
+
+namespace {
+
+constexpr const char* kPostFunction = "RedfishServerHandler::handlePost";
+constexpr const char* kJsonType = "application/json";
+constexpr const char* kInternalError = "Internal Error";
+constexpr size_t kFilePieceBytes = 64 * 1024;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// Parses without letting an exhausted heap escape: such a reply counts as
+// no object at all.
+bool parseReply(const std::string& text, json::Value& out) {
+    try {
+        return json::parseObject(text, out);
+    } catch (const std::exception&) {
+        out = json::Value();
+        return false;
+    }
+}
+
+// Sends the file in pieces; the bytes the library reported, or -1 when a
+// write failed.
+long long streamFile(struct mg_connection* conn, std::FILE* file) {
+    std::vector<char> piece(kFilePieceBytes);
+    long long total = 0;
+    for (;;) {
+        size_t n = std::fread(piece.data(), 1, piece.size(), file);
+        if (n == 0)
+            return total;
+        int written = mg_write(conn, piece.data(), n);
+        if (written < 0)
+            return -1;
+        total += written;
+        if (static_cast<size_t>(written) < n)
+            return total; // the client went away; nothing more will arrive
+    }
+}
+
+void traceAnswer(bool traceResponse, const char* method, int status, long long bytes) {
+    if (!traceResponse)
+        return;
+    std::string data = "Content Length: " + std::to_string(bytes);
+    writeResponseTrace(method, status, data.c_str());
+}
+
+// The token of a login reply, as the login reads it.
+std::string loginToken(const json::Value& reply) {
+    std::string token;
+    getJsonMemberText(getResponseHeadersText(reply).c_str(), "X-Auth-Token", token);
+    return token;
+}
+
+} // namespace
+
+const char* getJsonMemberText(const char* jsonText, const char* name, std::string& out) {
+    try {
+        json::Value root;
+        if (!json::parseObject(jsonText ? jsonText : "", root))
+            out = "root parse failed";
+        else if (!json::hasMember(root, name))
+            out = "{}";
+        else
+            out = json::asText(root.at(name));
+    } catch (const std::exception&) {
+        out = json::kInternalException;
+    }
+    return out.c_str();
+}
+
+std::string getResponseHeadersText(const json::Value& reply) {
+    if (!json::hasMember(reply, "response"))
+        return "";
+    return json::memberText(reply.at("response"), "Headers");
+}
+
+void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t sessionTimeout) {
+    for (const auto& field :
+         sessionCookieHeaderFields(cookie ? cookie : "", sessionTimeout, std::time(nullptr)))
+        head.add(field.first, field.second);
+}
+
+void answerRefusedRequest(struct mg_connection* conn, int status) {
+    json::Value error;
+    error["error"]["code"] = "Base.1.0.GeneralError";
+    error["error"]["message"] = RedfishServerHandler::getStatusText(status);
+    RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+    RedfishServerHandler::writeBody(conn, json::dump(error));
+}
+
+bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const char* function,
+                     const char* method, bool traceResponse) {
+    json::Value root;
+    int status = 500;
+    std::string body;
+    json::Value data;
+    if (!parseReply(reply, root)) {
+        body = kInternalError;
+        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+    } else if (std::string dataText = json::memberText(root, "Data");
+               !parseReply(dataText, data) || !json::hasMember(data, "contentType")) {
+        status = answerStatus(root);
+        body = std::move(dataText);
+        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+    } else {
+        // A file answer: the plug-in names a file whose bytes form the body.
+        const std::string fileName = json::memberText(data, "fileName");
+        const std::string contentType = json::memberText(data, "contentType");
+        if (fileName.empty() || !isSafeHeaderValue(contentType)) {
+            if (!fileName.empty())
+                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_ERROR,
+                               " Refused a content type with a line break");
+            body = kInternalError;
+            RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+        } else {
+            FileHandle file(std::fopen(fileName.c_str(), "rb"));
+            if (!file) {
+                RedfishServerHandler::writeResponseHeader(conn, 500, contentType.c_str());
+                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG,
+                               " Failed to open the file ");
+                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+                return true;
+            }
+            status = answerStatus(root);
+            RedfishServerHandler::writeResponseHeader(conn, status, contentType.c_str());
+            REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, " Response OUT: %s",
+                           ("<file " + fileName + ">").c_str());
+            long long sent = streamFile(conn, file.get());
+            if (sent < 0) {
+                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_ERROR,
+                               " Failed to send the response to client");
+                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+                return true;
+            }
+            traceAnswer(traceResponse, method, status, sent);
+            REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+            return true;
+        }
+    }
+    REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, " Response OUT: %s",
+                   body.c_str());
+    long long sent = RedfishServerHandler::writeBody(conn, body);
+    if (sent < 0) {
+        REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_ERROR,
+                       " Failed to send the response to client");
+        REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+    traceAnswer(traceResponse, method, status, sent);
+    REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+    return true;
+}
+
+bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection* conn) {
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Entry");
+    if (!server || !conn) {
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, "Server and mg_connection object is NULL");
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    const char* method = (ri && ri->request_method) ? ri->request_method : "";
+    const char* requestUri = (ri && ri->request_uri) ? ri->request_uri : "";
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "HTTP POST request received for URI = %s\n",
+                requestUri);
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Method = %s\n", method);
+    // Decisions and the plug-in see the path with dot segments resolved.
+    const std::string pluginUri = pluginUriOf(normalisedUri(ri));
+
+    if (!pluginModule) {
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+        return false;
+    }
+    if (!hostNameKnown)
+        learnHostName(conn);
+
+    const bool login = isLoginUri(pluginUri);
+    if (!login && !isAuthorized(conn)) {
+        answerUnauthorized(conn);
+        return true;
+    }
+
+    postCommandHandler =
+        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_POST));
+    if (!postCommandHandler) {
+        writeResponseHeader(conn, 500, kJsonType);
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL ");
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+
+    if (answerBodyFailure(conn, method, requestUri)) {
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
+    std::string body = readRequestBody(conn);
+    if (body.empty())
+        body = "{}";
+
+    if (login)
+        return handleLogin(conn, ri, pluginUri, body);
+
+    std::string reply;
+    if (isFirmwareUri(pluginUri))
+        postCommandHandler(pluginUri.c_str(), buildFirmwareArgument(body).c_str(), reply);
+    else
+        postCommandHandler(pluginUri.c_str(), body.c_str(), reply);
+    writeRequestTrace(method, requestUri, body.c_str());
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s", reply.c_str());
+    return writePostAnswer(conn, reply, kPostFunction, method, true);
+}
+
+bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
+                                       const std::string& pluginUri, const std::string& body) {
+    const char* method = ri->request_method ? ri->request_method : "";
+    const std::string argument = buildLoginArgument(hostName, body);
+    // Credentials never reach the trace file.
+    writeRequestTrace(method, ri->request_uri ? ri->request_uri : "", kLoginTraceMask);
+
+    std::string reply;
+    postCommandHandler(pluginUri.c_str(), argument.c_str(), reply);
+
+    json::Value root;
+    const bool parsed = parseReply(reply, root);
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s",
+                maskToken(reply, parsed ? loginToken(root) : std::string()).c_str());
+
+    std::string answer;
+    if (!parsed) {
+        answer = kInternalError;
+        writeResponseHeader(conn, 500, kJsonType);
+    } else if (!json::hasMember(root, "response")) {
+        // A plain envelope: answered like any reply, without the session headers.
+        const char* text = processPluginReply(reply.c_str(), answer);
+        writeResponseHeader(conn, httpStatus, kJsonType);
+        if (mg_write(conn, text, std::strlen(text)) < 0)
+            REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    } else {
+        const json::Value& response = root.at("response");
+        const std::string dataText = json::memberText(response, "Data");
+        const int64_t status = json::hasMember(response, "HttpStatus")
+                                   ? json::asInteger64(response.at("HttpStatus"))
+                                   : 0;
+        if (status != 201) {
+            processPluginReply(json::asText(response).c_str(), answer);
+            writeResponseHeader(conn, isAnswerableStatus(status) ? static_cast<int>(status) : 500,
+                                kJsonType);
+        } else {
+            const std::string headersText = getResponseHeadersText(root);
+            std::string token;
+            std::string location;
+            getJsonMemberText(headersText.c_str(), "X-Auth-Token", token);
+            getJsonMemberText(headersText.c_str(), "Location", location);
+            if (!isSafeHeaderValue(token) || !isSafeHeaderValue(location)) {
+                // A line break would let the plug-in's text end our header early.
+                REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
+                            " Refused a login header with a line break");
+                httpStatus = 500;
+                answer = kInternalError;
+                writeResponseHeader(conn, 500, kJsonType);
+            } else {
+                httpStatus = 201;
+                const int64_t now = static_cast<int64_t>(std::time(nullptr));
+                SessionRecord record;
+                record.token = token;
+                record.sessionInfo = dataText;
+                record.hostName = hostName;
+                record.clientAddress = ri->remote_addr;
+                record.createdAt = now;
+                record.location = location;
+                if (!addSession(std::move(record), ServerConfig.MaximumNumberOfConcurrentSessions,
+                                now))
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG,
+                                " Login reply without a session token; no session stored");
+
+                ResponseHead head(conn);
+                const int started = head.start(201);
+                if (started != 0) {
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, "Failed to conect to the client %d",
+                                started);
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+                    return false;
+                }
+                head.add("Location", location);
+                head.add("X-Auth-Token", token);
+                const std::string cookie = sessionCookieText(token);
+                addSessionCookieHeaders(head, cookie.c_str(), sessionTimeout);
+                head.add("Content-Type", kJsonType);
+                head.add("Connection", "keep-alive");
+                head.send();
+                processPluginReply(dataText.c_str(), answer);
+            }
+        }
+    }
+
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " Response OUT: %s", answer.c_str());
+    if (mg_write(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+    return true;
+}

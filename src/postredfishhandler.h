@@ -1,0 +1,38 @@
+// Helpers of the POST operations shared by the plain POST, the login and the
+// multipart POST (postredfishhandler.cpp).
+#ifndef TOLVANE_POSTREDFISHHANDLER_H
+#define TOLVANE_POSTREDFISHHANDLER_H
+
+#include <cstdint>
+#include <string>
+
+#include "jsonadapter.h"
+#include "responsehead.h"
+
+struct mg_connection;
+
+// The value of the first member named exactly `name` in the JSON object text
+// `jsonText`, as text, stored in `out`; returns out.c_str(). Not an object:
+// "root parse failed"; no such member: "{}"; memory exhausted: "Internal
+// Exception occurrred".
+const char* getJsonMemberText(const char* jsonText, const char* name, std::string& out);
+
+// The text of the login reply's "response"."Headers" ("" when missing).
+std::string getResponseHeadersText(const json::Value& reply);
+
+// Adds "Set-Cookie" with `cookie`, "Expires" (now + `sessionTimeout` seconds,
+// local time) and "Max-Age" to a started head.
+void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t sessionTimeout);
+
+// Answers a POST from the plug-in's reply: plain envelopes, file answers
+// (streamed from the named file) and replies that are not JSON objects.
+// `function` names the operation in log lines; with `traceResponse` the
+// response trace record "Content Length: %d" follows a successful write.
+// Returns whether anything was written.
+bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const char* function,
+                     const char* method, bool traceResponse);
+
+// The JSON error body of a refused request: 413, 400 and the like.
+void answerRefusedRequest(struct mg_connection* conn, int status);
+
+#endif

@@ -1,0 +1,74 @@
+#include "postrules.h"
+
+namespace {
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool endsWithIgnoreCase(std::string_view text, std::string_view tail) {
+    if (tail.size() > text.size())
+        return false;
+    return findIgnoreCase(text.substr(text.size() - tail.size()), tail) == 0;
+}
+
+} // namespace
+
+size_t findIgnoreCase(std::string_view text, std::string_view word) {
+    if (word.size() > text.size())
+        return std::string_view::npos;
+    for (size_t i = 0; i + word.size() <= text.size(); ++i) {
+        size_t k = 0;
+        while (k < word.size() && lowerAscii(text[i + k]) == lowerAscii(word[k]))
+            ++k;
+        if (k == word.size())
+            return i;
+    }
+    return std::string_view::npos;
+}
+
+bool containsIgnoreCase(std::string_view text, std::string_view word) {
+    return findIgnoreCase(text, word) != std::string_view::npos;
+}
+
+std::string pluginUriOf(std::string_view path) {
+    size_t at = findIgnoreCase(path, "/redfish");
+    if (at == std::string_view::npos)
+        return std::string(path);
+    return std::string(path.substr(at));
+}
+
+bool isLoginUri(std::string_view pluginUri) {
+    static constexpr std::string_view kCollection = "SessionService/Sessions";
+    if (!pluginUri.empty() && pluginUri.back() == '/')
+        pluginUri.remove_suffix(1);
+    return endsWithIgnoreCase(pluginUri, kCollection);
+}
+
+bool isFirmwareUri(std::string_view pluginUri) {
+    return containsIgnoreCase(pluginUri, "Veltrano.InstallOrUpgradeFirmware");
+}
+
+std::string buildFirmwareArgument(std::string_view body) {
+    json::Value object;
+    if (!json::parseObject(body, object))
+        return "{}";
+    // An ordered object keeps an existing member where it stands.
+    object["absoluteFilePath"] = "";
+    return json::dump(object);
+}
+
+bool isAnswerableStatus(int64_t status) {
+    return status >= 100 && status <= 599;
+}
+
+int32_t answerStatus(const json::Value& reply) {
+    if (!json::hasMember(reply, "HttpStatus"))
+        return 500;
+    int64_t status = json::asInteger64(reply["HttpStatus"]);
+    return isAnswerableStatus(status) ? static_cast<int32_t>(status) : 500;
+}
+
+bool isSafeHeaderValue(std::string_view value) {
+    return value.find_first_of("\r\n") == std::string_view::npos;
+}

@@ -1,0 +1,40 @@
+// Text rules of the POST paths that need no connection: URI classes, the
+// firmware argument, answer statuses and header-value safety.
+#ifndef TOLVANE_POSTRULES_H
+#define TOLVANE_POSTRULES_H
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "jsonadapter.h"
+
+// ASCII case-insensitive search; npos when `word` does not occur.
+size_t findIgnoreCase(std::string_view text, std::string_view word);
+bool containsIgnoreCase(std::string_view text, std::string_view word);
+
+// The URI handed to the plug-in: `path` from its first "/redfish" in any
+// letter case (the whole path when it has none).
+std::string pluginUriOf(std::string_view path);
+
+// A login is a POST to the session collection itself: the normalised path
+// ends with "SessionService/Sessions", optionally followed by one "/".
+bool isLoginUri(std::string_view pluginUri);
+
+// A firmware update sent without a multipart body.
+bool isFirmwareUri(std::string_view pluginUri);
+
+// The body as a JSON object with "absoluteFilePath" set to "" (replaced where
+// it stands, else appended), printed compactly; "{}" when the body is not an
+// object.
+std::string buildFirmwareArgument(std::string_view body);
+
+// Status of an answer built from a plug-in reply: a missing status, or one
+// outside 100..599, is a server error (500).
+int32_t answerStatus(const json::Value& reply);
+bool isAnswerableStatus(int64_t status);
+
+// A header value that could end the header line early is never written.
+bool isSafeHeaderValue(std::string_view value);
+
+#endif

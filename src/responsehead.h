@@ -1,0 +1,39 @@
+// A response head written with the library's response-header functions.
+// Once anything has gone out on the connection (the interim "100 Continue"
+// answer), the library refuses to start a head; the same bytes are then
+// written directly, so callers need not care which way the head went.
+#ifndef TOLVANE_RESPONSEHEAD_H
+#define TOLVANE_RESPONSEHEAD_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+struct mg_connection;
+
+class ResponseHead {
+  public:
+    explicit ResponseHead(struct mg_connection* conn) : conn_(conn) {}
+
+    // 0 when started; otherwise the library's result (-1 for a status outside
+    // 100..999) and nothing has been sent.
+    int start(int status);
+    void add(const std::string& name, const std::string& value);
+    // Sends the status line, the added headers, a Date header and the blank
+    // line. 0 on success.
+    int send();
+
+  private:
+    struct mg_connection* conn_;
+    int status_ = 0;
+    bool direct_ = false; // written by us rather than by the library
+    std::vector<std::pair<std::string, std::string>> headers_;
+};
+
+// Sends "HTTP/1.1 100 Continue" when an HTTP/1.1 client asked for it with
+// "Expect: 100-continue", so it sends its body without waiting for its own
+// time-out. Returns whether the interim answer was sent. Call before the body
+// is read and only where the body will be read.
+bool sendInterimContinue(struct mg_connection* conn);
+
+#endif
