@@ -1,0 +1,373 @@
+#include "accounts.h"
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+
+#include "crypto.h"
+#include "messages.h"
+
+namespace tolvane::plugin {
+
+const std::vector<std::string> kOsPrivilegeLevels = {"Administrator", "Operator", "ReadOnlyUser",
+                                                     "undefined"};
+
+const std::vector<RoleDefinition>& roleDefinitions() {
+    static const std::vector<RoleDefinition> roles = {
+        {"Administrator",
+         "Manages users, the service and the storage",
+         {"Login", "ConfigureManager", "ConfigureUsers", "ConfigureSelf", "ConfigureComponents"}},
+        {"Operator", "Manages the storage", {"Login", "ConfigureSelf", "ConfigureComponents"}},
+        {"ReadOnlyUser", "Has no access through this service", {"Login", "ConfigureSelf"}},
+        {"OSUser",
+         "A host operating system user; acts with its operating system privilege level",
+         {"Login", "ConfigureComponents"}},
+    };
+    return roles;
+}
+
+const RoleDefinition* findRole(const std::string& id) {
+    for (const auto& role : roleDefinitions()) {
+        if (role.id == id)
+            return &role;
+    }
+    return nullptr;
+}
+
+std::string roleUri(const std::string& roleId) { return "/redfish/v1/AccountService/Roles/" + roleId; }
+
+std::string Account::sessionPrivilegeLevel() const {
+    return roleId == "OSUser" ? osPrivilegeLevel : roleId;
+}
+
+namespace {
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string takeString(const Json& value, const std::string& property, bool secret = false) {
+    if (!value.is_string())
+        throw errors::propertyValueTypeError(secret ? "******" : argumentText(value), property);
+    return value.get<std::string>();
+}
+
+std::string accountUri(const std::string& id) { return "/redfish/v1/AccountService/Accounts/" + id; }
+
+std::string takeRole(const Json& value) {
+    std::string role = takeString(value, "RoleId");
+    if (!findRole(role))
+        throw errors::propertyValueNotInList(role, "RoleId");
+    return role;
+}
+
+std::string takeOsPrivilege(const Json& oem) {
+    if (!oem.is_object())
+        throw errors::propertyValueTypeError(argumentText(oem), "Oem");
+    std::string level;
+    bool found = false;
+    for (auto it = oem.begin(); it != oem.end(); ++it) {
+        if (it.key() != "Veltrano")
+            throw errors::propertyUnknown("Oem/" + it.key());
+        if (!it.value().is_object())
+            throw errors::propertyValueTypeError(argumentText(it.value()), "Oem/Veltrano");
+        for (auto m = it.value().begin(); m != it.value().end(); ++m) {
+            if (m.key() != "OSPrivilegeLevel")
+                throw errors::propertyUnknown("Oem/Veltrano/" + m.key());
+            level = takeString(m.value(), "Oem/Veltrano/OSPrivilegeLevel");
+            if (std::find(kOsPrivilegeLevels.begin(), kOsPrivilegeLevels.end(), level) ==
+                kOsPrivilegeLevels.end())
+                throw errors::propertyValueNotInList(level, "Oem/Veltrano/OSPrivilegeLevel");
+            found = true;
+        }
+    }
+    if (!found)
+        throw errors::noOperation();
+    return level;
+}
+
+} // namespace
+
+void checkUserName(const std::string& userName) {
+    if (userName.empty() || userName.size() > 32)
+        throw errors::propertyValueFormatError(userName, "UserName");
+    for (unsigned char ch : userName) {
+        if (!std::isalnum(ch) && ch != '.' && ch != '_' && ch != '-')
+            throw errors::propertyValueFormatError(userName, "UserName");
+    }
+}
+
+void checkPasswordPolicy(const std::string& password) {
+    // The value is never echoed back.
+    if (password.size() < AccountStore::kMinPasswordLength ||
+        password.size() > AccountStore::kMaxPasswordLength)
+        throw errors::propertyValueFormatError("******", "Password");
+    for (unsigned char ch : password) {
+        if (ch < 0x20 || ch == 0x7f)
+            throw errors::propertyValueFormatError("******", "Password");
+    }
+}
+
+void AccountStore::setPassword(Account& account, const std::string& password) {
+    account.salt = crypto::randomHex(16);
+    account.iterations = kIterations;
+    account.hash = crypto::pbkdf2Sha256Hex(password, account.salt, account.iterations);
+}
+
+size_t AccountStore::enabledAdministrators() const {
+    return static_cast<size_t>(std::count_if(accounts_.begin(), accounts_.end(), [](const Account& a) {
+        return a.enabled && a.roleId == "Administrator";
+    }));
+}
+
+Account& AccountStore::create(const std::string& userName, const std::string& password,
+                              const std::string& roleId, bool enabled,
+                              const std::string& osPrivilegeLevel) {
+    checkUserName(userName);
+    checkPasswordPolicy(password);
+    if (!findRole(roleId))
+        throw errors::propertyValueNotInList(roleId, "RoleId");
+    for (const auto& a : accounts_) {
+        if (equalsIgnoringCase(a.userName, userName))
+            throw errors::resourceAlreadyExists("ManagerAccount", "UserName", userName);
+    }
+    if (accounts_.size() >= kMaxAccounts)
+        throw errors::resourceExhaustion("/redfish/v1/AccountService/Accounts");
+    Account account;
+    account.id = std::to_string(nextId_++);
+    account.userName = userName;
+    account.roleId = roleId;
+    account.enabled = enabled;
+    account.osPrivilegeLevel = osPrivilegeLevel;
+    setPassword(account, password);
+    accounts_.push_back(account);
+    return accounts_.back();
+}
+
+Account& AccountStore::createFromRequest(const Json& body) {
+    std::string userName, password, roleId, osLevel = "undefined";
+    bool enabled = true;
+    bool haveUser = false, havePassword = false, haveRole = false;
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        const std::string& key = it.key();
+        if (key.find('@') != std::string::npos)
+            continue;
+        if (key == "UserName") {
+            userName = takeString(it.value(), key);
+            haveUser = true;
+        } else if (key == "Password") {
+            password = takeString(it.value(), key, true);
+            havePassword = true;
+        } else if (key == "RoleId") {
+            roleId = takeRole(it.value());
+            haveRole = true;
+        } else if (key == "Enabled") {
+            if (!it.value().is_boolean())
+                throw errors::propertyValueTypeError(argumentText(it.value()), key);
+            enabled = it.value().get<bool>();
+        } else if (key == "Oem") {
+            osLevel = takeOsPrivilege(it.value());
+        } else if (key == "Id" || key == "Locked" || key == "Links" || key == "AccountTypes") {
+            throw errors::propertyNotWritable(key);
+        } else {
+            throw errors::propertyUnknown(key);
+        }
+    }
+    if (!haveUser)
+        throw errors::propertyMissing("UserName");
+    if (!havePassword)
+        throw errors::propertyMissing("Password");
+    if (!haveRole)
+        throw errors::propertyMissing("RoleId");
+    return create(userName, password, roleId, enabled, osLevel);
+}
+
+void AccountStore::patch(Account& account, const Json& body, int64_t now) {
+    Account next = account;
+    std::string newPassword;
+    bool changed = false;
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        const std::string& key = it.key();
+        if (key.find('@') != std::string::npos)
+            continue;
+        if (key == "UserName") {
+            next.userName = takeString(it.value(), key);
+            checkUserName(next.userName);
+            for (const auto& a : accounts_) {
+                if (a.id != account.id && equalsIgnoringCase(a.userName, next.userName))
+                    throw errors::resourceAlreadyExists("ManagerAccount", "UserName", next.userName);
+            }
+        } else if (key == "Password") {
+            newPassword = takeString(it.value(), key, true);
+            checkPasswordPolicy(newPassword);
+        } else if (key == "RoleId") {
+            next.roleId = takeRole(it.value());
+        } else if (key == "Enabled") {
+            if (!it.value().is_boolean())
+                throw errors::propertyValueTypeError(argumentText(it.value()), key);
+            next.enabled = it.value().get<bool>();
+        } else if (key == "Locked") {
+            // Only an administrator's unlock makes sense; locking is the service's.
+            if (!it.value().is_boolean())
+                throw errors::propertyValueTypeError(argumentText(it.value()), key);
+            if (it.value().get<bool>())
+                throw errors::propertyValueNotInList("true", key);
+            next.lockedUntil = 0;
+            next.failedLogins = 0;
+        } else if (key == "Oem") {
+            next.osPrivilegeLevel = takeOsPrivilege(it.value());
+        } else if (key == "Id" || key == "Links" || key == "AccountTypes") {
+            throw errors::propertyNotWritable(key);
+        } else {
+            throw errors::propertyUnknown(key);
+        }
+        changed = true;
+    }
+    if (!changed)
+        throw errors::noOperation();
+    const bool wasAdmin = account.enabled && account.roleId == "Administrator";
+    const bool staysAdmin = next.enabled && next.roleId == "Administrator";
+    if (wasAdmin && !staysAdmin && enabledAdministrators() <= 1)
+        throw errors::propertyValueResourceConflict(next.roleId != "Administrator" ? "RoleId" : "Enabled",
+                                                    next.roleId != "Administrator" ? next.roleId : "false",
+                                                    accountUri(account.id));
+    (void)now;
+    if (!newPassword.empty())
+        setPassword(next, newPassword);
+    account = next;
+}
+
+void AccountStore::remove(const std::string& id) {
+    auto it = std::find_if(accounts_.begin(), accounts_.end(), [&](const Account& a) { return a.id == id; });
+    if (it == accounts_.end())
+        throw errors::resourceNotFound("ManagerAccount", id);
+    if (it->enabled && it->roleId == "Administrator" && enabledAdministrators() <= 1)
+        throw errors::resourceCannotBeDeleted();
+    accounts_.erase(it);
+}
+
+Account* AccountStore::authenticate(const std::string& userName, const std::string& password,
+                                    int64_t now) {
+    Account* match = nullptr;
+    for (auto& a : accounts_) {
+        if (equalsIgnoringCase(a.userName, userName))
+            match = &a;
+    }
+    if (!match) {
+        // Spend the same time as for a known name, so names cannot be probed.
+        crypto::pbkdf2Sha256Hex(password, "00000000000000000000000000000000", kIterations);
+        return nullptr;
+    }
+    const std::string hash = crypto::pbkdf2Sha256Hex(password, match->salt, match->iterations);
+    if (match->locked(now))
+        return nullptr;
+    if (!crypto::constantTimeEquals(hash, match->hash)) {
+        if (++match->failedLogins >= kLockoutThreshold) {
+            match->lockedUntil = now + kLockoutSeconds;
+            match->failedLogins = 0;
+        }
+        return nullptr;
+    }
+    match->failedLogins = 0;
+    if (!match->enabled)
+        return nullptr;
+    return match;
+}
+
+Account* AccountStore::find(const std::string& id) {
+    for (auto& a : accounts_) {
+        if (a.id == id)
+            return &a;
+    }
+    return nullptr;
+}
+
+Json AccountStore::toJson() const {
+    Json list = Json::array();
+    for (const auto& a : accounts_) {
+        list.push_back(Json{{"Id", a.id},
+                            {"UserName", a.userName},
+                            {"RoleId", a.roleId},
+                            {"Enabled", a.enabled},
+                            {"OSPrivilegeLevel", a.osPrivilegeLevel},
+                            {"Salt", a.salt},
+                            {"Iterations", a.iterations},
+                            {"Hash", a.hash}});
+    }
+    return Json{{"NextId", nextId_}, {"Accounts", list}};
+}
+
+AccountStore AccountStore::fromJson(const Json& state) {
+    try {
+        AccountStore store;
+        store.nextId_ = state.at("NextId").get<uint64_t>();
+        for (const auto& j : state.at("Accounts")) {
+            Account a;
+            a.id = j.at("Id").get<std::string>();
+            a.userName = j.at("UserName").get<std::string>();
+            a.roleId = j.at("RoleId").get<std::string>();
+            a.enabled = j.at("Enabled").get<bool>();
+            a.osPrivilegeLevel = j.value("OSPrivilegeLevel", std::string("undefined"));
+            a.salt = j.at("Salt").get<std::string>();
+            a.iterations = j.at("Iterations").get<int>();
+            a.hash = j.at("Hash").get<std::string>();
+            if (!findRole(a.roleId) || a.iterations <= 0 || a.hash.empty())
+                throw std::runtime_error("account " + a.id + " is not valid");
+            store.accounts_.push_back(a);
+        }
+        return store;
+    } catch (const Json::exception& e) {
+        throw std::runtime_error(std::string("accounts: ") + e.what());
+    }
+}
+
+const Session& SessionStore::create(const Account& account, const std::string& clientOrigin,
+                                    int64_t now) {
+    prune(now);
+    while (sessions_.size() >= kMaxSessions)
+        sessions_.erase(sessions_.begin());
+    Session s;
+    do {
+        s.id = crypto::randomHex(10);
+    } while (find(s.id));
+    s.userName = account.userName;
+    s.accountId = account.id;
+    s.clientOrigin = clientOrigin;
+    s.createdAt = now;
+    sessions_.push_back(s);
+    return sessions_.back();
+}
+
+const Session* SessionStore::find(const std::string& id) const {
+    for (const auto& s : sessions_) {
+        if (s.id == id)
+            return &s;
+    }
+    return nullptr;
+}
+
+bool SessionStore::remove(const std::string& id) {
+    auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.id == id; });
+    if (it == sessions_.end())
+        return false;
+    sessions_.erase(it);
+    return true;
+}
+
+void SessionStore::removeForAccount(const std::string& accountId) {
+    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
+                                   [&](const Session& s) { return s.accountId == accountId; }),
+                    sessions_.end());
+}
+
+void SessionStore::prune(int64_t now) {
+    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
+                                   [&](const Session& s) { return now > s.createdAt + kLifetimeSeconds; }),
+                    sessions_.end());
+}
+
+} // namespace tolvane::plugin

@@ -1,0 +1,87 @@
+// The C entry points the server binds by name. They own the one model
+// object and make sure no exception ever crosses into the server.
+#include <iostream>
+#include <memory>
+#include <new>
+
+#include "RedfishPlugin.h"
+#include "messages.h"
+#include "service.h"
+
+using tolvane::plugin::PluginLog;
+using tolvane::plugin::PluginPaths;
+using tolvane::plugin::PluginService;
+using tolvane::plugin::Reply;
+
+namespace {
+
+// The model object, alive from initializeAllPlugins to uninitializeAllPlugins.
+PluginService* gService = nullptr;
+
+void answerError(std::string& reply, const tolvane::plugin::RedfishError& error) {
+    try {
+        reply = Reply::error(error.status(), error.payload()).envelope();
+    } catch (...) {
+        reply = "{\"HttpStatus\":500,\"Data\":{}}";
+    }
+}
+
+void handle(const char* method, const char* uri, const char* body, std::string& reply) noexcept {
+    try {
+        if (!gService) {
+            answerError(reply, tolvane::plugin::errors::serviceUnavailable());
+            return;
+        }
+        reply = gService->dispatch(method, uri ? uri : "", body ? body : "{}").envelope();
+    } catch (...) {
+        answerError(reply, tolvane::plugin::errors::internalError());
+    }
+}
+
+} // namespace
+
+REDFISH_PLUGIN_EXPORT bool initializeAllPlugins(RedfishModuleHandle) {
+    try {
+        if (gService)
+            return true;
+        const auto serverDir = tolvane::plugin::ownModuleDirectory();
+        if (serverDir.empty())
+            return false;
+        PluginPaths paths = PluginPaths::forServerDirectory(serverDir);
+        auto service = std::make_unique<PluginService>(paths, PluginLog::attach(serverDir));
+        service->load(std::cout);
+        gService = service.release();
+        gService->log().debug("initializeAllPlugins", "resource plug-in ready in " + serverDir.string());
+        return true;
+    } catch (const std::exception& e) {
+        std::cerr << "WebServerAbstractionModule: initialisation failed: " << e.what() << std::endl;
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+REDFISH_PLUGIN_EXPORT bool uninitializeAllPlugins(RedfishModuleHandle) {
+    try {
+        delete gService;
+    } catch (...) {
+    }
+    gService = nullptr;
+    return true;
+}
+
+REDFISH_PLUGIN_EXPORT void GetCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+    handle("GET", uri, body, reply);
+}
+
+REDFISH_PLUGIN_EXPORT void PostCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+    handle("POST", uri, body, reply);
+}
+
+REDFISH_PLUGIN_EXPORT void PatchCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+    handle("PATCH", uri, body, reply);
+}
+
+REDFISH_PLUGIN_EXPORT void DeleteCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+    handle("DELETE", uri, body, reply);
+}

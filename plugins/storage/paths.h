@@ -1,0 +1,28 @@
+// Where the plug-in keeps its files. The server directory is the folder of
+// the plug-in's own shared library; everything else follows from it.
+#ifndef TOLVANE_PLUGIN_PATHS_H
+#define TOLVANE_PLUGIN_PATHS_H
+
+#include <filesystem>
+
+namespace tolvane::plugin {
+
+struct PluginPaths {
+    std::filesystem::path serverDir;
+    std::filesystem::path stateFile;         // PluginState.json: storage model
+    std::filesystem::path accountsFile;      // Accounts.json: accounts with password hashes
+    std::filesystem::path adminPasswordFile; // InitialAdminPassword.txt
+    std::filesystem::path backupFile;        // ConfigurationBackup.json: the last export
+    std::filesystem::path uploadsDir;        // where the server stores uploaded files
+    std::filesystem::path logDir;            // $TOLVANE_LOG_DIR, else <server dir>/../logs
+
+    static PluginPaths forServerDirectory(const std::filesystem::path& serverDir);
+};
+
+// The folder of the shared object (or program) holding this code, found with
+// dladdr; empty when it cannot be told.
+std::filesystem::path ownModuleDirectory();
+
+} // namespace tolvane::plugin
+
+#endif

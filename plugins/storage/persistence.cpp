@@ -1,0 +1,119 @@
+#include "persistence.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane::plugin {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string errnoText(const std::string& what, const fs::path& path) {
+    return what + " " + path.string() + ": " + std::strerror(errno);
+}
+
+void syncDirectory(const fs::path& dir) {
+    int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+void writeFileAtomically(const fs::path& path, const std::string& text, unsigned mode) {
+    const fs::path tmp = path.string() + ".tmp";
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
+        throw std::runtime_error(errnoText("cannot create", tmp));
+    ::fchmod(fd, mode); // the umask must not widen or narrow what we chose
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            std::string problem = errnoText("cannot write", tmp);
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            throw std::runtime_error(problem);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        std::string problem = errnoText("cannot flush", tmp);
+        ::unlink(tmp.c_str());
+        throw std::runtime_error(problem);
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::string problem = errnoText("cannot replace", path);
+        ::unlink(tmp.c_str());
+        throw std::runtime_error(problem);
+    }
+    syncDirectory(path.parent_path());
+}
+
+void saveJsonFile(const fs::path& path, const Json& value) {
+    writeFileAtomically(path, value.dump(2) + "\n");
+}
+
+bool readWholeFile(const fs::path& path, std::string& out, size_t limit) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    if (size < 0 || static_cast<uint64_t>(size) > limit)
+        return false;
+    in.seekg(0, std::ios::beg);
+    out.assign(static_cast<size_t>(size), '\0');
+    if (size > 0 && !in.read(out.data(), size))
+        return false;
+    return true;
+}
+
+LoadedJson loadJsonFile(const fs::path& path) {
+    LoadedJson result;
+    std::error_code ec;
+    if (!fs::exists(path, ec))
+        return result;
+    std::string text;
+    if (!readWholeFile(path, text, 64u * 1024 * 1024)) {
+        result.status = LoadedJson::Status::Unreadable;
+        result.problem = "cannot read " + path.string();
+        return result;
+    }
+    try {
+        result.value = Json::parse(text);
+        result.status = LoadedJson::Status::Loaded;
+    } catch (const Json::exception& e) {
+        result.status = LoadedJson::Status::Unreadable;
+        result.problem = e.what();
+    }
+    return result;
+}
+
+fs::path moveAside(const fs::path& path) {
+    char stamp[32];
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%SZ", &tm);
+    fs::path target = path.string() + ".corrupt-" + stamp;
+    for (int i = 1; fs::exists(target); ++i)
+        target = path.string() + ".corrupt-" + stamp + "-" + std::to_string(i);
+    std::error_code ec;
+    fs::rename(path, target, ec);
+    return ec ? fs::path() : target;
+}
+
+} // namespace tolvane::plugin

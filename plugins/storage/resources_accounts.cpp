@@ -1,0 +1,213 @@
+// SessionService (logins and logouts) and AccountService (accounts and roles).
+#include <filesystem>
+
+#include "crypto.h"
+#include "messages.h"
+#include "payloads.h"
+#include "service.h"
+
+namespace tolvane::plugin {
+
+namespace {
+
+const std::string R = kRoot;
+const std::string kSessions = R + "/SessionService/Sessions";
+const std::string kAccounts = R + "/AccountService/Accounts";
+const std::string kRoles = R + "/AccountService/Roles";
+
+Json sessionPayload(const Session& s) {
+    Json j = resource(kSessions + "/" + s.id, "#Session.v1_8_0.Session", s.id, "User Session");
+    j["UserName"] = s.userName;
+    j["SessionType"] = "Redfish";
+    j["CreatedTime"] = utcTimeText(s.createdAt);
+    return j;
+}
+
+Json accountPayload(const Account& a, int64_t now) {
+    Json j = resource(kAccounts + "/" + a.id, "#ManagerAccount.v1_14_1.ManagerAccount", a.id, "User Account");
+    j["UserName"] = a.userName;
+    j["RoleId"] = a.roleId;
+    j["Enabled"] = a.enabled;
+    j["Locked"] = a.locked(now);
+    j["Password"] = nullptr; // never shown
+    j["AccountTypes"] = Json::array({"Redfish"});
+    j["Links"] = Json{{"Role", link(kRoles + "/" + a.roleId)}};
+    j["Oem"] = Json{{"Veltrano", Json{{"OSPrivilegeLevel", a.osPrivilegeLevel}}}};
+    return j;
+}
+
+Json rolePayload(const RoleDefinition& role) {
+    Json j = resource(kRoles + "/" + role.id, "#Role.v1_3_3.Role", role.id, role.id + " Role");
+    j["Description"] = role.description;
+    j["IsPredefined"] = true;
+    j["RoleId"] = role.id;
+    j["AssignedPrivileges"] = role.privileges;
+    return j;
+}
+
+// The credentials of a login. The server wraps the client's body as the
+// text member "requestBody"; a body sent straight to the plug-in is taken as
+// it is.
+std::pair<std::string, std::string> loginCredentials(const Request& r, std::string& origin) {
+    Json credentials = r.body();
+    if (credentials.contains("requestBody")) {
+        if (credentials.contains("x-forwarded-for") && credentials["x-forwarded-for"].is_string())
+            origin = credentials["x-forwarded-for"].get<std::string>();
+        const Json& text = credentials["requestBody"];
+        if (!text.is_string())
+            throw errors::unrecognizedRequestBody();
+        try {
+            credentials = Json::parse(text.get<std::string>());
+        } catch (const Json::exception&) {
+            throw errors::malformedJson();
+        }
+        if (!credentials.is_object())
+            throw errors::unrecognizedRequestBody();
+    }
+    for (const char* name : {"UserName", "Password"}) {
+        if (!credentials.contains(name))
+            throw errors::propertyMissing(name);
+        if (!credentials[name].is_string())
+            throw errors::propertyValueTypeError(std::string(name) == "Password" ? "******"
+                                                                                  : argumentText(credentials[name]),
+                                                 name);
+    }
+    return {credentials["UserName"].get<std::string>(), credentials["Password"].get<std::string>()};
+}
+
+Account& findAccount(PluginService& s, const std::string& id) {
+    Account* a = s.accounts().find(id);
+    if (!a)
+        throw errors::resourceNotFound("ManagerAccount", id);
+    return *a;
+}
+
+} // namespace
+
+void addAccountResources(Router& router, PluginService& service) {
+    PluginService* s = &service;
+
+    router.add("GET", "SessionService", [](const Request&) {
+        Json j = resource(R + "/SessionService", "#SessionService.v1_2_0.SessionService", "SessionService",
+                          "Session Service");
+        j["ServiceEnabled"] = true;
+        j["SessionTimeout"] = SessionStore::kLifetimeSeconds;
+        j["Status"] = status("Enabled", "OK");
+        j["Sessions"] = link(kSessions);
+        return Reply::ok(j);
+    });
+    router.add("GET", "SessionService/Sessions", [s](const Request&) {
+        s->sessions().prune(s->now());
+        std::vector<std::string> members;
+        for (const auto& session : s->sessions().sessions())
+            members.push_back(kSessions + "/" + session.id);
+        return Reply::ok(collection(kSessions, "#SessionCollection.SessionCollection", "Session Collection",
+                                    members));
+    });
+    router.add("POST", "SessionService/Sessions", [s](const Request& r) {
+        std::string origin;
+        auto [user, password] = loginCredentials(r, origin);
+        const int64_t now = s->now();
+        Account* account = s->accounts().authenticate(user, password, now);
+        if (!account) {
+            s->log().debug("Login", "login refused for user \"" + user + "\"");
+            throw errors::loginFailed(kSessions);
+        }
+        const Session& session = s->sessions().create(*account, origin, now);
+        Reply reply;
+        reply.kind = Reply::Kind::Login;
+        reply.status = 201;
+        reply.data = sessionPayload(session);
+        reply.sessionInfo = Json{{"Role", roleUri(account->roleId)},
+                                 {"OSPrivilegeLevel", account->sessionPrivilegeLevel()}};
+        reply.token = crypto::randomHex(32);
+        reply.location = kSessions + "/" + session.id;
+        s->log().debug("Login", "session " + session.id + " opened for \"" + account->userName + "\"");
+        return reply;
+    });
+    router.add("GET", "SessionService/Sessions/{session}", [s](const Request& r) {
+        s->sessions().prune(s->now());
+        const Session* session = s->sessions().find(r.param("session"));
+        if (!session)
+            throw errors::resourceNotFound("Session", r.param("session"));
+        return Reply::ok(sessionPayload(*session));
+    });
+    router.add("DELETE", "SessionService/Sessions/{session}", [s](const Request& r) {
+        if (!s->sessions().remove(r.param("session")))
+            throw errors::resourceNotFound("Session", r.param("session"));
+        s->log().debug("Logout", "session " + r.param("session") + " closed");
+        return Reply::ok(successPayload());
+    });
+
+    router.add("GET", "AccountService", [](const Request&) {
+        Json j = resource(R + "/AccountService", "#AccountService.v1_18_1.AccountService", "AccountService",
+                          "Account Service");
+        j["ServiceEnabled"] = true;
+        j["Status"] = status("Enabled", "OK");
+        j["MinPasswordLength"] = AccountStore::kMinPasswordLength;
+        j["MaxPasswordLength"] = AccountStore::kMaxPasswordLength;
+        j["AccountLockoutThreshold"] = AccountStore::kLockoutThreshold;
+        j["AccountLockoutDuration"] = AccountStore::kLockoutSeconds;
+        j["AccountLockoutCounterResetAfter"] = AccountStore::kLockoutSeconds;
+        j["Accounts"] = link(kAccounts);
+        j["Roles"] = link(kRoles);
+        return Reply::ok(j);
+    });
+    router.add("GET", "AccountService/Accounts", [s](const Request&) {
+        std::vector<std::string> members;
+        for (const auto& a : s->accounts().accounts())
+            members.push_back(kAccounts + "/" + a.id);
+        return Reply::ok(collection(kAccounts, "#ManagerAccountCollection.ManagerAccountCollection",
+                                    "Accounts Collection", members));
+    });
+    router.add("POST", "AccountService/Accounts", [s](const Request& r) {
+        const Json& body = r.body();
+        return s->changeAccounts([&] {
+            Account& a = s->accounts().createFromRequest(body);
+            s->log().debug("CreateAccount", "account \"" + a.userName + "\" created");
+            return Reply::created(accountPayload(a, s->now()));
+        });
+    });
+    router.add("GET", "AccountService/Accounts/{account}", [s](const Request& r) {
+        return Reply::ok(accountPayload(findAccount(*s, r.param("account")), s->now()));
+    });
+    router.add("PATCH", "AccountService/Accounts/{account}", [s](const Request& r) {
+        const Json& body = r.body();
+        return s->changeAccounts([&] {
+            Account& a = findAccount(*s, r.param("account"));
+            const Account before = a;
+            s->accounts().patch(a, body, s->now());
+            // A changed password, role or state ends the account's sessions.
+            if (a.hash != before.hash || a.roleId != before.roleId || a.enabled != before.enabled ||
+                a.osPrivilegeLevel != before.osPrivilegeLevel)
+                s->sessions().removeForAccount(a.id);
+            if (a.hash != before.hash && a.id == "1") {
+                std::error_code ec; // the first password is no longer current
+                std::filesystem::remove(s->paths().adminPasswordFile, ec);
+            }
+            return Reply::ok(accountPayload(a, s->now()));
+        });
+    });
+    router.add("DELETE", "AccountService/Accounts/{account}", [s](const Request& r) {
+        return s->changeAccounts([&] {
+            s->accounts().remove(r.param("account"));
+            s->sessions().removeForAccount(r.param("account"));
+            return Reply::ok(successPayload());
+        });
+    });
+
+    router.add("GET", "AccountService/Roles", [](const Request&) {
+        std::vector<std::string> members;
+        for (const auto& role : roleDefinitions())
+            members.push_back(kRoles + "/" + role.id);
+        return Reply::ok(collection(kRoles, "#RoleCollection.RoleCollection", "Roles Collection", members));
+    });
+    router.add("GET", "AccountService/Roles/{role}", [](const Request& r) {
+        const RoleDefinition* role = findRole(r.param("role"));
+        if (!role)
+            throw errors::resourceNotFound("Role", r.param("role"));
+        return Reply::ok(rolePayload(*role));
+    });
+}
+
+} // namespace tolvane::plugin

@@ -1,0 +1,157 @@
+// The service root and the top of the tree: systems, chassis, managers and
+// the task, event, schema and Swordfish collections.
+#include "messages.h"
+#include "payloads.h"
+#include "service.h"
+
+namespace tolvane::plugin {
+
+namespace {
+
+const std::string R = kRoot;
+
+Json serviceRoot() {
+    Json j = resource(R, "#ServiceRoot.v1_20_0.ServiceRoot", "RootService", "Root Service");
+    j["RedfishVersion"] = "1.20.0";
+    for (const char* name : {"StorageServices", "StorageSystems", "Systems", "Chassis", "Managers"})
+        j[name] = link(R + "/" + name);
+    j["Tasks"] = link(R + "/TaskService");
+    j["SessionService"] = link(R + "/SessionService");
+    j["AccountService"] = link(R + "/AccountService");
+    j["EventService"] = link(R + "/EventService");
+    j["JsonSchemas"] = link(R + "/JsonSchemas");
+    j["Links"] = Json{{"Sessions", link(R + "/SessionService/Sessions")}};
+    return j;
+}
+
+Json computerSystem(PluginService& service) {
+    Json j = resource(systemUri(), "#ComputerSystem.v1_27_0.ComputerSystem", kSystemId, "Host System");
+    j["SystemType"] = "Physical";
+    j["Manufacturer"] = "Quorvex";
+    j["Model"] = "Storage Host";
+    j["Status"] = status("Enabled", "OK");
+    j["PowerState"] = "On";
+    j["Storage"] = link(systemUri() + "/Storage");
+    j["Links"] = Json{{"Chassis", Json::array({link(R + "/Chassis/" + kChassisId)})},
+                      {"ManagedBy", Json::array({link(R + "/Managers/" + kManagerId)})}};
+    (void)service;
+    return j;
+}
+
+Json chassis(PluginService& service) {
+    const std::string uri = R + "/Chassis/" + kChassisId;
+    Json j = resource(uri, "#Chassis.v1_28_0.Chassis", kChassisId, "Host Chassis");
+    j["ChassisType"] = "RackMount";
+    j["Manufacturer"] = "Quorvex";
+    j["Status"] = status("Enabled", "OK");
+    j["Drives"] = link(driveCollectionUri());
+    Json storage = Json::array();
+    for (const auto& c : service.storage().controllers())
+        storage.push_back(link(storageUri(c.id)));
+    j["Links"] = Json{{"ComputerSystems", Json::array({link(systemUri())})},
+                      {"ManagedBy", Json::array({link(R + "/Managers/" + kManagerId)})},
+                      {"Storage", storage}};
+    return j;
+}
+
+Json manager(PluginService& service) {
+    const std::string uri = R + "/Managers/" + kManagerId;
+    Json j = resource(uri, "#Manager.v1_24_0.Manager", kManagerId, "Tolvane Redfish Service");
+    j["ManagerType"] = "Service";
+    j["Description"] = "The Redfish service of the storage host";
+    j["FirmwareVersion"] = "1.0.0";
+    j["DateTime"] = utcTimeText(service.now());
+    j["Status"] = status("Enabled", "OK");
+    j["Links"] = Json{{"ManagerForServers", Json::array({link(systemUri())})},
+                      {"ManagerForChassis", Json::array({link(R + "/Chassis/" + kChassisId)})}};
+    return j;
+}
+
+void requireId(const std::string& given, const char* expected, const char* type) {
+    if (given != expected)
+        throw errors::resourceNotFound(type, given);
+}
+
+} // namespace
+
+void addServiceResources(Router& router, PluginService& service) {
+    router.add("GET", "", [](const Request&) { return Reply::ok(serviceRoot()); });
+
+    router.add("GET", "Systems", [](const Request&) {
+        return Reply::ok(collection(R + "/Systems", "#ComputerSystemCollection.ComputerSystemCollection",
+                                    "Computer System Collection", {systemUri()}));
+    });
+    router.add("GET", "Systems/{system}", [&service](const Request& r) {
+        requireId(r.param("system"), kSystemId, "ComputerSystem");
+        return Reply::ok(computerSystem(service));
+    });
+
+    router.add("GET", "Chassis", [](const Request&) {
+        return Reply::ok(collection(R + "/Chassis", "#ChassisCollection.ChassisCollection",
+                                    "Chassis Collection", {R + "/Chassis/" + kChassisId}));
+    });
+    router.add("GET", "Chassis/{chassis}", [&service](const Request& r) {
+        requireId(r.param("chassis"), kChassisId, "Chassis");
+        return Reply::ok(chassis(service));
+    });
+
+    router.add("GET", "Managers", [](const Request&) {
+        return Reply::ok(collection(R + "/Managers", "#ManagerCollection.ManagerCollection",
+                                    "Manager Collection", {R + "/Managers/" + kManagerId}));
+    });
+    router.add("GET", "Managers/{manager}", [&service](const Request& r) {
+        requireId(r.param("manager"), kManagerId, "Manager");
+        return Reply::ok(manager(service));
+    });
+
+    router.add("GET", "TaskService", [&service](const Request&) {
+        Json j = resource(R + "/TaskService", "#TaskService.v1_3_0.TaskService", "TaskService", "Task Service");
+        j["ServiceEnabled"] = true;
+        j["CompletedTaskOverWritePolicy"] = "Oldest";
+        j["LifeCycleEventOnTaskStateChange"] = false;
+        j["DateTime"] = utcTimeText(service.now());
+        j["Status"] = status("Enabled", "OK");
+        j["Tasks"] = link(R + "/TaskService/Tasks");
+        return Reply::ok(j);
+    });
+    // Every operation completes within its request, so no task is ever listed.
+    router.add("GET", "TaskService/Tasks", [](const Request&) {
+        return Reply::ok(collection(R + "/TaskService/Tasks", "#TaskCollection.TaskCollection",
+                                    "Task Collection", {}));
+    });
+
+    router.add("GET", "EventService", [](const Request&) {
+        Json j = resource(R + "/EventService", "#EventService.v1_12_0.EventService", "EventService",
+                          "Event Service");
+        j["ServiceEnabled"] = false;
+        j["DeliveryRetryAttempts"] = 0;
+        j["DeliveryRetryIntervalSeconds"] = 0;
+        j["Status"] = status("Disabled", "OK");
+        j["Subscriptions"] = link(R + "/EventService/Subscriptions");
+        return Reply::ok(j);
+    });
+    router.add("GET", "EventService/Subscriptions", [](const Request&) {
+        return Reply::ok(collection(R + "/EventService/Subscriptions",
+                                    "#EventDestinationCollection.EventDestinationCollection",
+                                    "Event Subscriptions", {}));
+    });
+
+    router.add("GET", "JsonSchemas", [](const Request&) {
+        return Reply::ok(collection(R + "/JsonSchemas", "#JsonSchemaFileCollection.JsonSchemaFileCollection",
+                                    "JSON Schema Collection", {}));
+    });
+
+    // Swordfish entry points: the storage systems are the host system with
+    // its controller; no Swordfish storage services are offered.
+    router.add("GET", "StorageSystems", [](const Request&) {
+        return Reply::ok(collection(R + "/StorageSystems", "#ComputerSystemCollection.ComputerSystemCollection",
+                                    "Storage Systems", {systemUri()}));
+    });
+    router.add("GET", "StorageServices", [](const Request&) {
+        return Reply::ok(collection(R + "/StorageServices",
+                                    "#StorageServiceCollection.StorageServiceCollection", "Storage Services",
+                                    {}));
+    });
+}
+
+} // namespace tolvane::plugin

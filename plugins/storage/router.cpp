@@ -1,0 +1,207 @@
+#include "router.h"
+
+#include <cctype>
+
+#include "messages.h"
+
+namespace tolvane::plugin {
+
+namespace {
+
+std::vector<std::string> splitPath(const std::string& path) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos)
+            slash = path.size();
+        if (slash > start)
+            out.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return out;
+}
+
+bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+const std::string& Request::param(const std::string& name) const {
+    static const std::string empty;
+    auto it = params.find(name);
+    return it == params.end() ? empty : it->second;
+}
+
+const Json& Request::body() const {
+    if (!parsed_) {
+        Json value;
+        try {
+            value = Json::parse(bodyText.empty() ? std::string("{}") : bodyText);
+        } catch (const Json::parse_error&) {
+            throw errors::malformedJson();
+        }
+        if (!value.is_object())
+            throw errors::unrecognizedRequestBody();
+        parsed_ = std::move(value);
+    }
+    return *parsed_;
+}
+
+Reply Reply::make(int status, Json data) {
+    Reply r;
+    r.status = status;
+    r.data = std::move(data);
+    return r;
+}
+
+Reply Reply::file(const std::string& path, const std::string& contentType) {
+    Reply r;
+    r.kind = Kind::File;
+    r.fileName = path;
+    r.contentType = contentType;
+    return r;
+}
+
+Reply Reply::error(int status, Json payload) { return make(status, std::move(payload)); }
+
+std::string Reply::envelope() const {
+    Json out = Json::object();
+    switch (kind) {
+    case Kind::Plain:
+        out["HttpStatus"] = status;
+        out["Data"] = data;
+        break;
+    case Kind::File:
+        out["HttpStatus"] = status;
+        out["Data"] = Json{{"contentType", contentType}, {"fileName", fileName}};
+        break;
+    case Kind::Login: {
+        // The server keeps "response"."Data" as the session data (reading
+        // "Role" and "OSPrivilegeLevel" at its top level) and sends what its
+        // reply conversion makes of that same text, so it is itself an
+        // envelope around the session resource.
+        Json inner = Json::object();
+        inner["HttpStatus"] = status;
+        inner["Data"] = data;
+        for (auto it = sessionInfo.begin(); it != sessionInfo.end(); ++it)
+            inner[it.key()] = it.value();
+        Json response = Json::object();
+        response["HttpStatus"] = status;
+        response["Data"] = inner;
+        response["Headers"] = Json{{"X-Auth-Token", token}, {"Location", location}};
+        out["response"] = response;
+        break;
+    }
+    }
+    return out.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void Router::add(const std::string& method, const std::string& pattern, Handler handler) {
+    std::vector<std::string> segments = splitPath(pattern);
+    for (auto& route : routes_) {
+        if (route.segments == segments) {
+            route.handlers[method] = std::move(handler);
+            return;
+        }
+    }
+    Route route;
+    route.segments = std::move(segments);
+    route.handlers[method] = std::move(handler);
+    routes_.push_back(std::move(route));
+}
+
+std::optional<std::pair<std::string, bool>> Router::normalize(const std::string& uri) {
+    std::string path = uri;
+    bool expandMembers = false;
+    size_t query = path.find('?');
+    if (query != std::string::npos) {
+        std::string q = path.substr(query + 1);
+        expandMembers = q.find("$expand") != std::string::npos;
+        path.erase(query);
+    }
+    size_t fragment = path.find('#');
+    if (fragment != std::string::npos)
+        path.erase(fragment);
+    if (!startsWithIgnoringCase(path, kRoot))
+        return std::nullopt;
+    std::string rest = path.substr(std::string(kRoot).size());
+    if (!rest.empty() && rest.front() != '/')
+        return std::nullopt;
+    // Normal form: the fixed prefix, single slashes, no trailing slash.
+    std::string normal = kRoot;
+    for (const auto& segment : splitPath(rest))
+        normal += "/" + segment;
+    return std::make_pair(normal, expandMembers);
+}
+
+Reply Router::dispatch(const std::string& method, const std::string& uri,
+                       const std::string& body) const {
+    try {
+        auto normal = normalize(uri);
+        if (!normal)
+            throw errors::resourceMissingAtUri(uri);
+        Request request;
+        request.method = method;
+        request.path = normal->first;
+        request.expandMembers = normal->second && method == "GET";
+        request.bodyText = body;
+        Reply reply = run(request);
+        if (request.expandMembers && reply.kind == Reply::Kind::Plain && reply.status == 200)
+            expand(reply);
+        return reply;
+    } catch (const RedfishError& e) {
+        return Reply::error(e.status(), e.payload());
+    } catch (...) {
+        RedfishError e = errors::internalError();
+        return Reply::error(e.status(), e.payload());
+    }
+}
+
+Reply Router::run(Request& request) const {
+    std::vector<std::string> segments = splitPath(request.path.substr(std::string(kRoot).size()));
+    for (const auto& route : routes_) {
+        if (route.segments.size() != segments.size())
+            continue;
+        std::map<std::string, std::string> params;
+        bool match = true;
+        for (size_t i = 0; i < segments.size() && match; ++i) {
+            const std::string& p = route.segments[i];
+            if (p.size() > 2 && p.front() == '{' && p.back() == '}')
+                params[p.substr(1, p.size() - 2)] = segments[i];
+            else
+                match = p == segments[i];
+        }
+        if (!match)
+            continue;
+        auto handler = route.handlers.find(request.method);
+        if (handler == route.handlers.end())
+            throw errors::operationNotAllowed();
+        request.params = std::move(params);
+        return handler->second(request);
+    }
+    throw errors::resourceMissingAtUri(request.path);
+}
+
+void Router::expand(Reply& reply) const {
+    if (!reply.data.is_object() || !reply.data.contains("Members") ||
+        !reply.data["Members"].is_array())
+        return;
+    for (auto& member : reply.data["Members"]) {
+        if (!member.is_object() || !member.contains("@odata.id") || member.size() != 1)
+            continue;
+        Reply inner = dispatch("GET", member["@odata.id"].get<std::string>(), "{}");
+        if (inner.status == 200 && inner.kind == Reply::Kind::Plain)
+            member = std::move(inner.data);
+    }
+}
+
+} // namespace tolvane::plugin

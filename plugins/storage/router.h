@@ -1,0 +1,88 @@
+// Requests as the server hands them to the plug-in, replies as it reads them
+// back, and the table that maps a method and URI pattern to a handler.
+#ifndef TOLVANE_PLUGIN_ROUTER_H
+#define TOLVANE_PLUGIN_ROUTER_H
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "json.h"
+
+namespace tolvane::plugin {
+
+constexpr const char* kRoot = "/redfish/v1";
+
+struct Request {
+    std::string method;                        // "GET", "POST", "PATCH", "DELETE"
+    std::string path;                          // "/redfish/v1/...", no query, no trailing "/"
+    bool expandMembers = false;                // the URI carried "?$expand=..."
+    std::string bodyText;                      // the argument text as received
+    std::map<std::string, std::string> params; // "{name}" segments of the matched pattern
+
+    const std::string& param(const std::string& name) const;
+    // The argument text as a JSON object; throws MalformedJSON or
+    // UnrecognizedRequestBody (400) otherwise. Parsed once.
+    const Json& body() const;
+
+  private:
+    mutable std::optional<Json> parsed_;
+};
+
+// What a handler answers. The three kinds map onto the three reply shapes
+// the server understands: a plain envelope, a file answer and a login.
+struct Reply {
+    enum class Kind { Plain, File, Login };
+    Kind kind = Kind::Plain;
+    int status = 200;
+    Json data = Json::object();
+    // File answers.
+    std::string fileName;
+    std::string contentType;
+    // Logins: the session data the server keeps ("Role", "OSPrivilegeLevel")
+    // and the headers it sends.
+    Json sessionInfo = Json::object();
+    std::string token;
+    std::string location;
+
+    static Reply ok(Json data) { return make(200, std::move(data)); }
+    static Reply created(Json data) { return make(201, std::move(data)); }
+    static Reply make(int status, Json data);
+    static Reply file(const std::string& path, const std::string& contentType);
+    static Reply error(int status, Json payload);
+
+    // The text the entry point leaves in the server's reply string.
+    std::string envelope() const;
+};
+
+using Handler = std::function<Reply(const Request&)>;
+
+class Router {
+  public:
+    // `pattern` is relative to /redfish/v1, segments separated by "/", with
+    // "{name}" for a variable segment; "" is /redfish/v1 itself.
+    void add(const std::string& method, const std::string& pattern, Handler handler);
+
+    // Runs the request; never throws. Redfish errors become error replies,
+    // anything else a 500 InternalError.
+    Reply dispatch(const std::string& method, const std::string& uri, const std::string& body) const;
+
+    // Splits a forwarded URI into path and expansion flag; nullopt when it
+    // is not under /redfish/v1.
+    static std::optional<std::pair<std::string, bool>> normalize(const std::string& uri);
+
+  private:
+    struct Route {
+        std::vector<std::string> segments;
+        std::map<std::string, Handler> handlers; // by method
+    };
+    Reply run(Request& request) const;
+    void expand(Reply& reply) const;
+    std::vector<Route> routes_;
+};
+
+} // namespace tolvane::plugin
+
+#endif

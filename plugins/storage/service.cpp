@@ -1,0 +1,123 @@
+#include "service.h"
+
+#include <ctime>
+#include <stdexcept>
+
+#include "crypto.h"
+#include "messages.h"
+#include "persistence.h"
+
+namespace tolvane::plugin {
+
+namespace fs = std::filesystem;
+
+std::string systemUri() { return std::string(kRoot) + "/Systems/" + kSystemId; }
+std::string storageUri(const std::string& storageId) { return systemUri() + "/Storage/" + storageId; }
+std::string driveCollectionUri() { return std::string(kRoot) + "/Chassis/" + kChassisId + "/Drives"; }
+std::string driveUri(const std::string& driveId) { return driveCollectionUri() + "/" + driveId; }
+std::string volumeUri(const std::string& storageId, const std::string& volumeId) {
+    return storageUri(storageId) + "/Volumes/" + volumeId;
+}
+std::string oemActionUri(const std::string& storageId, const std::string& action) {
+    return storageUri(storageId) + "/Actions/Oem/" + action;
+}
+
+std::string utcTimeText(int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+PluginService::PluginService(PluginPaths paths, PluginLog log, Clock clock)
+    : paths_(std::move(paths)), log_(log), clock_(std::move(clock)),
+      storage_(StorageModel::makeDefault()) {
+    addServiceResources(router_, *this);
+    addStorageResources(router_, *this);
+    addAccountResources(router_, *this);
+    addOemActions(router_, *this);
+}
+
+int64_t PluginService::now() const {
+    return clock_ ? clock_() : static_cast<int64_t>(std::time(nullptr));
+}
+
+Reply PluginService::dispatch(const std::string& method, const std::string& uri,
+                              const std::string& body) const {
+    Reply reply = router_.dispatch(method, uri, body);
+    if (reply.status >= 500)
+        log_.error("PluginService::dispatch", method + " " + uri + " answered " + std::to_string(reply.status));
+    return reply;
+}
+
+Controller& PluginService::controller(const std::string& systemId, const std::string& storageId) {
+    if (systemId != kSystemId)
+        throw errors::resourceNotFound("ComputerSystem", systemId);
+    Controller* c = storage_.controller(storageId);
+    if (!c)
+        throw errors::resourceNotFound("Storage", storageId);
+    return *c;
+}
+
+void PluginService::saveStorage() {
+    Json state = storage_.toJson();
+    state["Format"] = "Tolvane-Plugin-State";
+    saveJsonFile(paths_.stateFile, state);
+}
+
+void PluginService::saveAccounts() { saveJsonFile(paths_.accountsFile, accounts_.toJson()); }
+
+void PluginService::load(std::ostream& out) {
+    loadStorage();
+    loadAccounts(out);
+}
+
+void PluginService::loadStorage() {
+    LoadedJson loaded = loadJsonFile(paths_.stateFile);
+    if (loaded.status == LoadedJson::Status::Loaded) {
+        try {
+            storage_ = StorageModel::fromJson(loaded.value);
+            return;
+        } catch (const std::exception& e) {
+            loaded.problem = e.what();
+        }
+    }
+    if (loaded.status != LoadedJson::Status::Missing) {
+        fs::path aside = moveAside(paths_.stateFile);
+        log_.error("PluginService::loadStorage", "state file unusable (" + loaded.problem + "), moved to " +
+                                                     aside.string() + "; starting with the default configuration");
+    }
+    storage_ = StorageModel::makeDefault();
+    saveStorage();
+}
+
+void PluginService::loadAccounts(std::ostream& out) {
+    LoadedJson loaded = loadJsonFile(paths_.accountsFile);
+    if (loaded.status == LoadedJson::Status::Loaded) {
+        try {
+            accounts_ = AccountStore::fromJson(loaded.value);
+            if (!accounts_.empty())
+                return;
+            loaded.problem = "no accounts";
+        } catch (const std::exception& e) {
+            loaded.problem = e.what();
+        }
+    }
+    if (loaded.status != LoadedJson::Status::Missing) {
+        fs::path aside = moveAside(paths_.accountsFile);
+        log_.error("PluginService::loadAccounts",
+                   "accounts file unusable (" + loaded.problem + "), moved to " + aside.string());
+    }
+    // First start: one administrator with a random password, told once.
+    accounts_ = AccountStore();
+    const std::string password = crypto::randomPassword(20);
+    accounts_.create("admin", password, "Administrator");
+    writeFileAtomically(paths_.adminPasswordFile, password + "\n", 0600);
+    saveAccounts();
+    out << "Redfish account \"admin\" created; its password is in " << paths_.adminPasswordFile.string()
+        << ": " << password << std::endl;
+}
+
+} // namespace tolvane::plugin

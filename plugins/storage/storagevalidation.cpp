@@ -1,0 +1,296 @@
+#include "storagevalidation.h"
+
+#include <algorithm>
+#include <set>
+
+#include "messages.h"
+
+namespace tolvane::plugin {
+
+namespace {
+
+bool isAnnotation(const std::string& key) { return key.find('@') != std::string::npos; }
+
+template <typename List> bool contains(const List& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+std::string takeString(const Json& value, const std::string& property) {
+    if (!value.is_string())
+        throw errors::propertyValueTypeError(argumentText(value), property);
+    return value.get<std::string>();
+}
+
+std::string takeName(const Json& value, const std::string& property, bool allowEmpty) {
+    std::string text = takeString(value, property);
+    if (text.size() > kMaxNameLength)
+        throw errors::stringValueTooLong(text, property, static_cast<int>(kMaxNameLength));
+    if (!allowEmpty && text.empty())
+        throw errors::propertyValueFormatError(text, property);
+    for (unsigned char ch : text) {
+        if (ch < 0x20 || ch == 0x7f)
+            throw errors::propertyValueFormatError(text, property);
+    }
+    return text;
+}
+
+std::string takeEnum(const Json& value, const std::string& property,
+                     const std::vector<std::string>& allowed) {
+    std::string text = takeString(value, property);
+    if (!contains(allowed, text))
+        throw errors::propertyValueNotInList(text, property);
+    return text;
+}
+
+uint64_t takeUnsigned(const Json& value, const std::string& property) {
+    if (!value.is_number_integer())
+        throw errors::propertyValueTypeError(argumentText(value), property);
+    if (!value.is_number_unsigned() && value.get<int64_t>() < 0)
+        throw errors::propertyValueOutOfRange(argumentText(value), property);
+    return value.get<uint64_t>();
+}
+
+std::vector<std::string> raidTypeNames() {
+    std::vector<std::string> names;
+    for (const auto& rule : raidRules())
+        names.push_back(rule.type);
+    return names;
+}
+
+// Read-only members a client may have copied from a GET of the resource.
+const std::set<std::string> kVolumeReadOnly = {
+    "Id", "Status", "Identifiers", "Encrypted", "VolumeType", "Actions", "BlockSizeBytes",
+    "Operations", "OptimumIOSizeBytes", "Description", "EncryptionTypes", "Oem", "VolumeUsage"};
+
+std::vector<std::string> parseDriveLinks(const Json& links, const std::string& driveUriPrefix) {
+    if (!links.is_object())
+        throw errors::propertyValueTypeError(argumentText(links), "Links");
+    for (auto it = links.begin(); it != links.end(); ++it) {
+        if (it.key() != "Drives" && !isAnnotation(it.key()))
+            throw errors::propertyUnknown("Links/" + it.key());
+    }
+    if (!links.contains("Drives"))
+        throw errors::propertyMissing("Links/Drives");
+    const Json& drives = links["Drives"];
+    if (!drives.is_array())
+        throw errors::propertyValueTypeError(argumentText(drives), "Links/Drives");
+    std::vector<std::string> ids;
+    for (const auto& link : drives) {
+        if (!link.is_object() || !link.contains("@odata.id") || !link["@odata.id"].is_string())
+            throw errors::propertyValueTypeError(argumentText(link), "Links/Drives");
+        std::string uri = link["@odata.id"].get<std::string>();
+        while (uri.size() > 1 && uri.back() == '/')
+            uri.pop_back();
+        if (uri.compare(0, driveUriPrefix.size(), driveUriPrefix) != 0 ||
+            uri.size() == driveUriPrefix.size() ||
+            uri.find('/', driveUriPrefix.size()) != std::string::npos)
+            throw errors::propertyValueFormatError(uri, "Links/Drives");
+        std::string id = uri.substr(driveUriPrefix.size());
+        if (contains(ids, id))
+            throw errors::propertyValueConflict("Links/Drives", "Links/Drives");
+        ids.push_back(id);
+    }
+    if (ids.empty())
+        throw errors::propertyValueFormatError("[]", "Links/Drives");
+    return ids;
+}
+
+} // namespace
+
+VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix) {
+    VolumeSpec spec;
+    bool haveRaid = false, haveLinks = false;
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        const std::string& key = it.key();
+        const Json& value = it.value();
+        if (isAnnotation(key))
+            continue;
+        if (key == "Name") {
+            spec.name = takeName(value, key, false);
+        } else if (key == "DisplayName") {
+            spec.displayName = takeName(value, key, true);
+        } else if (key == "RAIDType") {
+            spec.raidType = takeEnum(value, key, raidTypeNames());
+            haveRaid = true;
+        } else if (key == "CapacityBytes") {
+            spec.capacityBytes = takeUnsigned(value, key);
+        } else if (key == "StripSizeBytes") {
+            uint64_t strip = takeUnsigned(value, key);
+            if (std::find(kStripSizes.begin(), kStripSizes.end(), strip) == kStripSizes.end())
+                throw errors::propertyValueNotInList(std::to_string(strip), key);
+            spec.stripSizeBytes = strip;
+        } else if (key == "ReadCachePolicy") {
+            spec.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
+        } else if (key == "WriteCachePolicy") {
+            spec.writeCachePolicy = takeEnum(value, key, kWriteCachePolicies);
+        } else if (key == "Links") {
+            spec.driveIds = parseDriveLinks(value, driveUriPrefix);
+            haveLinks = true;
+        } else if (kVolumeReadOnly.count(key)) {
+            throw errors::propertyNotWritable(key);
+        } else {
+            throw errors::propertyUnknown(key);
+        }
+    }
+    if (!haveRaid)
+        throw errors::propertyMissing("RAIDType");
+    if (!haveLinks)
+        throw errors::propertyMissing("Links/Drives");
+    return spec;
+}
+
+uint64_t checkVolumePlausible(const Controller& c, const VolumeSpec& spec,
+                              const std::string& driveUriPrefix) {
+    const RaidRule* rule = findRaidRule(spec.raidType);
+    if (!rule)
+        throw errors::propertyValueNotInList(spec.raidType, "RAIDType");
+    std::string media;
+    uint64_t smallest = 0;
+    for (const auto& id : spec.driveIds) {
+        const std::string uri = driveUriPrefix + id;
+        const Drive* d = c.drive(id);
+        if (!d)
+            throw errors::resourceNotFound("Drive", id);
+        if (c.volumeOfDrive(id))
+            throw errors::resourceInUse("Links/Drives");
+        if (d->hotspareType != "None")
+            throw errors::resourceInUse("Links/Drives");
+        if (d->failed())
+            throw errors::propertyValueResourceConflict("Links/Drives", uri, uri);
+        if (!media.empty() && d->mediaType != media)
+            throw errors::propertyValueConflict("Links/Drives", "MediaType");
+        media = d->mediaType;
+        smallest = smallest == 0 ? d->capacityBytes : std::min(smallest, d->capacityBytes);
+    }
+    const size_t n = spec.driveIds.size();
+    if (n < rule->minDrives || n > rule->maxDrives || (rule->evenCount && n % 2 != 0))
+        throw errors::propertyValueConflict("Links/Drives", "RAIDType");
+    const uint64_t usable = usableCapacity(spec.raidType, n, smallest);
+    if (!spec.name.empty()) {
+        for (const auto& v : c.volumes) {
+            if (v.name == spec.name)
+                throw errors::resourceAlreadyExists("Volume", "Name", spec.name);
+        }
+    }
+    if (!spec.capacityBytes)
+        return usable;
+    const uint64_t requested = *spec.capacityBytes;
+    if (requested < kMinVolumeBytes || requested > usable)
+        throw errors::propertyValueOutOfRange(std::to_string(requested), "CapacityBytes");
+    return requested - requested % 512; // whole blocks
+}
+
+Volume& createVolume(Controller& c, const VolumeSpec& spec, const std::string& driveUriPrefix,
+                     const std::string& uuid) {
+    const uint64_t capacity = checkVolumePlausible(c, spec, driveUriPrefix);
+    Volume v;
+    v.id = std::to_string(c.nextVolumeId);
+    while (c.volume(v.id))
+        v.id = std::to_string(++c.nextVolumeId);
+    c.nextVolumeId++;
+    v.name = spec.name.empty() ? "Volume " + v.id : spec.name;
+    v.displayName = spec.displayName;
+    v.raidType = spec.raidType;
+    v.capacityBytes = capacity;
+    v.stripSizeBytes = spec.stripSizeBytes;
+    v.readCachePolicy = spec.readCachePolicy;
+    v.writeCachePolicy = spec.writeCachePolicy;
+    v.uuid = uuid;
+    v.driveIds = spec.driveIds;
+    c.volumes.push_back(v);
+    return c.volumes.back();
+}
+
+void patchVolume(Controller& c, Volume& v, const Json& body) {
+    Volume next = v;
+    bool changed = false;
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        const std::string& key = it.key();
+        const Json& value = it.value();
+        if (isAnnotation(key))
+            continue;
+        if (key == "Name") {
+            next.name = takeName(value, key, false);
+            for (const auto& other : c.volumes) {
+                if (other.id != v.id && other.name == next.name)
+                    throw errors::resourceAlreadyExists("Volume", "Name", next.name);
+            }
+        } else if (key == "DisplayName") {
+            next.displayName = takeName(value, key, true);
+        } else if (key == "ReadCachePolicy") {
+            next.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
+        } else if (key == "WriteCachePolicy") {
+            next.writeCachePolicy = takeEnum(value, key, kWriteCachePolicies);
+        } else if (key == "RAIDType" || key == "CapacityBytes" || key == "StripSizeBytes" ||
+                   key == "Links" || kVolumeReadOnly.count(key)) {
+            throw errors::propertyNotWritable(key);
+        } else {
+            throw errors::propertyUnknown(key);
+        }
+        changed = true;
+    }
+    if (!changed)
+        throw errors::noOperation();
+    v = next;
+}
+
+void patchDrive(Controller& c, Drive& d, const Json& body, const std::string& driveUri) {
+    Drive next = d;
+    bool changed = false;
+    static const std::set<std::string> readOnly = {
+        "Id", "Status", "CapacityBytes", "MediaType", "Protocol", "Model", "SerialNumber",
+        "Manufacturer", "Revision", "BlockSizeBytes", "RotationSpeedRPM", "FailurePredicted",
+        "Links", "Actions", "Identifiers", "Name", "Description"};
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        const std::string& key = it.key();
+        const Json& value = it.value();
+        if (isAnnotation(key))
+            continue;
+        if (key == "HotspareType") {
+            next.hotspareType = takeEnum(value, key, {"None", "Global"});
+            if (next.hotspareType != "None") {
+                if (c.volumeOfDrive(d.id))
+                    throw errors::resourceInUse(key);
+                if (d.failed())
+                    throw errors::propertyValueResourceConflict(key, next.hotspareType, driveUri);
+            }
+        } else if (key == "LocationIndicatorActive") {
+            if (!value.is_boolean())
+                throw errors::propertyValueTypeError(argumentText(value), key);
+            next.locationIndicatorActive = value.get<bool>();
+        } else if (readOnly.count(key)) {
+            throw errors::propertyNotWritable(key);
+        } else {
+            throw errors::propertyUnknown(key);
+        }
+        changed = true;
+    }
+    if (!changed)
+        throw errors::noOperation();
+    d = next;
+}
+
+void checkDriveErasable(const Controller& c, const Drive& d, const std::string& driveUri) {
+    if (c.volumeOfDrive(d.id) || d.hotspareType != "None")
+        throw errors::resourceInUse();
+    if (d.failed())
+        throw errors::propertyValueResourceConflict("Status", d.state, driveUri);
+}
+
+std::string parseInitializeType(const Json& body) {
+    std::string type = "Fast";
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        if (isAnnotation(it.key()))
+            continue;
+        if (it.key() != "InitializeType")
+            throw errors::actionParameterUnknown("Volume.Initialize", it.key());
+        if (!it.value().is_string())
+            throw errors::actionParameterValueError("InitializeType", "Volume.Initialize");
+        type = it.value().get<std::string>();
+        if (type != "Fast" && type != "Slow")
+            throw errors::actionParameterValueNotInList(type, "InitializeType", "Volume.Initialize");
+    }
+    return type;
+}
+
+} // namespace tolvane::plugin

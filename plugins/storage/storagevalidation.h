@@ -1,0 +1,60 @@
+// Checks of volume and drive requests against the controller: which
+// properties a client may send, which values they take, and whether a volume
+// can be built from the drives named. Every refusal is a RedfishError; a
+// refused request leaves the model unchanged.
+#ifndef TOLVANE_PLUGIN_STORAGEVALIDATION_H
+#define TOLVANE_PLUGIN_STORAGEVALIDATION_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "json.h"
+#include "storagemodel.h"
+
+namespace tolvane::plugin {
+
+constexpr size_t kMaxNameLength = 64;
+constexpr uint64_t kMinVolumeBytes = 1048576; // 1 MiB
+
+struct VolumeSpec {
+    std::string name;
+    std::string displayName;
+    std::string raidType;
+    std::optional<uint64_t> capacityBytes;
+    uint64_t stripSizeBytes = 65536;
+    std::string readCachePolicy = "ReadAhead";
+    std::string writeCachePolicy = "WriteThrough";
+    std::vector<std::string> driveIds;
+};
+
+// The body of a POST to a volume collection. `driveUriPrefix` is the URI of
+// the controller's drive collection followed by "/"; drive links must name
+// one of its members.
+VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix);
+
+// Whether `spec` can be built on `c` now: drives known, healthy, free and of
+// one media type, a drive count the RAID level allows, a free name and a
+// capacity within what the drives give. Returns the volume's capacity.
+uint64_t checkVolumePlausible(const Controller& c, const VolumeSpec& spec,
+                              const std::string& driveUriPrefix);
+
+// Checks `spec` and adds the volume with the next free Id.
+Volume& createVolume(Controller& c, const VolumeSpec& spec, const std::string& driveUriPrefix,
+                     const std::string& uuid);
+
+// PATCH of a volume: Name, DisplayName, ReadCachePolicy, WriteCachePolicy.
+void patchVolume(Controller& c, Volume& v, const Json& body);
+
+// PATCH of a drive: HotspareType ("None", "Global") and LocationIndicatorActive.
+void patchDrive(Controller& c, Drive& d, const Json& body, const std::string& driveUri);
+
+// Whether a drive may be erased: not in a volume, not a spare, not failed.
+void checkDriveErasable(const Controller& c, const Drive& d, const std::string& driveUri);
+
+// Volume.Initialize's "InitializeType": "Fast" (default) or "Slow".
+std::string parseInitializeType(const Json& body);
+
+} // namespace tolvane::plugin
+
+#endif
