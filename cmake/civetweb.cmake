@@ -14,15 +14,23 @@ endif()
 
 set(CIVETWEB_INCLUDE_DIR ${CIVETWEB_SOURCE_DIR}/include)
 
-add_library(civetweb_engine OBJECT ${CIVETWEB_SOURCE_DIR}/src/civetweb.c)
-target_include_directories(civetweb_engine
+add_library(civetweb_engine_objects OBJECT ${CIVETWEB_SOURCE_DIR}/src/civetweb.c)
+target_include_directories(civetweb_engine_objects
   PUBLIC ${CIVETWEB_INCLUDE_DIR}
   PRIVATE ${CIVETWEB_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/civetweb/src ${CMAKE_SOURCE_DIR}/civetweb/include)
-target_compile_definitions(civetweb_engine
+target_compile_definitions(civetweb_engine_objects
   PUBLIC USE_IPV6 USE_WEBSOCKET OPENSSL_API_3_0 NO_SSL_DL
   PRIVATE NO_CGI)
 # Third-party code: keep its own warnings out of our build output.
-target_compile_options(civetweb_engine PRIVATE -w)
-target_link_libraries(civetweb_engine PUBLIC OpenSSL::SSL OpenSSL::Crypto Threads::Threads ${CMAKE_DL_LIBS})
+target_compile_options(civetweb_engine_objects PRIVATE -w)
+target_link_libraries(civetweb_engine_objects PUBLIC OpenSSL::SSL OpenSSL::Crypto Threads::Threads ${CMAKE_DL_LIBS})
+
+# What the program's code links against. The engine's object files are link
+# items of this interface, so every executable that links tolvane_core gets
+# the whole engine (an object library's objects are not passed on through
+# another object library), and the program exports all of its functions.
+add_library(civetweb_engine INTERFACE)
+target_link_libraries(civetweb_engine INTERFACE civetweb_engine_objects
+                      $<TARGET_OBJECTS:civetweb_engine_objects>)
 # Re-run configure when a patch changes so the source is fetched and patched anew.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CIVETWEB_PATCHES})

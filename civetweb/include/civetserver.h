@@ -17,17 +17,25 @@
 
 class CivetServer;
 
+// Members are defined out of line so that the program exports them.
 class CivetException : public std::runtime_error {
   public:
-    explicit CivetException(const char* msg) : std::runtime_error(msg) {}
+    explicit CivetException(const char* msg);
+    CivetException(const CivetException& other);
+    CivetException(CivetException&& other) noexcept;
+    CivetException& operator=(const CivetException& other);
+    CivetException& operator=(CivetException&& other) noexcept;
+    ~CivetException() override;
 };
 
 // Slot order matters to plug-ins: destructor, then per method the form with a
 // status code followed by the plain form.
 class CivetHandler {
   public:
-    CivetHandler() {}
-    virtual ~CivetHandler() {}
+    CivetHandler();
+    CivetHandler(const CivetHandler& other);
+    CivetHandler& operator=(const CivetHandler& other);
+    virtual ~CivetHandler();
 
     virtual bool handleGet(CivetServer* server, struct mg_connection* conn, int* status_code);
     virtual bool handleGet(CivetServer* server, struct mg_connection* conn);
@@ -49,15 +57,19 @@ class CivetHandler {
 
 class CivetAuthHandler {
   public:
-    CivetAuthHandler() {}
-    virtual ~CivetAuthHandler() {}
+    CivetAuthHandler();
+    CivetAuthHandler(const CivetAuthHandler& other);
+    CivetAuthHandler& operator=(const CivetAuthHandler& other);
+    virtual ~CivetAuthHandler();
     virtual bool authorize(CivetServer* server, struct mg_connection* conn) = 0;
 };
 
 class CivetWebSocketHandler {
   public:
-    CivetWebSocketHandler() {}
-    virtual ~CivetWebSocketHandler() {}
+    CivetWebSocketHandler();
+    CivetWebSocketHandler(const CivetWebSocketHandler& other);
+    CivetWebSocketHandler& operator=(const CivetWebSocketHandler& other);
+    virtual ~CivetWebSocketHandler();
     virtual bool handleConnection(CivetServer* server, const struct mg_connection* conn);
     virtual void handleReadyState(CivetServer* server, struct mg_connection* conn);
     virtual bool handleData(CivetServer* server, struct mg_connection* conn, int bits, char* data,
@@ -65,8 +77,12 @@ class CivetWebSocketHandler {
     virtual void handleClose(CivetServer* server, const struct mg_connection* conn);
 };
 
+// The library's callback table with every member zero.
 struct CivetCallbacks : public mg_callbacks {
     CivetCallbacks();
+    CivetCallbacks(const CivetCallbacks& other) = default;
+    CivetCallbacks& operator=(const CivetCallbacks& other);
+    CivetCallbacks& operator=(CivetCallbacks&& other) noexcept;
 };
 
 // Outcome of receiving a request body before the handler lock is taken.
@@ -83,8 +99,8 @@ class CivetServer {
                 const void* UserContext = 0);
     CivetServer(const std::vector<std::string>& options, const struct CivetCallbacks* callbacks = 0,
                 const void* UserContext = 0);
-    CivetServer(const CivetServer&) = default;
-    CivetServer& operator=(const CivetServer&) = default;
+    CivetServer(const CivetServer& other);
+    CivetServer& operator=(const CivetServer& other);
     virtual ~CivetServer();
 
     void close();

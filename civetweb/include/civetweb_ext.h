@@ -25,10 +25,13 @@ const char* mg_strcasestr(const char* big_str, const char* small_str);
 // Deletes the file at `path` (UTF-8); 0 on success, -1 on failure.
 int mg_remove(const struct mg_connection* conn, const char* path);
 
-// 1.17 signatures. encode: dst gets a zero-terminated text, *dst_len is the
-// room on entry and the length written (terminator included) on success;
-// returns -1 on success, else the room needed. decode: returns -1 on success,
-// else the index of the first invalid character; *dst_len the bytes written.
+// 1.17 signatures and results; -1 means success.
+// encode: dst gets a zero-terminated text. *dst_len (may be null) is the room
+// on entry; on success the length written, terminator included. Too little
+// room: returns 0 and *dst_len is the room needed.
+// decode: dst gets the bytes and a terminating zero; on success *dst_len is
+// their count, terminator included. An invalid character: returns its index
+// (0 or more). Too little room: returns 0 and *dst_len is the room needed.
 int mg_base64_encode(const unsigned char* src, size_t src_len, char* dst, size_t* dst_len);
 int mg_base64_decode(const char* src, size_t src_len, unsigned char* dst, size_t* dst_len);
 

@@ -1,0 +1,57 @@
+#include "bodyprefetch.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <vector>
+
+// The engine's own account of whether the body has been read to its end
+// (chunked bodies included).
+extern "C" int tolvane_request_body_complete(const struct mg_connection* conn);
+
+namespace {
+constexpr std::size_t kReadChunk = 16 * 1024;
+}
+
+BodyPrefetch receiveRequestBody(struct mg_connection* conn, std::size_t maxBytes, int deadlineMs,
+                                std::string& body) {
+    body.clear();
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    if (ri == nullptr) {
+        return BodyPrefetch::Incomplete;
+    }
+    // A declared length over the cap needs no reading to be refused.
+    if (ri->content_length > 0 && static_cast<unsigned long long>(ri->content_length) > maxBytes) {
+        return BodyPrefetch::TooLarge;
+    }
+
+    using Clock = std::chrono::steady_clock;
+    const bool timed = deadlineMs > 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
+    // One byte beyond the cap is enough to know the body is too large.
+    const std::size_t readLimit =
+        maxBytes < std::numeric_limits<std::size_t>::max() ? maxBytes + 1 : maxBytes;
+    std::vector<char> chunk(kReadChunk);
+
+    while (!tolvane_request_body_complete(conn)) {
+        if (timed && Clock::now() >= deadline) {
+            body.clear();
+            return BodyPrefetch::Incomplete;
+        }
+        const std::size_t want = std::min(chunk.size(), readLimit - body.size());
+        const int n = mg_read(conn, chunk.data(), want);
+        if (n <= 0) {
+            break;
+        }
+        body.append(chunk.data(), static_cast<std::size_t>(n));
+        if (body.size() > maxBytes) {
+            body.clear();
+            return BodyPrefetch::TooLarge;
+        }
+    }
+    if (!tolvane_request_body_complete(conn)) {
+        body.clear();
+        return BodyPrefetch::Incomplete;
+    }
+    return BodyPrefetch::Complete;
+}

@@ -1,0 +1,356 @@
+// The server object: start and stop, handler registration, the library's
+// callbacks and the method dispatch under the process-wide lock.
+#include "civetserver.h"
+
+#include <cassert>
+#include <string>
+#include <utility>
+
+#include "bodyprefetch.h"
+
+namespace {
+
+// Held around every handler call: the program's request operations share
+// state that has no locks of its own.
+class GlobalLockGuard {
+  public:
+    GlobalLockGuard() { mg_global_lock(); }
+    ~GlobalLockGuard() { mg_global_unlock(); }
+    GlobalLockGuard(const GlobalLockGuard&) = delete;
+    GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
+};
+
+enum class Operation { None, Get, Post, FilePost, Head, Put, Delete, Options, Patch };
+
+bool isMethod(const char* method, const char* name) {
+    return method != nullptr && std::string(method) == name;
+}
+
+// Methods compare case-sensitively; uploads are POSTs whose Content-Type
+// names multipart/form-data in any letter case.
+Operation chooseOperation(const char* method, const char* contentType) {
+    if (isMethod(method, "GET"))
+        return Operation::Get;
+    if (isMethod(method, "POST")) {
+        if (contentType != nullptr && mg_strcasestr(contentType, "MULTIPART/FORM-DATA") != nullptr)
+            return Operation::FilePost;
+        return Operation::Post;
+    }
+    if (isMethod(method, "HEAD"))
+        return Operation::Head;
+    if (isMethod(method, "PUT"))
+        return Operation::Put;
+    if (isMethod(method, "DELETE"))
+        return Operation::Delete;
+    if (isMethod(method, "OPTIONS"))
+        return Operation::Options;
+    if (isMethod(method, "PATCH"))
+        return Operation::Patch;
+    return Operation::None;
+}
+
+// The status-code form decides when it leaves a code of 0 or more;
+// otherwise the plain form answers (1) or not (0).
+template <typename WithStatus, typename Plain> int callPair(WithStatus withStatus, Plain plain) {
+    int statusCode = -1;
+    withStatus(&statusCode);
+    if (statusCode >= 0) {
+        return statusCode;
+    }
+    return plain() ? 1 : 0;
+}
+
+int dispatch(Operation op, CivetHandler* handler, CivetServer* server, struct mg_connection* conn) {
+    switch (op) {
+    case Operation::Get:
+        return callPair([&](int* s) { return handler->handleGet(server, conn, s); },
+                        [&] { return handler->handleGet(server, conn); });
+    case Operation::Post:
+        return callPair([&](int* s) { return handler->handlePost(server, conn, s); },
+                        [&] { return handler->handlePost(server, conn); });
+    case Operation::FilePost:
+        return callPair([&](int* s) { return handler->handleFilePost(server, conn, s); },
+                        [&] { return handler->handleFilePost(server, conn); });
+    case Operation::Head:
+        return callPair([&](int* s) { return handler->handleHead(server, conn, s); },
+                        [&] { return handler->handleHead(server, conn); });
+    case Operation::Put:
+        return callPair([&](int* s) { return handler->handlePut(server, conn, s); },
+                        [&] { return handler->handlePut(server, conn); });
+    case Operation::Delete:
+        return callPair([&](int* s) { return handler->handleDelete(server, conn, s); },
+                        [&] { return handler->handleDelete(server, conn); });
+    case Operation::Options:
+        return callPair([&](int* s) { return handler->handleOptions(server, conn, s); },
+                        [&] { return handler->handleOptions(server, conn); });
+    case Operation::Patch:
+        return callPair([&](int* s) { return handler->handlePatch(server, conn, s); },
+                        [&] { return handler->handlePatch(server, conn); });
+    case Operation::None:
+        break;
+    }
+    return 0;
+}
+
+CivetServer* serverOf(const struct mg_connection* conn) {
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    assert(ri != nullptr);
+    CivetServer* me = static_cast<CivetServer*>(ri->user_data);
+    assert(me != nullptr);
+    return me;
+}
+
+} // namespace
+
+CivetServer::CivetServer(const char** options, const struct CivetCallbacks* _callbacks,
+                         const void* UserContextIn)
+    : context(nullptr), UserContext(UserContextIn) {
+    CivetCallbacks callbacks;
+    if (_callbacks != nullptr) {
+        callbacks = *_callbacks;
+        userCloseHandler = _callbacks->connection_close;
+    } else {
+        userCloseHandler = nullptr;
+    }
+    callbacks.connection_close = closeHandler;
+
+    struct mg_init_data init = {};
+    init.callbacks = &callbacks;
+    init.user_data = this;
+    init.configuration_options = options;
+
+    char errorText[256] = {0};
+    struct mg_error_data error = {};
+    error.text = errorText;
+    error.text_buffer_size = sizeof(errorText);
+
+    context = mg_start2(&init, &error);
+    if (context == nullptr) {
+        std::string message = "null context when constructing CivetServer. "
+                              "Possible problem binding to port. Error: ";
+        message += errorText;
+        throw CivetException(message.c_str());
+    }
+}
+
+namespace {
+// The option texts as the null-terminated array the library takes; the
+// pointers stay valid while `options` lives.
+std::vector<const char*> optionArray(const std::vector<std::string>& options) {
+    std::vector<const char*> array;
+    array.reserve(options.size() + 1);
+    for (const std::string& option : options) {
+        array.push_back(option.c_str());
+    }
+    array.push_back(nullptr);
+    return array;
+}
+} // namespace
+
+CivetServer::CivetServer(const std::vector<std::string>& options,
+                         const struct CivetCallbacks* callbacks, const void* UserContextIn)
+    : CivetServer(optionArray(options).data(), callbacks, UserContextIn) {}
+
+CivetServer::CivetServer(const CivetServer& other) = default;
+CivetServer& CivetServer::operator=(const CivetServer& other) = default;
+
+CivetServer::~CivetServer() {
+    close();
+}
+
+void CivetServer::close() {
+    if (context != nullptr) {
+        mg_stop(context);
+        context = nullptr;
+    }
+}
+
+void CivetServer::addHandler(const std::string& uri, CivetHandler* handler) {
+    mg_set_request_handler(context, uri.c_str(), requestHandler, handler);
+}
+
+void CivetServer::addWebSocketHandler(const std::string& uri, CivetWebSocketHandler* handler) {
+    mg_set_websocket_handler(context, uri.c_str(), webSocketConnectionHandler,
+                             webSocketReadyHandler, webSocketDataHandler, webSocketCloseHandler,
+                             handler);
+}
+
+void CivetServer::addAuthHandler(const std::string& uri, CivetAuthHandler* handler) {
+    mg_set_auth_handler(context, uri.c_str(), authHandler, handler);
+}
+
+void CivetServer::removeHandler(const std::string& uri) {
+    mg_set_request_handler(context, uri.c_str(), nullptr, nullptr);
+}
+
+void CivetServer::removeWebSocketHandler(const std::string& uri) {
+    mg_set_websocket_handler(context, uri.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void CivetServer::removeAuthHandler(const std::string& uri) {
+    mg_set_auth_handler(context, uri.c_str(), nullptr, nullptr);
+}
+
+std::vector<int> CivetServer::getListeningPorts() {
+    std::vector<struct mg_server_port> full = getListeningPortsFull();
+    std::vector<int> ports;
+    ports.reserve(full.size());
+    for (const struct mg_server_port& port : full) {
+        ports.push_back(port.port);
+    }
+    return ports;
+}
+
+std::vector<struct mg_server_port> CivetServer::getListeningPortsFull() {
+    std::vector<struct mg_server_port> ports(8);
+    for (;;) {
+        const int count =
+            mg_get_server_ports(context, static_cast<int>(ports.size()), ports.data());
+        if (count < static_cast<int>(ports.size())) {
+            ports.resize(count < 0 ? 0 : static_cast<size_t>(count));
+            return ports;
+        }
+        ports.resize(ports.size() * 2);
+    }
+}
+
+void CivetServer::setBodyPrefetch(size_t maxBytes, int deadlineMs) {
+    prefetchMax = maxBytes;
+    prefetchDeadlineMs = deadlineMs;
+}
+
+BodyPrefetch CivetServer::prefetchedBody(struct mg_connection* conn, std::string& body) {
+    body.clear();
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    if (ri == nullptr || ri->user_data == nullptr) {
+        return BodyPrefetch::None;
+    }
+    CivetServer* me = static_cast<CivetServer*>(ri->user_data);
+    if (me->context == nullptr) {
+        return BodyPrefetch::None;
+    }
+    BodyPrefetch outcome = BodyPrefetch::None;
+    mg_lock_context(me->context);
+    auto found = me->connections.find(conn);
+    if (found != me->connections.end()) {
+        outcome = found->second.prefetch;
+        if (outcome == BodyPrefetch::Complete) {
+            body = found->second.body;
+        }
+    }
+    mg_unlock_context(me->context);
+    return outcome;
+}
+
+int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
+    CivetServer* me = serverOf(conn);
+    // A request can arrive before the constructor has stored the context.
+    if (me->context == nullptr) {
+        return 0;
+    }
+
+    CivetHandler* handler = static_cast<CivetHandler*>(cbdata);
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    const Operation op = chooseOperation(ri->request_method, mg_get_header(conn, "Content-Type"));
+
+    // Bodies are received before the lock so a slow sender holds up only its
+    // own request. Uploads stream to disk under the lock instead, and requests
+    // no operation takes stay with the engine untouched.
+    BodyPrefetch outcome = BodyPrefetch::None;
+    std::string body;
+    if (me->prefetchMax > 0 && handler != nullptr && op != Operation::None &&
+        op != Operation::FilePost) {
+        outcome = receiveRequestBody(conn, me->prefetchMax, me->prefetchDeadlineMs, body);
+    }
+
+    mg_lock_context(me->context);
+    CivetConnection& record = me->connections[conn];
+    record = CivetConnection();
+    record.prefetch = outcome;
+    record.body = std::move(body);
+    mg_unlock_context(me->context);
+
+    GlobalLockGuard lock;
+    if (handler == nullptr) {
+        return 0;
+    }
+    return dispatch(op, handler, me, conn);
+}
+
+int CivetServer::authHandler(struct mg_connection* conn, void* cbdata) {
+    CivetServer* me = serverOf(conn);
+    if (me->context == nullptr) {
+        return 0;
+    }
+    mg_lock_context(me->context);
+    me->connections[conn] = CivetConnection();
+    mg_unlock_context(me->context);
+
+    CivetAuthHandler* handler = static_cast<CivetAuthHandler*>(cbdata);
+    if (handler == nullptr) {
+        return 0;
+    }
+    return handler->authorize(me, conn) ? 1 : 0;
+}
+
+int CivetServer::webSocketConnectionHandler(const struct mg_connection* conn, void* cbdata) {
+    CivetServer* me = serverOf(conn);
+    if (me->context == nullptr) {
+        return 0;
+    }
+    CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
+    if (handler == nullptr) {
+        return 1;
+    }
+    // The library takes 0 as "accept".
+    return handler->handleConnection(me, conn) ? 0 : 1;
+}
+
+void CivetServer::webSocketReadyHandler(struct mg_connection* conn, void* cbdata) {
+    CivetServer* me = serverOf(conn);
+    if (me->context == nullptr) {
+        return;
+    }
+    CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
+    if (handler != nullptr) {
+        handler->handleReadyState(me, conn);
+    }
+}
+
+int CivetServer::webSocketDataHandler(struct mg_connection* conn, int bits, char* data,
+                                      size_t data_len, void* cbdata) {
+    CivetServer* me = serverOf(conn);
+    if (me->context == nullptr) {
+        return 0;
+    }
+    CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
+    if (handler == nullptr) {
+        return 1;
+    }
+    return handler->handleData(me, conn, bits, data, data_len) ? 1 : 0;
+}
+
+void CivetServer::webSocketCloseHandler(const struct mg_connection* conn, void* cbdata) {
+    CivetServer* me = serverOf(conn);
+    if (me->context == nullptr) {
+        return;
+    }
+    CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
+    if (handler != nullptr) {
+        handler->handleClose(me, conn);
+    }
+}
+
+void CivetServer::closeHandler(const struct mg_connection* conn) {
+    CivetServer* me = static_cast<CivetServer*>(mg_get_user_data(mg_get_context(conn)));
+    assert(me != nullptr);
+    if (me->context == nullptr) {
+        return;
+    }
+    if (me->userCloseHandler != nullptr) {
+        me->userCloseHandler(conn);
+    }
+    mg_lock_context(me->context);
+    me->connections.erase(conn);
+    mg_unlock_context(me->context);
+}

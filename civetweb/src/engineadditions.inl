@@ -1,0 +1,209 @@
+/* Additions to the HTTP engine that need its internals: information lines in
+ * the error log, the request trace and the method override. A build-time
+ * patch includes this file into the engine's source ahead of the request
+ * parser and adds the hook calls; everything here is static except the few
+ * entry points the program's own files call. */
+
+/* Defined with the program's own code (debuglogtype.cpp). */
+int mg_get_debug_log_type(void);
+
+static int tolvane_info_lines_enabled(void) {
+    int type = mg_get_debug_log_type();
+    return (type == 4) || (type == 5);
+}
+
+/* printf into a buffer, always terminated, cut when too long. */
+static void tolvane_vformat(char* buf, size_t buf_len, const char* fmt, va_list ap) {
+    int n = vsnprintf_impl(buf, buf_len, fmt, ap);
+    if ((n < 0) || ((size_t)n >= buf_len)) {
+        buf[buf_len - 1] = '\0';
+    }
+}
+
+static void tolvane_format(char* buf, size_t buf_len, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    tolvane_vformat(buf, buf_len, fmt, ap);
+    va_end(ap);
+}
+
+/* Same text as the trace file's time stamp: UTC, nothing zero-padded. */
+static void tolvane_time_stamp(char* buf, size_t buf_len) {
+    static const char* const weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    time_t now = time(NULL);
+    struct tm tm_utc;
+#if defined(_WIN32)
+    if (gmtime_s(&tm_utc, &now) != 0) {
+        buf[0] = '\0';
+        return;
+    }
+#else
+    if (gmtime_r(&now, &tm_utc) == NULL) {
+        buf[0] = '\0';
+        return;
+    }
+#endif
+    tolvane_format(buf, buf_len, "%s %s %d %d:%d:%d UTC %d", weekdays[tm_utc.tm_wday % 7],
+                   months[tm_utc.tm_mon % 12], tm_utc.tm_mday, tm_utc.tm_hour, tm_utc.tm_min,
+                   tm_utc.tm_sec, tm_utc.tm_year + 1900);
+}
+
+/* One information line in the error log. The message is cut at 8191
+ * characters like the engine's own buffer; the line is written with one
+ * write under the stream lock the engine's error lines use, so lines of
+ * different workers never interleave. */
+static void tolvane_cry_info(const struct mg_connection* conn, const char* fmt, ...) {
+    static const char info_tag[] = "] [info] [client ";
+    char msg[8192];
+    char stamp[48];
+    char src_addr[IP_ADDR_STR_LEN];
+    struct mg_file fi;
+    va_list ap;
+    char* line;
+    size_t stamp_len, addr_len, msg_len, line_len, pos;
+    const char* log_path;
+
+    va_start(ap, fmt);
+    tolvane_vformat(msg, sizeof(msg), fmt, ap);
+    va_end(ap);
+
+    if ((conn == NULL) || (conn->phys_ctx == NULL)) {
+        puts(msg);
+        return;
+    }
+    if ((conn->phys_ctx->callbacks.log_message != NULL) &&
+        (conn->phys_ctx->callbacks.log_message(conn, msg) != 0)) {
+        return;
+    }
+
+    log_path = (conn->dom_ctx != NULL) ? conn->dom_ctx->config[ERROR_LOG_FILE]
+                                       : conn->phys_ctx->dd.config[ERROR_LOG_FILE];
+    if ((log_path == NULL) || (*log_path == '\0')) {
+        return;
+    }
+
+    memset(stamp, 0, sizeof(stamp));
+    tolvane_time_stamp(stamp, sizeof(stamp));
+    sockaddr_to_string(src_addr, sizeof(src_addr), &conn->client.rsa);
+
+    /* "[" stamp "] [info] [client " address "] " message "\n" */
+    stamp_len = strlen(stamp);
+    addr_len = strlen(src_addr);
+    msg_len = strlen(msg);
+    line_len = 1 + stamp_len + (sizeof(info_tag) - 1) + addr_len + 2 + msg_len + 1;
+    line = (char*)mg_malloc(line_len);
+    if (line == NULL) {
+        return;
+    }
+    pos = 0;
+    line[pos++] = '[';
+    memcpy(line + pos, stamp, stamp_len);
+    pos += stamp_len;
+    memcpy(line + pos, info_tag, sizeof(info_tag) - 1);
+    pos += sizeof(info_tag) - 1;
+    memcpy(line + pos, src_addr, addr_len);
+    pos += addr_len;
+    line[pos++] = ']';
+    line[pos++] = ' ';
+    memcpy(line + pos, msg, msg_len);
+    pos += msg_len;
+    line[pos++] = '\n';
+
+    if (mg_fopen(conn, log_path, MG_FOPEN_MODE_APPEND, &fi) && (fi.access.fp != NULL)) {
+        /* Unbuffered: the whole line goes out in a single write. */
+        setvbuf(fi.access.fp, NULL, _IONBF, 0);
+        flockfile(fi.access.fp);
+        (void)fwrite(line, 1, pos, fi.access.fp);
+        fflush(fi.access.fp);
+        funlockfile(fi.access.fp);
+        (void)mg_fclose(&fi.access);
+    }
+    mg_free(line);
+}
+
+static const char* tolvane_text_or_null(const char* text) {
+    return (text != NULL) ? text : "(null)";
+}
+
+/* Once per request read on a connection, whether or not reading succeeded:
+ * a request that failed shows "(null)" for what was not read. */
+static void tolvane_trace_request(const struct mg_connection* conn) {
+    const struct mg_request_info* ri;
+    const char* query;
+
+    if ((conn == NULL) || !tolvane_info_lines_enabled()) {
+        return;
+    }
+    ri = &conn->request_info;
+    tolvane_cry_info(conn, "Request : HTTP Method : %s   Request URL : %s  HTTP_version : %s",
+                     tolvane_text_or_null(ri->request_method),
+                     tolvane_text_or_null(ri->request_uri), tolvane_text_or_null(ri->http_version));
+
+    query = (ri->request_uri != NULL) ? strchr(ri->request_uri, '?') : NULL;
+    if (query != NULL) {
+        /* The format's blank flag has no effect on %s; kept as the log's
+         * readers know it. */
+        tolvane_cry_info(conn, "Query string : % s\n", query + 1);
+    }
+}
+
+static int get_request(struct mg_connection* conn, char* ebuf, size_t ebuf_len, int* err);
+
+/* Reads the next request on a connection and traces it. */
+static int tolvane_get_request_traced(struct mg_connection* conn, char* ebuf, size_t ebuf_len,
+                                      int* err) {
+    int ok = get_request(conn, ebuf, ebuf_len, err);
+    tolvane_trace_request(conn);
+    return ok;
+}
+
+/* Exact, case-sensitive search in a block that need not be terminated. */
+static int tolvane_block_contains(const char* block, size_t block_len, const char* text) {
+    size_t text_len = strlen(text);
+    size_t i;
+
+    if (text_len > block_len) {
+        return 0;
+    }
+    for (i = 0; i + text_len <= block_len; i++) {
+        if ((block[i] == text[0]) && (memcmp(block + i, text, text_len) == 0)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* The method a request is handled as: the override text anywhere in the raw
+ * header block (request line included) replaces the request line's method;
+ * PATCH wins over DELETE. Runs before the block is split in place. */
+static const char* tolvane_request_method(const char* header_block, size_t block_len) {
+    if (tolvane_block_contains(header_block, block_len, "X-HTTP-Method-Override: PATCH")) {
+        return "PATCH";
+    }
+    if (tolvane_block_contains(header_block, block_len, "X-HTTP-Method-Override: DELETE")) {
+        return "DELETE";
+    }
+    return header_block;
+}
+
+/* The engine's file removal (wide-character paths on Windows), for the
+ * exported mg_remove. */
+int tolvane_engine_remove(const struct mg_connection* conn, const char* path) {
+    (void)conn;
+    return mg_remove(conn, path);
+}
+
+/* Whether the current request's body has been read to its end: all of a
+ * Content-Length body, or a chunked body up to its last chunk. */
+int tolvane_request_body_complete(const struct mg_connection* conn) {
+    if (conn == NULL) {
+        return 0;
+    }
+    if (conn->is_chunked) {
+        /* 3: last chunk seen (trailer may follow), 4: trailer read too */
+        return conn->is_chunked >= 3;
+    }
+    return (conn->content_len <= 0) || (conn->consumed_content >= conn->content_len);
+}

@@ -1,0 +1,86 @@
+// In-process test host for the HTTP layer: a CivetServer on a free loopback
+// port with its error log in a private directory, and a raw socket client
+// for exact bytes.
+#ifndef TOLVANE_TESTS_HTTPLAYER_HOSTKIT_H
+#define TOLVANE_TESTS_HTTPLAYER_HOSTKIT_H
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "civetserver.h"
+
+namespace hostkit {
+
+std::string makeTempDir();
+void removeTree(const std::string& path);
+std::string readFile(const std::string& path); // "" when missing
+std::vector<std::string> lines(const std::string& text);
+
+struct HostOptions {
+    int threads = 8;
+    int requestTimeoutMs = 3000;
+    bool keepAlive = true;
+};
+
+// Starts the server at construction; stops it and removes its directory at
+// destruction. Records the status the engine logs for every request.
+class TestHost {
+  public:
+    explicit TestHost(const HostOptions& options = HostOptions());
+    ~TestHost();
+    TestHost(const TestHost&) = delete;
+    TestHost& operator=(const TestHost&) = delete;
+
+    CivetServer& server() { return *server_; }
+    int port() const { return port_; }
+    std::string errorLogPath() const { return dir_ + "/WebServer.log"; }
+    std::string errorLog() const { return readFile(errorLogPath()); }
+    // The [info] lines of the error log, in order.
+    std::vector<std::string> infoLines() const;
+    // Statuses reported to end_request, in order of completion.
+    std::vector<int> endStatuses() const;
+    void stop();
+
+  private:
+    static void endRequest(const struct mg_connection* conn, int status);
+    std::string dir_;
+    std::unique_ptr<CivetServer> server_;
+    int port_ = 0;
+    mutable std::mutex mutex_;
+    std::vector<int> statuses_;
+};
+
+// A blocking loopback TCP client.
+class RawClient {
+  public:
+    explicit RawClient(int port);
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    bool send(const std::string& bytes);
+    // Reads until the server closes or the time runs out.
+    std::string readAll(int timeoutMs = 10000);
+    // Reads one response with a Content-Length body (or none); "" on failure.
+    std::string readResponse(int timeoutMs = 10000);
+    void close();
+
+  private:
+    int fd_ = -1;
+    std::string pending_;
+};
+
+// Sends the bytes, then reads until the server closes.
+std::string exchange(int port, const std::string& bytes, int timeoutMs = 10000);
+int statusOf(const std::string& response); // -1 when there is no status line
+std::string bodyOf(const std::string& response);
+
+// Writes a complete response with the given body and "Connection: close".
+void answer(struct mg_connection* conn, int status, const std::string& body);
+
+} // namespace hostkit
+
+#endif
