@@ -1,0 +1,65 @@
+// Shared pieces of the POST end-to-end tests: a running server per test,
+// logins, and raw clients for what the shared support does not cover
+// (another source address, the interim answer of "Expect: 100-continue").
+#ifndef TOLVANE_TESTS_POSTE2E_H
+#define TOLVANE_TESTS_POSTE2E_H
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "testsupport.h"
+
+namespace poste2e {
+
+constexpr const char* kSessions = "/redfish/v1/SessionService/Sessions";
+constexpr const char* kAdminRole = "/redfish/v1/AccountService/Roles/Administrator";
+
+// A login reply of the plug-in: 201 with the token and location given.
+std::string loginReply(const std::string& token, const std::string& location,
+                       const std::string& role = kAdminRole);
+
+// A server on a free loopback port, started for each test.
+class ServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Options of the install tree; tests override to change the plug-in or
+    // the configuration.
+    virtual ts::InstallOptions installOptions();
+
+    ts::Response post(const std::string& target, const std::string& body,
+                      std::vector<std::string> headers = {});
+    ts::Response send(const std::string& method, const std::string& target,
+                      const std::string& token, const std::string& body = "");
+    // Logs in with the plug-in answering `token` and `location`; the answer.
+    ts::Response login(const std::string& token, const std::string& location);
+    // The calls of one entry point ("POST", ...), in order.
+    std::vector<nlohmann::json> callsOf(const std::string& entry) const;
+
+    std::unique_ptr<ts::InstallTree> tree;
+    std::unique_ptr<ts::ServerProcess> server;
+};
+
+// Sends `bytes` over plain TCP from `sourceAddress` (a loopback address) to
+// 127.0.0.1:`port` and reads until the server closes.
+std::string exchangeFrom(const std::string& sourceAddress, int port, const std::string& bytes);
+
+// Sends the head, waits up to `waitMs` for an interim answer, then sends the
+// body and reads the rest. `interim` gets what arrived before the body was
+// sent; the result is everything after it.
+std::string exchangeExpectingContinue(int port, const std::string& head, const std::string& body,
+                                      int waitMs, std::string& interim, long long& elapsedMs);
+
+// A request text with the given headers, Content-Length and Connection: close.
+std::string requestText(int port, const std::string& method, const std::string& target,
+                        const std::vector<std::string>& headers, const std::string& body);
+
+// Whether `part` occurs in `text`.
+bool contains(const std::string& text, const std::string& part);
+
+} // namespace poste2e
+
+#endif

@@ -1,0 +1,258 @@
+// Multipart POSTs against the real program: uploads for the OEM actions, the
+// argument handed to the plug-in, the stored file's life, and multipart POSTs
+// to other URIs.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "poste2e.h"
+
+using poste2e::contains;
+
+namespace {
+
+constexpr const char* kToken = "upload-token";
+constexpr const char* kFirmware =
+    "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
+constexpr const char* kRestore = "/redfish/v1/Managers/1/Actions/Oem/Veltrano.RestoreConfiguration";
+constexpr const char* kSpdm = "/redfish/v1/Managers/1/Actions/Oem/Veltrano.SPDMOperations";
+constexpr const char* kMicrocode = "/redfish/v1/Managers/1/Actions/Oem/Veltrano.UpgradeMicrocode";
+constexpr const char* kBoundary = "----tolvaneBoundary7MA4YWxk";
+
+class UploadTest : public poste2e::ServerTest {
+  protected:
+    ts::InstallOptions installOptions() override {
+        ts::InstallOptions o;
+        o.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
+        return o;
+    }
+    void SetUp() override {
+        poste2e::ServerTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ASSERT_EQ(login(kToken, "/redfish/v1/SessionService/Sessions/1").status, 201);
+        tree->clearCalls();
+    }
+    std::string uploads() const { return tree->serverDir + "uploads/"; }
+    std::vector<std::string> uploadedNames() const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (auto& entry : std::filesystem::directory_iterator(uploads(), ec))
+            names.push_back(entry.path().filename().string());
+        return names;
+    }
+    ts::Response upload(const std::string& target, const std::vector<ts::FormPart>& parts,
+                        bool authorised = true) {
+        std::vector<std::string> headers = {std::string("Content-Type: multipart/form-data; "
+                                                        "boundary=") +
+                                            kBoundary};
+        if (authorised)
+            headers.push_back(std::string("X-Auth-Token: ") + kToken);
+        return ts::request(tree->port, "POST", target, headers, ts::multipartBody(kBoundary, parts),
+                           tree->tls);
+    }
+    nlohmann::json onlyPostCall() {
+        auto calls = callsOf("POST");
+        EXPECT_EQ(calls.size(), 1u);
+        return calls.empty() ? nlohmann::json() : calls.back();
+    }
+    static nlohmann::json argumentOf(const nlohmann::json& call) {
+        return nlohmann::json::parse(call["body"].get<std::string>());
+    }
+};
+
+} // namespace
+
+TEST_F(UploadTest, StoredUnderTheBaseNameAndDeletedAfterTheAnswer) {
+    for (const char* clientName :
+         {"C:\\Users\\admin\\images\\fw.bin", "/home/admin/images/fw.bin"}) {
+        tree->clearCalls();
+        ts::Response r = upload(kFirmware, {{"file", clientName, "IMAGE-BYTES\x01\x02"}});
+        EXPECT_EQ(r.status, 200) << r.raw;
+        nlohmann::json call = onlyPostCall();
+        EXPECT_EQ(call["uri"], kFirmware);
+        EXPECT_EQ(argumentOf(call).dump(),
+                  nlohmann::json({{"absoluteFilePath", uploads() + "fw.bin"}}).dump());
+        // The plug-in saw the whole file, readable by owner and group only.
+        EXPECT_EQ(call["fileExists"], true);
+        EXPECT_EQ(call["fileContent"], "IMAGE-BYTES\x01\x02");
+        EXPECT_EQ(call["fileMode"], 0640);
+        // Gone once the answer is out.
+        EXPECT_TRUE(uploadedNames().empty()) << clientName;
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(uploads().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0750u);
+}
+
+TEST_F(UploadTest, AnswerHeadIsWrittenByTheLibrary) {
+    tree->setReply("POST", R"({"HttpStatus":202,"Data":{"TaskId":"5"}})");
+    ts::Response r = upload(kFirmware, {{"file", "fw.bin", "x"}});
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 202 Accepted");
+    ASSERT_EQ(r.headers.size(), 3u) << r.headerBlock;
+    EXPECT_EQ(r.headers[0],
+              std::make_pair(std::string("Content-Type"), std::string("application/json")));
+    EXPECT_EQ(r.headers[1], std::make_pair(std::string("Connection"), std::string("keep-alive")));
+    EXPECT_EQ(r.headers[2].first, "Date");
+    EXPECT_EQ(r.body, R"({"TaskId":"5"})");
+}
+
+TEST_F(UploadTest, FieldConversions) {
+    upload(kFirmware, {{"Force", "", "true"},
+                       {"Verify", "", "false"},
+                       {"Count", "", "3"},
+                       {"Name", "", "abc"},
+                       {"Offset", "", "-3"},
+                       {"Big", "", "99999999999"},
+                       {"Mixed", "", "12ab"},
+                       {"file", "fw.bin", "x"}});
+    EXPECT_EQ(onlyPostCall()["body"],
+              R"({"Force":true,"Verify":false,"Count":3,"Name":"abc","Offset":"-3",)"
+              R"("Big":"99999999999","Mixed":12,"absoluteFilePath":")" +
+                  uploads() + R"(fw.bin"})");
+}
+
+TEST_F(UploadTest, LongFieldValuesArriveWhole) {
+    const std::string value(40000, 'v'); // more than one piece of the form parser
+    upload(kSpdm, {{"Blob", "", value}, {"file", "d.bin", "x"}});
+    EXPECT_EQ(argumentOf(onlyPostCall())["Blob"], value);
+}
+
+TEST_F(UploadTest, OnlyRestoreCarriesALogFilePath) {
+    upload(kRestore, {{"file", "backup.cfg", "cfg"}});
+    nlohmann::json argument = argumentOf(onlyPostCall());
+    EXPECT_EQ(argument["logFilePath"], tree->logDir + "RestoreConfiguration.log");
+    EXPECT_EQ(argument["absoluteFilePath"], uploads() + "backup.cfg");
+    for (const char* target : {kFirmware, kSpdm, kMicrocode}) {
+        tree->clearCalls();
+        upload(target, {{"file", "x.bin", "x"}});
+        EXPECT_FALSE(argumentOf(onlyPostCall()).contains("logFilePath")) << target;
+    }
+}
+
+TEST_F(UploadTest, LeftoverFileIsReplaced) {
+    std::filesystem::create_directories(uploads());
+    ts::writeFile(uploads() + "fw.bin", "OLD IMAGE FROM A FAILED REQUEST");
+    chmod((uploads() + "fw.bin").c_str(), 0666);
+    upload(kFirmware, {{"file", "fw.bin", "NEW"}});
+    nlohmann::json call = onlyPostCall();
+    EXPECT_EQ(call["fileContent"], "NEW");
+    EXPECT_EQ(call["fileMode"], 0640);
+    EXPECT_FALSE(ts::fileExists(uploads() + "fw.bin"));
+}
+
+TEST_F(UploadTest, RequestWithoutFileGetsAnEmptyPathAndDeletesNothing) {
+    upload(kFirmware, {{"file", "fw.bin", "first"}});
+    ts::writeFile(uploads() + "keep.bin", "not ours to delete");
+    tree->clearCalls();
+    upload(kFirmware, {{"Force", "", "true"}});
+    EXPECT_EQ(onlyPostCall()["body"], R"({"Force":true,"absoluteFilePath":""})");
+    EXPECT_EQ(ts::readFile(uploads() + "keep.bin"), "not ours to delete");
+}
+
+TEST_F(UploadTest, DotNamesAreNoFile) {
+    for (const char* clientName : {"..", ".", "C:\\images\\..", "images/.", "dir/"}) {
+        tree->clearCalls();
+        ts::Response r = upload(kFirmware, {{"file", clientName, "escape attempt"}});
+        EXPECT_EQ(r.status, 200) << clientName;
+        EXPECT_EQ(onlyPostCall()["body"], R"({"absoluteFilePath":""})") << clientName;
+        EXPECT_TRUE(uploadedNames().empty()) << clientName;
+    }
+    EXPECT_FALSE(ts::fileExists(tree->serverDir + "..")); // nothing written beside
+    EXPECT_FALSE(contains(ts::readFile(tree->serverDir + "ServerConfiguration.json"), "escape"));
+}
+
+TEST_F(UploadTest, ReplyWithoutStatusIsAServerErrorAndTheFileIsDeleted) {
+    tree->setReply("POST", R"({"Data":{"a":1}})");
+    ts::Response r = upload(kFirmware, {{"file", "fw.bin", "x"}});
+    EXPECT_EQ(r.status, 500);
+    EXPECT_EQ(r.body, R"({"a":1})");
+    EXPECT_TRUE(uploadedNames().empty());
+
+    tree->setReply("POST", R"({"HttpStatus":1000,"Data":"x"})");
+    r = upload(kFirmware, {{"file", "fw.bin", "x"}});
+    EXPECT_EQ(r.status, 500);
+    EXPECT_TRUE(uploadedNames().empty());
+}
+
+TEST_F(UploadTest, NonJsonReplyIsAnInternalError) {
+    tree->setReply("POST", "oops");
+    ts::Response r = upload(kMicrocode, {{"file", "mc.bin", "x"}});
+    EXPECT_EQ(r.raw, "HTTP/1.1 500 Internal Error\r\nContent-Type:application/json\r\n"
+                     "Connection: keep-alive\r\n\r\nInternal Error");
+    EXPECT_TRUE(uploadedNames().empty());
+}
+
+TEST_F(UploadTest, OversizedFieldIsRefusedWithoutAPluginCall) {
+    ts::Response r =
+        upload(kFirmware, {{"file", "fw.bin", "x"}, {"Blob", "", std::string(70000, 'b')}});
+    EXPECT_EQ(r.status, 413);
+    EXPECT_TRUE(callsOf("POST").empty());
+    EXPECT_TRUE(uploadedNames().empty());
+}
+
+TEST_F(UploadTest, TooManyFieldsAreRefused) {
+    std::vector<ts::FormPart> parts;
+    for (int i = 0; i < 300; ++i)
+        parts.push_back({"f" + std::to_string(i), "", "1"});
+    EXPECT_EQ(upload(kFirmware, parts).status, 413);
+    EXPECT_TRUE(callsOf("POST").empty());
+}
+
+TEST_F(UploadTest, MalformedFormIsRefused) {
+    std::vector<std::string> headers = {
+        std::string("Content-Type: multipart/form-data; boundary=") + kBoundary,
+        std::string("X-Auth-Token: ") + kToken};
+    ts::Response r = ts::request(tree->port, "POST", kFirmware, headers,
+                                 "this is not a multipart body at all", tree->tls);
+    EXPECT_EQ(r.status, 400);
+    EXPECT_TRUE(callsOf("POST").empty());
+}
+
+TEST_F(UploadTest, UnauthorisedUploadStoresNothing) {
+    ts::Response r = upload(kFirmware, {{"file", "fw.bin", "x"}}, false);
+    EXPECT_EQ(r.status, 401);
+    EXPECT_EQ(r.body, "Unauthorized user");
+    EXPECT_TRUE(callsOf("POST").empty());
+    EXPECT_TRUE(uploadedNames().empty());
+}
+
+TEST_F(UploadTest, MultipartToOtherUrisIsForwardedRaw) {
+    const std::vector<ts::FormPart> parts = {{"file", "fw.bin", "raw"}, {"a", "", "1"}};
+    tree->setReply("POST", R"({"HttpStatus":200,"Data":{"seen":true}})");
+    ts::Response r = upload("/redfish/v1/UpdateService/upload", parts);
+    EXPECT_EQ(r.raw, "HTTP/1.1 200 Ok\r\nContent-Type:application/json\r\n"
+                     "Connection: keep-alive\r\n\r\n{\"seen\":true}");
+    nlohmann::json call = onlyPostCall();
+    EXPECT_EQ(call["uri"], "/redfish/v1/UpdateService/upload");
+    EXPECT_EQ(call["body"], ts::multipartBody(kBoundary, parts));
+    EXPECT_TRUE(uploadedNames().empty());
+    // No response record for this path.
+    EXPECT_FALSE(contains(tree->traceLog(),
+                          "Response HTTP Status  : 200, Ok\nHTTP Method           : "
+                          "POST"));
+}
+
+TEST_F(UploadTest, ExpectContinueGetsTheInterimAnswer) {
+    const std::string body = ts::multipartBody(kBoundary, {{"file", "fw.bin", "payload"}});
+    const std::string head = "POST " + std::string(kFirmware) +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
+                             "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+                             "\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nExpect: 100-continue\r\nConnection: close\r\n\r\n";
+    std::string interim;
+    long long elapsed = 0;
+    const std::string rest =
+        poste2e::exchangeExpectingContinue(tree->port, head, body, 3000, interim, elapsed);
+    EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
+    EXPECT_LT(elapsed, 1000);
+    ts::Response r = ts::parseResponse(rest);
+    EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK");
+    EXPECT_EQ(r.header("Content-Type"), "application/json");
+    EXPECT_EQ(r.header("Connection"), "keep-alive");
+    EXPECT_TRUE(r.hasHeader("Date"));
+    EXPECT_EQ(r.body, R"({"probe":"ok"})");
+    EXPECT_EQ(onlyPostCall()["fileContent"], "payload");
+}
