@@ -19,6 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "exchange.h"
+#include "servicerootdocument.h"
+
 namespace {
 
 int freePort() {
@@ -196,8 +199,9 @@ void expectCleanRun(bool tls) {
     EXPECT_GT(std::stol(result["ok"]), 0) << load.output;
     EXPECT_EQ(result["tls"], tls ? "1" : "0");
     // Full handshakes only, one per request, unless resumption is asked for.
-    if (tls)
+    if (tls) {
         EXPECT_GE(std::stol(result["handshakes"]), std::stol(result["ok"]));
+    }
     EXPECT_EQ(result["resumed"], "0");
     EXPECT_GT(std::stol(result["rss_peak_kb"]), 0) << load.output;
     EXPECT_NE(result["cpu_us_per_req"], "-") << load.output;
@@ -219,6 +223,21 @@ TEST(LoadToolSmoke, EveryKindOverTlsWithFullHandshakes) {
 TEST(LoadToolSmoke, ReferenceServerAnswersTheFixedHeaderAndServiceRoot) {
     ReferenceServer server(false);
     ASSERT_GT(server.pid, 0);
+    // Byte for byte what the Redfish server answers for its service root, for
+    // any URI under /redfish and any method.
+    bench::Endpoint endpoint;
+    std::string error;
+    ASSERT_TRUE(bench::resolveEndpoint("127.0.0.1", server.port, endpoint, error));
+    bench::Exchanger exchanger(endpoint, nullptr, 5000);
+    const std::string expected = bench::kFixedHeaderBlock + bench::serviceRootBody();
+    for (const char* request : {"GET /redfish/v1 HTTP/1.1\r\nHost: x\r\n\r\n",
+                                "POST /redfish/v1/SessionService/Sessions HTTP/1.1\r\nHost: x\r\n"
+                                "Content-Length: 2\r\n\r\n{}"}) {
+        std::string response;
+        auto result = exchanger.exchange(request, response);
+        EXPECT_EQ(result.error, bench::ErrorKind::None) << result.detail;
+        EXPECT_EQ(response, expected);
+    }
     // A request count instead of a duration; all answers checked as 2xx.
     Completed load = run({TOLVANE_LOAD_TOOL, "--port", std::to_string(server.port), "--requests",
                           "50", "--clients", "4", "--kv"});
