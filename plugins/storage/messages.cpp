@@ -200,7 +200,7 @@ RedfishError propertyValueFormatError(const std::string& value, const std::strin
     return {400, makeMessage("PropertyValueFormatError", {value, property}, pointer(property))};
 }
 RedfishError propertyValueConflict(const std::string& property, const std::string& other) {
-    return {409, makeMessage("PropertyValueConflict", {property, other}, pointer(property))};
+    return {400, makeMessage("PropertyValueConflict", {property, other}, pointer(property))};
 }
 RedfishError stringValueTooLong(const std::string& value, const std::string& property, int limit) {
     return {400, makeMessage("StringValueTooLong", {value, std::to_string(limit)}, pointer(property))};

@@ -57,7 +57,7 @@ RedfishError propertyValueTypeError(const std::string& value, const std::string&
 RedfishError propertyValueNotInList(const std::string& value, const std::string& property);
 RedfishError propertyValueOutOfRange(const std::string& value, const std::string& property);
 RedfishError propertyValueFormatError(const std::string& value, const std::string& property);
-RedfishError propertyValueConflict(const std::string& property, const std::string& other); // 409
+RedfishError propertyValueConflict(const std::string& property, const std::string& other); // 400
 RedfishError stringValueTooLong(const std::string& value, const std::string& property, int limit);
 RedfishError propertyValueResourceConflict(const std::string& property, const std::string& value,
                                            const std::string& uri); // 409

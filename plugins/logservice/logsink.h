@@ -1,0 +1,52 @@
+// The file behind the log plug-in: "RedfishServer.log" in the log directory,
+// one line per call with a UTC time stamp, rotated by size into
+// "RedfishServer.log.1" (newest) up to ".<keep>". Safe to call from any
+// thread; a line that cannot be written is dropped.
+#ifndef TOLVANE_LOGSINK_H
+#define TOLVANE_LOGSINK_H
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+namespace tolvane::logservice {
+
+class LogSink {
+  public:
+    static constexpr uint64_t kDefaultMaxBytes = 5u * 1024 * 1024;
+    static constexpr int kDefaultKeep = 3;
+
+    LogSink(std::filesystem::path directory, uint64_t maxBytes = kDefaultMaxBytes, int keep = kDefaultKeep);
+    ~LogSink();
+    LogSink(const LogSink&) = delete;
+    LogSink& operator=(const LogSink&) = delete;
+
+    // Appends "<time stamp> <message>\n" (one line end, whatever `message`
+    // ends with).
+    void write(const std::string& message);
+    std::filesystem::path file() const { return directory_ / "RedfishServer.log"; }
+
+  private:
+    bool open();
+    void rotate();
+
+    std::filesystem::path directory_;
+    uint64_t maxBytes_;
+    int keep_;
+    std::mutex mutex_;
+    std::FILE* out_ = nullptr;
+    uint64_t size_ = 0;
+};
+
+// "2026-01-02T03:04:05.678Z"
+std::string utcTimeStamp();
+
+// $TOLVANE_LOG_DIR when set; otherwise the folder "logs" beside the server
+// directory, the plug-in living in <server dir>/Plugins/.
+std::filesystem::path logDirectoryFor(const std::filesystem::path& pluginDirectory);
+
+} // namespace tolvane::logservice
+
+#endif

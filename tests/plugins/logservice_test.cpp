@@ -1,0 +1,99 @@
+// The log plug-in: its file, rotation and thread safety, and its entry point.
+#include <dlfcn.h>
+
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "RedfishPlugin.h"
+#include "logsink.h"
+#include "pluginharness.h"
+
+namespace fs = std::filesystem;
+using tolvane::logservice::LogSink;
+
+TEST(LogSink, LinesCarryAUtcTimeStampAndOneLineEnd) {
+    fs::path dir = plugintest::makeTempDir("logsink") / "created";
+    {
+        LogSink sink(dir);
+        sink.write("first\n");
+        sink.write("second");
+    }
+    const std::string text = plugintest::readFile(dir / "RedfishServer.log");
+    std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z first\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z second\n)");
+    EXPECT_TRUE(std::regex_match(text, line)) << text;
+    fs::remove_all(dir.parent_path());
+}
+
+TEST(LogSink, RotatesBySizeAndKeepsTheNewest) {
+    fs::path dir = plugintest::makeTempDir("logrotate");
+    {
+        LogSink sink(dir, 200, 2);
+        for (int i = 0; i < 30; ++i)
+            sink.write("line " + std::to_string(i) + " " + std::string(20, 'x'));
+    }
+    EXPECT_TRUE(fs::exists(dir / "RedfishServer.log.1"));
+    EXPECT_TRUE(fs::exists(dir / "RedfishServer.log.2"));
+    EXPECT_FALSE(fs::exists(dir / "RedfishServer.log.3"));
+    EXPECT_LE(fs::file_size(dir / "RedfishServer.log"), 200u);
+    EXPECT_NE(plugintest::readFile(dir / "RedfishServer.log").find("line 29 "), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(LogSink, ConcurrentWritersNeverInterleave) {
+    fs::path dir = plugintest::makeTempDir("logthreads");
+    {
+        LogSink sink(dir);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&sink, t] {
+                for (int i = 0; i < 250; ++i)
+                    sink.write("thread " + std::to_string(t) + " " + std::string(100, static_cast<char>('a' + t)));
+            });
+        for (auto& th : threads)
+            th.join();
+    }
+    const std::string text = plugintest::readFile(dir / "RedfishServer.log");
+    std::regex line(R"(\S+ thread (\d) ([a-d])\2{99}$)");
+    size_t count = 0, start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_TRUE(std::regex_match(text.substr(start, end - start), line));
+        ++count;
+        start = end + 1;
+    }
+    EXPECT_EQ(count, 1000u);
+    fs::remove_all(dir);
+}
+
+TEST(LogSink, UnwritableDirectoryDropsLines) {
+    LogSink sink("/proc/no-such-dir/logs");
+    sink.write("dropped"); // must not crash or throw
+    SUCCEED();
+}
+
+TEST(LogServicePlugin, EntryPointFormatsIntoTheLogDirectory) {
+    fs::path root = plugintest::makeTempDir("logplugin");
+    fs::path plugins = root / "RedfishServer" / "Plugins";
+    fs::create_directories(plugins);
+    fs::copy_file(TOLVANE_LOGSERVICE_PLUGIN_PATH, plugins / "LogServicePlugin.so");
+    // Without TOLVANE_LOG_DIR the lines go to <server dir>/../logs.
+    unsetenv("TOLVANE_LOG_DIR");
+    void* handle = dlopen((plugins / "LogServicePlugin.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto log = reinterpret_cast<LogFn>(dlsym(handle, REDFISH_ENTRY_LOG));
+    ASSERT_NE(log, nullptr);
+    log("%s:%s:%s:%s()::[%s]" "value %d of %s", "REDFISHSERVER", "file.cpp", "12", "Fn::name", "DEBUG", 42,
+        "many");
+    const std::string big(5000, 'z');
+    log("%s", big.c_str());
+    log(nullptr);
+    const std::string text = plugintest::readFile(root / "logs" / "RedfishServer.log");
+    EXPECT_NE(text.find(" REDFISHSERVER:file.cpp:12:Fn::name()::[DEBUG]value 42 of many\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find(big + "\n"), std::string::npos);
+    fs::remove_all(root);
+}

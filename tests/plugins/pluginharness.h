@@ -1,0 +1,63 @@
+// Loads a private copy of the resource plug-in from a temporary server
+// directory and calls its entry points with the argument texts the server
+// builds, so tests see exactly what the server would.
+#ifndef TOLVANE_TESTS_PLUGINHARNESS_H
+#define TOLVANE_TESTS_PLUGINHARNESS_H
+
+#include <filesystem>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "RedfishPlugin.h"
+
+namespace plugintest {
+
+using Json = nlohmann::ordered_json;
+
+std::filesystem::path makeTempDir(const std::string& prefix);
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& data);
+
+struct Call {
+    int status = 0;
+    Json data;  // "Data" of the reply
+    Json reply; // the whole reply
+    std::string text;
+};
+
+class LoadedPlugin {
+  public:
+    // Copies the plug-in into <root>/RedfishServer/ and loads it from there;
+    // the log directory is <root>/logs/.
+    explicit LoadedPlugin(const std::filesystem::path& root = makeTempDir("plugin"));
+    ~LoadedPlugin();
+
+    bool initialize();
+    void uninitialize();
+
+    Call call(const std::string& method, const std::string& uri, const std::string& body = "{}");
+    Call get(const std::string& uri) { return call("GET", uri); }
+    Call post(const std::string& uri, const Json& body) { return call("POST", uri, body.dump()); }
+    Call patch(const std::string& uri, const Json& body) { return call("PATCH", uri, body.dump()); }
+    Call del(const std::string& uri) { return call("DELETE", uri); }
+
+    // The login argument text the server builds around a client's body.
+    Call login(const std::string& user, const std::string& password);
+    std::string adminPassword() const;
+
+    // Stores `content` as the server's upload handling would and returns its path.
+    std::string upload(const std::string& name, const std::string& content) const;
+
+    std::filesystem::path root;
+    std::filesystem::path serverDir;
+    std::filesystem::path logDir;
+    std::string initOutput; // what initializeAllPlugins printed
+
+  private:
+    void* handle_ = nullptr;
+};
+
+} // namespace plugintest
+
+#endif
