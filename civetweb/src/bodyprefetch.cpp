@@ -8,6 +8,9 @@
 // The engine's own account of whether the body has been read to its end
 // (chunked bodies included).
 extern "C" int tolvane_request_body_complete(const struct mg_connection* conn);
+// How much of the body can be read without waiting, after waiting up to
+// the given time; 0 when nothing came.
+extern "C" int tolvane_body_bytes_ready(struct mg_connection* conn, int timeout_ms);
 
 namespace {
 constexpr std::size_t kReadChunk = 16 * 1024;
@@ -34,11 +37,22 @@ BodyPrefetch receiveRequestBody(struct mg_connection* conn, std::size_t maxBytes
     std::vector<char> chunk(kReadChunk);
 
     while (!tolvane_request_body_complete(conn)) {
-        if (timed && Clock::now() >= deadline) {
-            body.clear();
-            return BodyPrefetch::Incomplete;
+        std::size_t want = std::min(chunk.size(), readLimit - body.size());
+        if (timed) {
+            // A read waits for all it asks for, so ask only for what is there.
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                    .count();
+            if (left <= 0) {
+                body.clear();
+                return BodyPrefetch::Incomplete;
+            }
+            const int ready = tolvane_body_bytes_ready(conn, static_cast<int>(left));
+            if (ready <= 0) {
+                continue;
+            }
+            want = std::min(want, static_cast<std::size_t>(ready));
         }
-        const std::size_t want = std::min(chunk.size(), readLimit - body.size());
         const int n = mg_read(conn, chunk.data(), want);
         if (n <= 0) {
             break;

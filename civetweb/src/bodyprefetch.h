@@ -11,9 +11,10 @@
 // Reads the whole body of the connection's current request into `body`: at
 // most `maxBytes` (TooLarge when there is more), within `deadlineMs` of the
 // start (Incomplete when the time is up or the client stops early; a value
-// of 0 or less leaves only the engine's own request time-out). A request
-// without a body is Complete with an empty text. `body` is empty unless
-// Complete.
+// of 0 or less leaves only the engine's own request time-out, which a
+// trickling sender can stretch without end). With a deadline only what has
+// arrived is read, so no single read outlasts it. A request without a body
+// is Complete with an empty text. `body` is empty unless Complete.
 BodyPrefetch receiveRequestBody(struct mg_connection* conn, std::size_t maxBytes, int deadlineMs,
                                 std::string& body);
 

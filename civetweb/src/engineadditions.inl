@@ -4,6 +4,10 @@
  * parser and adds the hook calls; everything here is static except the few
  * entry points the program's own files call. */
 
+#if !defined(_WIN32)
+#include <sys/ioctl.h>
+#endif
+
 /* Defined with the program's own code (debuglogtype.cpp). */
 int mg_get_debug_log_type(void);
 
@@ -123,30 +127,53 @@ static void tolvane_cry_info(const struct mg_connection* conn, const char* fmt, 
     mg_free(line);
 }
 
-static const char* tolvane_text_or_null(const char* text) {
-    return (text != NULL) ? text : "(null)";
+/* A request field as far as the request line goes: after a failed parse a
+ * field can run on past the line end, and the log must not take in text
+ * from further lines. "(null)" stands for a field that was not read. The
+ * result is freed by the caller. */
+static char* tolvane_request_field(const char* text) {
+    size_t len;
+    char* copy;
+
+    if (text == NULL) {
+        text = "(null)";
+    }
+    len = strcspn(text, "\r\n");
+    copy = (char*)mg_malloc(len + 1);
+    if (copy != NULL) {
+        memcpy(copy, text, len);
+        copy[len] = '\0';
+    }
+    return copy;
 }
 
 /* Once per request read on a connection, whether or not reading succeeded:
  * a request that failed shows "(null)" for what was not read. */
 static void tolvane_trace_request(const struct mg_connection* conn) {
     const struct mg_request_info* ri;
+    char *method, *uri, *version;
     const char* query;
 
     if ((conn == NULL) || !tolvane_info_lines_enabled()) {
         return;
     }
     ri = &conn->request_info;
-    tolvane_cry_info(conn, "Request : HTTP Method : %s   Request URL : %s  HTTP_version : %s",
-                     tolvane_text_or_null(ri->request_method),
-                     tolvane_text_or_null(ri->request_uri), tolvane_text_or_null(ri->http_version));
-
-    query = (ri->request_uri != NULL) ? strchr(ri->request_uri, '?') : NULL;
-    if (query != NULL) {
-        /* The format's blank flag has no effect on %s; kept as the log's
-         * readers know it. */
-        tolvane_cry_info(conn, "Query string : % s\n", query + 1);
+    method = tolvane_request_field(ri->request_method);
+    uri = tolvane_request_field(ri->request_uri);
+    version = tolvane_request_field(ri->http_version);
+    if ((method != NULL) && (uri != NULL) && (version != NULL)) {
+        tolvane_cry_info(conn, "Request : HTTP Method : %s   Request URL : %s  HTTP_version : %s",
+                         method, uri, version);
+        query = (ri->request_uri != NULL) ? strchr(uri, '?') : NULL;
+        if (query != NULL) {
+            /* The blank flag has no effect on %s; the format is kept as the
+             * log has always been written. */
+            tolvane_cry_info(conn, "Query string : % s\n", query + 1);
+        }
     }
+    mg_free(method);
+    mg_free(uri);
+    mg_free(version);
 }
 
 static int get_request(struct mg_connection* conn, char* ebuf, size_t ebuf_len, int* err);
@@ -206,4 +233,63 @@ int tolvane_request_body_complete(const struct mg_connection* conn) {
         return conn->is_chunked >= 3;
     }
     return (conn->content_len <= 0) || (conn->consumed_content >= conn->content_len);
+}
+
+/* How many bytes of the current request body can be read now without
+ * waiting, after waiting up to timeout_ms for some to come in: the count, 1
+ * when only a read can tell (a chunk header, a TLS record, the end of the
+ * stream), 0 when nothing came in time. Lets the body be received against a
+ * deadline of its own, which one blocking read cannot keep. */
+int tolvane_body_bytes_ready(struct mg_connection* conn, int timeout_ms) {
+    int64_t ready, in_frame;
+    struct mg_pollfd pfd;
+    int pending = 0;
+
+    if ((conn == NULL) || (conn->phys_ctx == NULL)) {
+        return 0;
+    }
+    ready = (int64_t)conn->data_len - (int64_t)conn->request_len - conn->consumed_content;
+    if (ready <= 0) {
+        ready = 0;
+#if !defined(NO_SSL)
+        if (conn->ssl != NULL) {
+            pending = SSL_pending(conn->ssl);
+        }
+#endif
+        if (pending > 0) {
+            ready = pending;
+        } else {
+            memset(&pfd, 0, sizeof(pfd));
+            pfd.fd = conn->client.sock;
+            pfd.events = POLLIN;
+            if (mg_poll(&pfd, 1, timeout_ms, &(conn->phys_ctx->stop_flag)) <= 0) {
+                return 0;
+            }
+            ready = 1;
+#if !defined(NO_SSL)
+            if (conn->ssl == NULL)
+#endif
+            {
+#if defined(_WIN32)
+                u_long avail = 0;
+                if ((ioctlsocket(conn->client.sock, FIONREAD, &avail) == 0) && (avail > 0)) {
+                    ready = (int64_t)avail;
+                }
+#else
+                int avail = 0;
+                if ((ioctl(conn->client.sock, FIONREAD, &avail) == 0) && (avail > 0)) {
+                    ready = avail;
+                }
+#endif
+            }
+        }
+    }
+    in_frame = conn->content_len - conn->consumed_content;
+    if (conn->is_chunked && (in_frame <= 0)) {
+        return 1;
+    }
+    if ((in_frame > 0) && (ready > in_frame)) {
+        ready = in_frame;
+    }
+    return (ready > INT_MAX) ? INT_MAX : (int)ready;
 }

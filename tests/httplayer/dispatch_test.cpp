@@ -84,8 +84,9 @@ TEST_F(Dispatch, EachMethodReachesItsPairStatusFormFirst) {
     for (const auto& entry : table) {
         const std::string response = exchange(host.port(), request(entry.first));
         EXPECT_EQ(statusOf(response), 200) << entry.first;
-        if (entry.first != "HEAD")
+        if (entry.first != "HEAD") {
             EXPECT_EQ(hostkit::bodyOf(response), entry.second) << entry.first;
+        }
     }
     std::vector<std::string> expected;
     for (const auto& entry : table) {

@@ -184,6 +184,12 @@ bool readSome(int fd, std::string& into, std::chrono::steady_clock::time_point d
 
 } // namespace
 
+void RawClient::shutdownWrite() {
+    if (fd_ >= 0) {
+        ::shutdown(fd_, SHUT_WR);
+    }
+}
+
 std::string RawClient::readAll(int timeoutMs) {
     std::string data;
     data.swap(pending_);

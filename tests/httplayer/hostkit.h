@@ -62,6 +62,8 @@ class RawClient {
 
     bool connected() const { return fd_ >= 0; }
     bool send(const std::string& bytes);
+    // Ends the sending side; the server sees the end of the stream.
+    void shutdownWrite();
     // Reads until the server closes or the time runs out.
     std::string readAll(int timeoutMs = 10000);
     // Reads one response with a Content-Length body (or none); "" on failure.
