@@ -87,9 +87,6 @@ Json controllerPayload(const Controller& c) {
                                            {"FingerprintSHA256", c.spdmCertificate->fingerprintSha256}};
     }
     j["Oem"] = Json{{"Veltrano", veltrano}};
-    j["Links"] = Json{{"Volumes", Json::array()}};
-    for (const auto& v : c.volumes)
-        j["Links"]["Volumes"].push_back(link(volumeUri(c.id, v.id)));
     return j;
 }
 
