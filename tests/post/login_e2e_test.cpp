@@ -211,3 +211,56 @@ TEST_F(LoginTest, LongTokensArePassedWhole) {
     EXPECT_EQ(r.header("Set-Cookie"), "sessionId =" + token);
     EXPECT_EQ(send("GET", kSystems, token).status, 200);
 }
+
+namespace {
+
+class SessionCapTest : public poste2e::ServerTest {
+  protected:
+    ts::InstallOptions installOptions() override {
+        ts::InstallOptions o;
+        o.extraConfig = "\"MaximumNumberOfConcurrentSessions\": 2";
+        return o;
+    }
+};
+
+class NoPostEntryTest : public poste2e::ServerTest {
+  protected:
+    ts::InstallOptions installOptions() override {
+        ts::InstallOptions o;
+        o.resourcePlugin = ts::scriptedPlugin("NoPost");
+        return o;
+    }
+};
+
+} // namespace
+
+TEST_F(SessionCapTest, OldestSessionGivesWay) {
+    ASSERT_EQ(login("one", "/redfish/v1/SessionService/Sessions/1").status, 201);
+    ASSERT_EQ(login("two", "/redfish/v1/SessionService/Sessions/2").status, 201);
+    ASSERT_EQ(login("three", "/redfish/v1/SessionService/Sessions/3").status, 201);
+    EXPECT_EQ(send("GET", kSystems, "one").status, 401);
+    EXPECT_EQ(send("GET", kSystems, "two").status, 200);
+    EXPECT_EQ(send("GET", kSystems, "three").status, 200);
+}
+
+TEST_F(NoPostEntryTest, MissingEntryPointGivesTheHeadOnly) {
+    ts::Response r = post(kSessions, R"({"UserName":"a","Password":"b"})");
+    // Nothing follows our head: the library adds no page of its own.
+    EXPECT_EQ(r.raw, "HTTP/1.1 500 Internal Error\r\nContent-Type:application/json\r\n"
+                     "Connection: keep-alive\r\n\r\n");
+    EXPECT_TRUE(
+        contains(tree->capturedLog(),
+                 "RedfishServerHandler::handlePost()::[DEBUG] POST command handler is NULL "))
+        << tree->capturedLog();
+}
+
+TEST_F(LoginTest, LogLinesNameTheOperation) {
+    ASSERT_EQ(login("logged", "/redfish/v1/SessionService/Sessions/4").status, 201);
+    const std::string log = tree->capturedLog();
+    EXPECT_TRUE(contains(log, "REDFISHSERVER:postredfishhandler.cpp:") &&
+                contains(log, ":RedfishServerHandler::handlePost()::[DEBUG]Entry"))
+        << log;
+    EXPECT_TRUE(contains(log, "RedfishServerHandler::handlePost()::[DEBUG]HTTP POST request "
+                              "received for URI = /redfish/v1/SessionService/Sessions\n"));
+    EXPECT_TRUE(contains(log, "RedfishServerHandler::handlePost()::[DEBUG]Exit"));
+}

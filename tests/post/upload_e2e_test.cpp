@@ -279,3 +279,23 @@ TEST_F(UploadTest, ExpectContinueGetsTheInterimAnswer) {
     EXPECT_EQ(r.body, R"({"probe":"ok"})");
     EXPECT_EQ(onlyPostCall()["fileContent"], "payload");
 }
+
+TEST_F(UploadTest, EmptyFieldNameStopsTheForm) {
+    upload(kFirmware, {{"a", "", "1"}, {"", "", "x"}, {"b", "", "2"}, {"file", "fw.bin", "x"}});
+    EXPECT_EQ(onlyPostCall()["body"], R"({"a":1,"absoluteFilePath":""})");
+    EXPECT_TRUE(uploadedNames().empty());
+}
+
+TEST_F(UploadTest, LogLinesNameTheOperation) {
+    upload(kFirmware, {{"file", "fw.bin", "x"}});
+    const std::string log = tree->capturedLog();
+    EXPECT_TRUE(contains(log, "REDFISHSERVER:filepostoperationshandler.cpp:"));
+    EXPECT_TRUE(contains(log, "RedfishServerHandler::handleFilePost()::[DEBUG]HTTP POST  request "
+                              "received for URI = " +
+                                  std::string(kFirmware) + "\n"));
+    EXPECT_TRUE(contains(log, "RedfishServerHandler::handleFilePost()::[DEBUG]size of request "
+                              "parameters : 0\n"));
+    EXPECT_TRUE(contains(log, "RedfishServerHandler::handleFilePost()::[DEBUG] Plugin Response: "
+                              "{\"HttpStatus\":200,\"Data\":{\"probe\":\"ok\"}}"))
+        << log;
+}
