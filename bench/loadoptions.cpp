@@ -182,7 +182,9 @@ Counted per request: successes (the expected status class with a complete
 status line and header block), and errors by kind: connect, handshake, send,
 read (error or time-out), empty (closed without a byte), malformed (status
 line, header block or Content-Length wrong), status (unexpected status class).
-Requests/s and latency (connect and handshake included) cover successes.
+Requests/s and latency (connect and handshake included) cover successes: with
+--duration those that end within the measured window, with --requests those
+started once measuring began. Errors are counted until the last client ends.
 Exit status: 0 when the run finished, 1 when any request failed, 2 on a usage
 or set-up error.
 )";

@@ -25,7 +25,7 @@ struct SharedState {
     std::atomic<bool> stop{false};
     std::atomic<long long> claimed{0};
     // Successes that complete after this moment fall outside the measured
-    // window (duration mode).
+    // window (duration mode); errors are counted until the last client ends.
     std::atomic<int64_t> windowEndNanos{std::numeric_limits<int64_t>::max()};
 };
 
@@ -50,10 +50,10 @@ void runClient(int index, const LoadOptions& options, const Endpoint& endpoint,
     std::string response;
     response.reserve(4096);
 
+    const bool byCount = options.requestCount > 0;
     while (!shared.stop.load(std::memory_order_relaxed)) {
-        bool measured = shared.measuring.load(std::memory_order_acquire);
-        if (measured && options.requestCount > 0 &&
-            shared.claimed.fetch_add(1) >= options.requestCount)
+        bool measuringAtStart = shared.measuring.load(std::memory_order_acquire);
+        if (byCount && measuringAtStart && shared.claimed.fetch_add(1) >= options.requestCount)
             break;
         RequestKind kind = sequence[position];
         position = (position + 1) % sequence.size();
@@ -69,6 +69,11 @@ void runClient(int index, const LoadOptions& options, const Endpoint& endpoint,
             error = check.error;
             detail = check.detail;
         }
+        // By count: the requests started once measuring began. By time: the
+        // requests that end in the window, whenever they started, so slow
+        // requests (a queue of logins) are counted at the steady rate.
+        bool measured =
+            byCount ? measuringAtStart : shared.measuring.load(std::memory_order_acquire);
         if (!measured)
             continue;
         if (tls && exchanged.error != ErrorKind::Connect &&
