@@ -18,43 +18,30 @@ constexpr unsigned kTlsFeature = 2;
 // Name/value pairs ended by an empty entry. The values of "listening_ports",
 // "request_timeout_ms", "error_log_file" and "ssl_certificate" are replaced
 // when the list is built.
+// clang-format off
 const char* const kPlainOptions[] = {
-    "listening_ports",
-    "8080",
-    "request_timeout_ms",
-    "0",
-    "error_log_file",
-    "WebServer.log",
-    "enable_auth_domain_check",
-    "no",
-    "strict_transport_security_max_age",
-    "15552000",
-    "num_threads",
-    "50",
+    "listening_ports",                   "8080",
+    "request_timeout_ms",                "0",
+    "error_log_file",                    "WebServer.log",
+    "enable_auth_domain_check",          "no",
+    "strict_transport_security_max_age", "15552000",
+    "num_threads",                       "50",
     "",
 };
 
 const char* const kTlsOptions[] = {
-    "listening_ports",
-    "8443s",
-    "request_timeout_ms",
-    "0",
-    "error_log_file",
-    "WebServer.log",
-    "ssl_certificate",
-    "server.pem",
-    "ssl_protocol_version",
-    "3",
-    "ssl_cipher_list",
-    "ECDH+AESGCM+AES256:!aNULL:!MD5:!DSS",
-    "enable_auth_domain_check",
-    "no",
-    "strict_transport_security_max_age",
-    "15552000",
-    "num_threads",
-    "50",
+    "listening_ports",                   "8443s",
+    "request_timeout_ms",                "0",
+    "error_log_file",                    "WebServer.log",
+    "ssl_certificate",                   "server.pem",
+    "ssl_protocol_version",              "3",
+    "ssl_cipher_list",                   "ECDH+AESGCM+AES256:!aNULL:!MD5:!DSS",
+    "enable_auth_domain_check",          "no",
+    "strict_transport_security_max_age", "15552000",
+    "num_threads",                       "50",
     "",
 };
+// clang-format on
 
 constexpr size_t entriesBeforeEnd(size_t arrayLength) {
     return arrayLength - 1;
