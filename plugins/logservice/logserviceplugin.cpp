@@ -23,7 +23,8 @@ std::filesystem::path pluginDirectory() {
 
 tolvane::logservice::LogSink& sink() {
     // Built on first use, thread-safe by the language; lives until exit.
-    static tolvane::logservice::LogSink instance(tolvane::logservice::logDirectoryFor(pluginDirectory()));
+    static tolvane::logservice::LogSink instance(
+        tolvane::logservice::logDirectoryFor(pluginDirectory()));
     return instance;
 }
 

@@ -12,7 +12,8 @@ std::string utcTimeStamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
-    const long millis = static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    const long millis =
+        static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm tm{};
     gmtime_r(&seconds, &tm);
     char text[40];

@@ -18,7 +18,8 @@ class LogSink {
     static constexpr uint64_t kDefaultMaxBytes = 5u * 1024 * 1024;
     static constexpr int kDefaultKeep = 3;
 
-    LogSink(std::filesystem::path directory, uint64_t maxBytes = kDefaultMaxBytes, int keep = kDefaultKeep);
+    LogSink(std::filesystem::path directory, uint64_t maxBytes = kDefaultMaxBytes,
+            int keep = kDefaultKeep);
     ~LogSink();
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;

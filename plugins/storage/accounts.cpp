@@ -34,7 +34,9 @@ const RoleDefinition* findRole(const std::string& id) {
     return nullptr;
 }
 
-std::string roleUri(const std::string& roleId) { return "/redfish/v1/AccountService/Roles/" + roleId; }
+std::string roleUri(const std::string& roleId) {
+    return "/redfish/v1/AccountService/Roles/" + roleId;
+}
 
 std::string Account::sessionPrivilegeLevel() const {
     return roleId == "OSUser" ? osPrivilegeLevel : roleId;
@@ -43,8 +45,7 @@ std::string Account::sessionPrivilegeLevel() const {
 namespace {
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -56,7 +57,9 @@ std::string takeString(const Json& value, const std::string& property, bool secr
     return value.get<std::string>();
 }
 
-std::string accountUri(const std::string& id) { return "/redfish/v1/AccountService/Accounts/" + id; }
+std::string accountUri(const std::string& id) {
+    return "/redfish/v1/AccountService/Accounts/" + id;
+}
 
 std::string takeRole(const Json& value) {
     std::string role = takeString(value, "RoleId");
@@ -119,9 +122,9 @@ void AccountStore::setPassword(Account& account, const std::string& password) {
 }
 
 size_t AccountStore::enabledAdministrators() const {
-    return static_cast<size_t>(std::count_if(accounts_.begin(), accounts_.end(), [](const Account& a) {
-        return a.enabled && a.roleId == "Administrator";
-    }));
+    return static_cast<size_t>(
+        std::count_if(accounts_.begin(), accounts_.end(),
+                      [](const Account& a) { return a.enabled && a.roleId == "Administrator"; }));
 }
 
 Account& AccountStore::create(const std::string& userName, const std::string& password,
@@ -199,7 +202,8 @@ void AccountStore::patch(Account& account, const Json& body, int64_t now) {
             checkUserName(next.userName);
             for (const auto& a : accounts_) {
                 if (a.id != account.id && equalsIgnoringCase(a.userName, next.userName))
-                    throw errors::resourceAlreadyExists("ManagerAccount", "UserName", next.userName);
+                    throw errors::resourceAlreadyExists("ManagerAccount", "UserName",
+                                                        next.userName);
             }
         } else if (key == "Password") {
             newPassword = takeString(it.value(), key, true);
@@ -232,9 +236,9 @@ void AccountStore::patch(Account& account, const Json& body, int64_t now) {
     const bool wasAdmin = account.enabled && account.roleId == "Administrator";
     const bool staysAdmin = next.enabled && next.roleId == "Administrator";
     if (wasAdmin && !staysAdmin && enabledAdministrators() <= 1)
-        throw errors::propertyValueResourceConflict(next.roleId != "Administrator" ? "RoleId" : "Enabled",
-                                                    next.roleId != "Administrator" ? next.roleId : "false",
-                                                    accountUri(account.id));
+        throw errors::propertyValueResourceConflict(
+            next.roleId != "Administrator" ? "RoleId" : "Enabled",
+            next.roleId != "Administrator" ? next.roleId : "false", accountUri(account.id));
     (void)now;
     if (!newPassword.empty())
         setPassword(next, newPassword);
@@ -242,7 +246,8 @@ void AccountStore::patch(Account& account, const Json& body, int64_t now) {
 }
 
 void AccountStore::remove(const std::string& id) {
-    auto it = std::find_if(accounts_.begin(), accounts_.end(), [&](const Account& a) { return a.id == id; });
+    auto it = std::find_if(accounts_.begin(), accounts_.end(),
+                           [&](const Account& a) { return a.id == id; });
     if (it == accounts_.end())
         throw errors::resourceNotFound("ManagerAccount", id);
     if (it->enabled && it->roleId == "Administrator" && enabledAdministrators() <= 1)
@@ -351,7 +356,8 @@ const Session* SessionStore::find(const std::string& id) const {
 }
 
 bool SessionStore::remove(const std::string& id) {
-    auto it = std::find_if(sessions_.begin(), sessions_.end(), [&](const Session& s) { return s.id == id; });
+    auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                           [&](const Session& s) { return s.id == id; });
     if (it == sessions_.end())
         return false;
     sessions_.erase(it);
@@ -365,9 +371,10 @@ void SessionStore::removeForAccount(const std::string& accountId) {
 }
 
 void SessionStore::prune(int64_t now) {
-    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
-                                   [&](const Session& s) { return now > s.createdAt + kLifetimeSeconds; }),
-                    sessions_.end());
+    sessions_.erase(
+        std::remove_if(sessions_.begin(), sessions_.end(),
+                       [&](const Session& s) { return now > s.createdAt + kLifetimeSeconds; }),
+        sessions_.end());
 }
 
 } // namespace tolvane::plugin

@@ -43,8 +43,9 @@ Json buildBackup(const Controller& c, const std::string& createdUtc) {
     backup["Format"] = kBackupFormat;
     backup["FormatVersion"] = kBackupFormatVersion;
     backup["Created"] = createdUtc;
-    backup["Controller"] = Json{
-        {"Model", c.model}, {"SerialNumber", c.serialNumber}, {"FirmwareVersion", c.firmwareVersion}};
+    backup["Controller"] = Json{{"Model", c.model},
+                                {"SerialNumber", c.serialNumber},
+                                {"FirmwareVersion", c.firmwareVersion}};
     backup["Configuration"] = configuration;
     backup["SHA256"] = crypto::sha256Hex(configuration.dump());
     return backup;
@@ -100,12 +101,14 @@ RestoreResult restoreBackup(const Controller& current, const std::string& text,
             spec.readCachePolicy = saved.readCachePolicy;
             spec.writeCachePolicy = saved.writeCachePolicy;
             spec.driveIds = saved.driveIds;
-            if (std::find(kStripSizes.begin(), kStripSizes.end(), spec.stripSizeBytes) == kStripSizes.end() ||
-                std::find(kReadCachePolicies.begin(), kReadCachePolicies.end(), spec.readCachePolicy) ==
-                    kReadCachePolicies.end() ||
-                std::find(kWriteCachePolicies.begin(), kWriteCachePolicies.end(), spec.writeCachePolicy) ==
-                    kWriteCachePolicies.end())
-                throw FileFormatError("volume " + saved.id + " has settings the controller does not support");
+            if (std::find(kStripSizes.begin(), kStripSizes.end(), spec.stripSizeBytes) ==
+                    kStripSizes.end() ||
+                std::find(kReadCachePolicies.begin(), kReadCachePolicies.end(),
+                          spec.readCachePolicy) == kReadCachePolicies.end() ||
+                std::find(kWriteCachePolicies.begin(), kWriteCachePolicies.end(),
+                          spec.writeCachePolicy) == kWriteCachePolicies.end())
+                throw FileFormatError("volume " + saved.id +
+                                      " has settings the controller does not support");
             saved.capacityBytes = checkVolumePlausible(c, spec, driveUriPrefix);
             c.volumes.push_back(saved);
             uint64_t numeric = 0;

@@ -29,7 +29,9 @@ std::string toHex(const std::string& bytes) {
     return out;
 }
 
-std::string randomHex(size_t count) { return toHex(randomBytes(count)); }
+std::string randomHex(size_t count) {
+    return toHex(randomBytes(count));
+}
 
 std::string newUuid() {
     std::string b = randomBytes(16);

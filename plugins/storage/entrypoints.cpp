@@ -51,7 +51,8 @@ REDFISH_PLUGIN_EXPORT bool initializeAllPlugins(RedfishModuleHandle) {
         auto service = std::make_unique<PluginService>(paths, PluginLog::attach(serverDir));
         service->load(std::cout);
         gService = service.release();
-        gService->log().debug("initializeAllPlugins", "resource plug-in ready in " + serverDir.string());
+        gService->log().debug("initializeAllPlugins",
+                              "resource plug-in ready in " + serverDir.string());
         return true;
     } catch (const std::exception& e) {
         std::cerr << "WebServerAbstractionModule: initialisation failed: " << e.what() << std::endl;
@@ -70,18 +71,22 @@ REDFISH_PLUGIN_EXPORT bool uninitializeAllPlugins(RedfishModuleHandle) {
     return true;
 }
 
-REDFISH_PLUGIN_EXPORT void GetCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+REDFISH_PLUGIN_EXPORT void GetCommandInterfaceHandler(const char* uri, const char* body,
+                                                      std::string& reply) {
     handle("GET", uri, body, reply);
 }
 
-REDFISH_PLUGIN_EXPORT void PostCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+REDFISH_PLUGIN_EXPORT void PostCommandInterfaceHandler(const char* uri, const char* body,
+                                                       std::string& reply) {
     handle("POST", uri, body, reply);
 }
 
-REDFISH_PLUGIN_EXPORT void PatchCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+REDFISH_PLUGIN_EXPORT void PatchCommandInterfaceHandler(const char* uri, const char* body,
+                                                        std::string& reply) {
     handle("PATCH", uri, body, reply);
 }
 
-REDFISH_PLUGIN_EXPORT void DeleteCommandInterfaceHandler(const char* uri, const char* body, std::string& reply) {
+REDFISH_PLUGIN_EXPORT void DeleteCommandInterfaceHandler(const char* uri, const char* body,
+                                                         std::string& reply) {
     handle("DELETE", uri, body, reply);
 }

@@ -42,13 +42,16 @@ std::vector<uint64_t> versionParts(const std::string& text) {
 
 std::string memberText(const Json& header, const char* name) {
     if (!header.contains(name) || !header[name].is_string())
-        throw FileFormatError(std::string("the image header lacks the text member \"") + name + "\"");
+        throw FileFormatError(std::string("the image header lacks the text member \"") + name +
+                              "\"");
     return header[name].get<std::string>();
 }
 
 } // namespace
 
-bool isVersionText(const std::string& text) { return versionParts(text).size() == 3; }
+bool isVersionText(const std::string& text) {
+    return versionParts(text).size() == 3;
+}
 
 int compareVersions(const std::string& a, const std::string& b) {
     auto pa = versionParts(a), pb = versionParts(b);
@@ -84,7 +87,8 @@ ImageInfo parseImage(const std::string& bytes, const std::string& component) {
     if (info.component != component)
         throw FileFormatError("the image holds " + info.component + ", not " + component);
     if (!isVersionText(info.version))
-        throw FileFormatError("the version \"" + info.version + "\" is not of the form major.minor.patch");
+        throw FileFormatError("the version \"" + info.version +
+                              "\" is not of the form major.minor.patch");
     const std::string payload = bytes.substr(headerEnd + 1);
     if (payload.empty())
         throw FileFormatError("the image has no payload");

@@ -43,8 +43,9 @@ const MessageText kMessages[] = {
      "Warning", "Give a value within the supported range."},
     {"PropertyValueFormatError", "The value '%1' of the property %2 has an unsupported format.",
      "Warning", "Give the value in the expected format."},
-    {"PropertyValueConflict", "The property '%1' cannot take this value because of the property '%2'.",
-     "Warning", "Change the conflicting setting first."},
+    {"PropertyValueConflict",
+     "The property '%1' cannot take this value because of the property '%2'.", "Warning",
+     "Change the conflicting setting first."},
     {"StringValueTooLong", "The text '%1' is longer than %2 characters.", "Warning",
      "Send a shorter text."},
     {"PropertyValueResourceConflict",
@@ -80,8 +81,9 @@ const MessageText kMessages[] = {
      "Give a valid user name and password."},
     {"InternalError", "The service failed internally; it keeps running.", "Critical",
      "Send the request again; reset the service if the problem stays."},
-    {"ServiceTemporarilyUnavailable", "The service is not available at the moment; retry in %1 seconds.",
-     "Critical", "Wait and send the request again."},
+    {"ServiceTemporarilyUnavailable",
+     "The service is not available at the moment; retry in %1 seconds.", "Critical",
+     "Wait and send the request again."},
 };
 
 const MessageText& lookup(const std::string& id) {
@@ -151,13 +153,15 @@ RedfishError::RedfishError(int status, Json messageObject)
     : RedfishError(status, std::vector<Json>{std::move(messageObject)}) {}
 
 RedfishError::RedfishError(int status, std::vector<Json> messageObjects)
-    : std::runtime_error(messageObjects.empty() ? std::string("GeneralError")
-                                                : messageObjects.front()["MessageId"].get<std::string>()),
+    : std::runtime_error(messageObjects.empty()
+                             ? std::string("GeneralError")
+                             : messageObjects.front()["MessageId"].get<std::string>()),
       status_(status), messages_(std::move(messageObjects)) {}
 
 RedfishError& RedfishError::withDetail(const std::string& detail) {
     if (!messages_.empty() && !detail.empty())
-        messages_.front()["Message"] = messages_.front()["Message"].get<std::string>() + " " + detail;
+        messages_.front()["Message"] =
+            messages_.front()["Message"].get<std::string>() + " " + detail;
     return *this;
 }
 
@@ -175,9 +179,15 @@ RedfishError resourceNotFound(const std::string& type, const std::string& name) 
 RedfishError resourceMissingAtUri(const std::string& uri) {
     return {404, makeMessage("ResourceMissingAtURI", {uri})};
 }
-RedfishError operationNotAllowed() { return {405, makeMessage("OperationNotAllowed")}; }
-RedfishError malformedJson() { return {400, makeMessage("MalformedJSON")}; }
-RedfishError unrecognizedRequestBody() { return {400, makeMessage("UnrecognizedRequestBody")}; }
+RedfishError operationNotAllowed() {
+    return {405, makeMessage("OperationNotAllowed")};
+}
+RedfishError malformedJson() {
+    return {400, makeMessage("MalformedJSON")};
+}
+RedfishError unrecognizedRequestBody() {
+    return {400, makeMessage("UnrecognizedRequestBody")};
+}
 RedfishError propertyMissing(const std::string& property) {
     return {400, makeMessage("PropertyMissing", {property}, pointer(property))};
 }
@@ -203,13 +213,17 @@ RedfishError propertyValueConflict(const std::string& property, const std::strin
     return {400, makeMessage("PropertyValueConflict", {property, other}, pointer(property))};
 }
 RedfishError stringValueTooLong(const std::string& value, const std::string& property, int limit) {
-    return {400, makeMessage("StringValueTooLong", {value, std::to_string(limit)}, pointer(property))};
+    return {400,
+            makeMessage("StringValueTooLong", {value, std::to_string(limit)}, pointer(property))};
 }
 RedfishError propertyValueResourceConflict(const std::string& property, const std::string& value,
                                            const std::string& uri) {
-    return {409, makeMessage("PropertyValueResourceConflict", {property, value, uri}, pointer(property))};
+    return {409, makeMessage("PropertyValueResourceConflict", {property, value, uri},
+                             pointer(property))};
 }
-RedfishError noOperation() { return {400, makeMessage("NoOperation")}; }
+RedfishError noOperation() {
+    return {400, makeMessage("NoOperation")};
+}
 RedfishError resourceInUse(const std::string& property) {
     return {409, makeMessage("ResourceInUse", {}, pointer(property))};
 }
@@ -217,7 +231,9 @@ RedfishError resourceAlreadyExists(const std::string& type, const std::string& p
                                    const std::string& value) {
     return {409, makeMessage("ResourceAlreadyExists", {type, property, value}, pointer(property))};
 }
-RedfishError resourceCannotBeDeleted() { return {409, makeMessage("ResourceCannotBeDeleted")}; }
+RedfishError resourceCannotBeDeleted() {
+    return {409, makeMessage("ResourceCannotBeDeleted")};
+}
 RedfishError actionNotSupported(const std::string& action) {
     return {400, makeMessage("ActionNotSupported", {action})};
 }
@@ -247,7 +263,9 @@ RedfishError resourceExhaustion(const std::string& resource) {
 RedfishError loginFailed(const std::string& uri) {
     return {401, makeMessage("ResourceAtUriUnauthorized", {uri, "invalid user name or password"})};
 }
-RedfishError internalError() { return {500, makeMessage("InternalError")}; }
+RedfishError internalError() {
+    return {500, makeMessage("InternalError")};
+}
 RedfishError serviceUnavailable() {
     return {503, makeMessage("ServiceTemporarilyUnavailable", {"5"})};
 }

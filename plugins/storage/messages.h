@@ -45,7 +45,7 @@ class RedfishError : public std::runtime_error {
 
 // The errors the plug-in answers, each with its usual status.
 namespace errors {
-RedfishError resourceNotFound(const std::string& type, const std::string& name);  // 404
+RedfishError resourceNotFound(const std::string& type, const std::string& name); // 404
 RedfishError resourceMissingAtUri(const std::string& uri);                       // 404
 RedfishError operationNotAllowed();                                              // 405
 RedfishError malformedJson();                                                    // 400
@@ -61,12 +61,12 @@ RedfishError propertyValueConflict(const std::string& property, const std::strin
 RedfishError stringValueTooLong(const std::string& value, const std::string& property, int limit);
 RedfishError propertyValueResourceConflict(const std::string& property, const std::string& value,
                                            const std::string& uri); // 409
-RedfishError noOperation();                                                      // 400
-RedfishError resourceInUse(const std::string& property = "");                    // 409
+RedfishError noOperation();                                         // 400
+RedfishError resourceInUse(const std::string& property = "");       // 409
 RedfishError resourceAlreadyExists(const std::string& type, const std::string& property,
-                                   const std::string& value);                    // 409
-RedfishError resourceCannotBeDeleted();                                          // 409
-RedfishError actionNotSupported(const std::string& action);                      // 400
+                                   const std::string& value); // 409
+RedfishError resourceCannotBeDeleted();                       // 409
+RedfishError actionNotSupported(const std::string& action);   // 400
 RedfishError actionParameterMissing(const std::string& action, const std::string& parameter);
 RedfishError actionParameterValueError(const std::string& parameter, const std::string& action);
 RedfishError actionParameterValueNotInList(const std::string& value, const std::string& parameter,
@@ -74,11 +74,11 @@ RedfishError actionParameterValueNotInList(const std::string& value, const std::
 RedfishError actionParameterValueFormatError(const std::string& value, const std::string& parameter,
                                              const std::string& action);
 RedfishError actionParameterUnknown(const std::string& action, const std::string& parameter);
-RedfishError invalidObject(const std::string& what);                             // 400
-RedfishError resourceExhaustion(const std::string& resource);                    // 409
-RedfishError loginFailed(const std::string& uri);                                // 401
-RedfishError internalError();                                                    // 500
-RedfishError serviceUnavailable();                                               // 503
+RedfishError invalidObject(const std::string& what);          // 400
+RedfishError resourceExhaustion(const std::string& resource); // 409
+RedfishError loginFailed(const std::string& uri);             // 401
+RedfishError internalError();                                 // 500
+RedfishError serviceUnavailable();                            // 503
 } // namespace errors
 
 // Text of a JSON value for a message argument: strings without quotes, other

@@ -21,9 +21,12 @@ constexpr size_t kMaxUploadBytes = 64u * 1024 * 1024;
 const char* const kUploadParameter = "UpdateFile";
 
 // Members the server adds to an upload's arguments.
-bool isServerMember(const std::string& key) { return key == "absoluteFilePath" || key == "logFilePath"; }
+bool isServerMember(const std::string& key) {
+    return key == "absoluteFilePath" || key == "logFilePath";
+}
 
-void checkParameters(const Json& args, const std::string& action, std::initializer_list<const char*> known) {
+void checkParameters(const Json& args, const std::string& action,
+                     std::initializer_list<const char*> known) {
     for (auto it = args.begin(); it != args.end(); ++it) {
         if (isServerMember(it.key()) || it.key().find('@') != std::string::npos)
             continue;
@@ -66,13 +69,15 @@ std::string readUpload(const PluginService& s, const Json& args, const std::stri
         throw errors::actionParameterValueError(kUploadParameter, action)
             .withDetail("The uploaded file cannot be read or is larger than 64 MiB.");
     if (bytes.empty())
-        throw errors::actionParameterValueError(kUploadParameter, action).withDetail("The uploaded file is empty.");
+        throw errors::actionParameterValueError(kUploadParameter, action)
+            .withDetail("The uploaded file is empty.");
     return bytes;
 }
 
 Json successWith(const std::string& detail) {
     Json j = successPayload();
-    j["@Message.ExtendedInfo"][0]["Message"] = j["@Message.ExtendedInfo"][0]["Message"].get<std::string>() + " " + detail;
+    j["@Message.ExtendedInfo"][0]["Message"] =
+        j["@Message.ExtendedInfo"][0]["Message"].get<std::string>() + " " + detail;
     return j;
 }
 
@@ -84,9 +89,10 @@ RedfishError badFile(const std::string& action, const FileFormatError& e) {
 
 Reply installImage(PluginService& s, Controller& c, const Json& args, const std::string& action,
                    const std::string& component) {
+    // The missing file first: it is what a JSON POST of this action lacks.
+    const std::string bytes = readUpload(s, args, action);
     checkParameters(args, action, {"AllowDowngrade"});
     const bool allowDowngrade = flag(args, "AllowDowngrade", action);
-    const std::string bytes = readUpload(s, args, action);
     ImageInfo info;
     try {
         info = parseImage(bytes, component);
@@ -116,8 +122,10 @@ class RestoreLog {
     RestoreLog(const PluginService& s, const Json& args) : s_(s) {
         fs::path ours = s.paths().logDir / "RestoreConfiguration.log";
         if (args.contains("logFilePath") && args["logFilePath"].is_string() &&
-            fs::path(args["logFilePath"].get<std::string>()).lexically_normal() != ours.lexically_normal())
-            s.log().debug("RestoreConfiguration", "ignoring the log path " + args["logFilePath"].get<std::string>());
+            fs::path(args["logFilePath"].get<std::string>()).lexically_normal() !=
+                ours.lexically_normal())
+            s.log().debug("RestoreConfiguration",
+                          "ignoring the log path " + args["logFilePath"].get<std::string>());
         std::error_code ec;
         fs::create_directories(s.paths().logDir, ec);
         out_.open(ours, std::ios::app);
@@ -149,7 +157,8 @@ Reply restoreConfiguration(PluginService& s, Controller& c, const Json& args) {
                  std::to_string(result.hotSpares) + " hot spare(s)");
         Reply reply = s.changeStorage([&] {
             c = result.controller;
-            return Reply::ok(successWith("The configuration with " + std::to_string(result.volumes) +
+            return Reply::ok(successWith("The configuration with " +
+                                         std::to_string(result.volumes) +
                                          " volume(s) is restored."));
         });
         log.line("completed");
@@ -214,11 +223,13 @@ Reply spdmOperations(PluginService& s, Controller& c, const Json& args) {
         Json measurements = Json::array();
         int index = 1;
         for (const auto& [component, version] :
-             {std::pair<std::string, std::string>{"Firmware", c.firmwareVersion}, {"Microcode", c.microcodeVersion}}) {
-            measurements.push_back(Json{{"Index", index++},
-                                        {"Component", component},
-                                        {"Version", version},
-                                        {"DigestSHA256", crypto::sha256Hex(nonce + component + " " + version)}});
+             {std::pair<std::string, std::string>{"Firmware", c.firmwareVersion},
+              {"Microcode", c.microcodeVersion}}) {
+            measurements.push_back(
+                Json{{"Index", index++},
+                     {"Component", component},
+                     {"Version", version},
+                     {"DigestSHA256", crypto::sha256Hex(nonce + component + " " + version)}});
         }
         Json j = successPayload();
         j["Operation"] = op;
@@ -233,27 +244,31 @@ Reply spdmOperations(PluginService& s, Controller& c, const Json& args) {
 
 void addOemActions(Router& router, PluginService& service) {
     PluginService* s = &service;
-    router.add("POST", "Systems/{system}/Storage/{storage}/Actions/Oem/{action}", [s](const Request& r) {
-        Controller& c = s->controller(r.param("system"), r.param("storage"));
-        const std::string& action = r.param("action");
-        const Json& args = r.body();
-        if (action == "Veltrano.InstallOrUpgradeFirmware")
-            return installImage(*s, c, args, action, "Firmware");
-        if (action == "Veltrano.UpgradeMicrocode")
-            return installImage(*s, c, args, action, "Microcode");
-        if (action == "Veltrano.RestoreConfiguration")
-            return restoreConfiguration(*s, c, args);
-        if (action == "Veltrano.SPDMOperations")
-            return spdmOperations(*s, c, args);
-        if (action == "Veltrano.ExportConfiguration")
-            return exportConfiguration(*s, c, args);
-        throw errors::actionNotSupported(action);
-    });
+    router.add("POST", "Systems/{system}/Storage/{storage}/Actions/Oem/{action}",
+               [s](const Request& r) {
+                   Controller& c = s->controller(r.param("system"), r.param("storage"));
+                   const std::string& action = r.param("action");
+                   const Json& args = r.body();
+                   if (action == "Veltrano.InstallOrUpgradeFirmware")
+                       return installImage(*s, c, args, action, "Firmware");
+                   if (action == "Veltrano.UpgradeMicrocode")
+                       return installImage(*s, c, args, action, "Microcode");
+                   if (action == "Veltrano.RestoreConfiguration")
+                       return restoreConfiguration(*s, c, args);
+                   if (action == "Veltrano.SPDMOperations")
+                       return spdmOperations(*s, c, args);
+                   if (action == "Veltrano.ExportConfiguration")
+                       return exportConfiguration(*s, c, args);
+                   throw errors::actionNotSupported(action);
+               });
     // Unknown standard actions are refused as such rather than as missing URIs.
-    for (const char* pattern : {"Systems/{system}/Storage/{storage}/Actions/{action}",
-                                "Systems/{system}/Storage/{storage}/Volumes/{volume}/Actions/{action}",
-                                "Chassis/{chassis}/Drives/{drive}/Actions/{action}"}) {
-        router.add("POST", pattern, [](const Request& r) -> Reply { throw errors::actionNotSupported(r.param("action")); });
+    for (const char* pattern :
+         {"Systems/{system}/Storage/{storage}/Actions/{action}",
+          "Systems/{system}/Storage/{storage}/Volumes/{volume}/Actions/{action}",
+          "Chassis/{chassis}/Drives/{drive}/Actions/{action}"}) {
+        router.add("POST", pattern, [](const Request& r) -> Reply {
+            throw errors::actionNotSupported(r.param("action"));
+        });
     }
 }
 

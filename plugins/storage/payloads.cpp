@@ -2,7 +2,9 @@
 
 namespace tolvane::plugin {
 
-Json link(const std::string& uri) { return Json{{"@odata.id", uri}}; }
+Json link(const std::string& uri) {
+    return Json{{"@odata.id", uri}};
+}
 
 Json resource(const std::string& uri, const std::string& type, const std::string& id,
               const std::string& name) {

@@ -24,7 +24,8 @@ Json sessionPayload(const Session& s) {
 }
 
 Json accountPayload(const Account& a, int64_t now) {
-    Json j = resource(kAccounts + "/" + a.id, "#ManagerAccount.v1_14_1.ManagerAccount", a.id, "User Account");
+    Json j = resource(kAccounts + "/" + a.id, "#ManagerAccount.v1_14_1.ManagerAccount", a.id,
+                      "User Account");
     j["UserName"] = a.userName;
     j["RoleId"] = a.roleId;
     j["Enabled"] = a.enabled;
@@ -68,9 +69,8 @@ std::pair<std::string, std::string> loginCredentials(const Request& r, std::stri
         if (!credentials.contains(name))
             throw errors::propertyMissing(name);
         if (!credentials[name].is_string())
-            throw errors::propertyValueTypeError(std::string(name) == "Password" ? "******"
-                                                                                  : argumentText(credentials[name]),
-                                                 name);
+            throw errors::propertyValueTypeError(
+                std::string(name) == "Password" ? "******" : argumentText(credentials[name]), name);
     }
     return {credentials["UserName"].get<std::string>(), credentials["Password"].get<std::string>()};
 }
@@ -88,8 +88,8 @@ void addAccountResources(Router& router, PluginService& service) {
     PluginService* s = &service;
 
     router.add("GET", "SessionService", [](const Request&) {
-        Json j = resource(R + "/SessionService", "#SessionService.v1_2_0.SessionService", "SessionService",
-                          "Session Service");
+        Json j = resource(R + "/SessionService", "#SessionService.v1_2_0.SessionService",
+                          "SessionService", "Session Service");
         j["ServiceEnabled"] = true;
         j["SessionTimeout"] = SessionStore::kLifetimeSeconds;
         j["Status"] = status("Enabled", "OK");
@@ -101,8 +101,8 @@ void addAccountResources(Router& router, PluginService& service) {
         std::vector<std::string> members;
         for (const auto& session : s->sessions().sessions())
             members.push_back(kSessions + "/" + session.id);
-        return Reply::ok(collection(kSessions, "#SessionCollection.SessionCollection", "Session Collection",
-                                    members));
+        return Reply::ok(collection(kSessions, "#SessionCollection.SessionCollection",
+                                    "Session Collection", members));
     });
     router.add("POST", "SessionService/Sessions", [s](const Request& r) {
         std::string origin;
@@ -122,7 +122,8 @@ void addAccountResources(Router& router, PluginService& service) {
                                  {"OSPrivilegeLevel", account->sessionPrivilegeLevel()}};
         reply.token = crypto::randomHex(32);
         reply.location = kSessions + "/" + session.id;
-        s->log().debug("Login", "session " + session.id + " opened for \"" + account->userName + "\"");
+        s->log().debug("Login",
+                       "session " + session.id + " opened for \"" + account->userName + "\"");
         return reply;
     });
     router.add("GET", "SessionService/Sessions/{session}", [s](const Request& r) {
@@ -140,8 +141,8 @@ void addAccountResources(Router& router, PluginService& service) {
     });
 
     router.add("GET", "AccountService", [](const Request&) {
-        Json j = resource(R + "/AccountService", "#AccountService.v1_18_1.AccountService", "AccountService",
-                          "Account Service");
+        Json j = resource(R + "/AccountService", "#AccountService.v1_18_1.AccountService",
+                          "AccountService", "Account Service");
         j["ServiceEnabled"] = true;
         j["Status"] = status("Enabled", "OK");
         j["MinPasswordLength"] = AccountStore::kMinPasswordLength;
@@ -200,7 +201,8 @@ void addAccountResources(Router& router, PluginService& service) {
         std::vector<std::string> members;
         for (const auto& role : roleDefinitions())
             members.push_back(kRoles + "/" + role.id);
-        return Reply::ok(collection(kRoles, "#RoleCollection.RoleCollection", "Roles Collection", members));
+        return Reply::ok(
+            collection(kRoles, "#RoleCollection.RoleCollection", "Roles Collection", members));
     });
     router.add("GET", "AccountService/Roles/{role}", [](const Request& r) {
         const RoleDefinition* role = findRole(r.param("role"));

@@ -25,7 +25,8 @@ Json serviceRoot() {
 }
 
 Json computerSystem(PluginService& service) {
-    Json j = resource(systemUri(), "#ComputerSystem.v1_27_0.ComputerSystem", kSystemId, "Host System");
+    Json j =
+        resource(systemUri(), "#ComputerSystem.v1_27_0.ComputerSystem", kSystemId, "Host System");
     j["SystemType"] = "Physical";
     j["Manufacturer"] = "Quorvex";
     j["Model"] = "Storage Host";
@@ -78,7 +79,8 @@ void addServiceResources(Router& router, PluginService& service) {
     router.add("GET", "", [](const Request&) { return Reply::ok(serviceRoot()); });
 
     router.add("GET", "Systems", [](const Request&) {
-        return Reply::ok(collection(R + "/Systems", "#ComputerSystemCollection.ComputerSystemCollection",
+        return Reply::ok(collection(R + "/Systems",
+                                    "#ComputerSystemCollection.ComputerSystemCollection",
                                     "Computer System Collection", {systemUri()}));
     });
     router.add("GET", "Systems/{system}", [&service](const Request& r) {
@@ -105,7 +107,8 @@ void addServiceResources(Router& router, PluginService& service) {
     });
 
     router.add("GET", "TaskService", [&service](const Request&) {
-        Json j = resource(R + "/TaskService", "#TaskService.v1_3_0.TaskService", "TaskService", "Task Service");
+        Json j = resource(R + "/TaskService", "#TaskService.v1_3_0.TaskService", "TaskService",
+                          "Task Service");
         j["ServiceEnabled"] = true;
         j["CompletedTaskOverWritePolicy"] = "Oldest";
         j["LifeCycleEventOnTaskStateChange"] = false;
@@ -137,20 +140,22 @@ void addServiceResources(Router& router, PluginService& service) {
     });
 
     router.add("GET", "JsonSchemas", [](const Request&) {
-        return Reply::ok(collection(R + "/JsonSchemas", "#JsonSchemaFileCollection.JsonSchemaFileCollection",
+        return Reply::ok(collection(R + "/JsonSchemas",
+                                    "#JsonSchemaFileCollection.JsonSchemaFileCollection",
                                     "JSON Schema Collection", {}));
     });
 
     // Swordfish entry points: the storage systems are the host system with
     // its controller; no Swordfish storage services are offered.
     router.add("GET", "StorageSystems", [](const Request&) {
-        return Reply::ok(collection(R + "/StorageSystems", "#ComputerSystemCollection.ComputerSystemCollection",
+        return Reply::ok(collection(R + "/StorageSystems",
+                                    "#ComputerSystemCollection.ComputerSystemCollection",
                                     "Storage Systems", {systemUri()}));
     });
     router.add("GET", "StorageServices", [](const Request&) {
         return Reply::ok(collection(R + "/StorageServices",
-                                    "#StorageServiceCollection.StorageServiceCollection", "Storage Services",
-                                    {}));
+                                    "#StorageServiceCollection.StorageServiceCollection",
+                                    "Storage Services", {}));
     });
 }
 

@@ -12,10 +12,9 @@ namespace tolvane::plugin {
 
 namespace {
 
-const std::vector<std::string> kOemActions = {"Veltrano.InstallOrUpgradeFirmware",
-                                              "Veltrano.RestoreConfiguration",
-                                              "Veltrano.SPDMOperations", "Veltrano.UpgradeMicrocode",
-                                              "Veltrano.ExportConfiguration"};
+const std::vector<std::string> kOemActions = {
+    "Veltrano.InstallOrUpgradeFirmware", "Veltrano.RestoreConfiguration", "Veltrano.SPDMOperations",
+    "Veltrano.UpgradeMicrocode", "Veltrano.ExportConfiguration"};
 
 std::string worstHealth(const std::vector<std::string>& healths) {
     if (std::find(healths.begin(), healths.end(), "Critical") != healths.end())
@@ -41,7 +40,8 @@ Json storagePayload(const Controller& c) {
     std::vector<std::string> healths = {c.health};
     for (const auto& d : c.drives)
         healths.push_back(d.health);
-    j["Status"] = Json{{"State", c.state}, {"Health", c.health}, {"HealthRollup", worstHealth(healths)}};
+    j["Status"] =
+        Json{{"State", c.state}, {"Health", c.health}, {"HealthRollup", worstHealth(healths)}};
     j["Controllers"] = link(uri + "/Controllers");
     Json drives = Json::array();
     for (const auto& d : c.drives)
@@ -49,13 +49,14 @@ Json storagePayload(const Controller& c) {
     j["Drives@odata.count"] = drives.size();
     j["Drives"] = drives;
     j["Volumes"] = link(uri + "/Volumes");
-    j["Links"] = Json{{"Enclosures", Json::array({link(std::string(kRoot) + "/Chassis/" + kChassisId)})}};
+    j["Links"] =
+        Json{{"Enclosures", Json::array({link(std::string(kRoot) + "/Chassis/" + kChassisId)})}};
     Json oem = Json::object();
     for (const auto& action : kOemActions) {
         Json a = Json{{"target", oemActionUri(c.id, action)}};
         if (action == "Veltrano.SPDMOperations")
-            a["Operation@Redfish.AllowableValues"] = Json::array({"SetCertificate", "GetCertificate",
-                                                                  "GetMeasurements"});
+            a["Operation@Redfish.AllowableValues"] =
+                Json::array({"SetCertificate", "GetCertificate", "GetMeasurements"});
         oem["#" + action] = a;
     }
     j["Actions"] = Json{{"Oem", oem}};
@@ -64,7 +65,8 @@ Json storagePayload(const Controller& c) {
 
 Json controllerPayload(const Controller& c) {
     const std::string uri = storageUri(c.id) + "/Controllers/" + kControllerMemberId;
-    Json j = resource(uri, "#StorageController.v1_11_0.StorageController", kControllerMemberId, c.name);
+    Json j =
+        resource(uri, "#StorageController.v1_11_0.StorageController", kControllerMemberId, c.name);
     j["Status"] = status(c.state, c.health);
     j["Manufacturer"] = c.manufacturer;
     j["Model"] = c.model;
@@ -81,10 +83,11 @@ Json controllerPayload(const Controller& c) {
     j["CacheSummary"] = Json{{"TotalCacheSizeMiB", 4096}, {"PersistentCacheSizeMiB", 4096}};
     Json veltrano = Json{{"MicrocodeVersion", c.microcodeVersion}};
     if (c.spdmCertificate) {
-        veltrano["SpdmCertificate"] = Json{{"Subject", c.spdmCertificate->subject},
-                                           {"Issuer", c.spdmCertificate->issuer},
-                                           {"NotAfter", c.spdmCertificate->notAfter},
-                                           {"FingerprintSHA256", c.spdmCertificate->fingerprintSha256}};
+        veltrano["SpdmCertificate"] =
+            Json{{"Subject", c.spdmCertificate->subject},
+                 {"Issuer", c.spdmCertificate->issuer},
+                 {"NotAfter", c.spdmCertificate->notAfter},
+                 {"FingerprintSHA256", c.spdmCertificate->fingerprintSha256}};
     }
     j["Oem"] = Json{{"Veltrano", veltrano}};
     return j;
@@ -111,7 +114,8 @@ Json drivePayload(const Controller& c, const Drive& d) {
     if (const Volume* v = c.volumeOfDrive(d.id))
         volumes.push_back(link(volumeUri(c.id, v->id)));
     j["Links"] = Json{{"Volumes", volumes}, {"Storage", link(storageUri(c.id))}};
-    j["Actions"] = Json{{"#Drive.SecureErase", Json{{"target", uri + "/Actions/Drive.SecureErase"}}}};
+    j["Actions"] =
+        Json{{"#Drive.SecureErase", Json{{"target", uri + "/Actions/Drive.SecureErase"}}}};
     return j;
 }
 
@@ -132,14 +136,17 @@ Json volumePayload(const Controller& c, const Volume& v) {
     for (const auto& id : v.driveIds)
         drives.push_back(link(driveUri(id)));
     j["Links"] = Json{{"Drives", drives}};
-    j["Actions"] = Json{{"#Volume.Initialize",
-                         Json{{"target", uri + "/Actions/Volume.Initialize"},
-                              {"InitializeType@Redfish.AllowableValues", Json::array({"Fast", "Slow"})}}}};
+    j["Actions"] =
+        Json{{"#Volume.Initialize",
+              Json{{"target", uri + "/Actions/Volume.Initialize"},
+                   {"InitializeType@Redfish.AllowableValues", Json::array({"Fast", "Slow"})}}}};
     return j;
 }
 
 // The chassis drives belong to the one controller.
-Controller& driveController(PluginService& service) { return service.storage().controllers().front(); }
+Controller& driveController(PluginService& service) {
+    return service.storage().controllers().front();
+}
 
 Drive& findDrive(Controller& c, const std::string& id) {
     Drive* d = c.drive(id);
@@ -166,8 +173,9 @@ void addStorageResources(Router& router, PluginService& service) {
         std::vector<std::string> members;
         for (const auto& c : s->storage().controllers())
             members.push_back(storageUri(c.id));
-        return Reply::ok(collection(systemUri() + "/Storage", "#StorageCollection.StorageCollection",
-                                    "Storage Collection", members));
+        return Reply::ok(collection(systemUri() + "/Storage",
+                                    "#StorageCollection.StorageCollection", "Storage Collection",
+                                    members));
     });
     router.add("GET", storageBase + "/{storage}", [s](const Request& r) {
         return Reply::ok(storagePayload(s->controller(r.param("system"), r.param("storage"))));
@@ -216,14 +224,15 @@ void addStorageResources(Router& router, PluginService& service) {
             return Reply::ok(drivePayload(c, d));
         });
     });
-    router.add("POST", drivePattern + "/Actions/Drive.SecureErase", [s, checkChassis](const Request& r) {
-        checkChassis(r);
-        Controller& c = driveController(*s);
-        Drive& d = findDrive(c, r.param("drive"));
-        checkDriveErasable(c, d, driveUri(d.id));
-        s->log().debug("SecureErase", "drive " + d.id + " erased");
-        return Reply::ok(successPayload());
-    });
+    router.add("POST", drivePattern + "/Actions/Drive.SecureErase",
+               [s, checkChassis](const Request& r) {
+                   checkChassis(r);
+                   Controller& c = driveController(*s);
+                   Drive& d = findDrive(c, r.param("drive"));
+                   checkDriveErasable(c, d, driveUri(d.id));
+                   s->log().debug("SecureErase", "drive " + d.id + " erased");
+                   return Reply::ok(successPayload());
+               });
 
     // Volumes.
     const std::string volumes = storageBase + "/{storage}/Volumes";
@@ -232,8 +241,9 @@ void addStorageResources(Router& router, PluginService& service) {
         std::vector<std::string> members;
         for (const auto& v : c.volumes)
             members.push_back(volumeUri(c.id, v.id));
-        return Reply::ok(collection(storageUri(c.id) + "/Volumes", "#VolumeCollection.VolumeCollection",
-                                    "Volume Collection", members));
+        return Reply::ok(collection(storageUri(c.id) + "/Volumes",
+                                    "#VolumeCollection.VolumeCollection", "Volume Collection",
+                                    members));
     });
     router.add("POST", volumes, [s](const Request& r) {
         const Json& body = r.body();
@@ -263,9 +273,10 @@ void addStorageResources(Router& router, PluginService& service) {
         return s->changeStorage([&] {
             Controller& c = s->controller(r.param("system"), r.param("storage"));
             findVolume(c, r.param("volume"));
-            c.volumes.erase(std::remove_if(c.volumes.begin(), c.volumes.end(),
-                                           [&](const Volume& v) { return v.id == r.param("volume"); }),
-                            c.volumes.end());
+            c.volumes.erase(
+                std::remove_if(c.volumes.begin(), c.volumes.end(),
+                               [&](const Volume& v) { return v.id == r.param("volume"); }),
+                c.volumes.end());
             s->log().debug("DeleteVolume", "volume " + r.param("volume") + " deleted");
             return Reply::ok(successPayload());
         });

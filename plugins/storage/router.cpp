@@ -71,7 +71,9 @@ Reply Reply::file(const std::string& path, const std::string& contentType) {
     return r;
 }
 
-Reply Reply::error(int status, Json payload) { return make(status, std::move(payload)); }
+Reply Reply::error(int status, Json payload) {
+    return make(status, std::move(payload));
+}
 
 std::string Reply::envelope() const {
     Json out = Json::object();

@@ -67,7 +67,8 @@ class Router {
 
     // Runs the request; never throws. Redfish errors become error replies,
     // anything else a 500 InternalError.
-    Reply dispatch(const std::string& method, const std::string& uri, const std::string& body) const;
+    Reply dispatch(const std::string& method, const std::string& uri,
+                   const std::string& body) const;
 
     // Splits a forwarded URI into path and expansion flag; nullopt when it
     // is not under /redfish/v1.

@@ -11,10 +11,18 @@ namespace tolvane::plugin {
 
 namespace fs = std::filesystem;
 
-std::string systemUri() { return std::string(kRoot) + "/Systems/" + kSystemId; }
-std::string storageUri(const std::string& storageId) { return systemUri() + "/Storage/" + storageId; }
-std::string driveCollectionUri() { return std::string(kRoot) + "/Chassis/" + kChassisId + "/Drives"; }
-std::string driveUri(const std::string& driveId) { return driveCollectionUri() + "/" + driveId; }
+std::string systemUri() {
+    return std::string(kRoot) + "/Systems/" + kSystemId;
+}
+std::string storageUri(const std::string& storageId) {
+    return systemUri() + "/Storage/" + storageId;
+}
+std::string driveCollectionUri() {
+    return std::string(kRoot) + "/Chassis/" + kChassisId + "/Drives";
+}
+std::string driveUri(const std::string& driveId) {
+    return driveCollectionUri() + "/" + driveId;
+}
 std::string volumeUri(const std::string& storageId, const std::string& volumeId) {
     return storageUri(storageId) + "/Volumes/" + volumeId;
 }
@@ -48,7 +56,8 @@ Reply PluginService::dispatch(const std::string& method, const std::string& uri,
                               const std::string& body) const {
     Reply reply = router_.dispatch(method, uri, body);
     if (reply.status >= 500)
-        log_.error("PluginService::dispatch", method + " " + uri + " answered " + std::to_string(reply.status));
+        log_.error("PluginService::dispatch",
+                   method + " " + uri + " answered " + std::to_string(reply.status));
     return reply;
 }
 
@@ -67,7 +76,9 @@ void PluginService::saveStorage() {
     saveJsonFile(paths_.stateFile, state);
 }
 
-void PluginService::saveAccounts() { saveJsonFile(paths_.accountsFile, accounts_.toJson()); }
+void PluginService::saveAccounts() {
+    saveJsonFile(paths_.accountsFile, accounts_.toJson());
+}
 
 void PluginService::load(std::ostream& out) {
     loadStorage();
@@ -86,8 +97,9 @@ void PluginService::loadStorage() {
     }
     if (loaded.status != LoadedJson::Status::Missing) {
         fs::path aside = moveAside(paths_.stateFile);
-        log_.error("PluginService::loadStorage", "state file unusable (" + loaded.problem + "), moved to " +
-                                                     aside.string() + "; starting with the default configuration");
+        log_.error("PluginService::loadStorage", "state file unusable (" + loaded.problem +
+                                                     "), moved to " + aside.string() +
+                                                     "; starting with the default configuration");
     }
     storage_ = StorageModel::makeDefault();
     saveStorage();
@@ -116,8 +128,8 @@ void PluginService::loadAccounts(std::ostream& out) {
     accounts_.create("admin", password, "Administrator");
     writeFileAtomically(paths_.adminPasswordFile, password + "\n", 0600);
     saveAccounts();
-    out << "Redfish account \"admin\" created; its password is in " << paths_.adminPasswordFile.string()
-        << ": " << password << std::endl;
+    out << "Redfish account \"admin\" created; its password is in "
+        << paths_.adminPasswordFile.string() << ": " << password << std::endl;
 }
 
 } // namespace tolvane::plugin

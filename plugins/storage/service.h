@@ -44,7 +44,8 @@ class PluginService {
     void load(std::ostream& out);
 
     // One request; never throws.
-    Reply dispatch(const std::string& method, const std::string& uri, const std::string& body) const;
+    Reply dispatch(const std::string& method, const std::string& uri,
+                   const std::string& body) const;
 
     StorageModel& storage() { return storage_; }
     AccountStore& accounts() { return accounts_; }
@@ -60,10 +61,12 @@ class PluginService {
     // `change` throws or the file cannot be written, the model is put back as
     // it was, so a refused request changes nothing.
     template <typename F> auto changeStorage(F change) {
-        return transact(storage_, [this] { saveStorage(); }, change);
+        return transact(
+            storage_, [this] { saveStorage(); }, change);
     }
     template <typename F> auto changeAccounts(F change) {
-        return transact(accounts_, [this] { saveAccounts(); }, change);
+        return transact(
+            accounts_, [this] { saveAccounts(); }, change);
     }
 
   private:

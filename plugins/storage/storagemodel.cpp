@@ -12,11 +12,8 @@ const std::vector<std::string> kWriteCachePolicies = {"WriteThrough", "Protected
 
 const std::vector<RaidRule>& raidRules() {
     static const std::vector<RaidRule> rules = {
-        {"RAID0", 1, 8, false},
-        {"RAID1", 2, 2, false},
-        {"RAID5", 3, 8, false},
-        {"RAID6", 4, 8, false},
-        {"RAID10", 4, 8, true},
+        {"RAID0", 1, 8, false}, {"RAID1", 2, 2, false}, {"RAID5", 3, 8, false},
+        {"RAID6", 4, 8, false}, {"RAID10", 4, 8, true},
     };
     return rules;
 }
@@ -173,10 +170,11 @@ Json StorageModel::toJson() const {
                    {"Drives", drives},
                    {"Volumes", volumes}};
         if (c.spdmCertificate) {
-            jc["SpdmCertificate"] = Json{{"Subject", c.spdmCertificate->subject},
-                                         {"Issuer", c.spdmCertificate->issuer},
-                                         {"NotAfter", c.spdmCertificate->notAfter},
-                                         {"FingerprintSHA256", c.spdmCertificate->fingerprintSha256}};
+            jc["SpdmCertificate"] =
+                Json{{"Subject", c.spdmCertificate->subject},
+                     {"Issuer", c.spdmCertificate->issuer},
+                     {"NotAfter", c.spdmCertificate->notAfter},
+                     {"FingerprintSHA256", c.spdmCertificate->fingerprintSha256}};
         }
         list.push_back(jc);
     }
@@ -227,9 +225,10 @@ StorageModel StorageModel::fromJson(const Json& state) {
             }
             if (jc.contains("SpdmCertificate")) {
                 const Json& s = jc["SpdmCertificate"];
-                c.spdmCertificate = SpdmCertificate{
-                    s.at("Subject").get<std::string>(), s.at("Issuer").get<std::string>(),
-                    s.at("NotAfter").get<std::string>(), s.at("FingerprintSHA256").get<std::string>()};
+                c.spdmCertificate = SpdmCertificate{s.at("Subject").get<std::string>(),
+                                                    s.at("Issuer").get<std::string>(),
+                                                    s.at("NotAfter").get<std::string>(),
+                                                    s.at("FingerprintSHA256").get<std::string>()};
             }
             model.controllers_.push_back(c);
         }

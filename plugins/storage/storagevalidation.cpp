@@ -9,7 +9,9 @@ namespace tolvane::plugin {
 
 namespace {
 
-bool isAnnotation(const std::string& key) { return key.find('@') != std::string::npos; }
+bool isAnnotation(const std::string& key) {
+    return key.find('@') != std::string::npos;
+}
 
 template <typename List> bool contains(const List& list, const std::string& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
@@ -58,9 +60,19 @@ std::vector<std::string> raidTypeNames() {
 }
 
 // Read-only members a client may have copied from a GET of the resource.
-const std::set<std::string> kVolumeReadOnly = {
-    "Id", "Status", "Identifiers", "Encrypted", "VolumeType", "Actions", "BlockSizeBytes",
-    "Operations", "OptimumIOSizeBytes", "Description", "EncryptionTypes", "Oem", "VolumeUsage"};
+const std::set<std::string> kVolumeReadOnly = {"Id",
+                                               "Status",
+                                               "Identifiers",
+                                               "Encrypted",
+                                               "VolumeType",
+                                               "Actions",
+                                               "BlockSizeBytes",
+                                               "Operations",
+                                               "OptimumIOSizeBytes",
+                                               "Description",
+                                               "EncryptionTypes",
+                                               "Oem",
+                                               "VolumeUsage"};
 
 std::vector<std::string> parseDriveLinks(const Json& links, const std::string& driveUriPrefix) {
     if (!links.is_object())
@@ -238,9 +250,11 @@ void patchDrive(Controller& c, Drive& d, const Json& body, const std::string& dr
     Drive next = d;
     bool changed = false;
     static const std::set<std::string> readOnly = {
-        "Id", "Status", "CapacityBytes", "MediaType", "Protocol", "Model", "SerialNumber",
-        "Manufacturer", "Revision", "BlockSizeBytes", "RotationSpeedRPM", "FailurePredicted",
-        "Links", "Actions", "Identifiers", "Name", "Description"};
+        "Id",         "Status",         "CapacityBytes",    "MediaType",
+        "Protocol",   "Model",          "SerialNumber",     "Manufacturer",
+        "Revision",   "BlockSizeBytes", "RotationSpeedRPM", "FailurePredicted",
+        "Links",      "Actions",        "Identifiers",      "Name",
+        "Description"};
     for (auto it = body.begin(); it != body.end(); ++it) {
         const std::string& key = it.key();
         const Json& value = it.value();
@@ -288,7 +302,8 @@ std::string parseInitializeType(const Json& body) {
             throw errors::actionParameterValueError("InitializeType", "Volume.Initialize");
         type = it.value().get<std::string>();
         if (type != "Fast" && type != "Slow")
-            throw errors::actionParameterValueNotInList(type, "InitializeType", "Volume.Initialize");
+            throw errors::actionParameterValueNotInList(type, "InitializeType",
+                                                        "Volume.Initialize");
     }
     return type;
 }

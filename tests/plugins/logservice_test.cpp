@@ -22,7 +22,8 @@ TEST(LogSink, LinesCarryAUtcTimeStampAndOneLineEnd) {
         sink.write("second");
     }
     const std::string text = plugintest::readFile(dir / "RedfishServer.log");
-    std::regex line(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z first\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z second\n)");
+    std::regex line(
+        R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z first\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z second\n)");
     EXPECT_TRUE(std::regex_match(text, line)) << text;
     fs::remove_all(dir.parent_path());
 }
@@ -50,7 +51,8 @@ TEST(LogSink, ConcurrentWritersNeverInterleave) {
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&sink, t] {
                 for (int i = 0; i < 250; ++i)
-                    sink.write("thread " + std::to_string(t) + " " + std::string(100, static_cast<char>('a' + t)));
+                    sink.write("thread " + std::to_string(t) + " " +
+                               std::string(100, static_cast<char>('a' + t)));
             });
         for (auto& th : threads)
             th.join();
@@ -86,13 +88,15 @@ TEST(LogServicePlugin, EntryPointFormatsIntoTheLogDirectory) {
     ASSERT_NE(handle, nullptr) << dlerror();
     auto log = reinterpret_cast<LogFn>(dlsym(handle, REDFISH_ENTRY_LOG));
     ASSERT_NE(log, nullptr);
-    log("%s:%s:%s:%s()::[%s]" "value %d of %s", "REDFISHSERVER", "file.cpp", "12", "Fn::name", "DEBUG", 42,
-        "many");
+    log("%s:%s:%s:%s()::[%s]"
+        "value %d of %s",
+        "REDFISHSERVER", "file.cpp", "12", "Fn::name", "DEBUG", 42, "many");
     const std::string big(5000, 'z');
     log("%s", big.c_str());
     log(nullptr);
     const std::string text = plugintest::readFile(root / "logs" / "RedfishServer.log");
-    EXPECT_NE(text.find(" REDFISHSERVER:file.cpp:12:Fn::name()::[DEBUG]value 42 of many\n"), std::string::npos)
+    EXPECT_NE(text.find(" REDFISHSERVER:file.cpp:12:Fn::name()::[DEBUG]value 42 of many\n"),
+              std::string::npos)
         << text;
     EXPECT_NE(text.find(big + "\n"), std::string::npos);
     fs::remove_all(root);

@@ -37,26 +37,33 @@ int main() {
         return 2;
     const std::string storage = "/redfish/v1/Systems/1/Storage/1";
     Json out = Json::object();
-    out["login:session"] = plugin.login("admin", plugin.adminPassword()).reply["response"]["Data"]["Data"];
-    Json volume = {{"Name", "Data"},
-                   {"RAIDType", "RAID5"},
-                   {"Links", {{"Drives", Json::array({Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/0"}},
-                                                      Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/1"}},
-                                                      Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/2"}}})}}}};
+    out["login:session"] =
+        plugin.login("admin", plugin.adminPassword()).reply["response"]["Data"]["Data"];
+    Json volume = {
+        {"Name", "Data"},
+        {"RAIDType", "RAID5"},
+        {"Links",
+         {{"Drives", Json::array({Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/0"}},
+                                  Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/1"}},
+                                  Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/2"}}})}}}};
     out["create:volume"] = plugin.post(storage + "/Volumes", volume).data;
     out["create:account"] =
-        plugin.post("/redfish/v1/AccountService/Accounts",
-                    {{"UserName", "viewer"}, {"Password", "viewer-pass-1"}, {"RoleId", "ReadOnlyUser"}})
+        plugin
+            .post(
+                "/redfish/v1/AccountService/Accounts",
+                {{"UserName", "viewer"}, {"Password", "viewer-pass-1"}, {"RoleId", "ReadOnlyUser"}})
             .data;
     out["error:notfound"] = plugin.get("/redfish/v1/Chassis/1/Drives/99").data;
     out["error:notallowed"] = plugin.call("PATCH", "/redfish/v1/Systems", "{}").data;
     out["error:malformed"] = plugin.call("POST", storage + "/Volumes", "{").data;
     out["error:conflict"] = plugin.post(storage + "/Volumes", volume).data;
     out["error:login"] = plugin.login("admin", "wrong-password").data;
-    out["error:action"] = plugin.post(storage + "/Actions/Oem/Veltrano.InstallOrUpgradeFirmware",
-                                      {{"absoluteFilePath", ""}})
+    out["error:action"] = plugin
+                              .post(storage + "/Actions/Oem/Veltrano.InstallOrUpgradeFirmware",
+                                    {{"absoluteFilePath", ""}})
                               .data;
-    out["action:success"] = plugin.post(storage + "/Volumes/1/Actions/Volume.Initialize", Json::object()).data;
+    out["action:success"] =
+        plugin.post(storage + "/Volumes/1/Actions/Volume.Initialize", Json::object()).data;
 
     std::deque<std::string> queue = {"/redfish/v1"};
     std::set<std::string> seen = {"/redfish/v1"};

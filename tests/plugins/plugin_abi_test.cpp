@@ -37,7 +37,8 @@ Json driveLinks(std::initializer_list<int> ids) {
 class PluginAbi : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(plugin.initialize()); }
-    Call createVolume(const std::string& raid, std::initializer_list<int> drives, const std::string& name = "") {
+    Call createVolume(const std::string& raid, std::initializer_list<int> drives,
+                      const std::string& name = "") {
         Json body = {{"RAIDType", raid}, {"Links", driveLinks(drives)}};
         if (!name.empty())
             body["Name"] = name;
@@ -82,7 +83,8 @@ TEST_F(PluginAbi, LoginReplyCarriesSessionDataAndHeaders) {
     EXPECT_EQ(session["UserName"], "admin");
     const std::string token = r["Headers"]["X-Auth-Token"];
     EXPECT_GE(token.size(), 32u); // at least 128 bits as hex
-    EXPECT_EQ(r["Headers"]["Location"], "/redfish/v1/SessionService/Sessions/" + session["Id"].get<std::string>());
+    EXPECT_EQ(r["Headers"]["Location"],
+              "/redfish/v1/SessionService/Sessions/" + session["Id"].get<std::string>());
     EXPECT_EQ(session["@odata.id"], r["Headers"]["Location"]);
 
     // Listed, readable, and gone after a logout.
@@ -97,7 +99,8 @@ TEST_F(PluginAbi, LoginReplyCarriesSessionDataAndHeaders) {
     // Two logins give different tokens.
     Call a = plugin.login("admin", plugin.adminPassword());
     Call b = plugin.login("admin", plugin.adminPassword());
-    EXPECT_NE(a.reply["response"]["Headers"]["X-Auth-Token"], b.reply["response"]["Headers"]["X-Auth-Token"]);
+    EXPECT_NE(a.reply["response"]["Headers"]["X-Auth-Token"],
+              b.reply["response"]["Headers"]["X-Auth-Token"]);
 }
 
 TEST_F(PluginAbi, FailedLoginsAnswer401AndLockTheAccount) {
@@ -229,24 +232,43 @@ TEST_F(PluginAbi, VolumeCreationErrorsChangeNothing) {
         {{{"RAIDType", "RAID7"}, {"Links", driveLinks({0, 1})}}, 400, "PropertyValueNotInList"},
         {{{"RAIDType", 5}, {"Links", driveLinks({0, 1})}}, 400, "PropertyValueTypeError"},
         {{{"RAIDType", "RAID5"}, {"Links", driveLinks({0, 1})}}, 400, "PropertyValueConflict"},
-        {{{"RAIDType", "RAID10"}, {"Links", driveLinks({0, 1, 3, 4, 5})}}, 400, "PropertyValueConflict"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 4})}}, 400, "PropertyValueConflict"}, // SSD + HDD
+        {{{"RAIDType", "RAID10"}, {"Links", driveLinks({0, 1, 3, 4, 5})}},
+         400,
+         "PropertyValueConflict"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 4})}},
+         400,
+         "PropertyValueConflict"}, // SSD + HDD
         {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 2})}}, 409, "ResourceInUse"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({5, 7})}}, 409, "PropertyValueResourceConflict"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({5, 7})}},
+         409,
+         "PropertyValueResourceConflict"},
         {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 9})}}, 404, "ResourceNotFound"},
         {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 0})}}, 400, "PropertyValueConflict"},
-        {{{"RAIDType", "RAID1"}, {"Links", Json{{"Drives", Json::array({Json{{"@odata.id", "/x/0"}}})}}}},
+        {{{"RAIDType", "RAID1"},
+          {"Links", Json{{"Drives", Json::array({Json{{"@odata.id", "/x/0"}}})}}}},
          400,
          "PropertyValueFormatError"},
         {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"CapacityBytes", 960197124097ULL}},
          400,
          "PropertyValueOutOfRange"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"CapacityBytes", -1}}, 400, "PropertyValueOutOfRange"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"StripSizeBytes", 1000}}, 400, "PropertyValueNotInList"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Name", "Taken"}}, 409, "ResourceAlreadyExists"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Name", std::string(65, 'n')}}, 400, "StringValueTooLong"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Id", "7"}}, 400, "PropertyNotWritable"},
-        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Colour", "blue"}}, 400, "PropertyUnknown"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"CapacityBytes", -1}},
+         400,
+         "PropertyValueOutOfRange"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"StripSizeBytes", 1000}},
+         400,
+         "PropertyValueNotInList"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Name", "Taken"}},
+         409,
+         "ResourceAlreadyExists"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Name", std::string(65, 'n')}},
+         400,
+         "StringValueTooLong"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Id", "7"}},
+         400,
+         "PropertyNotWritable"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Colour", "blue"}},
+         400,
+         "PropertyUnknown"},
     };
     for (const auto& tc : cases) {
         Call c = plugin.post(kVolumes, tc.body);
@@ -257,7 +279,10 @@ TEST_F(PluginAbi, VolumeCreationErrorsChangeNothing) {
     }
     EXPECT_EQ(volumeCount(), 1u);
     // The state file was not touched by the refusals either.
-    EXPECT_EQ(Json::parse(readFile(plugin.serverDir / "PluginState.json"))["Controllers"][0]["Volumes"].size(), 1u);
+    EXPECT_EQ(
+        Json::parse(readFile(plugin.serverDir / "PluginState.json"))["Controllers"][0]["Volumes"]
+            .size(),
+        1u);
 }
 
 TEST_F(PluginAbi, VolumePatchAllowsOnlyWritableProperties) {
@@ -291,7 +316,8 @@ TEST_F(PluginAbi, VolumePatchAllowsOnlyWritableProperties) {
 }
 
 TEST_F(PluginAbi, DrivePatchAndSecureErase) {
-    Call c = plugin.patch(kDrives + "/5", {{"HotspareType", "Global"}, {"LocationIndicatorActive", true}});
+    Call c = plugin.patch(kDrives + "/5",
+                          {{"HotspareType", "Global"}, {"LocationIndicatorActive", true}});
     ASSERT_EQ(c.status, 200) << c.text;
     EXPECT_EQ(c.data["HotspareType"], "Global");
     // A spare cannot join a volume or be erased.
@@ -345,7 +371,9 @@ TEST_F(PluginAbi, FirmwareAndMicrocodeUploads) {
     std::string damaged = tolvane::plugin::buildImage("Firmware", kModel, "2.2.0", "payload");
     damaged.back() = 'X';
     const std::vector<std::string> bad = {
-        "", "MZ\x90\x00 not an image", damaged,
+        "",
+        "MZ\x90\x00 not an image",
+        damaged,
         tolvane::plugin::buildImage("Firmware", "Other Model", "2.2.0", "p"),
         tolvane::plugin::buildImage("Microcode", kModel, "2.2.0", "p"),
         tolvane::plugin::buildImage("Firmware", kModel, "2.x", "p"),
@@ -356,7 +384,8 @@ TEST_F(PluginAbi, FirmwareAndMicrocodeUploads) {
         EXPECT_EQ(messageId(c), "Base.1.22.1.ActionParameterValueError");
     }
     EXPECT_EQ(plugin.get(kStorage + "/Controllers/0").data["FirmwareVersion"], "2.1.0");
-    c = run(tolvane::plugin::buildImage("Firmware", kModel, "1.0.0", "p"), {{"AllowDowngrade", true}});
+    c = run(tolvane::plugin::buildImage("Firmware", kModel, "1.0.0", "p"),
+            {{"AllowDowngrade", true}});
     EXPECT_EQ(c.status, 200);
     c = run(tolvane::plugin::buildImage("Firmware", kModel, "3.0.0", "p"), {{"Colour", "red"}});
     EXPECT_EQ(c.status, 400);
@@ -365,25 +394,33 @@ TEST_F(PluginAbi, FirmwareAndMicrocodeUploads) {
     // The JSON form of the action: the server adds an empty file path.
     c = plugin.post(action, {{"ImageURI", "x"}, {"absoluteFilePath", ""}});
     EXPECT_EQ(c.status, 400);
+    EXPECT_EQ(messageId(c), "Base.1.22.1.ActionParameterMissing");
     c = plugin.post(action, {{"absoluteFilePath", ""}});
     EXPECT_EQ(c.status, 400);
     EXPECT_EQ(messageId(c), "Base.1.22.1.ActionParameterMissing");
     // Files outside the uploads directory are never read.
-    writeFile(plugin.root / "elsewhere.bin", tolvane::plugin::buildImage("Firmware", kModel, "4.0.0", "p"));
+    writeFile(plugin.root / "elsewhere.bin",
+              tolvane::plugin::buildImage("Firmware", kModel, "4.0.0", "p"));
     c = plugin.post(action, {{"absoluteFilePath", (plugin.root / "elsewhere.bin").string()}});
     EXPECT_EQ(c.status, 400);
-    c = plugin.post(action, {{"absoluteFilePath", plugin.serverDir.string() + "/uploads/../../elsewhere.bin"}});
+    c = plugin.post(
+        action, {{"absoluteFilePath", plugin.serverDir.string() + "/uploads/../../elsewhere.bin"}});
     EXPECT_EQ(c.status, 400);
-    c = plugin.post(action, {{"absoluteFilePath", plugin.serverDir.string() + "/uploads/missing.bin"}});
+    c = plugin.post(action,
+                    {{"absoluteFilePath", plugin.serverDir.string() + "/uploads/missing.bin"}});
     EXPECT_EQ(c.status, 400);
 
     const std::string micro = kActions + "Veltrano.UpgradeMicrocode";
     c = plugin.post(micro, {{"absoluteFilePath",
-                             plugin.upload("mc.bin", tolvane::plugin::buildImage("Microcode", kModel, "1.2.0", "u"))}});
+                             plugin.upload("mc.bin", tolvane::plugin::buildImage(
+                                                         "Microcode", kModel, "1.2.0", "u"))}});
     EXPECT_EQ(c.status, 200) << c.text;
-    EXPECT_EQ(plugin.get(kStorage + "/Controllers/0").data["Oem"]["Veltrano"]["MicrocodeVersion"], "1.2.0");
-    c = plugin.post(micro, {{"absoluteFilePath",
-                             plugin.upload("fw.bin", tolvane::plugin::buildImage("Firmware", kModel, "9.0.0", "u"))}});
+    EXPECT_EQ(plugin.get(kStorage + "/Controllers/0").data["Oem"]["Veltrano"]["MicrocodeVersion"],
+              "1.2.0");
+    c = plugin.post(
+        micro,
+        {{"absoluteFilePath",
+          plugin.upload("fw.bin", tolvane::plugin::buildImage("Firmware", kModel, "9.0.0", "u"))}});
     EXPECT_EQ(c.status, 400);
 
     c = plugin.post(kActions + "Veltrano.Explode", Json::object());
@@ -410,7 +447,8 @@ TEST_F(PluginAbi, ExportAndRestoreRoundTrip) {
 
     const std::string action = kActions + "Veltrano.RestoreConfiguration";
     const std::string logPath = (plugin.logDir / "RestoreConfiguration.log").string();
-    c = plugin.post(action, {{"absoluteFilePath", plugin.upload("backup.json", backup)}, {"logFilePath", logPath}});
+    c = plugin.post(action, {{"absoluteFilePath", plugin.upload("backup.json", backup)},
+                             {"logFilePath", logPath}});
     ASSERT_EQ(c.status, 200) << c.text;
     Json volumes = plugin.get(kVolumes + "?$expand=Members").data["Members"];
     ASSERT_EQ(volumes.size(), 1u);
@@ -424,15 +462,18 @@ TEST_F(PluginAbi, ExportAndRestoreRoundTrip) {
     // A damaged or foreign file is refused, logged, and changes nothing.
     std::string tampered = backup;
     tampered.replace(tampered.find("Keep me"), 7, "Keep it");
-    for (const std::string& content : {tampered, std::string("{}"), std::string("garbage"), std::string()}) {
-        c = plugin.post(action, {{"absoluteFilePath", plugin.upload("bad.json", content)}, {"logFilePath", logPath}});
+    for (const std::string& content :
+         {tampered, std::string("{}"), std::string("garbage"), std::string()}) {
+        c = plugin.post(action, {{"absoluteFilePath", plugin.upload("bad.json", content)},
+                                 {"logFilePath", logPath}});
         EXPECT_EQ(c.status, 400) << content.substr(0, 30);
     }
     EXPECT_NE(readFile(logPath).find("failed"), std::string::npos);
     EXPECT_EQ(plugin.get(kVolumes).data["Members"].size(), 1u);
     // A log path other than the restore log of the log directory is not written.
     const fs::path foreign = plugin.root / "foreign.log";
-    c = plugin.post(action, {{"absoluteFilePath", plugin.upload("b2.json", backup)}, {"logFilePath", foreign.string()}});
+    c = plugin.post(action, {{"absoluteFilePath", plugin.upload("b2.json", backup)},
+                             {"logFilePath", foreign.string()}});
     EXPECT_EQ(c.status, 200);
     EXPECT_FALSE(fs::exists(foreign));
 }
@@ -440,19 +481,22 @@ TEST_F(PluginAbi, ExportAndRestoreRoundTrip) {
 TEST_F(PluginAbi, SpdmOperations) {
     const std::string action = kActions + "Veltrano.SPDMOperations";
     const fs::path pem = plugin.root / "cert.pem";
-    const std::string cmd = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 "
-                            "-subj /CN=spdm-test -keyout " +
-                            (plugin.root / "key.pem").string() + " -out " + pem.string() + " >/dev/null 2>&1";
+    const std::string cmd =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 "
+        "-subj /CN=spdm-test -keyout " +
+        (plugin.root / "key.pem").string() + " -out " + pem.string() + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     Call c = plugin.post(action, {{"Operation", "GetCertificate"}});
     EXPECT_EQ(c.status, 400);
-    c = plugin.post(action, {{"Operation", "SetCertificate"}, {"absoluteFilePath", plugin.upload("c.pem", readFile(pem))}});
+    c = plugin.post(action, {{"Operation", "SetCertificate"},
+                             {"absoluteFilePath", plugin.upload("c.pem", readFile(pem))}});
     ASSERT_EQ(c.status, 200) << c.text;
     EXPECT_EQ(c.data["Certificate"]["Subject"], "CN=spdm-test");
     c = plugin.post(action, {{"Operation", "GetCertificate"}});
     EXPECT_EQ(c.status, 200);
     EXPECT_EQ(c.data["Certificate"]["FingerprintSHA256"].get<std::string>().size(), 64u);
-    c = plugin.post(action, {{"Operation", "SetCertificate"}, {"absoluteFilePath", plugin.upload("n.pem", "not a cert")}});
+    c = plugin.post(action, {{"Operation", "SetCertificate"},
+                             {"absoluteFilePath", plugin.upload("n.pem", "not a cert")}});
     EXPECT_EQ(c.status, 400);
     c = plugin.post(action, {{"Operation", "GetMeasurements"}, {"Nonce", "abc"}});
     ASSERT_EQ(c.status, 200);
@@ -463,30 +507,53 @@ TEST_F(PluginAbi, SpdmOperations) {
 
 TEST_F(PluginAbi, AccountManagementAndRoles) {
     const std::string accounts = "/redfish/v1/AccountService/Accounts";
-    Call c = plugin.post(accounts, {{"UserName", "operator1"}, {"Password", "op-secret-1"}, {"RoleId", "Operator"}});
+    Call c = plugin.post(
+        accounts, {{"UserName", "operator1"}, {"Password", "op-secret-1"}, {"RoleId", "Operator"}});
     ASSERT_EQ(c.status, 201) << c.text;
     EXPECT_TRUE(c.data["Password"].is_null());
     const std::string op = c.data["@odata.id"];
-    EXPECT_EQ(plugin.post(accounts, {{"UserName", "OPERATOR1"}, {"Password", "op-secret-2"}, {"RoleId", "Operator"}}).status, 409);
-    c = plugin.post(accounts, {{"UserName", "weak"}, {"Password", "short"}, {"RoleId", "Operator"}});
+    EXPECT_EQ(
+        plugin
+            .post(accounts,
+                  {{"UserName", "OPERATOR1"}, {"Password", "op-secret-2"}, {"RoleId", "Operator"}})
+            .status,
+        409);
+    c = plugin.post(accounts,
+                    {{"UserName", "weak"}, {"Password", "short"}, {"RoleId", "Operator"}});
     EXPECT_EQ(c.status, 400);
     EXPECT_EQ(c.text.find("short"), std::string::npos); // never echoed
-    EXPECT_EQ(plugin.post(accounts, {{"UserName", "x"}, {"Password", "long-enough"}, {"RoleId", "God"}}).status, 400);
-    EXPECT_EQ(plugin.post(accounts, {{"UserName", "bad name"}, {"Password", "long-enough"}, {"RoleId", "Operator"}}).status, 400);
+    EXPECT_EQ(
+        plugin.post(accounts, {{"UserName", "x"}, {"Password", "long-enough"}, {"RoleId", "God"}})
+            .status,
+        400);
+    EXPECT_EQ(
+        plugin
+            .post(accounts,
+                  {{"UserName", "bad name"}, {"Password", "long-enough"}, {"RoleId", "Operator"}})
+            .status,
+        400);
     EXPECT_EQ(plugin.post(accounts, {{"UserName", "x"}, {"RoleId", "Operator"}}).status, 400);
 
     Call login = plugin.login("operator1", "op-secret-1");
     EXPECT_EQ(login.reply["response"]["Data"]["Role"], "/redfish/v1/AccountService/Roles/Operator");
     // Read-only and OS users get the role URIs the server's rules know.
     ASSERT_EQ(plugin.patch(op, {{"RoleId", "ReadOnlyUser"}}).status, 200);
-    EXPECT_EQ(plugin.get("/redfish/v1/SessionService/Sessions").data["Members@odata.count"], 0); // ended
+    EXPECT_EQ(plugin.get("/redfish/v1/SessionService/Sessions").data["Members@odata.count"],
+              0); // ended
     login = plugin.login("operator1", "op-secret-1");
-    EXPECT_EQ(login.reply["response"]["Data"]["Role"], "/redfish/v1/AccountService/Roles/ReadOnlyUser");
+    EXPECT_EQ(login.reply["response"]["Data"]["Role"],
+              "/redfish/v1/AccountService/Roles/ReadOnlyUser");
     EXPECT_EQ(login.reply["response"]["Data"]["OSPrivilegeLevel"], "ReadOnlyUser");
     ASSERT_EQ(plugin.patch(op, {{"RoleId", "OSUser"}}).status, 200);
-    EXPECT_EQ(plugin.login("operator1", "op-secret-1").reply["response"]["Data"]["OSPrivilegeLevel"], "undefined");
-    ASSERT_EQ(plugin.patch(op, {{"Oem", {{"Veltrano", {{"OSPrivilegeLevel", "Operator"}}}}}}).status, 200);
-    EXPECT_EQ(plugin.login("operator1", "op-secret-1").reply["response"]["Data"]["OSPrivilegeLevel"], "Operator");
+    EXPECT_EQ(
+        plugin.login("operator1", "op-secret-1").reply["response"]["Data"]["OSPrivilegeLevel"],
+        "undefined");
+    ASSERT_EQ(
+        plugin.patch(op, {{"Oem", {{"Veltrano", {{"OSPrivilegeLevel", "Operator"}}}}}}).status,
+        200);
+    EXPECT_EQ(
+        plugin.login("operator1", "op-secret-1").reply["response"]["Data"]["OSPrivilegeLevel"],
+        "Operator");
 
     // Password change: old one stops working.
     ASSERT_EQ(plugin.patch(op, {{"Password", "new-secret-1"}}).status, 200);
@@ -510,7 +577,8 @@ TEST_F(PluginAbi, AccountManagementAndRoles) {
 
     Call roles = plugin.get("/redfish/v1/AccountService/Roles?$expand=Members");
     ASSERT_EQ(roles.data["Members"].size(), 4u);
-    EXPECT_EQ(roles.data["Members"][2]["@odata.id"], "/redfish/v1/AccountService/Roles/ReadOnlyUser");
+    EXPECT_EQ(roles.data["Members"][2]["@odata.id"],
+              "/redfish/v1/AccountService/Roles/ReadOnlyUser");
     EXPECT_EQ(roles.data["Members"][3]["@odata.id"], "/redfish/v1/AccountService/Roles/OSUser");
 }
 

@@ -25,7 +25,8 @@ std::string errorId(const std::function<void()>& f) {
     try {
         f();
     } catch (const RedfishError& e) {
-        return e.messages().front()["MessageId"].get<std::string>().substr(std::string("Base.1.22.1.").size());
+        return e.messages().front()["MessageId"].get<std::string>().substr(
+            std::string("Base.1.22.1.").size());
     }
     return "none";
 }
@@ -77,13 +78,18 @@ TEST(StorageRules, CreatedVolumesGetIncreasingIdsAndDefaultNames) {
 }
 
 TEST(StorageRules, ParseRejectsBadLinks) {
-    auto parse = [](const Json& body) { return errorId([&] { parseVolumeCreate(body, kPrefix); }); };
+    auto parse = [](const Json& body) {
+        return errorId([&] { parseVolumeCreate(body, kPrefix); });
+    };
     EXPECT_EQ(parse({{"RAIDType", "RAID0"}, {"Links", "x"}}), "PropertyValueTypeError");
     EXPECT_EQ(parse({{"RAIDType", "RAID0"}, {"Links", Json::object()}}), "PropertyMissing");
-    EXPECT_EQ(parse({{"RAIDType", "RAID0"}, {"Links", {{"Drives", Json::array()}}}}), "PropertyValueFormatError");
-    EXPECT_EQ(parse({{"RAIDType", "RAID0"}, {"Links", {{"Drives", {{{"@odata.id", kPrefix + "1/x"}}}}}}}),
+    EXPECT_EQ(parse({{"RAIDType", "RAID0"}, {"Links", {{"Drives", Json::array()}}}}),
               "PropertyValueFormatError");
-    EXPECT_EQ(parse({{"RAIDType", "RAID0"}, {"Links", {{"Enclosures", Json::array()}}}}), "PropertyUnknown");
+    EXPECT_EQ(
+        parse({{"RAIDType", "RAID0"}, {"Links", {{"Drives", {{{"@odata.id", kPrefix + "1/x"}}}}}}}),
+        "PropertyValueFormatError");
+    EXPECT_EQ(parse({{"RAIDType", "RAID0"}, {"Links", {{"Enclosures", Json::array()}}}}),
+              "PropertyUnknown");
     VolumeSpec ok = parseVolumeCreate({{"RAIDType", "RAID0"},
                                        {"Links", {{"Drives", {{{"@odata.id", kPrefix + "3/"}}}}}},
                                        {"@odata.type", "#Volume.v1_10_2.Volume"}},
@@ -115,7 +121,8 @@ TEST(FileFormats, ImagesAreCheckedPieceByPiece) {
     EXPECT_EQ(info.payloadSize, 3u);
     EXPECT_THROW(parseImage(good + "x", "Firmware"), FileFormatError);
     EXPECT_THROW(parseImage(good.substr(0, good.size() - 1), "Firmware"), FileFormatError);
-    EXPECT_THROW(parseImage("VELTRANO-IMAGE 1\n{\"Component\":\"Firmware\"}\nabc", "Firmware"), FileFormatError);
+    EXPECT_THROW(parseImage("VELTRANO-IMAGE 1\n{\"Component\":\"Firmware\"}\nabc", "Firmware"),
+                 FileFormatError);
     EXPECT_THROW(parseImage("VELTRANO-IMAGE 1\nnot json\nabc", "Firmware"), FileFormatError);
     EXPECT_THROW(parseImage(buildImage("Firmware", "M", "1.2.3", ""), "Firmware"), FileFormatError);
     EXPECT_TRUE(isVersionText("10.0.12"));
@@ -143,7 +150,8 @@ TEST(FileFormats, BackupMustFitTheDrivesPresent) {
     // A drive that failed since the backup makes the volume unbuildable.
     Controller failed = c;
     failed.drives[2].health = "Critical";
-    EXPECT_EQ(errorId([&] { restoreBackup(failed, backup, kPrefix); }), "PropertyValueResourceConflict");
+    EXPECT_EQ(errorId([&] { restoreBackup(failed, backup, kPrefix); }),
+              "PropertyValueResourceConflict");
 }
 
 TEST(Accounts, PasswordsAreHashedAndChecked) {
@@ -167,8 +175,11 @@ TEST(Accounts, LockoutEndsAfterItsDuration) {
     for (int i = 0; i < AccountStore::kLockoutThreshold; ++i)
         EXPECT_EQ(store.authenticate("alice", "nope-nope", 1000), nullptr);
     EXPECT_EQ(store.authenticate("alice", "correct horse", 1000), nullptr);
-    EXPECT_EQ(store.authenticate("alice", "correct horse", 1000 + AccountStore::kLockoutSeconds - 1), nullptr);
-    EXPECT_NE(store.authenticate("alice", "correct horse", 1000 + AccountStore::kLockoutSeconds), nullptr);
+    EXPECT_EQ(
+        store.authenticate("alice", "correct horse", 1000 + AccountStore::kLockoutSeconds - 1),
+        nullptr);
+    EXPECT_NE(store.authenticate("alice", "correct horse", 1000 + AccountStore::kLockoutSeconds),
+              nullptr);
 }
 
 TEST(Accounts, SessionsExpireAndTheTableIsBounded) {
@@ -215,7 +226,9 @@ TEST(Router, NormalisesUrisAndTellsMissingFromNotAllowed) {
     EXPECT_FALSE(Router::normalize("/redfish/v10/Systems"));
     EXPECT_FALSE(Router::normalize("/elsewhere"));
     Router r;
-    r.add("GET", "Things/{id}", [](const Request& q) { return Reply::ok(Json{{"Id", q.param("id")}}); });
+    r.add("GET", "Things/{id}", [](const Request& q) {
+        return Reply::ok(Json{{"Id", q.param("id")}});
+    });
     r.add("GET", "Boom", [](const Request&) -> Reply { throw std::logic_error("bug"); });
     EXPECT_EQ(r.dispatch("GET", "/redfish/v1/Things/7", "{}").data["Id"], "7");
     EXPECT_EQ(r.dispatch("DELETE", "/redfish/v1/Things/7", "{}").status, 405);
@@ -228,7 +241,8 @@ TEST(Router, NormalisesUrisAndTellsMissingFromNotAllowed) {
 TEST(Router, EnvelopesHaveTheShapesTheServerReads) {
     EXPECT_EQ(Reply::ok(Json{{"a", 1}}).envelope(), "{\"HttpStatus\":200,\"Data\":{\"a\":1}}");
     EXPECT_EQ(Reply::file("/x/y", "application/octet-stream").envelope(),
-              "{\"HttpStatus\":200,\"Data\":{\"contentType\":\"application/octet-stream\",\"fileName\":\"/x/y\"}}");
+              "{\"HttpStatus\":200,\"Data\":{\"contentType\":\"application/"
+              "octet-stream\",\"fileName\":\"/x/y\"}}");
     Reply login;
     login.kind = Reply::Kind::Login;
     login.status = 201;
@@ -236,7 +250,9 @@ TEST(Router, EnvelopesHaveTheShapesTheServerReads) {
     login.sessionInfo = Json{{"Role", "r"}, {"OSPrivilegeLevel", "p"}};
     login.token = "t";
     login.location = "l";
-    EXPECT_EQ(login.envelope(),
-              "{\"response\":{\"HttpStatus\":201,\"Data\":{\"HttpStatus\":201,\"Data\":{\"Id\":\"s\"},\"Role\":\"r\","
-              "\"OSPrivilegeLevel\":\"p\"},\"Headers\":{\"X-Auth-Token\":\"t\",\"Location\":\"l\"}}}");
+    EXPECT_EQ(
+        login.envelope(),
+        "{\"response\":{\"HttpStatus\":201,\"Data\":{\"HttpStatus\":201,\"Data\":{\"Id\":\"s\"},"
+        "\"Role\":\"r\","
+        "\"OSPrivilegeLevel\":\"p\"},\"Headers\":{\"X-Auth-Token\":\"t\",\"Location\":\"l\"}}}");
 }

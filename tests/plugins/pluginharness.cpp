@@ -81,7 +81,8 @@ void LoadedPlugin::uninitialize() {
         fn(handle_);
 }
 
-Call LoadedPlugin::call(const std::string& method, const std::string& uri, const std::string& body) {
+Call LoadedPlugin::call(const std::string& method, const std::string& uri,
+                        const std::string& body) {
     const char* name = method == "GET"     ? REDFISH_ENTRY_GET
                        : method == "POST"  ? REDFISH_ENTRY_POST
                        : method == "PATCH" ? REDFISH_ENTRY_PATCH

@@ -1,0 +1,257 @@
+// The bundled plug-ins inside the real server over HTTPS: logins and role
+// rules, volumes, the OEM actions with uploads and file answers, and state
+// that outlives a restart.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "imageformat.h"
+#include "testsupport.h"
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+const std::string kStorage = "/redfish/v1/Systems/1/Storage/1";
+const std::string kVolumes = kStorage + "/Volumes";
+const std::string kActions = kStorage + "/Actions/Oem/";
+const std::string kDrives = "/redfish/v1/Chassis/1/Drives";
+
+ts::InstallOptions bundled() {
+    ts::InstallOptions o;
+    o.resourcePlugin = ts::storagePlugin();
+    o.logPlugin = ts::logServicePlugin();
+    o.tls = true;
+    return o;
+}
+
+Json body(const ts::Response& r) {
+    try {
+        return Json::parse(r.body);
+    } catch (...) {
+        return Json();
+    }
+}
+
+class BundledServer : public ::testing::Test {
+  protected:
+    void SetUp() override { start(); }
+    void start() {
+        server = std::make_unique<ts::ServerProcess>(tree);
+        ASSERT_TRUE(server->waitReady()) << server->output();
+        // The port listens before the plug-in is initialised and the handler
+        // registered; until then the engine itself answers 404.
+        for (int i = 0; i < 150; ++i) {
+            if (ts::request(tree.port, "GET", "/redfish/v1", {}, "", true).status == 200)
+                return;
+            usleep(100 * 1000);
+        }
+        FAIL() << "the service root never answered: " << server->output();
+    }
+    std::string adminPassword() {
+        std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
+        while (!p.empty() && p.back() == '\n')
+            p.pop_back();
+        return p;
+    }
+    ts::Response send(const std::string& method, const std::string& target,
+                      const std::string& token, const std::string& data = "",
+                      std::vector<std::string> headers = {}) {
+        if (!token.empty())
+            headers.push_back("X-Auth-Token: " + token);
+        if (!data.empty() && headers.size() < 2 + (token.empty() ? 0 : 1))
+            headers.push_back("Content-Type: application/json");
+        return ts::request(tree.port, method, target, headers, data, true);
+    }
+    ts::Response login(const std::string& user, const std::string& password) {
+        return send("POST", "/redfish/v1/SessionService/Sessions", "",
+                    Json{{"UserName", user}, {"Password", password}}.dump());
+    }
+    std::string adminToken() {
+        ts::Response r = login("admin", adminPassword());
+        EXPECT_EQ(r.status, 201) << r.raw;
+        return r.header("X-Auth-Token");
+    }
+    ts::Response upload(const std::string& action, const std::string& token,
+                        const std::string& fileName, const std::string& content,
+                        std::vector<ts::FormPart> fields = {}) {
+        const std::string boundary = "----tolvaneboundary7d1";
+        fields.push_back({"UpdateFile", fileName, content});
+        return ts::request(
+            tree.port, "POST", kActions + action,
+            {"X-Auth-Token: " + token, "Content-Type: multipart/form-data; boundary=" + boundary},
+            ts::multipartBody(boundary, fields), true);
+    }
+
+    ts::InstallTree tree{bundled()};
+    std::unique_ptr<ts::ServerProcess> server;
+};
+
+} // namespace
+
+TEST_F(BundledServer, LoginLogoutAndRoleRules) {
+    ts::Response bad = login("admin", "not-the-password");
+    EXPECT_EQ(bad.status, 401);
+    EXPECT_EQ(body(bad)["error"]["@Message.ExtendedInfo"][0]["MessageId"],
+              "Base.1.22.1.ResourceAtUriUnauthorized");
+    EXPECT_FALSE(bad.hasHeader("X-Auth-Token"));
+
+    ts::Response ok = login("admin", adminPassword());
+    ASSERT_EQ(ok.status, 201) << ok.raw;
+    const std::string token = ok.header("X-Auth-Token");
+    EXPECT_GE(token.size(), 32u);
+    Json session = body(ok);
+    EXPECT_EQ(ok.header("Location"), session["@odata.id"]);
+    EXPECT_EQ(session["UserName"], "admin");
+
+    EXPECT_EQ(send("GET", "/redfish/v1/Systems", "").status, 401);
+    ts::Response systems = send("GET", "/redfish/v1/Systems", token);
+    EXPECT_EQ(systems.status, 200);
+    EXPECT_EQ(body(systems)["Members"][0]["@odata.id"], "/redfish/v1/Systems/1");
+
+    // A read-only user can log in but is refused everything else.
+    ts::Response created =
+        send("POST", "/redfish/v1/AccountService/Accounts", token,
+             Json{{"UserName", "viewer"}, {"Password", "viewer-pass"}, {"RoleId", "ReadOnlyUser"}}
+                 .dump());
+    ASSERT_EQ(created.status, 201) << created.raw;
+    ts::Response viewer = login("viewer", "viewer-pass");
+    ASSERT_EQ(viewer.status, 201);
+    EXPECT_EQ(send("GET", "/redfish/v1/Systems", viewer.header("X-Auth-Token")).status, 401);
+    // An operator may work with the storage.
+    ASSERT_EQ(
+        send("POST", "/redfish/v1/AccountService/Accounts", token,
+             Json{{"UserName", "op"}, {"Password", "operator-pass"}, {"RoleId", "Operator"}}.dump())
+            .status,
+        201);
+    ts::Response op = login("op", "operator-pass");
+    EXPECT_EQ(send("GET", kVolumes, op.header("X-Auth-Token")).status, 200);
+
+    // Logout ends the session for its token.
+    ts::Response out = send("DELETE", ok.header("Location"), token);
+    EXPECT_EQ(out.status, 200);
+    EXPECT_EQ(send("GET", "/redfish/v1/Systems", token).status, 401);
+}
+
+TEST_F(BundledServer, VolumesCreatePatchDeleteWithErrors) {
+    const std::string token = adminToken();
+    Json spec = {{"Name", "Fast"},
+                 {"RAIDType", "RAID0"},
+                 {"Links",
+                  {{"Drives", Json::array({Json{{"@odata.id", kDrives + "/0"}},
+                                           Json{{"@odata.id", kDrives + "/1"}}})}}}};
+    ts::Response r = send("POST", kVolumes, token, spec.dump());
+    ASSERT_EQ(r.status, 201) << r.raw;
+    const std::string uri = body(r)["@odata.id"];
+    EXPECT_EQ(body(r)["CapacityBytes"], 2 * 960197124096ULL);
+
+    r = send("POST", kVolumes, token, spec.dump());
+    EXPECT_EQ(r.status, 409); // name and drives taken
+    spec["Name"] = "Other";
+    spec["RAIDType"] = "RAID6";
+    r = send("POST", kVolumes, token, spec.dump());
+    EXPECT_EQ(r.status, 409);
+    r = send("POST", kVolumes, token, "{\"RAIDType\":");
+    EXPECT_EQ(r.status, 400);
+    EXPECT_EQ(body(r)["error"]["code"], "Base.1.22.1.MalformedJSON");
+
+    r = send("PATCH", uri, token, Json{{"Name", "Renamed"}}.dump());
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(body(r)["Name"], "Renamed");
+    r = send("PATCH", uri, token, Json{{"RAIDType", "RAID1"}}.dump());
+    EXPECT_EQ(r.status, 400);
+    EXPECT_EQ(body(r)["error"]["code"], "Base.1.22.1.PropertyNotWritable");
+    EXPECT_EQ(send("PATCH", "/redfish/v1/Systems/1", token, "{}").status, 405);
+
+    ts::Response expanded = send("GET", kVolumes + "?$expand=Members", token);
+    EXPECT_EQ(body(expanded)["Members"][0]["Name"], "Renamed");
+
+    EXPECT_EQ(send("DELETE", uri, token).status, 200);
+    EXPECT_EQ(send("GET", uri, token).status, 404);
+    EXPECT_EQ(send("DELETE", uri, token).status, 404);
+}
+
+TEST_F(BundledServer, OemActionsWithGoodAndBadFiles) {
+    const std::string token = adminToken();
+    const std::string model = "Veltrano RC-8i";
+    ts::Response r = upload(
+        "Veltrano.InstallOrUpgradeFirmware", token, "C:\\images\\fw.img",
+        tolvane::plugin::buildImage("Firmware", model, "2.0.0", std::string("\0\1\2payload", 10)));
+    ASSERT_EQ(r.status, 200) << r.raw;
+    EXPECT_EQ(body(send("GET", kStorage + "/Controllers/0", token))["FirmwareVersion"], "2.0.0");
+    EXPECT_FALSE(fs::exists(tree.serverDir + "uploads/fw.img")); // the server removed it
+
+    r = upload("Veltrano.InstallOrUpgradeFirmware", token, "bad.img", "this is not an image");
+    EXPECT_EQ(r.status, 400);
+    EXPECT_EQ(body(r)["error"]["code"], "Base.1.22.1.ActionParameterValueError");
+    r = upload("Veltrano.InstallOrUpgradeFirmware", token, "old.img",
+               tolvane::plugin::buildImage("Firmware", model, "1.5.0", "x"),
+               {{"AllowDowngrade", "", "true"}});
+    EXPECT_EQ(r.status, 200) << r.raw;
+    // The JSON form of the firmware action carries no file.
+    r = send("POST", kActions + "Veltrano.InstallOrUpgradeFirmware", token,
+             "{\"ImageURI\":\"fw.img\"}");
+    EXPECT_EQ(r.status, 400);
+    EXPECT_EQ(body(r)["error"]["code"], "Base.1.22.1.ActionParameterMissing");
+
+    r = upload("Veltrano.UpgradeMicrocode", token, "mc.img",
+               tolvane::plugin::buildImage("Microcode", model, "1.1.0", "m"));
+    EXPECT_EQ(r.status, 200) << r.raw;
+    r = upload("Veltrano.UpgradeMicrocode", token, "empty.img", "");
+    EXPECT_EQ(r.status, 400);
+
+    r = upload("Veltrano.SPDMOperations", token, "cert.pem", ts::readFile(ts::testCertificate()),
+               {{"Operation", "", "SetCertificate"}});
+    EXPECT_EQ(r.status, 200) << r.raw;
+    EXPECT_EQ(body(r)["Operation"], "SetCertificate");
+    r = upload("Veltrano.SPDMOperations", token, "junk.pem", "-----BEGIN CERTIFICATE-----\nxx\n",
+               {{"Operation", "", "SetCertificate"}});
+    EXPECT_EQ(r.status, 400);
+    r = send("POST", kActions + "Veltrano.SPDMOperations", token,
+             "{\"Operation\":\"GetMeasurements\"}");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(body(r)["Measurements"][0]["Version"], "1.5.0");
+}
+
+TEST_F(BundledServer, ExportRestoreRoundTripAndStateAcrossRestart) {
+    const std::string token = adminToken();
+    Json spec = {{"Name", "Precious"},
+                 {"RAIDType", "RAID1"},
+                 {"Links",
+                  {{"Drives", Json::array({Json{{"@odata.id", kDrives + "/2"}},
+                                           Json{{"@odata.id", kDrives + "/3"}}})}}}};
+    ts::Response r = send("POST", kVolumes, token, spec.dump());
+    ASSERT_EQ(r.status, 201) << r.raw;
+    const std::string uri = body(r)["@odata.id"];
+
+    ts::Response exported = send("POST", kActions + "Veltrano.ExportConfiguration", token, "{}");
+    ASSERT_EQ(exported.status, 200) << exported.raw;
+    EXPECT_EQ(exported.header("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(exported.body, ts::readFile(tree.serverDir + "ConfigurationBackup.json"));
+    ASSERT_EQ(body(exported)["Format"], "Veltrano-Configuration-Backup");
+
+    ASSERT_EQ(send("DELETE", uri, token).status, 200);
+    r = upload("Veltrano.RestoreConfiguration", token, "backup.json", exported.body);
+    ASSERT_EQ(r.status, 200) << r.raw;
+    EXPECT_EQ(body(send("GET", uri, token))["Name"], "Precious");
+    const std::string restoreLog = ts::readFile(tree.logDir + "RestoreConfiguration.log");
+    EXPECT_NE(restoreLog.find("completed"), std::string::npos) << restoreLog;
+
+    std::string damaged = exported.body;
+    damaged.replace(damaged.find("Precious"), 8, "Tampered");
+    r = upload("Veltrano.RestoreConfiguration", token, "damaged.json", damaged);
+    EXPECT_EQ(r.status, 400);
+    EXPECT_EQ(body(send("GET", uri, token))["Name"], "Precious");
+
+    // A restart keeps volumes and accounts.
+    const std::string password = adminPassword();
+    server->stop();
+    start();
+    ts::Response again = login("admin", password);
+    ASSERT_EQ(again.status, 201);
+    EXPECT_EQ(body(send("GET", uri, again.header("X-Auth-Token")))["Name"], "Precious");
+    // The log plug-in wrote the operational lines.
+    EXPECT_NE(ts::readFile(tree.logDir + "RedfishServer.log").find("REDFISHSERVER"),
+              std::string::npos);
+}
