@@ -245,8 +245,10 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
 
     json::Value root;
     const bool parsed = parseReply(reply, root);
+    // The session token stays out of the log.
+    const std::string secret = parsed ? loginToken(root) : std::string();
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s",
-                maskToken(reply, parsed ? loginToken(root) : std::string()).c_str());
+                maskToken(reply, secret).c_str());
 
     std::string answer;
     if (!parsed) {
@@ -318,7 +320,8 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
         }
     }
 
-    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " Response OUT: %s", answer.c_str());
+    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " Response OUT: %s",
+                maskToken(answer, secret).c_str());
     if (mg_write(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
         REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
