@@ -39,10 +39,11 @@ std::string webServerPluginPath() {
     return serverDirectory() + "WebServerAbstractionModule" TOLVANE_PLUGIN_SUFFIX;
 }
 
-void reportLoadError(const std::string& path) {
+// The loader's reason goes to standard error, apart from the fixed messages.
+void reportLoadError() {
     std::string reason = pluginLoadError();
     if (!reason.empty())
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), reason.c_str());
+        std::fprintf(stderr, "%s\n", reason.c_str());
 }
 
 } // namespace
@@ -53,7 +54,7 @@ bool loadLogServicePlugin() {
         return false;
     RedfishModuleHandle module = openPluginLibrary(path);
     if (!module) {
-        reportLoadError(path);
+        reportLoadError();
         return false;
     }
     // The module handle is not kept: the library stays loaded for the life of
@@ -74,7 +75,7 @@ bool loadWebServerPlugin() {
     gHandleForInstanceOfLibrary = openPluginLibrary(path);
     if (!gHandleForInstanceOfLibrary) {
         std::printf("NULL gHandleForInstanceOfLibrary\n");
-        reportLoadError(path);
+        reportLoadError();
         return false;
     }
     // A library without initializeAllPlugins cannot have been initialised.

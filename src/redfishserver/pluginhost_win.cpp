@@ -8,12 +8,15 @@
 
 namespace {
 DWORD gLastLoadError = 0;
-}
+std::string gLastLoadPath;
+} // namespace
 
 RedfishModuleHandle openPluginLibrary(const std::string& path) {
     HMODULE module = LoadLibraryA(path.c_str());
-    if (!module)
+    if (!module) {
         gLastLoadError = GetLastError();
+        gLastLoadPath = path;
+    }
     return reinterpret_cast<RedfishModuleHandle>(module);
 }
 
@@ -32,7 +35,7 @@ std::string pluginLoadError() {
     }
     if (text)
         LocalFree(text);
-    return reason;
+    return gLastLoadPath + ": " + reason;
 }
 
 void* pluginSymbol(RedfishModuleHandle module, const char* name) {

@@ -10,8 +10,8 @@
 // Loads the library at `path`; null when it cannot be loaded.
 RedfishModuleHandle openPluginLibrary(const std::string& path);
 
-// The loader's reason for the last failure of openPluginLibrary, for
-// diagnostics; empty when it gives none.
+// The loader's reason for the last failure of openPluginLibrary, naming the
+// file, for diagnostics; empty when it gives none.
 std::string pluginLoadError();
 
 #endif

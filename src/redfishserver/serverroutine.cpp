@@ -148,8 +148,11 @@ void mainRedfishServer() {
     while (!gStopRequested.load(std::memory_order_acquire)) {
         std::fflush(stdout);
         if (waitForStopRequest(std::chrono::milliseconds(1000))) {
-            // The library waits for its workers, so the last request has been
-            // answered before the plug-in is shut down.
+            // Removing the handler waits for the calls under way, which are
+            // still answered; later requests find no handler. Then the
+            // library stops its workers, so the plug-in is shut down only
+            // after the last request.
+            server->removeHandler("/redfish");
             server->close();
             unloadWebServerPlugin();
         }

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "hoste2e.h"
-#include "service.h"
+#include "redfishserver/service.h"
 #include "testsupport.h"
 
 using namespace hoste2e;

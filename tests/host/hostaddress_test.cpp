@@ -1,8 +1,8 @@
 // chooseHostAddress: which configured address becomes the handler's host name.
 #include <gtest/gtest.h>
 
-#include "serverconfig.h"
-#include "serverroutine.h"
+#include "redfishserver/serverconfig.h"
+#include "redfishserver/serverroutine.h"
 
 namespace {
 

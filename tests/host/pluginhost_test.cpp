@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "installpaths.h"
+#include "redfishserver/installpaths.h"
 #include "loglines.h"
-#include "pluginhost.h"
-#include "serverroutine.h"
+#include "redfishserver/pluginhost.h"
+#include "redfishserver/serverroutine.h"
 #include "testsupport.h"
 
 namespace {

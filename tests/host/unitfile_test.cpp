@@ -1,7 +1,7 @@
 // The systemd unit written by "install".
 #include <gtest/gtest.h>
 
-#include "service.h"
+#include "redfishserver/service.h"
 
 namespace {
 
