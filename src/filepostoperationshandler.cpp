@@ -3,7 +3,9 @@
 // other URI, forwarded with their raw body.
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <exception>
+#include <string>
+#include <vector>
 
 #include "loglines.h"
 #include "postredfishhandler.h"

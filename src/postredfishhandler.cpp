@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <new>
+#include <exception>
 #include <vector>
 
 #include "loginrules.h"
