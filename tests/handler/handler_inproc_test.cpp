@@ -52,6 +52,10 @@ const char kAdmin[] = "{\"Role\":\"/redfish/v1/AccountService/Roles/Administrato
 class InProcess : public ::testing::Test {
   protected:
     void startWith(const std::string& variant) {
+        {
+            std::lock_guard<std::mutex> lock(gLogMutex);
+            gLogText.clear();
+        }
         dir = ts::makeTempDir("tolvane-handler");
         setenv("SCRIPTED_PLUGIN_DIR", dir.c_str(), 1);
         setenv("TOLVANE_LOG_DIR", dir.c_str(), 1);
@@ -305,7 +309,7 @@ TEST_F(InProcess, LogoutEndsTheSessionAtOnce) {
     EXPECT_EQ(send("DELETE", location, {"X-Auth-Token: tok"}).status, 404);
     EXPECT_EQ(sessionCount(), 2u);
 
-    setReply("DELETE " + location, "{\"HttpStatus\":204}");
+    setReply("DELETE " + location + "/", "{\"HttpStatus\":204}");
     EXPECT_EQ(send("DELETE", location + "/", {"X-Auth-Token: tok"}).raw,
               head(204, "No Content") + "Data is NULL");
     EXPECT_EQ(sessionCount(), 1u);
