@@ -7,11 +7,17 @@ DEST="$1"
 PATCH_DIR="$2"
 STAMP="$DEST/.tolvane-patched"
 
-if [ -f "$STAMP" ]; then
-  # Re-apply only when our patches changed since the last fetch.
-  if [ -z "$(find "$PATCH_DIR" -name '*.patch' -newer "$STAMP" 2>/dev/null)" ]; then
-    exit 0
-  fi
+# The stamp holds a digest of the patch set (names and contents, in the
+# order applied): a changed, added or removed patch fetches and patches anew.
+patch_digest() {
+  for p in $(ls "$PATCH_DIR"/*.patch 2>/dev/null | sort); do
+    basename "$p"
+    cat "$p"
+  done | sha256sum | cut -d' ' -f1
+}
+DIGEST="$(patch_digest)"
+if [ -f "$STAMP" ] && [ "$(cat "$STAMP")" = "$DIGEST" ]; then
+  exit 0
 fi
 
 WORK="$(mktemp -d)"
@@ -31,5 +37,5 @@ mv "$WORK/src" "$DEST"
 for p in $(ls "$PATCH_DIR"/*.patch 2>/dev/null | sort); do
   patch -d "$DEST" -p1 --forward --quiet < "$p"
 done
-touch "$STAMP"
+echo "$DIGEST" > "$STAMP"
 echo "fetch-civetweb: civetweb source ready in $DEST"

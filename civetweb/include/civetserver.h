@@ -93,6 +93,7 @@ enum class BodyPrefetch {
     Incomplete, // client gone or deadline passed: answer 400
 };
 
+// Every member is defined out of line so that the program exports it.
 class CivetServer {
   public:
     CivetServer(const char** options, const struct CivetCallbacks* callbacks = 0,
@@ -104,20 +105,16 @@ class CivetServer {
     virtual ~CivetServer();
 
     void close();
-    const struct mg_context* getContext() const { return context; }
+    const struct mg_context* getContext() const;
 
     void addHandler(const std::string& uri, CivetHandler* handler);
-    void addHandler(const std::string& uri, CivetHandler& handler) { addHandler(uri, &handler); }
+    void addHandler(const std::string& uri, CivetHandler& handler);
     void addWebSocketHandler(const std::string& uri, CivetWebSocketHandler* handler);
-    void addWebSocketHandler(const std::string& uri, CivetWebSocketHandler& handler) {
-        addWebSocketHandler(uri, &handler);
-    }
+    void addWebSocketHandler(const std::string& uri, CivetWebSocketHandler& handler);
     void removeHandler(const std::string& uri);
     void removeWebSocketHandler(const std::string& uri);
     void addAuthHandler(const std::string& uri, CivetAuthHandler* handler);
-    void addAuthHandler(const std::string& uri, CivetAuthHandler& handler) {
-        addAuthHandler(uri, &handler);
-    }
+    void addAuthHandler(const std::string& uri, CivetAuthHandler& handler);
     void removeAuthHandler(const std::string& uri);
 
     std::vector<int> getListeningPorts();
@@ -130,26 +127,20 @@ class CivetServer {
     static bool getParam(struct mg_connection* conn, const char* name, std::string& dst,
                          size_t occurrence = 0);
     static bool getParam(const std::string& data, const char* name, std::string& dst,
-                         size_t occurrence = 0) {
-        return getParam(data.c_str(), data.length(), name, dst, occurrence);
-    }
+                         size_t occurrence = 0);
     static bool getParam(const char* data, size_t data_len, const char* name, std::string& dst,
                          size_t occurrence = 0);
     static std::string getPostData(struct mg_connection* conn, size_t maxlen = 64 * 1024);
     static void urlDecode(const std::string& src, std::string& dst,
-                          bool is_form_url_encoded = true) {
-        urlDecode(src.c_str(), src.length(), dst, is_form_url_encoded);
-    }
+                          bool is_form_url_encoded = true);
     static void urlDecode(const char* src, size_t src_len, std::string& dst,
                           bool is_form_url_encoded = true);
     static void urlDecode(const char* src, std::string& dst, bool is_form_url_encoded = true);
-    static void urlEncode(const std::string& src, std::string& dst, bool append = false) {
-        urlEncode(src.c_str(), src.length(), dst, append);
-    }
+    static void urlEncode(const std::string& src, std::string& dst, bool append = false);
     static void urlEncode(const char* src, std::string& dst, bool append = false);
     static void urlEncode(const char* src, size_t src_len, std::string& dst, bool append = false);
 
-    const void* getUserContext() const { return UserContext; }
+    const void* getUserContext() const;
 
     // Receiving bodies ahead of the handler lock (non-upload requests only).
     // `maxBytes` caps a body; `deadlineMs` bounds the whole receipt.

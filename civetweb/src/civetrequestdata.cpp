@@ -97,6 +97,11 @@ bool CivetServer::getParam(const char* data, size_t data_len, const char* name, 
     return false;
 }
 
+bool CivetServer::getParam(const std::string& data, const char* name, std::string& dst,
+                           size_t occurrence) {
+    return getParam(data.c_str(), data.length(), name, dst, occurrence);
+}
+
 std::string CivetServer::getPostData(struct mg_connection* conn, size_t maxlen) {
     // A body received before the handler call is no longer on the wire.
     std::string received;
@@ -144,6 +149,10 @@ const char* CivetServer::getMethod(struct mg_connection* conn) {
     return ri->request_method;
 }
 
+void CivetServer::urlDecode(const std::string& src, std::string& dst, bool is_form_url_encoded) {
+    urlDecode(src.c_str(), src.length(), dst, is_form_url_encoded);
+}
+
 void CivetServer::urlDecode(const char* src, std::string& dst, bool is_form_url_encoded) {
     urlDecode(src, std::strlen(src), dst, is_form_url_encoded);
 }
@@ -166,6 +175,10 @@ void CivetServer::urlDecode(const char* src, size_t src_len, std::string& dst,
             dst.push_back(static_cast<char>(c));
         }
     }
+}
+
+void CivetServer::urlEncode(const std::string& src, std::string& dst, bool append) {
+    urlEncode(src.c_str(), src.length(), dst, append);
 }
 
 void CivetServer::urlEncode(const char* src, std::string& dst, bool append) {

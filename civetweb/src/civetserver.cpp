@@ -169,6 +169,26 @@ void CivetServer::addHandler(const std::string& uri, CivetHandler* handler) {
     mg_set_request_handler(context, uri.c_str(), requestHandler, handler);
 }
 
+void CivetServer::addHandler(const std::string& uri, CivetHandler& handler) {
+    addHandler(uri, &handler);
+}
+
+void CivetServer::addWebSocketHandler(const std::string& uri, CivetWebSocketHandler& handler) {
+    addWebSocketHandler(uri, &handler);
+}
+
+void CivetServer::addAuthHandler(const std::string& uri, CivetAuthHandler& handler) {
+    addAuthHandler(uri, &handler);
+}
+
+const struct mg_context* CivetServer::getContext() const {
+    return context;
+}
+
+const void* CivetServer::getUserContext() const {
+    return UserContext;
+}
+
 void CivetServer::addWebSocketHandler(const std::string& uri, CivetWebSocketHandler* handler) {
     mg_set_websocket_handler(context, uri.c_str(), webSocketConnectionHandler,
                              webSocketReadyHandler, webSocketDataHandler, webSocketCloseHandler,
