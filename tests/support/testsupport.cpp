@@ -111,6 +111,7 @@ InstallTree::InstallTree(const InstallOptions& options) {
     fs::create_directories(scriptDir);
     port = options.port ? options.port : freePort();
     tls = options.tls;
+    scripted = options.resourcePlugin.find("ScriptedPlugin") != std::string::npos;
     fs::copy_file(serverBinary(), serverDir + "tolvaneredfishserver",
                   fs::copy_options::overwrite_existing);
     if (!options.resourcePlugin.empty())
@@ -212,6 +213,10 @@ std::map<std::string, std::string> InstallTree::environment() const {
 ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> args,
                              std::map<std::string, std::string> extraEnv)
     : port(tree.port) {
+    if (tree.scripted) {
+        callsPath = tree.scriptDir + "calls.jsonl";
+        callsOffset = readFile(callsPath).size();
+    }
     outputPath = tree.root + "process-output-" + std::to_string(::getpid()) + "-" +
                  std::to_string(freePort()) + ".txt";
     std::map<std::string, std::string> env = tree.environment();
@@ -299,10 +304,12 @@ bool ServerProcess::waitReady(int timeoutMs) {
         addr.sin_port = htons(static_cast<uint16_t>(port));
         bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
         ::close(fd);
-        if (ok) {
-            // The port listens from the server's construction on; the handler
-            // is registered a moment later, after the plug-in is initialised.
-            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        // The port listens from the server's construction on; the handler
+        // is registered a moment later, right after the plug-in is initialised.
+        if (ok &&
+            (callsPath.empty() || readFile(callsPath).find("\"initializeAllPlugins\"",
+                                                           callsOffset) != std::string::npos)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(callsPath.empty() ? 300 : 50));
             return running();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -59,6 +59,7 @@ class InstallTree {
     std::string scriptDir; // control folder of the scripted plug-in
     int port = 0;
     bool tls = false;
+    bool scripted = false; // the resource plug-in is the scripted one
 
     std::string defaultConfig(const InstallOptions& options) const;
     void writeConfig(const std::string& json) const;
@@ -86,8 +87,9 @@ class ServerProcess {
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    // Waits until the port accepts connections; false when the process ended
-    // or the time ran out.
+    // Waits until the port accepts connections and, with the scripted plug-in,
+    // until the plug-in has been initialised (the handler is registered right
+    // after); false when the process ended or the time ran out.
     bool waitReady(int timeoutMs = 15000);
     // Waits for the process to end; its exit code, 128+signal when killed, -1
     // when it still runs after the time.
@@ -101,6 +103,8 @@ class ServerProcess {
     int port = 0;
 
   private:
+    std::string callsPath;  // scripted plug-in's calls file, "" without it
+    size_t callsOffset = 0; // its size when this process started
     std::string outputPath;
     int status = -1;
     bool reaped = false;
