@@ -1,8 +1,10 @@
 # User-facing commands; see README.md.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+# Fuzz seconds per target within `make test`.
+FUZZ_SECONDS ?= 10
 
-.PHONY: deps build run test clean format
+.PHONY: deps build run test quicktest windows-check sanitizers fuzz bench clean format
 
 deps:
 	bash scripts/install-deps.sh
@@ -14,11 +16,27 @@ build: deps
 run: build
 	cd $(BUILD_DIR)/stage/RedfishServer && ./tolvaneredfishserver run
 
-test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 300
+# Everything CI runs: the suite, the Windows sources, the sanitizer builds and
+# a short fuzzing run.
+test: quicktest windows-check sanitizers fuzz
+
+quicktest: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+windows-check: build
+	bash scripts/check-windows-sources.sh $(BUILD_DIR)
+
+sanitizers: deps
+	bash scripts/sanitizers.sh all
+
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
+
+bench: deps
+	bash scripts/bench.sh
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-bench
 
 format:
-	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c' '*.inl' | grep -v '^third_party/')
+	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
