@@ -9,7 +9,8 @@
 //    {"HttpStatus":200,"Data":{"entry":...,"uri":...,"body":...}}.
 //  - calls.jsonl: one JSON line appended per call with "entry", "uri",
 //    "body", "startNs" and "endNs" (steady clock), for every entry point.
-// $SCRIPTED_INIT_RESULT=false makes initializeAllPlugins answer false.
+// $SCRIPTED_INIT_RESULT=false makes initializeAllPlugins answer false. Test
+// variants hide one entry point each at link time.
 #include "RedfishPlugin.h"
 
 #include <dlfcn.h>
@@ -106,47 +107,35 @@ void answer(const char* method, const char* uri, const char* body, std::string& 
 
 } // namespace
 
-#ifndef SCRIPTED_NO_INIT
 REDFISH_PLUGIN_EXPORT bool initializeAllPlugins(RedfishModuleHandle) {
     int64_t t = nowNs();
     record("initializeAllPlugins", "", "", t, t);
     const char* r = std::getenv("SCRIPTED_INIT_RESULT");
     return !(r && std::string(r) == "false");
 }
-#endif
 
-#ifndef SCRIPTED_NO_UNINIT
 REDFISH_PLUGIN_EXPORT bool uninitializeAllPlugins(RedfishModuleHandle) {
     int64_t t = nowNs();
     record("uninitializeAllPlugins", "", "", t, t);
     return true;
 }
-#endif
 
-#ifndef SCRIPTED_NO_GET
 REDFISH_PLUGIN_EXPORT void GetCommandInterfaceHandler(const char* uri, const char* body,
                                                       std::string& reply) {
     answer("GET", uri, body, reply);
 }
-#endif
 
-#ifndef SCRIPTED_NO_POST
 REDFISH_PLUGIN_EXPORT void PostCommandInterfaceHandler(const char* uri, const char* body,
                                                        std::string& reply) {
     answer("POST", uri, body, reply);
 }
-#endif
 
-#ifndef SCRIPTED_NO_PATCH
 REDFISH_PLUGIN_EXPORT void PatchCommandInterfaceHandler(const char* uri, const char* body,
                                                         std::string& reply) {
     answer("PATCH", uri, body, reply);
 }
-#endif
 
-#ifndef SCRIPTED_NO_DELETE
 REDFISH_PLUGIN_EXPORT void DeleteCommandInterfaceHandler(const char* uri, const char* body,
                                                          std::string& reply) {
     answer("DELETE", uri, body, reply);
 }
-#endif
