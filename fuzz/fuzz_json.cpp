@@ -1,20 +1,36 @@
-// The JSON adapter: parsing, printing and the value conversions must never
-// crash or throw anything but bad_alloc, whatever the text.
+// The JSON adapter and the conversions of plug-in replies: the reply
+// envelope (processPluginReply), the login reply (token, masking, cookie
+// headers) and file answers. None may crash or throw anything but bad_alloc,
+// whatever the text, and each keeps its promises about what it gives back.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "jsonadapter.h"
+#include "loginrules.h"
+#include "postredfishhandler.h"
+#include "postrules.h"
+#include "redfishserverhandler.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
+namespace {
+
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            std::fprintf(stderr, "fuzz_json: check failed: %s\n", #cond);                          \
+            __builtin_trap();                                                                      \
+        }                                                                                          \
+    } while (0)
+
+void checkAdapter(const std::string& text) {
     json::Value v;
     if (json::parseObject(text, v)) {
         std::string printed = json::dump(v);
         json::Value again;
         // Compact output of a parsed object is itself a valid object.
-        if (!json::parseObject(printed, again))
-            __builtin_trap();
+        FUZZ_CHECK(json::parseObject(printed, again));
         for (auto it = v.begin(); it != v.end(); ++it) {
             (void)json::asText(*it);
             (void)json::asInteger(*it);
@@ -23,5 +39,71 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     (void)json::leadingInteger(text);
+}
+
+// The envelope as the GET, PATCH and DELETE answers read it.
+void checkEnvelope(RedfishServerHandler& handler, const std::string& text) {
+    std::string body;
+    const char* result = handler.processPluginReply(text.c_str(), body);
+    FUZZ_CHECK(result == body.c_str());
+    FUZZ_CHECK(handler.httpStatus >= 100 && handler.httpStatus <= 599);
+}
+
+// A successful login reply: the token from "response"."Headers", the masked
+// log text and the cookie headers.
+void checkLogin(const std::string& text, const json::Value& root, int32_t timeout) {
+    const std::string headers = getResponseHeadersText(root);
+    std::string token;
+    getJsonMemberText(headers.c_str(), "X-Auth-Token", token);
+    const std::string masked = maskToken(text, token);
+    if (!token.empty() && token.find('*') == std::string::npos)
+        FUZZ_CHECK(masked.find(token) == std::string::npos);
+    if (token.empty())
+        FUZZ_CHECK(masked == text);
+    const std::string cookie = sessionCookieText(token);
+    const auto fields = sessionCookieHeaderFields(cookie, timeout, std::time(nullptr));
+    FUZZ_CHECK(fields.size() == 3);
+    FUZZ_CHECK(isSafeHeaderValue(fields[1].second) && isSafeHeaderValue(fields[2].second));
+    (void)buildLoginArgument(token, text);
+}
+
+// A file answer: "Data" is itself an object naming the file and its type.
+void checkFileAnswer(const json::Value& root) {
+    const int32_t status = answerStatus(root);
+    FUZZ_CHECK(status >= 100 && status <= 599);
+    json::Value data;
+    if (!json::parseObject(json::memberText(root, "Data"), data))
+        return;
+    const std::string contentType = json::memberText(data, "contentType");
+    if (isSafeHeaderValue(contentType))
+        FUZZ_CHECK(contentType.find_first_of("\r\n") == std::string::npos);
+    (void)json::memberText(data, "fileName");
+}
+
+void checkFirmwareArgument(const std::string& text) {
+    json::Value argument;
+    FUZZ_CHECK(json::parseObject(buildFirmwareArgument(text), argument));
+    json::Value body;
+    if (json::parseObject(text, body))
+        FUZZ_CHECK(json::memberText(argument, "absoluteFilePath").empty() &&
+                   json::hasMember(argument, "absoluteFilePath"));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static RedfishServerHandler handler("127.0.0.1", nullptr, 0);
+    std::string text(reinterpret_cast<const char*>(data), size);
+    checkAdapter(text);
+    checkEnvelope(handler, text);
+    json::Value root;
+    if (json::parseObject(text, root)) {
+        int32_t timeout = 0;
+        for (size_t i = 0; i < size && i < 4; ++i)
+            timeout = static_cast<int32_t>((static_cast<uint32_t>(timeout) << 8) | data[i]);
+        checkLogin(text, root, timeout);
+        checkFileAnswer(root);
+    }
+    checkFirmwareArgument(text);
     return 0;
 }

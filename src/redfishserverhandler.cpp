@@ -6,6 +6,7 @@
 #include <ctime>
 #include <utility>
 
+#include "hostheader.h"
 #include "jsonadapter.h"
 #include "loglines.h"
 #include "sessionauth.h"
@@ -41,15 +42,8 @@ void RedfishServerHandler::learnHostName(struct mg_connection* conn) {
         const char* name = ri->http_headers[i].name;
         if (!name || std::strcmp(name, "Host") != 0)
             continue;
-        const std::string value = ri->http_headers[i].value ? ri->http_headers[i].value : "";
-        std::string host;
-        size_t close = value.find(']');
-        if (!value.empty() && value[0] == '[' && close != std::string::npos) {
-            // A bracketed IPv6 address holds colons of its own.
-            host = value.substr(0, close + 1);
-        } else {
-            host = value.substr(0, value.find(':'));
-        }
+        const std::string host =
+            hostNameFromHostHeader(ri->http_headers[i].value ? ri->http_headers[i].value : "");
         if (!host.empty()) {
             hostName = host;
             hostNameKnown = true;

@@ -1,0 +1,203 @@
+// A whole request through the running handler: the server is started once,
+// in-process, the way the program starts it (configuration file, option list,
+// both plug-ins, the one handler on "/redfish"), with the scripted plug-in as
+// the resource plug-in and a plain listening port on the loopback interface.
+// Each input is sent as the raw bytes of a request. The server must answer
+// within a bounded time with nothing or with a status line, never crash, and
+// keep serving.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "Logger.h"
+#include "civetserver.h"
+#include "civetweb_ext.h"
+#include "redfishserver/httpoptions.h"
+#include "redfishserver/installpaths.h"
+#include "redfishserver/pluginhost.h"
+#include "redfishserver/serverconfig.h"
+#include "redfishserverhandler.h"
+#include "support/loopback.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExchangeTimeoutMs = 8000;
+
+std::string gRoot; // the temporary install tree, ends with '/'
+int gPort = 0;
+std::unique_ptr<CivetServer> gServer;
+std::unique_ptr<RedfishServerHandler> gHandler;
+
+[[noreturn]] void fail(const std::string& what) {
+    std::fprintf(stderr, "fuzz_request: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out)
+        fail("cannot write " + path);
+}
+
+// Replies of the scripted plug-in by "<METHOD> <uri>": ordinary, non-JSON,
+// empty and file answers, a login and odd statuses; anything else is echoed.
+std::string scriptedReplies(const std::string& answerFile) {
+    return R"({
+  "POST /redfish/v1/SessionService/Sessions": "{\"response\":{\"HttpStatus\":201,\"Data\":{\"Role\":\"/redfish/v1/AccountService/Roles/Administrator\",\"OSPrivilegeLevel\":\"Admin\",\"Id\":\"1\"},\"Headers\":{\"X-Auth-Token\":\"fuzztoken\",\"Location\":\"/redfish/v1/SessionService/Sessions/1\"}}}",
+  "GET /redfish/v1/Systems": "{\"HttpStatus\":200,\"Data\":{\"@odata.id\":\"/redfish/v1/Systems\",\"Members\":[]}}",
+  "GET /redfish/v1/Chassis": "not json at all",
+  "GET /redfish/v1/Managers": "",
+  "GET /redfish/v1/Fabrics": "{\"HttpStatus\":\"abc\",\"Data\":\"text\"}",
+  "PATCH /redfish/v1/Systems/1": "{\"HttpStatus\":99999999999,\"Data\":null}",
+  "DELETE /redfish/v1/SessionService/Sessions/1": "{\"HttpStatus\":204}",
+  "POST /redfish/v1/Managers/1/LogServices/Log/Actions/Export": "{\"HttpStatus\":200,\"Data\":{\"contentType\":\"application/octet-stream\",\"fileName\":\")" +
+           answerFile + R"(\"}}",
+  "POST /redfish/v1/Managers/1/Actions/Bad": "{\"HttpStatus\":200,\"Data\":{\"contentType\":\"text/plain\\r\\nX-Evil: 1\",\"fileName\":\")" +
+           answerFile + R"(\"}}"
+})";
+}
+
+void buildInstallTree() {
+    char pattern[] = "/tmp/tolvane-fuzz-request-XXXXXX";
+    if (!::mkdtemp(pattern))
+        fail("cannot create a temporary directory");
+    gRoot = std::string(pattern) + "/";
+    const std::string serverDir = gRoot + "RedfishServer/";
+    const std::string scriptDir = serverDir + "scripted/";
+    fs::create_directories(serverDir + "Plugins");
+    fs::create_directories(gRoot + "logs");
+    fs::create_directories(scriptDir);
+    fs::copy_file(TOLVANE_FUZZ_SCRIPTED_PLUGIN, serverDir + "WebServerAbstractionModule.so");
+    fs::copy_file(TOLVANE_FUZZ_LOG_PLUGIN, serverDir + "Plugins/LogServicePlugin.so");
+
+    gPort = fuzzsupport::freeLoopbackPort();
+    if (gPort == 0)
+        fail("no free loopback port");
+    // Trace records on (debug mask 4) with a small roll-over, so the trace
+    // writer runs on every request without filling the disk.
+    writeText(serverDir + "ServerConfiguration.json",
+              "{\"CommunicationProtocolHttps\":false,\"CommunicationProtocolHttp\":true,"
+              "\"CommunicationPortHttp\":" +
+                  std::to_string(gPort) +
+                  ",\"CommunicationHostAddressHttp\":\"127.0.0.1\",\"SessionTimeout\":3000,"
+                  "\"MaximumNumberOfConcurrentSessions\":4,\"RedfishDebugMask\":4,"
+                  "\"rollingSize\":2000,\"rollingCount\":2,\"MaximumRequestBodySize\":65536}");
+    const std::string answerFile = gRoot + "answer.bin";
+    writeText(answerFile, "file answer bytes\n");
+    writeText(scriptDir + "replies.json", scriptedReplies(answerFile));
+    // The call record and the engine's information lines would grow without
+    // bound over a long run; their writers still run.
+    fs::create_symlink("/dev/null", scriptDir + "calls.jsonl");
+    fs::create_symlink("/dev/null", gRoot + "logs/WebServer.log");
+
+    ::setenv("TOLVANE_INSTALL_PATH", gRoot.c_str(), 1);
+    ::setenv("TOLVANE_LOG_DIR", (gRoot + "logs/").c_str(), 1);
+    ::setenv("SCRIPTED_PLUGIN_DIR", scriptDir.c_str(), 1);
+}
+
+void stopServer() {
+    if (gServer) {
+        gServer->removeHandler("/redfish");
+        gServer->close();
+        unloadWebServerPlugin();
+    }
+    gServer.reset();
+    gHandler.reset();
+    if (!gRoot.empty() && !std::getenv("TOLVANE_KEEP_FUZZ_TREE")) {
+        std::error_code ec;
+        fs::remove_all(gRoot, ec);
+    }
+}
+
+// The server routine's start-up steps, with the listening port bound to the
+// loopback interface only.
+void startServer() {
+    std::fill(std::begin(gInstallPath), std::end(gInstallPath), '\0');
+    if (readInstallPath(gInstallPath) != 0)
+        fail("install path not read");
+    readLogDirectory(gLogDirectory);
+    composeOutLogPath();
+    readServerConfiguration();
+    Logger::Configure();
+    if (!initHttpLibrary())
+        fail("HTTP library not initialised");
+    if (!loadLogServicePlugin())
+        fail("log plug-in not loaded");
+    for (size_t i = 0; i + 1 < gServerOptions.size(); i += 2) {
+        if (gServerOptions[i] == "listening_ports")
+            gServerOptions[i + 1] = "127.0.0.1:" + std::to_string(gPort);
+    }
+    try {
+        gServer = std::make_unique<CivetServer>(gServerOptions);
+    } catch (const std::exception& e) {
+        fail(std::string("server not started: ") + e.what());
+    }
+    mg_set_debug_log_type(ServerConfig.RedfishDebugMask);
+    if (!loadWebServerPlugin())
+        fail("resource plug-in not loaded");
+    gHandler = std::make_unique<RedfishServerHandler>("127.0.0.1", gHandleForInstanceOfLibrary,
+                                                      ServerConfig.SessionTimeout);
+    gServer->setBodyPrefetch(maximumRequestBodySize(),
+                             std::max<int>(ServerConfig.SessionTimeout, 10000));
+    gServer->addHandler("/redfish", gHandler.get());
+}
+
+// "HTTP/", a version word, a blank, three digits and a blank. The engine's
+// own error answers repeat the version the client wrote (one word).
+bool startsWithStatusLine(const std::string& answer) {
+    if (answer.compare(0, 5, "HTTP/") != 0)
+        return false;
+    size_t i = 5;
+    while (i < answer.size() && answer[i] > ' ' && answer[i] < 0x7f)
+        ++i;
+    if (i + 5 > answer.size() || answer[i] != ' ')
+        return false;
+    for (size_t d = i + 1; d < i + 4; ++d) {
+        if (answer[d] < '0' || answer[d] > '9')
+            return false;
+    }
+    return answer[i + 4] == ' ';
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    buildInstallTree();
+    startServer();
+    std::atexit(stopServer);
+    static const char kProbe[] = "GET /redfish HTTP/1.1\r\nHost: fuzz\r\n\r\n";
+    const std::string answer =
+        fuzzsupport::exchange(gPort, kProbe, sizeof kProbe - 1, kExchangeTimeoutMs);
+    if (answer.compare(0, 13, "HTTP/1.1 200 ") != 0)
+        fail("the server does not answer: " + answer.substr(0, 200));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    bool timedOut = false;
+    const std::string answer = fuzzsupport::exchange(gPort, reinterpret_cast<const char*>(data),
+                                                     size, kExchangeTimeoutMs, &timedOut);
+    if (timedOut) {
+        std::fprintf(stderr, "fuzz_request: no end of answer within %d ms\n", kExchangeTimeoutMs);
+        __builtin_trap();
+    }
+    if (!answer.empty() && !startsWithStatusLine(answer)) {
+        std::fprintf(stderr, "fuzz_request: answer without a status line: %.200s\n",
+                     answer.c_str());
+        __builtin_trap();
+    }
+    return 0;
+}
