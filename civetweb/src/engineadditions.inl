@@ -178,11 +178,29 @@ static void tolvane_trace_request(const struct mg_connection* conn) {
 
 static int get_request(struct mg_connection* conn, char* ebuf, size_t ebuf_len, int* err);
 
-/* Reads the next request on a connection and traces it. */
+/* Whether a request field is one word: printable characters only. */
+static int tolvane_is_word(const char* text) {
+    for (; *text != '\0'; text++) {
+        if (!isgraph((unsigned char)*text)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+/* Reads the next request on a connection and traces it. After a failed
+ * parse the version field can run on past the request line, and the error
+ * answer's status line repeats it: the client's further lines would become
+ * header lines of the answer. Such a version is dropped, so the answer
+ * carries the engine's default version instead. */
 static int tolvane_get_request_traced(struct mg_connection* conn, char* ebuf, size_t ebuf_len,
                                       int* err) {
     int ok = get_request(conn, ebuf, ebuf_len, err);
     tolvane_trace_request(conn);
+    if (!ok && (conn->request_info.http_version != NULL) &&
+        !tolvane_is_word(conn->request_info.http_version)) {
+        conn->request_info.http_version = NULL;
+    }
     return ok;
 }
 
