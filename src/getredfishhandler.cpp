@@ -39,6 +39,35 @@ void wrapInReply(const json::Value& document, std::string& out) {
     out = json::dump(reply);
 }
 
+// An own document as it is answered: its reply passed through the reply
+// conversion like a plug-in's.
+struct OwnDocument {
+    std::string body;
+    int32_t status = 500;
+};
+
+OwnDocument convert(void (*build)(std::string&)) {
+    std::string reply;
+    build(reply);
+    RedfishServerHandler converter(std::string(), nullptr, 0);
+    OwnDocument document;
+    converter.processPluginReply(reply.c_str(), document.body);
+    document.status = converter.httpStatus;
+    return document;
+}
+
+// Both documents are fixed, so each is built and converted once, on first
+// use, rather than on every request.
+const OwnDocument& versionDocument() {
+    static const OwnDocument document = convert(&RedfishServerHandler::buildVersionDocument);
+    return document;
+}
+
+const OwnDocument& serviceRoot() {
+    static const OwnDocument document = convert(&RedfishServerHandler::buildServiceRoot);
+    return document;
+}
+
 } // namespace
 
 void RedfishServerHandler::buildVersionDocument(std::string& out) {
@@ -104,22 +133,21 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     const size_t at = forwarded.find("/redfish");
     const std::string path = at == std::string::npos ? std::string() : forwarded.substr(at);
 
-    std::string reply;
+    const OwnDocument* own = nullptr;
     if (equalsIgnoringCase(path, "/redfish") || equalsIgnoringCase(path, "/redfish/"))
-        buildVersionDocument(reply);
+        own = &versionDocument();
     else if (equalsIgnoringCase(path, "/redfish/v1") || equalsIgnoringCase(path, "/redfish/v1/"))
-        buildServiceRoot(reply);
+        own = &serviceRoot();
 
-    if (!reply.empty()) {
+    if (own) {
         // Own documents: no authorisation, no plug-in.
         if (tracing)
             writeRequestTrace(method, requestUri, "{}");
-        std::string out;
-        processPluginReply(reply.c_str(), out);
+        httpStatus = own->status;
         writeResponseHeader(conn, httpStatus, "application/json");
-        mg_write(conn, out.data(), out.size());
+        mg_write(conn, own->body.data(), own->body.size());
         if (tracing)
-            writeResponseTrace(method, httpStatus, out.c_str());
+            writeResponseTrace(method, httpStatus, own->body.c_str());
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }

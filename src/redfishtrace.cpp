@@ -3,6 +3,7 @@
 // values start in column 25.
 #include "redfishtrace.h"
 
+#include <cctype>
 #include <string>
 
 #include "Logger.h"
@@ -31,16 +32,43 @@ const char* orEmpty(const char* s) {
     return s ? s : "";
 }
 
+// Whether masking could change `text`: a member can only be named "Password"
+// when the word is there, in some letter case, or spelt with escapes. Bodies
+// without either (nearly all) are written as they are, without a parse.
+bool mayHoldPassword(const char* text) {
+    static const char kWord[] = "password";
+    const size_t wordLength = sizeof(kWord) - 1;
+    for (const char* p = text; *p; ++p) {
+        if (*p == '\\')
+            return true;
+        if (*p == 'p' || *p == 'P') {
+            // The text's end stops the comparison: no letter matches '\0'.
+            size_t i = 1;
+            while (i < wordLength && std::tolower(static_cast<unsigned char>(p[i])) == kWord[i])
+                ++i;
+            if (i == wordLength)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void writeRequestTrace(const char* method, const char* uri, const char* arguments) {
     char stamp[48] = {0};
     Logger::GetTimeStamp(stamp);
     const int32_t thread = currentThreadId();
-    std::string args = orEmpty(arguments);
-    args = args.empty() ? std::string("{}") : maskPasswords(args);
+    const char* args = orEmpty(arguments);
+    std::string masked;
+    if (!*args) {
+        args = "{}";
+    } else if (mayHoldPassword(args)) {
+        masked = maskPasswords(args);
+        args = masked.c_str();
+    }
     Logger::PrintLog(LOGGER_TRACE_RECORD, kRequestFormat, stamp, orEmpty(method), orEmpty(uri),
-                     args.c_str(), thread);
+                     args, thread);
 }
 
 void writeResponseTrace(const char* method, int32_t status, const char* data) {

@@ -34,9 +34,13 @@ BodyPrefetch receiveRequestBody(struct mg_connection* conn, std::size_t maxBytes
     // One byte beyond the cap is enough to know the body is too large.
     const std::size_t readLimit =
         maxBytes < std::numeric_limits<std::size_t>::max() ? maxBytes + 1 : maxBytes;
-    std::vector<char> chunk(kReadChunk);
+    // Most requests carry no body: the buffer is made only when one is read.
+    std::vector<char> chunk;
 
     while (!tolvane_request_body_complete(conn)) {
+        if (chunk.empty()) {
+            chunk.resize(kReadChunk);
+        }
         std::size_t want = std::min(chunk.size(), readLimit - body.size());
         if (timed) {
             // A read waits for all it asks for, so ask only for what is there.

@@ -38,22 +38,23 @@ REDFISH_PLUGIN_EXPORT void Log(const char* format, ...) {
         va_start(args, format);
         va_list copy;
         va_copy(copy, args);
-        char small[512];
+        // Nearly every line fits here, so it costs no allocation.
+        char small[1024];
         int n = std::vsnprintf(small, sizeof(small), format, args);
         va_end(args);
-        std::string text;
         if (n < 0) {
             va_end(copy);
             return;
         }
         if (static_cast<size_t>(n) < sizeof(small)) {
-            text.assign(small, static_cast<size_t>(n));
-        } else {
-            text.resize(static_cast<size_t>(n) + 1);
-            std::vsnprintf(text.data(), text.size(), format, copy);
-            text.resize(static_cast<size_t>(n));
+            va_end(copy);
+            sink().write(small, static_cast<size_t>(n));
+            return;
         }
+        std::string text(static_cast<size_t>(n) + 1, '\0');
+        std::vsnprintf(text.data(), text.size(), format, copy);
         va_end(copy);
+        text.resize(static_cast<size_t>(n));
         sink().write(text);
     } catch (...) {
         // A log line is never worth a crash.

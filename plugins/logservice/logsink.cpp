@@ -2,24 +2,61 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <ctime>
 
 namespace tolvane::logservice {
 
 namespace fs = std::filesystem;
 
-std::string utcTimeStamp() {
+namespace {
+
+constexpr size_t kSecondsTextLength = 19; // "2026-01-02T03:04:05"
+
+struct Now {
+    std::time_t seconds;
+    int millis;
+};
+
+Now now() {
     using namespace std::chrono;
-    const auto now = system_clock::now();
-    const std::time_t seconds = system_clock::to_time_t(now);
-    const long millis =
-        static_cast<long>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+    const auto t = system_clock::now();
+    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
+    Now n;
+    n.seconds = static_cast<std::time_t>(ms / 1000);
+    n.millis = static_cast<int>(ms % 1000);
+    if (n.millis < 0) { // before 1970
+        n.millis += 1000;
+        n.seconds -= 1;
+    }
+    return n;
+}
+
+// "YYYY-MM-DDTHH:MM:SS" into `text` (room for 24); false when the time
+// cannot be broken down.
+bool secondsText(std::time_t seconds, char* text) {
     std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    char text[40];
-    size_t n = std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%S", &tm);
-    std::snprintf(text + n, sizeof(text) - n, ".%03ldZ", millis);
-    return text;
+    if (!gmtime_r(&seconds, &tm))
+        return false;
+    return std::strftime(text, 24, "%Y-%m-%dT%H:%M:%S", &tm) == kSecondsTextLength;
+}
+
+void appendMillis(std::string& out, int millis) {
+    out += '.';
+    out += static_cast<char>('0' + millis / 100);
+    out += static_cast<char>('0' + millis / 10 % 10);
+    out += static_cast<char>('0' + millis % 10);
+    out += 'Z';
+}
+
+} // namespace
+
+std::string utcTimeStamp() {
+    const Now n = now();
+    char text[24];
+    if (!secondsText(n.seconds, text))
+        return std::string();
+    std::string out(text, kSecondsTextLength);
+    appendMillis(out, n.millis);
+    return out;
 }
 
 fs::path logDirectoryFor(const fs::path& pluginDirectory) {
@@ -30,7 +67,8 @@ fs::path logDirectoryFor(const fs::path& pluginDirectory) {
 }
 
 LogSink::LogSink(fs::path directory, uint64_t maxBytes, int keep)
-    : directory_(std::move(directory)), maxBytes_(maxBytes), keep_(keep < 1 ? 1 : keep) {}
+    : directory_(std::move(directory)), fileName_(file().string()), maxBytes_(maxBytes),
+      keep_(keep < 1 ? 1 : keep) {}
 
 LogSink::~LogSink() {
     if (out_)
@@ -42,10 +80,10 @@ bool LogSink::open() {
         return true;
     std::error_code ec;
     fs::create_directories(directory_, ec);
-    out_ = std::fopen(file().c_str(), "ab");
+    out_ = std::fopen(fileName_.c_str(), "ab");
     if (!out_)
         return false;
-    size_ = fs::file_size(file(), ec);
+    size_ = fs::file_size(fileName_, ec);
     if (ec)
         size_ = 0;
     return true;
@@ -57,32 +95,57 @@ void LogSink::rotate() {
         out_ = nullptr;
     }
     std::error_code ec;
-    const std::string base = file().string();
-    fs::remove(base + "." + std::to_string(keep_), ec);
+    fs::remove(fileName_ + "." + std::to_string(keep_), ec);
     for (int i = keep_ - 1; i >= 1; --i)
-        fs::rename(base + "." + std::to_string(i), base + "." + std::to_string(i + 1), ec);
-    fs::rename(base, base + ".1", ec);
+        fs::rename(fileName_ + "." + std::to_string(i), fileName_ + "." + std::to_string(i + 1),
+                   ec);
+    fs::rename(fileName_, fileName_ + ".1", ec);
     size_ = 0;
 }
 
+// Starts `line_` with the time stamp and a blank. Taken under the lock, so
+// the stamps in the file never go backwards.
+void LogSink::stamp() {
+    const Now n = now();
+    if (n.seconds != stampSecond_) {
+        if (secondsText(n.seconds, stampText_))
+            stampSecond_ = n.seconds;
+        else
+            stampText_[0] = '\0';
+    }
+    line_.assign(stampText_);
+    if (!line_.empty())
+        appendMillis(line_, n.millis);
+    line_ += ' ';
+}
+
 void LogSink::write(const std::string& message) {
-    std::string line = utcTimeStamp() + " " + message;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    line += '\n';
+    write(message.data(), message.size());
+}
+
+void LogSink::write(const char* message, size_t size) {
+    while (size > 0 && (message[size - 1] == '\n' || message[size - 1] == '\r'))
+        --size;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (size_ > 0 && size_ + line.size() > maxBytes_)
+    stamp();
+    line_.append(message, size);
+    line_ += '\n';
+    if (size_ > 0 && size_ + line_.size() > maxBytes_)
         rotate();
     if (!open())
         return;
-    if (std::fwrite(line.data(), 1, line.size(), out_) == line.size()) {
-        size_ += line.size();
-        std::fflush(out_);
+    // One write per line: the line is in the file when the call returns.
+    if (std::fwrite(line_.data(), 1, line_.size(), out_) == line_.size() &&
+        std::fflush(out_) == 0) {
+        size_ += line_.size();
     } else {
         // Start over with a fresh handle next time (the disk may be back).
         std::fclose(out_);
         out_ = nullptr;
     }
+    // A rare long line does not keep its memory for good.
+    if (line_.capacity() > 64 * 1024)
+        std::string().swap(line_);
 }
 
 } // namespace tolvane::logservice

@@ -1,12 +1,16 @@
 // The file behind the log plug-in: "RedfishServer.log" in the log directory,
 // one line per call with a UTC time stamp, rotated by size into
 // "RedfishServer.log.1" (newest) up to ".<keep>". Safe to call from any
-// thread; a line that cannot be written is dropped.
+// thread; a line that cannot be written is dropped. Every line reaches the
+// file (one write) before the call returns, so no stop, not even a kill,
+// loses a line that was logged.
 #ifndef TOLVANE_LOGSINK_H
 #define TOLVANE_LOGSINK_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -27,18 +31,26 @@ class LogSink {
     // Appends "<time stamp> <message>\n" (one line end, whatever `message`
     // ends with).
     void write(const std::string& message);
+    void write(const char* message, size_t size);
     std::filesystem::path file() const { return directory_ / "RedfishServer.log"; }
 
   private:
     bool open();
     void rotate();
+    void stamp();
 
     std::filesystem::path directory_;
+    std::string fileName_;
     uint64_t maxBytes_;
     int keep_;
     std::mutex mutex_;
     std::FILE* out_ = nullptr;
     uint64_t size_ = 0;
+    // The line being written, reused so a line costs no allocation.
+    std::string line_;
+    // The date and time part of the stamp, redone only when the second changes.
+    std::time_t stampSecond_ = -1;
+    char stampText_[24] = {};
 };
 
 // "2026-01-02T03:04:05.678Z"

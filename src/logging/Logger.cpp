@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -22,7 +23,7 @@ constexpr uint32_t kReportGroup = 0x000000F0u;
 
 struct LoggerState {
     std::string path;
-    std::FILE* stream = nullptr; // open only inside one PrintLog call
+    int file = -1; // open only inside one PrintLog call
     const int32_t sizeUnit = 100;
     int32_t rollingSize = 5000;
     uint32_t levelMask = 0;
@@ -132,26 +133,52 @@ bool Logger::FileExists(const std::string& path) {
     return pathHasAttributes(path.c_str());
 }
 
+namespace {
+
+// Formats a record into `small` when it fits, else into `large`; the text and
+// its length, or null when the format fails.
+const char* formatRecord(char (&small)[4096], std::string& large, size_t& length,
+                         const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(small, sizeof(small), format, args);
+    if (n < 0) {
+        va_end(copy);
+        return nullptr;
+    }
+    length = static_cast<size_t>(n);
+    if (length < sizeof(small)) {
+        va_end(copy);
+        return small;
+    }
+    large.assign(length + 1, '\0');
+    std::vsnprintf(&large[0], large.size(), format, copy);
+    va_end(copy);
+    return large.data();
+}
+
+} // namespace
+
 void Logger::PrintLog(int type, const char* format, ...) {
     std::lock_guard<std::mutex> lock(logMutex());
     LoggerState& s = state();
 
-    s.stream = std::fopen(s.path.c_str(), "a");
-    if (!s.stream) {
+    s.file = openLogFile(s.path.c_str(), false);
+    if (s.file < 0) {
         report("LogServicePlugin::Error in opening debug log file\n");
         return;
     }
 
     int64_t size = 0;
-    if (!openFileSize(s.stream, size)) {
+    if (!logFileSize(s.file, size)) {
         if (s.levelMask & kReportGroup)
             report("LogServicePlugin::Cannot get size of file");
     } else if (size > static_cast<int64_t>(s.rollingSize) * s.sizeUnit) {
-        std::fclose(s.stream);
-        s.stream = nullptr;
+        closeLogFile(s.file);
+        s.file = -1;
         rollOver(s);
-        s.stream = std::fopen(s.path.c_str(), "w");
-        if (!s.stream) {
+        s.file = openLogFile(s.path.c_str(), true);
+        if (s.file < 0) {
             report("LogServicePlugin::Error in opening debug log file\n");
             return;
         }
@@ -160,18 +187,33 @@ void Logger::PrintLog(int type, const char* format, ...) {
     // Filtered after the size test, so a dropped record still rolls the file.
     bool filtered = type >= 0 && type <= 4 && (s.levelMask & kKindGroups[type]) == 0;
     if (!filtered) {
+        char small[4096];
+        std::string large;
+        size_t length = 0;
         va_list args;
         va_start(args, format);
-        std::vfprintf(s.stream, format, args);
+        const char* text = formatRecord(small, large, length, format, args);
         va_end(args);
-        std::fflush(s.stream);
+        // The whole record in one write, so it lands in the file in one piece.
+        if (text)
+            writeLogFile(s.file, text, length);
     }
-    std::fclose(s.stream);
-    s.stream = nullptr;
+    closeLogFile(s.file);
+    s.file = -1;
 }
 
 void Logger::GetTimeStamp(char* buffer) {
-    formatTimeStamp(std::time(nullptr), buffer, kTimeStampBufferSize);
+    // The text changes once a second; records come far more often.
+    static std::mutex cacheMutex;
+    static std::time_t cachedSecond = -1;
+    static char cachedText[kTimeStampBufferSize] = {};
+    const std::time_t now = std::time(nullptr);
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    if (now != cachedSecond) {
+        formatTimeStamp(now, cachedText, kTimeStampBufferSize);
+        cachedSecond = cachedText[0] ? now : -1;
+    }
+    std::memcpy(buffer, cachedText, std::strlen(cachedText) + 1);
 }
 
 std::string Logger::LogFilePath() {

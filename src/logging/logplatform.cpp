@@ -2,16 +2,50 @@
 
 #if !defined(_WIN32)
 
+#include <cerrno>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-bool openFileSize(std::FILE* file, int64_t& size) {
+int openLogFile(const char* path, bool truncate) {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
+    int fd;
+    do {
+        fd = open(path, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool logFileSize(int file, int64_t& size) {
     struct stat st {};
-    if (fstat(fileno(file), &st) != 0)
+    if (fstat(file, &st) != 0)
         return false;
     size = static_cast<int64_t>(st.st_size);
     return true;
+}
+
+bool writeLogFile(int file, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(file, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void closeLogFile(int file) {
+    if (file >= 0)
+        close(file);
+}
+
+bool openFileSize(std::FILE* file, int64_t& size) {
+    return logFileSize(fileno(file), size);
 }
 
 bool pathHasAttributes(const char* path) {
@@ -24,11 +58,14 @@ bool utcCalendar(std::time_t when, std::tm& out) {
 }
 
 int32_t currentThreadId() {
+    // A thread keeps its id for life; the system call is needed once.
+    thread_local const int32_t id =
 #if defined(SYS_gettid)
-    return static_cast<int32_t>(syscall(SYS_gettid));
+        static_cast<int32_t>(syscall(SYS_gettid));
 #else
-    return static_cast<int32_t>(getpid());
+        static_cast<int32_t>(getpid());
 #endif
+    return id;
 }
 
 #endif

@@ -3,9 +3,23 @@
 #ifndef TOLVANE_LOGPLATFORM_H
 #define TOLVANE_LOGPLATFORM_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+
+// The trace file is opened, sized, written and closed by every record. These
+// use the system's own calls, without a stdio buffer in between, so each step
+// is one system call. A handle is a descriptor; -1 is none.
+//
+// Opens `path` for appending, creating it when absent; with `truncate`, the
+// file is emptied instead ("w" rather than "a"). -1 on failure.
+int openLogFile(const char* path, bool truncate);
+// Size in bytes of an open file; false when it cannot be read.
+bool logFileSize(int file, int64_t& size);
+// Writes all `size` bytes at the end of the file; false on a failed write.
+bool writeLogFile(int file, const char* data, size_t size);
+void closeLogFile(int file);
 
 // Size in bytes of an open file; false when it cannot be read.
 bool openFileSize(std::FILE* file, int64_t& size);
@@ -18,7 +32,8 @@ bool pathHasAttributes(const char* path);
 bool utcCalendar(std::time_t when, std::tm& out);
 
 // Identifier of the calling thread as trace records show it: the kernel
-// thread id on Linux, GetCurrentThreadId on Windows.
+// thread id on Linux, GetCurrentThreadId on Windows. Asked of the system once
+// per thread.
 int32_t currentThreadId();
 
 #endif
