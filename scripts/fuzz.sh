@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for SECONDS (default
 # 15) on a working copy of its seed corpus. A crash fails the run and leaves
-# its input in build-fuzz/crashes/<target>/.
+# its input in build-fuzz/crashes/<target>/; keep it in fuzz/regressions/<name>/
+# for tests/fuzzregress. A longer run: scripts/fuzz.sh 600. See fuzz/README.md.
 # usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,11 @@ shift || true
 BUILD=build-fuzz
 JOBS="$(nproc)"
 
+# -O1 with line tables: quick to build, fast enough to fuzz, and stack traces
+# with source lines.
+FLAGS="-O1 -gline-tables-only -DNDEBUG"
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="$FLAGS" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$FLAGS" \
   -DTOLVANE_BUILD_FUZZ=ON -DTOLVANE_BUILD_TESTS=OFF -DTOLVANE_BUILD_BENCH=OFF >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
