@@ -178,27 +178,31 @@ static void tolvane_trace_request(const struct mg_connection* conn) {
 
 static int get_request(struct mg_connection* conn, char* ebuf, size_t ebuf_len, int* err);
 
-/* Whether a request field is one word: printable characters only. */
-static int tolvane_is_word(const char* text) {
-    for (; *text != '\0'; text++) {
-        if (!isgraph((unsigned char)*text)) {
-            return 0;
-        }
-    }
-    return 1;
+/* Whether a request's version is one this engine speaks. */
+static int tolvane_is_http1_version(const char* version) {
+    return (strcmp(version, "1.0") == 0) || (strcmp(version, "1.1") == 0);
 }
 
-/* Reads the next request on a connection and traces it. After a failed
- * parse the version field can run on past the request line, and the error
- * answer's status line repeats it: the client's further lines would become
- * header lines of the answer. Such a version is dropped, so the answer
- * carries the engine's default version instead. */
+/* Reads the next request on a connection and traces it. The engine's error
+ * answers repeat the request's version in their status line, so any other
+ * version text ("HTTP/2.0", "SPDY/3", "http/1.1", or a field that runs on
+ * past the request line after a failed parse) would make that line one no
+ * HTTP/1.x client can read, or put the client's further lines into the
+ * answer's header. Such a version is dropped, so the answer carries the
+ * engine's default version; a request that parsed but names another version
+ * gets the engine's 505 answer as before. */
 static int tolvane_get_request_traced(struct mg_connection* conn, char* ebuf, size_t ebuf_len,
                                       int* err) {
     int ok = get_request(conn, ebuf, ebuf_len, err);
     tolvane_trace_request(conn);
-    if (!ok && (conn->request_info.http_version != NULL) &&
-        !tolvane_is_word(conn->request_info.http_version)) {
+    if ((conn->request_info.http_version != NULL) &&
+        !tolvane_is_http1_version(conn->request_info.http_version)) {
+        if (ok) {
+            mg_snprintf(conn, NULL, ebuf, ebuf_len, "Bad HTTP version: [%s]",
+                        conn->request_info.http_version);
+            *err = 505;
+            ok = 0;
+        }
         conn->request_info.http_version = NULL;
     }
     return ok;
