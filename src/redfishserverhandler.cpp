@@ -6,6 +6,7 @@
 #include <ctime>
 #include <utility>
 
+#include "compactreply.h"
 #include "hostheader.h"
 #include "jsonadapter.h"
 #include "loglines.h"
@@ -75,6 +76,26 @@ const char* RedfishServerHandler::processPluginReply(const char* reply, std::str
     // a server error, never the status of an earlier request.
     httpStatus = 500;
     try {
+        // Replies as the JSON library prints them (the usual case) are read
+        // without building a document; the body comes out the same.
+        CompactReply compact;
+        if (readCompactReply(reply ? reply : "", compact)) {
+            if (!compact.hasStatus) {
+                body = "{}";
+                return body.c_str();
+            }
+            httpStatus = (compact.status >= 100 && compact.status <= 599)
+                             ? static_cast<int32_t>(compact.status)
+                             : 500;
+            body.clear();
+            if (!compact.hasData)
+                body = "Data is NULL";
+            else if (compact.dataIsString)
+                appendUnescaped(compact.data, body);
+            else
+                body.assign(compact.data.data(), compact.data.size());
+            return body.c_str();
+        }
         json::Value root;
         if (!json::parseObject(reply ? reply : "", root)) {
             body = "root parse failed";
