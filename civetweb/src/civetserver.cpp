@@ -290,6 +290,12 @@ int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
     record.body = std::move(body);
     mg_unlock_context(me->context);
 
+    // A refused body is not read to its end after the answer: the engine
+    // would otherwise drain whatever length the client declared.
+    if (outcome == BodyPrefetch::TooLarge || outcome == BodyPrefetch::Incomplete) {
+        mg_disable_connection_keep_alive(conn);
+    }
+
     GlobalLockGuard lock;
     if (handler == nullptr) {
         return 0;
