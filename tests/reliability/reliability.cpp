@@ -1,0 +1,274 @@
+#include "reliability.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace rel {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+std::string lower(std::string s) {
+    for (auto& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+} // namespace
+
+int64_t millisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+Exchange roundTrip(int port, const std::string& bytes, int timeoutMs) {
+    Exchange ex;
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return ex;
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        ex.elapsedMs = millisSince(start);
+        return ex;
+    }
+    ex.connected = true;
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        off += static_cast<size_t>(n);
+    }
+    ex.sent = off == bytes.size();
+    char buf[16384];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        int wait = remainingMs(deadline);
+        if (wait == 0) {
+            ex.timedOut = true;
+            break;
+        }
+        int r = ::poll(&p, 1, wait);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            ex.timedOut = r == 0;
+            break;
+        }
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n > 0) {
+            ex.raw.append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        ex.reset = n < 0;
+        break;
+    }
+    ::close(fd);
+    ex.elapsedMs = millisSince(start);
+    return ex;
+}
+
+std::string requestText(int port, const std::string& method, const std::string& target,
+                        const std::vector<std::string>& headers, const std::string& body) {
+    std::string req =
+        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
+    for (auto& h : headers)
+        req += h + "\r\n";
+    if (!body.empty())
+        req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    req += "Connection: close\r\n\r\n";
+    return req + body;
+}
+
+std::string malformation(const std::string& raw) {
+    if (raw.empty())
+        return "no bytes";
+    const size_t end = raw.find("\r\n\r\n");
+    if (end == std::string::npos)
+        return "no complete header block in " + std::to_string(raw.size()) + " bytes";
+    const size_t lineEnd = raw.find("\r\n");
+    const std::string statusLine = raw.substr(0, lineEnd);
+    // "HTTP/1.1 200 Ok": version, three digits, a blank, a reason.
+    if (statusLine.size() < 13 || statusLine.compare(0, 7, "HTTP/1.") != 0 ||
+        statusLine[8] != ' ' || !std::isdigit(static_cast<unsigned char>(statusLine[9])) ||
+        !std::isdigit(static_cast<unsigned char>(statusLine[10])) ||
+        !std::isdigit(static_cast<unsigned char>(statusLine[11])) || statusLine[12] != ' ')
+        return "bad status line: " + statusLine;
+    long long declared = -1;
+    size_t pos = lineEnd + 2;
+    while (pos < end + 2) {
+        const size_t e = raw.find("\r\n", pos);
+        const std::string line = raw.substr(pos, e - pos);
+        pos = e + 2;
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || colon == 0)
+            return "bad header line: " + line;
+        if (lower(line.substr(0, colon)) == "content-length") {
+            char* stop = nullptr;
+            const std::string value = line.substr(colon + 1);
+            declared = std::strtoll(value.c_str(), &stop, 10);
+            if (stop == value.c_str() || declared < 0)
+                return "bad Content-Length: " + line;
+        }
+    }
+    const size_t bodySize = raw.size() - (end + 4);
+    if (declared >= 0 && static_cast<unsigned long long>(declared) != bodySize)
+        return "body of " + std::to_string(bodySize) + " bytes, Content-Length " +
+               std::to_string(declared);
+    return "";
+}
+
+int statusOf(const std::string& raw) {
+    if (!malformation(raw).empty())
+        return -1;
+    return std::atoi(raw.c_str() + 9);
+}
+
+long residentKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 6, "VmRSS:") == 0)
+            return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+RssSampler::RssSampler(pid_t pid, int periodMs) : pid_(pid), periodMs_(periodMs) {
+    thread_ = std::thread([this] {
+        while (!done_.load()) {
+            long kb = residentKb(pid_);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                samples_.push_back(kb);
+            }
+            for (int slept = 0; slept < periodMs_ && !done_.load(); slept += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+}
+
+RssSampler::~RssSampler() {
+    stop();
+}
+
+std::vector<long> RssSampler::stop() {
+    done_.store(true);
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return samples_;
+}
+
+void Failures::add(const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++count_;
+    if (first_.size() < 12)
+        first_.push_back(what);
+}
+
+size_t Failures::count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
+
+std::string Failures::summary() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::ostringstream out;
+    out << count_ << " failure(s)";
+    for (auto& f : first_)
+        out << "\n  " << f;
+    return out.str();
+}
+
+ts::InstallOptions bundledOptions(bool tls, const std::string& extraConfig) {
+    ts::InstallOptions o;
+    o.resourcePlugin = ts::storagePlugin();
+    o.logPlugin = ts::logServicePlugin();
+    o.tls = tls;
+    o.extraConfig = extraConfig;
+    return o;
+}
+
+BundledServer::BundledServer(const ts::InstallOptions& options) : tree(options) {}
+
+std::string BundledServer::start() {
+    server = std::make_unique<ts::ServerProcess>(tree);
+    if (!server->waitReady(30000))
+        return "the server did not start: " + server->output();
+    // The port opens before the plug-in is initialised and the handler
+    // registered; until then the engine answers 404.
+    for (int i = 0; i < 300; ++i) {
+        if (ts::request(tree.port, "GET", "/redfish/v1", {}, "", tree.tls).status == 200)
+            return "";
+        if (!server->running())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return "the service root never answered: " + server->output();
+}
+
+std::string BundledServer::adminPassword() const {
+    std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
+    while (!p.empty() && (p.back() == '\n' || p.back() == '\r'))
+        p.pop_back();
+    return p;
+}
+
+std::string BundledServer::login(const std::string& user, const std::string& password,
+                                 int* status) const {
+    nlohmann::json body{{"UserName", user}, {"Password", password}};
+    ts::Response r = ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                                 {"Content-Type: application/json"}, body.dump(), tree.tls);
+    if (status)
+        *status = r.status;
+    return r.status == 201 ? r.header("X-Auth-Token") : std::string();
+}
+
+ts::Response BundledServer::send(const std::string& method, const std::string& target,
+                                 const std::string& token, const std::string& body,
+                                 std::vector<std::string> headers) const {
+    if (!token.empty())
+        headers.push_back("X-Auth-Token: " + token);
+    if (!body.empty())
+        headers.push_back("Content-Type: application/json");
+    return ts::request(tree.port, method, target, headers, body, tree.tls);
+}
+
+std::string scriptedLoginReply(const std::string& token, const std::string& location) {
+    nlohmann::ordered_json reply;
+    reply["response"]["HttpStatus"] = 201;
+    reply["response"]["Data"] = {{"Role", "/redfish/v1/AccountService/Roles/Administrator"},
+                                 {"OSPrivilegeLevel", "Administrator"}};
+    reply["response"]["Headers"]["X-Auth-Token"] = token;
+    reply["response"]["Headers"]["Location"] = location;
+    return reply.dump();
+}
+
+} // namespace rel

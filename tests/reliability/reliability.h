@@ -1,0 +1,112 @@
+// Helpers for the reliability tests: a plain client that tells "no answer"
+// apart from "a broken answer", the rules a well-formed answer must meet,
+// the server's resident memory over time, and a server with the bundled
+// plug-ins that is ready for logins.
+#ifndef TOLVANE_RELIABILITY_H
+#define TOLVANE_RELIABILITY_H
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "testsupport.h"
+
+namespace rel {
+
+// What one connection brought back.
+struct Exchange {
+    bool connected = false;
+    bool sent = false;     // every request byte went out
+    bool timedOut = false; // the server neither answered whole nor closed in time
+    bool reset = false;    // the connection ended with an error (e.g. reset)
+    std::string raw;       // every byte received
+    int64_t elapsedMs = 0; // connect to close
+};
+
+// Connects to 127.0.0.1:port, sends `bytes`, reads until the server closes or
+// `timeoutMs` has passed.
+Exchange roundTrip(int port, const std::string& bytes, int timeoutMs = 20000);
+
+// A request as the shared helper writes it ("Host", extra lines,
+// "Content-Length" when there is a body, "Connection: close").
+std::string requestText(int port, const std::string& method, const std::string& target,
+                        const std::vector<std::string>& headers = {}, const std::string& body = "");
+
+// "" when `raw` is a complete answer: a status line "HTTP/1.x NNN reason",
+// header lines each with a name and a colon, the blank line, and a body as
+// long as a Content-Length says when there is one. Otherwise what is wrong.
+std::string malformation(const std::string& raw);
+
+// The answer's status when it is complete, else -1.
+int statusOf(const std::string& raw);
+
+// VmRSS of a process in kB; -1 when it cannot be read.
+long residentKb(pid_t pid);
+
+// Samples residentKb every `periodMs` on a thread of its own until stopped.
+class RssSampler {
+  public:
+    RssSampler(pid_t pid, int periodMs);
+    ~RssSampler();
+    RssSampler(const RssSampler&) = delete;
+    RssSampler& operator=(const RssSampler&) = delete;
+    std::vector<long> stop(); // the samples in order
+
+  private:
+    pid_t pid_;
+    int periodMs_;
+    std::atomic<bool> done_{false};
+    std::mutex mutex_;
+    std::vector<long> samples_;
+    std::thread thread_;
+};
+
+// Collects failures from many client threads; keeps the first few texts.
+class Failures {
+  public:
+    void add(const std::string& what);
+    size_t count() const;
+    std::string summary() const;
+
+  private:
+    mutable std::mutex mutex_;
+    size_t count_ = 0;
+    std::vector<std::string> first_;
+};
+
+// Install options for the bundled plug-ins, plain HTTP unless `tls`.
+ts::InstallOptions bundledOptions(bool tls = false, const std::string& extraConfig = "");
+
+// The program with the bundled plug-ins, started and answering.
+class BundledServer {
+  public:
+    explicit BundledServer(const ts::InstallOptions& options);
+    // Starts the program and waits until the service root answers 200 (the
+    // plug-in initialises after the port opens); "" or why it did not.
+    std::string start();
+    std::string adminPassword() const;
+    // A login; the token, "" when it failed (status in *status).
+    std::string login(const std::string& user, const std::string& password,
+                      int* status = nullptr) const;
+    ts::Response send(const std::string& method, const std::string& target,
+                      const std::string& token, const std::string& body = "",
+                      std::vector<std::string> headers = {}) const;
+
+    ts::InstallTree tree;
+    std::unique_ptr<ts::ServerProcess> server;
+};
+
+// The scripted plug-in's answer to a login: a session with the given token.
+std::string scriptedLoginReply(const std::string& token, const std::string& location);
+
+int64_t millisSince(std::chrono::steady_clock::time_point start);
+
+} // namespace rel
+
+#endif

@@ -1,0 +1,155 @@
+// 40 clients trickle their JSON bodies a byte at a time while another client
+// reads a plug-in resource: the read is answered while they still send,
+// because no slow sender holds the process-wide handler lock. Each slow
+// client's body then reaches the plug-in whole.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "reliability.h"
+
+namespace {
+
+constexpr int kSlowClients = 40;
+constexpr int kPromptMs = 5000;
+
+int connectLoopback(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    timeval tv{30, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendBytes(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+struct SlowClient {
+    std::string body;
+    std::string raw;
+    bool sentAll = false;
+    std::chrono::steady_clock::time_point doneSending;
+};
+
+} // namespace
+
+TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
+    ts::InstallTree tree;
+    tree.setReply("POST /redfish/v1/SessionService/Sessions",
+                  rel::scriptedLoginReply("slow-token", "/redfish/v1/SessionService/Sessions/1"));
+    ts::ServerProcess server(tree);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    ts::Response login = ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                                     {"Content-Type: application/json"}, "{}");
+    ASSERT_EQ(login.status, 201) << login.raw;
+    const std::string auth = "X-Auth-Token: slow-token";
+
+    std::vector<SlowClient> slow(kSlowClients);
+    std::atomic<int> started{0};
+    std::atomic<int> finishedSending{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kSlowClients; ++i) {
+        SlowClient& c = slow[static_cast<size_t>(i)];
+        // About 70 bytes at 100 to 200 ms each: ten seconds of sending.
+        c.body = "{\"Name\":\"slow-client-" + std::to_string(100 + i) +
+                 "\",\"Note\":\"sent one byte at a time, slowly\"}";
+        threads.emplace_back([&, i] {
+            SlowClient& me = slow[static_cast<size_t>(i)];
+            std::mt19937 rng(static_cast<unsigned>(i) + 1u);
+            std::uniform_int_distribution<int> pause(100, 200);
+            int fd = connectLoopback(tree.port);
+            if (fd < 0) {
+                ++started;
+                return;
+            }
+            const std::string head = "PATCH /redfish/v1/Systems/" + std::to_string(i) +
+                                     " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth +
+                                     "\r\nContent-Type: application/json\r\nContent-Length: " +
+                                     std::to_string(me.body.size()) +
+                                     "\r\nConnection: close\r\n\r\n";
+            bool ok = sendBytes(fd, head.data(), head.size());
+            for (size_t b = 0; ok && b < me.body.size(); ++b) {
+                ok = sendBytes(fd, me.body.data() + b, 1);
+                if (b == 2)
+                    ++started;
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause(rng)));
+            }
+            me.sentAll = ok;
+            me.doneSending = std::chrono::steady_clock::now();
+            ++finishedSending;
+            char buf[4096];
+            for (;;) {
+                ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                me.raw.append(buf, static_cast<size_t>(n));
+            }
+            ::close(fd);
+        });
+    }
+    // Every slow client has its head and a few body bytes out.
+    const auto wait = std::chrono::steady_clock::now();
+    while (started.load() < kSlowClients && rel::millisSince(wait) < 20000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(started.load(), kSlowClients);
+
+    // A plug-in read while they send: it needs the handler lock.
+    const auto getStart = std::chrono::steady_clock::now();
+    rel::Exchange get = rel::roundTrip(
+        tree.port, rel::requestText(tree.port, "GET", "/redfish/v1/Systems", {auth}), kPromptMs);
+    const int64_t getMs = rel::millisSince(getStart);
+    const int stillSending = kSlowClients - finishedSending.load();
+    EXPECT_EQ(rel::statusOf(get.raw), 200) << get.raw;
+    EXPECT_LT(getMs, kPromptMs);
+    EXPECT_GT(stillSending, 0) << "the slow clients were done before the read was answered";
+    std::cout << "plug-in GET answered in " << getMs << " ms with " << stillSending
+              << " slow clients still sending\n";
+    // The service root too.
+    rel::Exchange root =
+        rel::roundTrip(tree.port, rel::requestText(tree.port, "GET", "/redfish/v1"), kPromptMs);
+    EXPECT_EQ(rel::statusOf(root.raw), 200) << root.raw;
+
+    for (auto& t : threads)
+        t.join();
+    // Each slow body arrived whole and was answered whole.
+    for (int i = 0; i < kSlowClients; ++i) {
+        const SlowClient& c = slow[static_cast<size_t>(i)];
+        EXPECT_TRUE(c.sentAll) << "client " << i;
+        EXPECT_EQ(rel::malformation(c.raw), "") << "client " << i;
+        ts::Response r = ts::parseResponse(c.raw);
+        EXPECT_EQ(r.status, 200) << "client " << i << ": " << c.raw;
+        nlohmann::json echo = nlohmann::json::parse(r.body, nullptr, false);
+        ASSERT_TRUE(echo.is_object()) << c.raw;
+        EXPECT_EQ(echo["body"], c.body) << "client " << i;
+        EXPECT_EQ(echo["uri"], "/redfish/v1/Systems/" + std::to_string(i));
+    }
+    int patches = 0;
+    for (auto& call : tree.calls())
+        patches += call.value("entry", "") == "PATCH";
+    EXPECT_EQ(patches, kSlowClients);
+    EXPECT_TRUE(server.running());
+}
