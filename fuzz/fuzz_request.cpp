@@ -71,10 +71,12 @@ std::string scriptedReplies(const std::string& answerFile) {
 }
 
 void buildInstallTree() {
-    char pattern[] = "/tmp/tolvane-fuzz-request-XXXXXX";
-    if (!::mkdtemp(pattern))
+    // Under $TMPDIR: scripts/fuzz.sh points it into the build tree, so a tree
+    // left behind by a crash is cleared by the next run.
+    std::string pattern = (fs::temp_directory_path() / "tolvane-fuzz-request-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
         fail("cannot create a temporary directory");
-    gRoot = std::string(pattern) + "/";
+    gRoot = pattern + "/";
     const std::string serverDir = gRoot + "RedfishServer/";
     const std::string scriptDir = serverDir + "scripted/";
     fs::create_directories(serverDir + "Plugins");

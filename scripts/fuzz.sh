@@ -23,6 +23,10 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]}" >/dev/null
 
+# Scratch trees of the targets; a crash leaves its tree behind.
+export TMPDIR="$PWD/$BUILD/tmp"
+rm -rf "$TMPDIR" && mkdir -p "$TMPDIR"
+
 status=0
 for t in "${targets[@]}"; do
   name="${t#fuzz_}"
