@@ -24,6 +24,9 @@ target_compile_definitions(civetweb_engine_objects
 # The engine's poll quantum bounds how long stopping the server takes (the
 # listening thread notices the stop only between polls); the default is 2 s.
 target_compile_definitions(civetweb_engine_objects PRIVATE SOCKET_TIMEOUT_QUANTUM=200)
+# The stop flag is written by the stopping thread and read by every worker:
+# have the engine access it atomically instead of as a plain int.
+target_compile_definitions(civetweb_engine_objects PRIVATE STOP_FLAG_NEEDS_LOCK)
 # Third-party code: keep its own warnings out of our build output.
 target_compile_options(civetweb_engine_objects PRIVATE -w)
 target_link_libraries(civetweb_engine_objects PUBLIC OpenSSL::SSL OpenSSL::Crypto Threads::Threads ${CMAKE_DL_LIBS})

@@ -28,7 +28,10 @@ run_tsan() {
   echo "== ThreadSanitizer: concurrency tests"
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=thread \
     -DTOLVANE_BUILD_BENCH=OFF >/dev/null
-  cmake --build build-tsan -j "$JOBS" >/dev/null
+  # Only what the concurrency tests need: the program, its plug-ins and the
+  # test programs holding those tests.
+  cmake --build build-tsan -j "$JOBS" --target stage httplayer_tests logger_tests \
+    host_e2e_tests logservice_test reliability_tests >/dev/null
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../scripts/tsan.supp" \
      TOLVANE_SOAK_SECONDS="${TOLVANE_SOAK_SECONDS:-5}" \
      ctest -j "$JOBS" --timeout 600 --output-on-failure -R "$TSAN_TESTS")

@@ -164,6 +164,8 @@ class CivetServer {
     int prefetchDeadlineMs = 0;
 
   private:
+    // The context as the library's threads see it (null until stored).
+    static struct mg_context* contextOf(const CivetServer* server);
     static int requestHandler(struct mg_connection* conn, void* cbdata);
     static int webSocketConnectionHandler(const struct mg_connection* conn, void* cbdata);
     static void webSocketReadyHandler(struct mg_connection* conn, void* cbdata);

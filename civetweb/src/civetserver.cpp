@@ -102,6 +102,19 @@ CivetServer* serverOf(const struct mg_connection* conn) {
 
 } // namespace
 
+namespace {
+// The library's threads start inside mg_start2 and may call back before the
+// constructor has stored the context it returns; the slot is therefore read
+// and written atomically. Its type stays a plain pointer for derived classes.
+void storeContext(struct mg_context*& slot, struct mg_context* value) {
+    __atomic_store_n(&slot, value, __ATOMIC_RELEASE);
+}
+} // namespace
+
+struct mg_context* CivetServer::contextOf(const CivetServer* server) {
+    return __atomic_load_n(&server->context, __ATOMIC_ACQUIRE);
+}
+
 CivetServer::CivetServer(const char** options, const struct CivetCallbacks* _callbacks,
                          const void* UserContextIn)
     : context(nullptr), UserContext(UserContextIn) {
@@ -124,7 +137,7 @@ CivetServer::CivetServer(const char** options, const struct CivetCallbacks* _cal
     error.text = errorText;
     error.text_buffer_size = sizeof(errorText);
 
-    context = mg_start2(&init, &error);
+    storeContext(context, mg_start2(&init, &error));
     if (context == nullptr) {
         std::string message = "null context when constructing CivetServer. "
                               "Possible problem binding to port. Error: ";
@@ -161,7 +174,7 @@ CivetServer::~CivetServer() {
 void CivetServer::close() {
     if (context != nullptr) {
         mg_stop(context);
-        context = nullptr;
+        storeContext(context, nullptr);
     }
 }
 
@@ -246,11 +259,11 @@ BodyPrefetch CivetServer::prefetchedBody(struct mg_connection* conn, std::string
         return BodyPrefetch::None;
     }
     CivetServer* me = static_cast<CivetServer*>(ri->user_data);
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return BodyPrefetch::None;
     }
     BodyPrefetch outcome = BodyPrefetch::None;
-    mg_lock_context(me->context);
+    mg_lock_context(contextOf(me));
     auto found = me->connections.find(conn);
     if (found != me->connections.end()) {
         outcome = found->second.prefetch;
@@ -258,14 +271,14 @@ BodyPrefetch CivetServer::prefetchedBody(struct mg_connection* conn, std::string
             body = found->second.body;
         }
     }
-    mg_unlock_context(me->context);
+    mg_unlock_context(contextOf(me));
     return outcome;
 }
 
 int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
     CivetServer* me = serverOf(conn);
     // A request can arrive before the constructor has stored the context.
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return 0;
     }
 
@@ -283,12 +296,12 @@ int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
         outcome = receiveRequestBody(conn, me->prefetchMax, me->prefetchDeadlineMs, body);
     }
 
-    mg_lock_context(me->context);
+    mg_lock_context(contextOf(me));
     CivetConnection& record = me->connections[conn];
     record = CivetConnection();
     record.prefetch = outcome;
     record.body = std::move(body);
-    mg_unlock_context(me->context);
+    mg_unlock_context(contextOf(me));
 
     // A refused body is not read to its end after the answer: the engine
     // would otherwise drain whatever length the client declared.
@@ -305,12 +318,12 @@ int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
 
 int CivetServer::authHandler(struct mg_connection* conn, void* cbdata) {
     CivetServer* me = serverOf(conn);
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return 0;
     }
-    mg_lock_context(me->context);
+    mg_lock_context(contextOf(me));
     me->connections[conn] = CivetConnection();
-    mg_unlock_context(me->context);
+    mg_unlock_context(contextOf(me));
 
     CivetAuthHandler* handler = static_cast<CivetAuthHandler*>(cbdata);
     if (handler == nullptr) {
@@ -321,7 +334,7 @@ int CivetServer::authHandler(struct mg_connection* conn, void* cbdata) {
 
 int CivetServer::webSocketConnectionHandler(const struct mg_connection* conn, void* cbdata) {
     CivetServer* me = serverOf(conn);
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return 0;
     }
     CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
@@ -334,7 +347,7 @@ int CivetServer::webSocketConnectionHandler(const struct mg_connection* conn, vo
 
 void CivetServer::webSocketReadyHandler(struct mg_connection* conn, void* cbdata) {
     CivetServer* me = serverOf(conn);
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return;
     }
     CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
@@ -346,7 +359,7 @@ void CivetServer::webSocketReadyHandler(struct mg_connection* conn, void* cbdata
 int CivetServer::webSocketDataHandler(struct mg_connection* conn, int bits, char* data,
                                       size_t data_len, void* cbdata) {
     CivetServer* me = serverOf(conn);
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return 0;
     }
     CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
@@ -358,7 +371,7 @@ int CivetServer::webSocketDataHandler(struct mg_connection* conn, int bits, char
 
 void CivetServer::webSocketCloseHandler(const struct mg_connection* conn, void* cbdata) {
     CivetServer* me = serverOf(conn);
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return;
     }
     CivetWebSocketHandler* handler = static_cast<CivetWebSocketHandler*>(cbdata);
@@ -370,13 +383,13 @@ void CivetServer::webSocketCloseHandler(const struct mg_connection* conn, void* 
 void CivetServer::closeHandler(const struct mg_connection* conn) {
     CivetServer* me = static_cast<CivetServer*>(mg_get_user_data(mg_get_context(conn)));
     assert(me != nullptr);
-    if (me->context == nullptr) {
+    if (contextOf(me) == nullptr) {
         return;
     }
     if (me->userCloseHandler != nullptr) {
         me->userCloseHandler(conn);
     }
-    mg_lock_context(me->context);
+    mg_lock_context(contextOf(me));
     me->connections.erase(conn);
-    mg_unlock_context(me->context);
+    mg_unlock_context(contextOf(me));
 }

@@ -34,8 +34,10 @@ namespace {
                          linetext, "mainRedfishServer", LogLevelName(level));                      \
     } while (0)
 
-std::mutex gStopMutex;
-std::condition_variable gStopSignal;
+// Never destroyed: the signal watcher thread may still request a stop while
+// the process runs its exit handlers.
+std::mutex& gStopMutex = *new std::mutex;
+std::condition_variable& gStopSignal = *new std::condition_variable;
 bool gStopPending = false;
 
 // Sleeps up to `timeout`; true as soon as a stop has been asked for.
