@@ -9,6 +9,7 @@
 #include "loglines.h"
 #include "redfishserver/pluginhost.h"
 #include "redfishtrace.h"
+#include "responseheadtext.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ void wrapInReply(const json::Value& document, std::string& out) {
 struct OwnDocument {
     std::string body;
     int32_t status = 500;
+    // Head and body, sent with one write.
+    std::string answer;
 };
 
 OwnDocument convert(void (*build)(std::string&)) {
@@ -53,6 +56,8 @@ OwnDocument convert(void (*build)(std::string&)) {
     OwnDocument document;
     converter.processPluginReply(reply.c_str(), document.body);
     document.status = converter.httpStatus;
+    appendResponseHead(document.answer, document.status, "application/json");
+    document.answer += document.body;
     return document;
 }
 
@@ -144,8 +149,7 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         if (tracing)
             writeRequestTrace(method, requestUri, "{}");
         httpStatus = own->status;
-        writeResponseHeader(conn, httpStatus, "application/json");
-        mg_write(conn, own->body.data(), own->body.size());
+        mg_write(conn, own->answer.data(), own->answer.size());
         if (tracing)
             writeResponseTrace(method, httpStatus, own->body.c_str());
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
@@ -190,8 +194,14 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     processPluginReply(pluginReply.c_str(), out);
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Response OUT: %s", out.c_str());
 
-    writeResponseHeader(conn, httpStatus, "application/json");
-    writeBody(conn, out);
+    {
+        // Head and body in one write: one system call and one packet fewer.
+        std::string answer;
+        answer.reserve(96 + out.size());
+        appendResponseHead(answer, httpStatus, "application/json");
+        answer += out;
+        writeBody(conn, answer);
+    }
     writeResponseTrace(method, httpStatus, out.c_str());
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
     return true;

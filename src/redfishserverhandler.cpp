@@ -10,6 +10,7 @@
 #include "hostheader.h"
 #include "jsonadapter.h"
 #include "loglines.h"
+#include "responseheadtext.h"
 #include "sessionauth.h"
 
 RedfishServerHandler::RedfishServerHandler(const std::string& hostAddress,
@@ -174,10 +175,12 @@ const char* RedfishServerHandler::getStatusText(int status) {
 
 void RedfishServerHandler::writeResponseHeader(struct mg_connection* conn, int status,
                                                const char* contentType) {
-    // No Content-Length: the connection ends with the answer, which marks the
-    // end of the body.
-    mg_printf(conn, "HTTP/1.1 %d %s\r\nContent-Type:%s\r\nConnection: %s\r\n\r\n", status,
-              getStatusText(status), contentType ? contentType : "", "keep-alive");
+    // Built by hand and sent with one write: the same bytes as a printf
+    // would give, for a fraction of the work.
+    std::string head;
+    head.reserve(96);
+    appendResponseHead(head, status, contentType);
+    mg_write(conn, head.data(), head.size());
 }
 
 bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const char* method,

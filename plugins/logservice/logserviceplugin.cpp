@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 
 #include "RedfishPlugin.h"
+#include "lineformat.h"
 #include "logsink.h"
 
 namespace {
@@ -34,28 +35,18 @@ REDFISH_PLUGIN_EXPORT void Log(const char* format, ...) {
     if (!format)
         return;
     try {
+        // One buffer per thread, kept between lines, so a line costs no
+        // allocation.
+        thread_local std::string line;
+        line.clear();
         va_list args;
         va_start(args, format);
-        va_list copy;
-        va_copy(copy, args);
-        // Nearly every line fits here, so it costs no allocation.
-        char small[1024];
-        int n = std::vsnprintf(small, sizeof(small), format, args);
+        tolvane::logservice::formatLine(line, format, args);
         va_end(args);
-        if (n < 0) {
-            va_end(copy);
-            return;
-        }
-        if (static_cast<size_t>(n) < sizeof(small)) {
-            va_end(copy);
-            sink().write(small, static_cast<size_t>(n));
-            return;
-        }
-        std::string text(static_cast<size_t>(n) + 1, '\0');
-        std::vsnprintf(text.data(), text.size(), format, copy);
-        va_end(copy);
-        text.resize(static_cast<size_t>(n));
-        sink().write(text);
+        sink().write(line.data(), line.size());
+        // A rare long line does not keep its memory for good.
+        if (line.capacity() > 64 * 1024)
+            std::string().swap(line);
     } catch (...) {
         // A log line is never worth a crash.
     }
