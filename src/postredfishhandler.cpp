@@ -108,6 +108,9 @@ void answerRefusedRequest(struct mg_connection* conn, int status) {
     error["error"]["message"] = RedfishServerHandler::getStatusText(status);
     RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
     RedfishServerHandler::writeBody(conn, json::dump(error));
+    // The rest of a refused body is not read: the engine would otherwise
+    // drain whatever length the client declared before closing.
+    mg_disable_connection_keep_alive(conn);
 }
 
 bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const char* function,

@@ -179,6 +179,32 @@ TEST_F(HostileInput, BodiesAboveTheLimitGet413AndNeverReachThePlugin) {
         expectServing("a streamed huge body");
     }
 
+    // Multipart bodies are read under the handler; a refused one is not
+    // drained either: to a plain URI over the limit, and an upload whose
+    // field value is larger than a field may be.
+    const std::string hugeLength = "\r\nContent-Length: 1000000000000\r\n\r\n";
+    const std::vector<std::pair<std::string, std::string>> multipart = {
+        {"multipart to a plain URI",
+         "POST /redfish/v1/Systems HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAuth +
+             "\r\nContent-Type: multipart/form-data; boundary=plainboundary" + hugeLength +
+             "--plainboundary\r\n" + "Content-Disposition: form-data; name=\"f\"\r\n\r\n" +
+             std::string(kLimit + 8192, 'm')},
+        {"upload field too large",
+         "POST " + kUploadUri + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAuth +
+             "\r\nContent-Type: multipart/form-data; boundary=fieldboundary" + hugeLength +
+             "--fieldboundary\r\n" + "Content-Disposition: form-data; name=\"Note\"\r\n\r\n" +
+             std::string(80 * 1024, 'n')},
+    };
+    for (const auto& c : multipart) {
+        rel::Exchange ex = rel::roundTrip(port, c.second, 25000);
+        EXPECT_EQ(rel::statusOf(ex.raw), 413) << c.first << ": " << ex.raw;
+        EXPECT_FALSE(ex.timedOut) << c.first;
+        EXPECT_LT(ex.elapsedMs, 10000) << c.first << ": the refused connection stayed open";
+        EXPECT_TRUE(newCalls().empty()) << c.first;
+        EXPECT_TRUE(uploadsLeft().empty()) << c.first;
+        expectServing(c.first);
+    }
+
     // The limit itself is allowed, and the body arrives whole.
     const std::string atLimit = "{\"Pad\":\"" + std::string(kLimit - 10, 'q') + "\"}";
     ASSERT_EQ(atLimit.size(), kLimit);
