@@ -104,6 +104,9 @@ class CivetServer {
     CivetServer& operator=(const CivetServer& other);
     virtual ~CivetServer();
 
+    // Stops the server: requests arriving from now on are closed without an
+    // answer, the calls under way finish and are answered whole, then the
+    // library stops its threads.
     void close();
     const struct mg_context* getContext() const;
 
@@ -162,6 +165,10 @@ class CivetServer {
     const void* UserContext = nullptr;
     size_t prefetchMax = 0; // 0: bodies are not received ahead
     int prefetchDeadlineMs = 0;
+    // Stop gate (accessed atomically): once `stopping` is set, new requests
+    // are closed without an answer while the calls under way finish.
+    int stopping = 0;
+    int activeCalls = 0;
 
   private:
     // The context as the library's threads see it (null until stored).

@@ -3,7 +3,9 @@
 #include "civetserver.h"
 
 #include <cassert>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "bodyprefetch.h"
@@ -172,10 +174,15 @@ CivetServer::~CivetServer() {
 }
 
 void CivetServer::close() {
-    if (context != nullptr) {
-        mg_stop(context);
-        storeContext(context, nullptr);
-    }
+    if (context == nullptr)
+        return;
+    // Stopping the library mid-answer would cut answers short: close the
+    // gate first and let every call under way finish.
+    __atomic_store_n(&stopping, 1, __ATOMIC_SEQ_CST);
+    while (__atomic_load_n(&activeCalls, __ATOMIC_SEQ_CST) > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    mg_stop(context);
+    storeContext(context, nullptr);
 }
 
 void CivetServer::addHandler(const std::string& uri, CivetHandler* handler) {
@@ -275,11 +282,34 @@ BodyPrefetch CivetServer::prefetchedBody(struct mg_connection* conn, std::string
     return outcome;
 }
 
+namespace {
+// Counts one call through the stop gate for as long as it lives.
+class ActiveCall {
+  public:
+    explicit ActiveCall(int& counter) : counter_(counter) {
+        __atomic_add_fetch(&counter_, 1, __ATOMIC_SEQ_CST);
+    }
+    ~ActiveCall() { __atomic_sub_fetch(&counter_, 1, __ATOMIC_SEQ_CST); }
+    ActiveCall(const ActiveCall&) = delete;
+    ActiveCall& operator=(const ActiveCall&) = delete;
+
+  private:
+    int& counter_;
+};
+} // namespace
+
 int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
     CivetServer* me = serverOf(conn);
     // A request can arrive before the constructor has stored the context.
     if (contextOf(me) == nullptr) {
         return 0;
+    }
+    // While stopping, a new request is closed with no byte written: the
+    // client sees a refused request, never a partial or foreign answer.
+    ActiveCall call(me->activeCalls);
+    if (__atomic_load_n(&me->stopping, __ATOMIC_SEQ_CST) != 0) {
+        mg_disable_connection_keep_alive(conn);
+        return 1;
     }
 
     CivetHandler* handler = static_cast<CivetHandler*>(cbdata);

@@ -150,11 +150,9 @@ void mainRedfishServer() {
     while (!gStopRequested.load(std::memory_order_acquire)) {
         std::fflush(stdout);
         if (waitForStopRequest(std::chrono::milliseconds(1000))) {
-            // Removing the handler waits for the calls under way, which are
-            // still answered; later requests find no handler. Then the
-            // library stops its workers, so the plug-in is shut down only
-            // after the last request.
-            server->removeHandler("/redfish");
+            // Closing lets the calls under way finish and be answered, closes
+            // later requests without an answer, then stops the library's
+            // workers, so the plug-in is shut down only after the last request.
             server->close();
             unloadWebServerPlugin();
         }
