@@ -162,7 +162,9 @@ wait_port() {
 
 # The real server's TLS settings, so the reference negotiates the same way.
 option_value() {
-    grep -A1 "\"$1\"," "$ROOT/src/redfishserver/httpoptions.cpp" 2>/dev/null | sed -n '2s/^[[:space:]]*"\(.*\)",[[:space:]]*$/\1/p'
+    # The value follows the name on the same line or on the next one.
+    grep -A1 "\"$1\"," "$ROOT/src/redfishserver/httpoptions.cpp" 2>/dev/null | tr '\n' ' ' |
+        sed -n 's/^[[:space:]]*"[^"]*",[[:space:]]*"\([^"]*\)",.*$/\1/p'
 }
 SSL_PROTOCOL_VERSION="$(option_value ssl_protocol_version)"
 SSL_CIPHER_LIST="$(option_value ssl_cipher_list)"
