@@ -11,7 +11,7 @@ JOBS="$(nproc)"
 
 # Tests that exercise threads against each other; the ThreadSanitizer build
 # runs these.
-TSAN_TESTS='DispatchLock|PrefetchLock|Trace\.LinesOfParallelRequests|RollOver\.(TwoThreads|Concurrent)|LogSink\.Concurrent|ServiceStop|Reliability.*(Stop|Concurrent|Slow)'
+TSAN_TESTS='DispatchLock|PrefetchLock|Trace\.LinesOfParallelRequests|RollOver\.(TwoThreads|Concurrent)|LogSink\.Concurrent|ServiceStop|reliability\.(ConcurrentLogins|SlowClients|StopUnderLoad)'
 
 run_asan() {
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer: all tests"
