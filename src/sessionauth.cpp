@@ -50,6 +50,28 @@ std::string cookieValue(const std::string& header, const char* name) {
 const char* const kReadOnlyRole = "/redfish/v1/AccountService/Roles/ReadOnlyUser";
 const char* const kOsUserRole = "/redfish/v1/AccountService/Roles/OSUser";
 
+// The role rules applied to a login's session data.
+bool roleRulesPermit(const std::string& sessionInfo) {
+    json::Value info;
+    try {
+        if (!json::parseObject(sessionInfo, info))
+            return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (!json::hasMember(info, "Role") || !json::hasMember(info, "OSPrivilegeLevel"))
+        return false;
+    const std::string role = json::memberText(info, "Role");
+    const std::string privilege = json::memberText(info, "OSPrivilegeLevel");
+    if (equalsIgnoringCase(role, kReadOnlyRole))
+        return false;
+    // An operating-system user without a usable privilege level may not act.
+    if (equalsIgnoringCase(role, kOsUserRole) && (equalsIgnoringCase(privilege, "undefined") ||
+                                                  equalsIgnoringCase(privilege, "ReadOnlyUser")))
+        return false;
+    return true;
+}
+
 } // namespace
 
 std::string presentedToken(const char* xAuthToken, const char* cookieHeader) {
@@ -69,23 +91,8 @@ bool authorizeSession(const std::string& clientAddress, const std::string& token
         return false;
     }
 
-    json::Value info;
-    try {
-        if (!json::parseObject(sessionTable[static_cast<size_t>(index)].sessionInfo, info))
-            return false;
-    } catch (const std::exception&) {
-        return false;
-    }
-    if (!json::hasMember(info, "Role") || !json::hasMember(info, "OSPrivilegeLevel"))
-        return false;
-    const std::string role = json::memberText(info, "Role");
-    const std::string privilege = json::memberText(info, "OSPrivilegeLevel");
-
-    if (equalsIgnoringCase(role, kReadOnlyRole))
-        return false;
-    // An operating-system user without a usable privilege level may not act.
-    if (equalsIgnoringCase(role, kOsUserRole) && (equalsIgnoringCase(privilege, "undefined") ||
-                                                  equalsIgnoringCase(privilege, "ReadOnlyUser")))
-        return false;
-    return true;
+    SessionRecord& record = sessionTable[static_cast<size_t>(index)];
+    if (record.roleVerdict < 0)
+        record.roleVerdict = roleRulesPermit(record.sessionInfo) ? 1 : 0;
+    return record.roleVerdict == 1;
 }

@@ -14,6 +14,9 @@ struct SessionRecord {
     std::string clientAddress; // remote address text at login
     int64_t createdAt = 0;     // seconds since the epoch
     std::string location;      // the "Location" returned by the login
+    // What the role rules make of sessionInfo, worked out at its first use:
+    // -1 not yet, 0 refused, 1 permitted. sessionInfo never changes.
+    int roleVerdict = -1;
 };
 
 // A session is valid while now <= createdAt + kSessionLifetimeSeconds.
