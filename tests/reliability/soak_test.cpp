@@ -187,5 +187,13 @@ TEST(Soak, MixedClientsGetWholeAnswersAndMemoryLevelsOff) {
     for (long kb : rss)
         trace += std::to_string(kb) + " ";
     std::cout << "soak: VmRSS kB " << trace << "\n";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // A sanitizer's allocator keeps freed memory in quarantine, so the
+    // server's RSS says nothing about leaks there (the sanitizer itself
+    // checks those); the level is judged in the normal build only.
+    (void)last;
+    (void)middle;
+#else
     EXPECT_LE(last, middle + middle / 10 + 1024) << "VmRSS samples (kB): " << trace;
+#endif
 }
