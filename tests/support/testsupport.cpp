@@ -323,15 +323,22 @@ std::string ServerProcess::output() const {
 
 // ---------------------------------------------------------------------------
 
-namespace {
-
-int connectLoopback(int port, int timeoutMs) {
+int connectLoopback(int port, int timeoutMs, const char* source) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return -1;
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    if (source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
+            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            ::close(fd);
+            return -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -342,6 +349,8 @@ int connectLoopback(int port, int timeoutMs) {
     }
     return fd;
 }
+
+namespace {
 
 std::string plainExchange(int fd, const std::string& bytes, int timeoutMs) {
     size_t off = 0;

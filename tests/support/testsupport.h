@@ -124,6 +124,11 @@ struct Response {
     bool hasHeader(const std::string& name) const;
 };
 
+// A TCP connection to 127.0.0.1:port with send and receive time-outs, its own
+// end bound to `source` (another loopback address such as "127.0.0.2") when
+// given; -1 on failure.
+int connectLoopback(int port, int timeoutMs = 10000, const char* source = nullptr);
+
 // Sends `bytes` (plain or TLS) and reads until the server closes or the time
 // runs out; the raw bytes received.
 std::string exchange(int port, const std::string& bytes, bool tls = false, int timeoutMs = 10000);
