@@ -145,7 +145,9 @@ TEST(LoadRun, DurationRunStopsOnTimeAndReportsTheServerProcess) {
     auto figures = bench::computeFigures(run);
     EXPECT_GT(figures.ok, 0u);
     EXPECT_EQ(figures.errors, 0u);
-    EXPECT_NEAR(run.elapsedSeconds, 0.4, 0.1);
+    // The window is a sleep: never shorter, later on a busy machine.
+    EXPECT_GE(run.elapsedSeconds, 0.4);
+    EXPECT_LT(run.elapsedSeconds, 1.5);
     EXPECT_LT(seconds, 3.0);
     // Warm-up requests are not counted.
     EXPECT_LT(figures.ok, static_cast<uint64_t>(server.connections()));

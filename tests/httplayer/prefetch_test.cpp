@@ -148,7 +148,8 @@ TEST(PrefetchDeadline, DeadlineEndsASlowBody) {
     client.shutdownWrite();
     trickle.join();
     EXPECT_EQ(bodyOf(response), "Incomplete:");
-    EXPECT_LT(elapsed, std::chrono::milliseconds(300 + 500));
+    // Well before the 4 s the whole body would take, with room for a busy machine.
+    EXPECT_LT(elapsed, std::chrono::milliseconds(300 + 1500));
 }
 
 TEST_F(Prefetch, UploadsStayOnTheWire) {
