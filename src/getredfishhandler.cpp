@@ -2,11 +2,9 @@
 // else forwarded to the resource plug-in.
 #include "redfishserverhandler.h"
 
-#include <cctype>
-#include <cstring>
-
 #include "jsonadapter.h"
 #include "loglines.h"
+#include "postrules.h"
 #include "redfishserver/pluginhost.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
@@ -14,10 +12,6 @@
 namespace {
 
 const char* const kFn = "RedfishServerHandler::handleGet";
-
-bool equalsIgnoringCase(const std::string& a, const char* b) {
-    return std::strlen(b) == a.size() && mg_strncasecmp(a.c_str(), b, a.size()) == 0;
-}
 
 // A query that is a part of the word "Members" (an empty one included) asks
 // for nothing; any other query is answered with the members expanded.
@@ -139,9 +133,9 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     const std::string path = at == std::string::npos ? std::string() : forwarded.substr(at);
 
     const OwnDocument* own = nullptr;
-    if (equalsIgnoringCase(path, "/redfish") || equalsIgnoringCase(path, "/redfish/"))
+    if (equalsIgnoreCase(path, "/redfish") || equalsIgnoreCase(path, "/redfish/"))
         own = &versionDocument();
-    else if (equalsIgnoringCase(path, "/redfish/v1") || equalsIgnoringCase(path, "/redfish/v1/"))
+    else if (equalsIgnoreCase(path, "/redfish/v1") || equalsIgnoreCase(path, "/redfish/v1/"))
         own = &serviceRoot();
 
     if (own) {
@@ -160,7 +154,7 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         learnHostName(conn);
 
     // The session service document is readable before a login.
-    if (!equalsIgnoringCase(path, "/redfish/v1/SessionService") && !isAuthorized(conn)) {
+    if (!equalsIgnoreCase(path, "/redfish/v1/SessionService") && !isAuthorized(conn)) {
         answerUnauthorized(conn);
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
         return true;

@@ -31,6 +31,10 @@ bool containsIgnoreCase(std::string_view text, std::string_view word) {
     return findIgnoreCase(text, word) != std::string_view::npos;
 }
 
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && findIgnoreCase(a, b) == 0;
+}
+
 std::string pluginUriOf(std::string_view path) {
     size_t at = findIgnoreCase(path, "/redfish");
     if (at == std::string_view::npos)

@@ -9,9 +9,11 @@
 
 #include "jsonadapter.h"
 
-// ASCII case-insensitive search; npos when `word` does not occur.
+// ASCII case-insensitive search (npos when `word` does not occur) and
+// comparison; the GET road and the session table use them too.
 size_t findIgnoreCase(std::string_view text, std::string_view word);
 bool containsIgnoreCase(std::string_view text, std::string_view word);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 // The URI handed to the plug-in: `path` from its first "/redfish" in any
 // letter case (the whole path when it has none).

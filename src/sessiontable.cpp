@@ -2,7 +2,8 @@
 #include "sessiontable.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "postrules.h"
 
 std::vector<SessionRecord> sessionTable;
 
@@ -20,17 +21,6 @@ std::string withoutTrailingSlash(const std::string& uri) {
     if (!uri.empty() && uri.back() == '/')
         return uri.substr(0, uri.size() - 1);
     return uri;
-}
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -79,7 +69,7 @@ int removeSessionsByLocation(const std::string& uri) {
     auto first =
         std::remove_if(sessionTable.begin(), sessionTable.end(), [&wanted](const SessionRecord& r) {
             return !r.location.empty() &&
-                   equalsIgnoringCase(withoutTrailingSlash(r.location), wanted);
+                   equalsIgnoreCase(withoutTrailingSlash(r.location), wanted);
         });
     int removed = static_cast<int>(sessionTable.end() - first);
     sessionTable.erase(first, sessionTable.end());
