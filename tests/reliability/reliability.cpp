@@ -94,18 +94,6 @@ Exchange roundTrip(int port, const std::string& bytes, int timeoutMs) {
     return ex;
 }
 
-std::string requestText(int port, const std::string& method, const std::string& target,
-                        const std::vector<std::string>& headers, const std::string& body) {
-    std::string req =
-        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
-    for (auto& h : headers)
-        req += h + "\r\n";
-    if (!body.empty())
-        req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-    req += "Connection: close\r\n\r\n";
-    return req + body;
-}
-
 std::string malformation(const std::string& raw) {
     if (raw.empty())
         return "no bytes";

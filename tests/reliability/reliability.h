@@ -33,10 +33,7 @@ struct Exchange {
 // `timeoutMs` has passed.
 Exchange roundTrip(int port, const std::string& bytes, int timeoutMs = 20000);
 
-// A request as the shared helper writes it ("Host", extra lines,
-// "Content-Length" when there is a body, "Connection: close").
-std::string requestText(int port, const std::string& method, const std::string& target,
-                        const std::vector<std::string>& headers = {}, const std::string& body = "");
+using ts::requestText;
 
 // "" when `raw` is a complete answer: a status line "HTTP/1.x NNN reason",
 // header lines each with a name and a colon, the blank line, and a body as

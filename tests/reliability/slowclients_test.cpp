@@ -19,24 +19,6 @@ namespace {
 constexpr int kSlowClients = 40;
 constexpr int kPromptMs = 5000;
 
-int connectLoopback(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    timeval tv{30, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 bool sendBytes(int fd, const char* data, size_t size) {
     while (size > 0) {
         ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
@@ -81,7 +63,7 @@ TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
             SlowClient& me = slow[static_cast<size_t>(i)];
             std::mt19937 rng(static_cast<unsigned>(i) + 1u);
             std::uniform_int_distribution<int> pause(100, 200);
-            int fd = connectLoopback(tree.port);
+            int fd = ts::connectLoopback(tree.port, 30000);
             if (fd < 0) {
                 ++started;
                 return;

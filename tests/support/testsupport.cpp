@@ -324,7 +324,8 @@ std::string ServerProcess::output() const {
 // ---------------------------------------------------------------------------
 
 int connectLoopback(int port, int timeoutMs, const char* source) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    // Not inherited by server processes the test starts later.
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
@@ -477,8 +478,8 @@ bool Response::hasHeader(const std::string& name) const {
     return false;
 }
 
-Response request(int port, const std::string& method, const std::string& target,
-                 const std::vector<std::string>& headers, const std::string& body, bool tls) {
+std::string requestText(int port, const std::string& method, const std::string& target,
+                        const std::vector<std::string>& headers, const std::string& body) {
     std::string req =
         method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n";
     for (auto& h : headers)
@@ -486,8 +487,12 @@ Response request(int port, const std::string& method, const std::string& target,
     if (!body.empty())
         req += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     req += "Connection: close\r\n\r\n";
-    req += body;
-    return parseResponse(exchange(port, req, tls));
+    return req + body;
+}
+
+Response request(int port, const std::string& method, const std::string& target,
+                 const std::vector<std::string>& headers, const std::string& body, bool tls) {
+    return parseResponse(exchange(port, requestText(port, method, target, headers, body), tls));
 }
 
 std::string multipartBody(const std::string& boundary, const std::vector<FormPart>& parts) {

@@ -135,7 +135,10 @@ std::string exchange(int port, const std::string& bytes, bool tls = false, int t
 Response parseResponse(const std::string& raw);
 
 // One request with "Host", optional extra header lines ("Name: value"),
-// "Content-Length" when there is a body, and "Connection: close".
+// "Content-Length" when there is a body, and "Connection: close": its bytes,
+// and its answer.
+std::string requestText(int port, const std::string& method, const std::string& target,
+                        const std::vector<std::string>& headers = {}, const std::string& body = "");
 Response request(int port, const std::string& method, const std::string& target,
                  const std::vector<std::string>& headers = {}, const std::string& body = "",
                  bool tls = false);
