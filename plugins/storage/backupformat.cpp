@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "boundedjson.h"
 #include "crypto.h"
 #include "imageformat.h"
 #include "storagevalidation.h"
@@ -57,9 +58,10 @@ RestoreResult restoreBackup(const Controller& current, const std::string& text,
         throw FileFormatError("the file is empty");
     Json backup;
     try {
-        backup = Json::parse(text);
-    } catch (const Json::exception&) {
-        throw FileFormatError("the file is not a configuration backup (not JSON)");
+        backup = parseJson(text);
+    } catch (const JsonTextError& e) {
+        throw FileFormatError(std::string("the file is not a configuration backup (") + e.what() +
+                              ")");
     }
     if (!backup.is_object() || !backup.contains("Format") || backup["Format"] != kBackupFormat)
         throw FileFormatError("the file is not a configuration backup");

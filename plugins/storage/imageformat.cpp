@@ -8,6 +8,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include "boundedjson.h"
 #include "crypto.h"
 #include "json.h"
 
@@ -70,8 +71,8 @@ ImageInfo parseImage(const std::string& bytes, const std::string& component) {
         throw FileFormatError("the image header line is missing or too long");
     Json header;
     try {
-        header = Json::parse(bytes.substr(magicLine.size(), headerEnd - magicLine.size()));
-    } catch (const Json::exception&) {
+        header = parseJson(bytes.substr(magicLine.size(), headerEnd - magicLine.size()));
+    } catch (const JsonTextError&) {
         throw FileFormatError("the image header is not valid JSON");
     }
     if (!header.is_object())

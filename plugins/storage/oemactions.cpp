@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "backupformat.h"
+#include "boundedjson.h"
 #include "crypto.h"
 #include "imageformat.h"
 #include "messages.h"
@@ -46,9 +47,11 @@ bool flag(const Json& args, const char* name, const std::string& action) {
     return args[name].get<bool>();
 }
 
-// The uploaded file's bytes. Only files in the uploads directory are read,
-// whatever a client writes into the arguments of a plain POST.
-std::string readUpload(const PluginService& s, const Json& args, const std::string& action) {
+// The uploaded file's bytes, at most `limit` of them. Only files in the
+// uploads directory are read, whatever a client writes into the arguments of
+// a plain POST.
+std::string readUpload(const PluginService& s, const Json& args, const std::string& action,
+                       size_t limit = kMaxUploadBytes) {
     std::string given;
     if (args.contains("absoluteFilePath") && args["absoluteFilePath"].is_string())
         given = args["absoluteFilePath"].get<std::string>();
@@ -65,9 +68,10 @@ std::string readUpload(const PluginService& s, const Json& args, const std::stri
         throw errors::actionParameterValueError(kUploadParameter, action)
             .withDetail("The uploaded file does not exist.");
     std::string bytes;
-    if (!readWholeFile(file, bytes, kMaxUploadBytes))
+    if (!readWholeFile(file, bytes, limit))
         throw errors::actionParameterValueError(kUploadParameter, action)
-            .withDetail("The uploaded file cannot be read or is larger than 64 MiB.");
+            .withDetail("The uploaded file cannot be read or is larger than " +
+                        std::to_string(limit >> 20) + " MiB.");
     if (bytes.empty())
         throw errors::actionParameterValueError(kUploadParameter, action)
             .withDetail("The uploaded file is empty.");
@@ -146,7 +150,9 @@ Reply restoreConfiguration(PluginService& s, Controller& c, const Json& args) {
     log.line("started");
     try {
         checkParameters(args, action, {});
-        const std::string text = readUpload(s, args, action);
+        // A backup is parsed whole; anything past the parse budget is refused
+        // before it is read.
+        const std::string text = readUpload(s, args, action, JsonBudget().maxBytes);
         RestoreResult result;
         try {
             result = restoreBackup(c, text, driveCollectionUri() + "/");

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "boundedjson.h"
+
 namespace tolvane::plugin {
 
 namespace fs = std::filesystem;
@@ -87,15 +89,15 @@ LoadedJson loadJsonFile(const fs::path& path) {
     if (!fs::exists(path, ec))
         return result;
     std::string text;
-    if (!readWholeFile(path, text, 64u * 1024 * 1024)) {
+    if (!readWholeFile(path, text, JsonBudget().maxBytes)) {
         result.status = LoadedJson::Status::Unreadable;
         result.problem = "cannot read " + path.string();
         return result;
     }
     try {
-        result.value = Json::parse(text);
+        result.value = parseJson(text);
         result.status = LoadedJson::Status::Loaded;
-    } catch (const Json::exception& e) {
+    } catch (const JsonTextError& e) {
         result.status = LoadedJson::Status::Unreadable;
         result.problem = e.what();
     }

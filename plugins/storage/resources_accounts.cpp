@@ -57,11 +57,7 @@ std::pair<std::string, std::string> loginCredentials(const Request& r, std::stri
         const Json& text = credentials["requestBody"];
         if (!text.is_string())
             throw errors::unrecognizedRequestBody();
-        try {
-            credentials = Json::parse(text.get<std::string>());
-        } catch (const Json::exception&) {
-            throw errors::malformedJson();
-        }
+        credentials = parseRequestJson(text.get<std::string>());
         if (!credentials.is_object())
             throw errors::unrecognizedRequestBody();
     }

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "boundedjson.h"
 #include "messages.h"
 
 namespace tolvane::plugin {
@@ -35,6 +36,23 @@ bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) 
 
 } // namespace
 
+Json parseRequestJson(const std::string& text) {
+    try {
+        return parseJson(text);
+    } catch (const JsonTextError& e) {
+        if (e.kind() == JsonTextError::Kind::NumberOutOfRange && !e.member().empty()) {
+            std::string lower = e.member();
+            for (char& ch : lower)
+                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            const bool secret = lower.find("password") != std::string::npos;
+            throw errors::propertyValueOutOfRange(secret ? "******" : e.token(), e.member());
+        }
+        std::string detail = e.what();
+        detail[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(detail[0])));
+        throw errors::malformedJson().withDetail(detail + ".");
+    }
+}
+
 const std::string& Request::param(const std::string& name) const {
     static const std::string empty;
     auto it = params.find(name);
@@ -43,12 +61,7 @@ const std::string& Request::param(const std::string& name) const {
 
 const Json& Request::body() const {
     if (!parsed_) {
-        Json value;
-        try {
-            value = Json::parse(bodyText.empty() ? std::string("{}") : bodyText);
-        } catch (const Json::parse_error&) {
-            throw errors::malformedJson();
-        }
+        Json value = parseRequestJson(bodyText.empty() ? std::string("{}") : bodyText);
         if (!value.is_object())
             throw errors::unrecognizedRequestBody();
         parsed_ = std::move(value);

@@ -57,6 +57,11 @@ struct Reply {
     std::string envelope() const;
 };
 
+// Client-supplied JSON text parsed within the plug-in's budget; past it, or
+// when it is not JSON, a 400 RedfishError (MalformedJSON, or
+// PropertyValueOutOfRange for a number no type can hold).
+Json parseRequestJson(const std::string& text);
+
 using Handler = std::function<Reply(const Request&)>;
 
 class Router {

@@ -108,6 +108,15 @@ Call LoadedPlugin::login(const std::string& user, const std::string& password) {
     return call("POST", "/redfish/v1/SessionService/Sessions", args.dump());
 }
 
+Call LoadedPlugin::loginFrom(const std::string& user, const std::string& password,
+                             const std::string& clientAddress) {
+    Json body = {{"UserName", user}, {"Password", password}};
+    Json args = {{"x-forwarded-for", "127.0.0.1"},
+                 {"requestBody", body.dump()},
+                 {"clientAddress", clientAddress}};
+    return call("POST", "/redfish/v1/SessionService/Sessions", args.dump());
+}
+
 std::string LoadedPlugin::adminPassword() const {
     std::string text = readFile(serverDir / "InitialAdminPassword.txt");
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))

@@ -44,6 +44,9 @@ class LoadedPlugin {
 
     // The login argument text the server builds around a client's body.
     Call login(const std::string& user, const std::string& password);
+    // The same with the "clientAddress" member that newer servers add.
+    Call loginFrom(const std::string& user, const std::string& password,
+                   const std::string& clientAddress);
     std::string adminPassword() const;
 
     // Stores `content` as the server's upload handling would and returns its path.

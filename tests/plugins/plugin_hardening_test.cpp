@@ -1,0 +1,162 @@
+// Attacks on the resource plug-in, through its C entry points with the
+// argument texts the server sends, or on the pieces linked directly. Each
+// test is named for the attack it stops.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <functional>
+#include <optional>
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "accounts.h"
+#include "boundedjson.h"
+#include "crypto.h"
+#include "imageformat.h"
+#include "persistence.h"
+#include "pluginlog.h"
+
+#include "pluginharness.h"
+
+using namespace plugintest;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kSessions = "/redfish/v1/SessionService/Sessions";
+const std::string kStorage = "/redfish/v1/Systems/1/Storage/1";
+const std::string kVolumes = kStorage + "/Volumes";
+const std::string kDrives = "/redfish/v1/Chassis/1/Drives";
+const std::string kActions = kStorage + "/Actions/Oem/";
+// Far below what the quadratic or unbounded parse took, far above a linear one.
+constexpr auto kFast = std::chrono::seconds(3);
+
+std::string nested(size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
+
+std::string manyKeys(size_t count) {
+    std::string text = "{";
+    for (size_t i = 0; i < count; ++i)
+        text += (i ? ",\"k" : "\"k") + std::to_string(i) + "\":0";
+    return text + "}";
+}
+
+std::string loginArgs(const std::string& requestBody) {
+    return Json{{"x-forwarded-for", "h"}, {"requestBody", requestBody}, {"clientAddress", "h"}}
+        .dump();
+}
+
+class Hardening : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(plugin.initialize()); }
+    Call restore(const std::string& content, const std::string& logPath = "") {
+        Json args = {{"absoluteFilePath", plugin.upload("backup.json", content)}};
+        if (!logPath.empty())
+            args["logFilePath"] = logPath;
+        return plugin.post(kActions + "Veltrano.RestoreConfiguration", args);
+    }
+    // The current configuration as a backup, with one volume in it.
+    Json exported() {
+        Json body = {
+            {"RAIDType", "RAID1"},
+            {"Name", "Keep"},
+            {"Links",
+             {{"Drives", {{{"@odata.id", kDrives + "/0"}}, {{"@odata.id", kDrives + "/1"}}}}}}};
+        EXPECT_EQ(plugin.post(kVolumes, body).status, 201);
+        Call c = plugin.post(kActions + "Veltrano.ExportConfiguration", Json::object());
+        return Json::parse(readFile(c.data["fileName"].get<std::string>()));
+    }
+    static std::string resigned(Json backup) {
+        backup["SHA256"] = tolvane::plugin::crypto::sha256Hex(backup["Configuration"].dump());
+        return backup.dump();
+    }
+    LoadedPlugin plugin;
+};
+
+} // namespace
+
+// --- step 1 ---
+TEST(BoundedJson, BudgetsHoldAndRepeatedNamesKeepFirstPlaceLastValue) {
+    using Kind = tolvane::plugin::JsonTextError::Kind;
+    struct Case {
+        std::string text;
+        std::optional<Kind> refused;
+    };
+    const std::vector<Case> cases = {
+        {nested(64), std::nullopt},
+        {nested(65), Kind::TooDeep},
+        {manyKeys(10000), std::nullopt},
+        {manyKeys(10001), Kind::TooManyMembers},
+        {"[" + std::string(3u << 20, ' ') + "]", Kind::TooLarge},
+        {"{\"a\":1,}", Kind::Malformed},
+        {"{\"x\":1e400}", Kind::NumberOutOfRange},
+    };
+    for (const auto& tc : cases) {
+        try {
+            tolvane::plugin::parseJson(tc.text);
+            EXPECT_FALSE(tc.refused) << tc.text.substr(0, 40);
+        } catch (const tolvane::plugin::JsonTextError& e) {
+            EXPECT_EQ(tc.refused, e.kind()) << tc.text.substr(0, 40);
+        }
+    }
+    const Json j = tolvane::plugin::parseJson("{\"a\":1,\"b\":2,\"a\":{\"c\":3}}");
+    EXPECT_EQ(j.dump(), "{\"a\":{\"c\":3},\"b\":2}");
+}
+
+TEST_F(Hardening, DeepNestingAndManyKeysAreRefusedFastWithoutCrash) {
+    const std::string deep = nested(100000);
+    const std::string keys = manyKeys(131000);
+    const std::string backupHead = "{\"Format\":\"Veltrano-Configuration-Backup\",\"x\":";
+    struct Case {
+        std::string name;
+        std::function<Call()> send;
+    };
+    const std::vector<Case> cases = {
+        {"login user name nested 100,000 deep",
+         [&] {
+             return plugin.call("POST", kSessions,
+                                loginArgs("{\"UserName\":" + deep + ",\"Password\":\"p\"}"));
+         }},
+        {"login body with 131,000 keys",
+         [&] { return plugin.call("POST", kSessions, loginArgs(keys)); }},
+        {"volume name nested 100,000 deep",
+         [&] { return plugin.call("POST", kVolumes, "{\"Name\":" + deep + "}"); }},
+        {"volume body with 131,000 keys", [&] { return plugin.call("POST", kVolumes, keys); }},
+        {"restore of 100,000 nested arrays", [&] { return restore(backupHead + deep + "}"); }},
+        {"restore of 64 MiB unclosed [", [&] { return restore(std::string(64u << 20, '[')); }},
+        {"restore with 260,000 keys", [&] { return restore(backupHead + manyKeys(260000) + "}"); }},
+    };
+    for (const auto& tc : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        Call c = tc.send();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, kFast) << tc.name;
+        EXPECT_EQ(c.status, 400) << tc.name << ": " << c.text.substr(0, 300);
+        EXPECT_TRUE(c.data["error"].contains("code")) << tc.name;
+    }
+    EXPECT_EQ(plugin.get(kVolumes).data["Members"].size(), 0u);
+}
+// --- step 4 ---
+TEST_F(Hardening, NumbersPastTheirRangeGet400Not500) {
+    const std::string links = "\"Links\":{\"Drives\":[{\"@odata.id\":\"" + kDrives + "/0\"}]}";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {kVolumes, "{\"RAIDType\":\"RAID0\"," + links + ",\"CapacityBytes\":1e400}"},
+        {kVolumes, "{\"RAIDType\":\"RAID0\"," + links + ",\"CapacityBytes\":-1e400}"},
+        {kVolumes, "{\"RAIDType\":\"RAID0\"," + links + ",\"CapacityBytes\":1e300}"},
+        {kVolumes,
+         "{\"RAIDType\":\"RAID0\"," + links + ",\"CapacityBytes\":184467440737095516160}"},
+        {kVolumes, "{\"RAIDType\":\"RAID0\"," + links + ",\"StripSizeBytes\":1e400}"},
+        {kSessions, loginArgs("{\"UserName\":\"admin\",\"Password\":1e400}")},
+    };
+    for (const auto& [uri, body] : cases) {
+        Call c = plugin.call("POST", uri, body);
+        EXPECT_EQ(c.status, 400) << body << " -> " << c.text;
+        EXPECT_TRUE(c.data["error"].contains("code")) << body;
+    }
+    EXPECT_EQ(plugin.get(kVolumes).data["Members"].size(), 0u);
+}
