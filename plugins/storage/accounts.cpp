@@ -38,6 +38,19 @@ std::string roleUri(const std::string& roleId) {
     return "/redfish/v1/AccountService/Roles/" + roleId;
 }
 
+bool Account::locked(int64_t now) const {
+    for (const auto& [address, f] : failures) {
+        if (f.lockedUntil > now)
+            return true;
+    }
+    return false;
+}
+
+bool Account::lockedFor(const std::string& clientAddress, int64_t now) const {
+    auto it = failures.find(clientAddress);
+    return it != failures.end() && it->second.lockedUntil > now;
+}
+
 std::string Account::sessionPrivilegeLevel() const {
     return roleId == "OSUser" ? osPrivilegeLevel : roleId;
 }
@@ -220,8 +233,7 @@ void AccountStore::patch(Account& account, const Json& body, int64_t now) {
                 throw errors::propertyValueTypeError(argumentText(it.value()), key);
             if (it.value().get<bool>())
                 throw errors::propertyValueNotInList("true", key);
-            next.lockedUntil = 0;
-            next.failedLogins = 0;
+            next.failures.clear();
         } else if (key == "Oem") {
             next.osPrivilegeLevel = takeOsPrivilege(it.value());
         } else if (key == "Id" || key == "Links" || key == "AccountTypes") {
@@ -255,8 +267,37 @@ void AccountStore::remove(const std::string& id) {
     accounts_.erase(it);
 }
 
+namespace {
+
+// One more failure of `account` from `clientAddress`. Counts older than the
+// reset time start again; the table of addresses stays bounded.
+void countFailure(Account& account, const std::string& clientAddress, int64_t now) {
+    auto& table = account.failures;
+    for (auto it = table.begin(); it != table.end();) {
+        const bool stale =
+            it->second.lockedUntil <= now && now - it->second.last >= AccountStore::kLockoutSeconds;
+        it = stale ? table.erase(it) : std::next(it);
+    }
+    if (!table.count(clientAddress) && table.size() >= AccountStore::kMaxFailureAddresses) {
+        auto stalest =
+            std::min_element(table.begin(), table.end(), [](const auto& a, const auto& b) {
+                return std::max(a.second.last, a.second.lockedUntil) <
+                       std::max(b.second.last, b.second.lockedUntil);
+            });
+        table.erase(stalest);
+    }
+    Account::Failures& f = table[clientAddress];
+    f.last = now;
+    if (++f.count >= AccountStore::kLockoutThreshold) {
+        f.lockedUntil = now + AccountStore::kLockoutSeconds;
+        f.count = 0;
+    }
+}
+
+} // namespace
+
 Account* AccountStore::authenticate(const std::string& userName, const std::string& password,
-                                    int64_t now) {
+                                    int64_t now, const std::string& clientAddress) {
     Account* match = nullptr;
     for (auto& a : accounts_) {
         if (equalsIgnoringCase(a.userName, userName))
@@ -268,16 +309,13 @@ Account* AccountStore::authenticate(const std::string& userName, const std::stri
         return nullptr;
     }
     const std::string hash = crypto::pbkdf2Sha256Hex(password, match->salt, match->iterations);
-    if (match->locked(now))
+    if (match->lockedFor(clientAddress, now))
         return nullptr;
     if (!crypto::constantTimeEquals(hash, match->hash)) {
-        if (++match->failedLogins >= kLockoutThreshold) {
-            match->lockedUntil = now + kLockoutSeconds;
-            match->failedLogins = 0;
-        }
+        countFailure(*match, clientAddress, now);
         return nullptr;
     }
-    match->failedLogins = 0;
+    match->failures.erase(clientAddress);
     if (!match->enabled)
         return nullptr;
     return match;

@@ -5,6 +5,7 @@
 #define TOLVANE_PLUGIN_ACCOUNTS_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,18 @@ struct Account {
     std::string hash; // hex
     int iterations = 0;
     std::string osPrivilegeLevel = "undefined"; // meaningful for OSUser accounts
-    // Kept in memory only: failed logins in a row and the lock-out end.
-    int failedLogins = 0;
-    int64_t lockedUntil = 0;
+    // Kept in memory only, per client address: failed logins in a row and the
+    // lock-out end. Failures from one address never lock out another.
+    struct Failures {
+        int count = 0;
+        int64_t last = 0;
+        int64_t lockedUntil = 0;
+    };
+    std::map<std::string, Failures> failures;
 
-    bool locked(int64_t now) const { return lockedUntil > now; }
+    // Locked for some address (what the account's "Locked" shows).
+    bool locked(int64_t now) const;
+    bool lockedFor(const std::string& clientAddress, int64_t now) const;
     // "Role" and "OSPrivilegeLevel" of this account's sessions.
     std::string sessionPrivilegeLevel() const;
 };
@@ -50,6 +58,8 @@ class AccountStore {
     static constexpr int kIterations = 100000;
     static constexpr int kLockoutThreshold = 5;
     static constexpr int kLockoutSeconds = 60;
+    // Addresses with failures kept per account; past it the stalest goes.
+    static constexpr size_t kMaxFailureAddresses = 256;
     static constexpr size_t kMinPasswordLength = 8;
     static constexpr size_t kMaxPasswordLength = 64;
     static constexpr size_t kMaxAccounts = 32;
@@ -68,8 +78,11 @@ class AccountStore {
     void remove(const std::string& id);
 
     // The account when the password matches and it may log in; counts
-    // failures and locks the account for a while after too many.
-    Account* authenticate(const std::string& userName, const std::string& password, int64_t now);
+    // failures per account and client address and locks the account for that
+    // address for a while after too many. Servers that do not tell the
+    // address share the empty one.
+    Account* authenticate(const std::string& userName, const std::string& password, int64_t now,
+                          const std::string& clientAddress = "");
 
     Account* find(const std::string& id);
     const std::vector<Account>& accounts() const { return accounts_; }

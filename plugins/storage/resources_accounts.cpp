@@ -46,14 +46,24 @@ Json rolePayload(const RoleDefinition& role) {
     return j;
 }
 
+// Longest client address text taken (an IPv6 address with a zone fits).
+constexpr size_t kMaxClientAddressLength = 128;
+
 // The credentials of a login. The server wraps the client's body as the
-// text member "requestBody"; a body sent straight to the plug-in is taken as
-// it is.
-std::pair<std::string, std::string> loginCredentials(const Request& r, std::string& origin) {
+// text member "requestBody", beside "x-forwarded-for" and (newer servers)
+// "clientAddress"; a body sent straight to the plug-in is taken as it is.
+std::pair<std::string, std::string> loginCredentials(const Request& r, std::string& origin,
+                                                     std::string& clientAddress) {
     Json credentials = r.body();
     if (credentials.contains("requestBody")) {
         if (credentials.contains("x-forwarded-for") && credentials["x-forwarded-for"].is_string())
             origin = credentials["x-forwarded-for"].get<std::string>();
+        if (credentials.contains("clientAddress")) {
+            const Json& address = credentials["clientAddress"];
+            if (!address.is_string() || address.get<std::string>().size() > kMaxClientAddressLength)
+                throw errors::unrecognizedRequestBody();
+            clientAddress = address.get<std::string>();
+        }
         const Json& text = credentials["requestBody"];
         if (!text.is_string())
             throw errors::unrecognizedRequestBody();
@@ -101,10 +111,10 @@ void addAccountResources(Router& router, PluginService& service) {
                                     "Session Collection", members));
     });
     router.add("POST", "SessionService/Sessions", [s](const Request& r) {
-        std::string origin;
-        auto [user, password] = loginCredentials(r, origin);
+        std::string origin, clientAddress;
+        auto [user, password] = loginCredentials(r, origin, clientAddress);
         const int64_t now = s->now();
-        Account* account = s->accounts().authenticate(user, password, now);
+        Account* account = s->accounts().authenticate(user, password, now, clientAddress);
         if (!account) {
             s->log().debug("Login", "login refused for user \"" + user + "\"");
             throw errors::loginFailed(kSessions);

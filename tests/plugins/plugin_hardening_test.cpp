@@ -160,3 +160,18 @@ TEST_F(Hardening, NumbersPastTheirRangeGet400Not500) {
     }
     EXPECT_EQ(plugin.get(kVolumes).data["Members"].size(), 0u);
 }
+// --- step 2 ---
+TEST_F(Hardening, LockoutFromOneAddressDoesNotLockOthers) {
+    const std::string good = plugin.adminPassword();
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(plugin.loginFrom("admin", "wrong-password", "192.0.2.1").status, 401);
+    EXPECT_EQ(plugin.loginFrom("admin", good, "192.0.2.1").status, 401);
+    EXPECT_EQ(plugin.loginFrom("admin", good, "192.0.2.2").reply["response"]["HttpStatus"], 201);
+    EXPECT_EQ(plugin.login("admin", good).reply["response"]["HttpStatus"], 201);
+    // Old servers send no address: they share one, locked apart from the rest.
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(plugin.login("admin", "wrong-password").status, 401);
+    EXPECT_EQ(plugin.login("admin", good).status, 401);
+    EXPECT_EQ(plugin.loginFrom("admin", good, "2001:db8::7").reply["response"]["HttpStatus"], 201);
+    EXPECT_EQ(plugin.get("/redfish/v1/AccountService/Accounts/1").data["Locked"], true);
+}
