@@ -69,6 +69,10 @@ RestoreResult restoreBackup(const Controller& current, const std::string& text,
         throw FileFormatError("the backup format version is not supported");
     const Json& configuration = member(backup, "Configuration", Json::value_t::object);
     const std::string digest = member(backup, "SHA256", Json::value_t::string).get<std::string>();
+    // The checksum tells a damaged file, nothing more: anyone can compute it
+    // for a file they edited. What the backup asks for is therefore checked
+    // below by the very rules of the REST API, so that a forged backup can do
+    // nothing a client could not do with requests.
     if (!crypto::constantTimeEquals(crypto::sha256Hex(configuration.dump()), digest))
         throw FileFormatError("the backup does not match its checksum");
     const Json& controller = member(backup, "Controller", Json::value_t::object);
@@ -91,39 +95,29 @@ RestoreResult restoreBackup(const Controller& current, const std::string& text,
                 throw FileFormatError("drive " + id + " is not the drive the backup was made with");
         }
         for (const auto& jv : member(configuration, "Volumes", Json::value_t::array)) {
-            Volume saved = volumeFromJson(jv);
-            if (saved.id.empty() || c.volume(saved.id))
-                throw FileFormatError("the backup holds a volume without a unique Id");
-            VolumeSpec spec;
-            spec.name = saved.name;
-            spec.displayName = saved.displayName;
-            spec.raidType = saved.raidType;
-            spec.capacityBytes = saved.capacityBytes;
-            spec.stripSizeBytes = saved.stripSizeBytes;
-            spec.readCachePolicy = saved.readCachePolicy;
-            spec.writeCachePolicy = saved.writeCachePolicy;
-            spec.driveIds = saved.driveIds;
-            if (std::find(kStripSizes.begin(), kStripSizes.end(), spec.stripSizeBytes) ==
-                    kStripSizes.end() ||
-                std::find(kReadCachePolicies.begin(), kReadCachePolicies.end(),
-                          spec.readCachePolicy) == kReadCachePolicies.end() ||
-                std::find(kWriteCachePolicies.begin(), kWriteCachePolicies.end(),
-                          spec.writeCachePolicy) == kWriteCachePolicies.end())
-                throw FileFormatError("volume " + saved.id +
-                                      " has settings the controller does not support");
-            saved.capacityBytes = checkVolumePlausible(c, spec, driveUriPrefix);
-            c.volumes.push_back(saved);
-            uint64_t numeric = 0;
-            if (std::all_of(saved.id.begin(), saved.id.end(), ::isdigit) && saved.id.size() < 19)
-                numeric = std::stoull(saved.id);
-            c.nextVolumeId = std::max(c.nextVolumeId, numeric + 1);
+            const SavedVolume saved = parseSavedVolume(jv);
+            if (c.volume(saved.id))
+                throw FileFormatError("the backup holds volume " + saved.id + " twice");
+            Volume v;
+            v.id = saved.id;
+            v.name = saved.spec.name;
+            v.displayName = saved.spec.displayName;
+            v.raidType = saved.spec.raidType;
+            v.capacityBytes = checkVolumePlausible(c, saved.spec, driveUriPrefix);
+            v.stripSizeBytes = saved.spec.stripSizeBytes;
+            v.readCachePolicy = saved.spec.readCachePolicy;
+            v.writeCachePolicy = saved.spec.writeCachePolicy;
+            v.uuid = saved.uuid.empty() ? crypto::newUuid() : saved.uuid;
+            v.driveIds = saved.spec.driveIds;
+            c.volumes.push_back(v);
+            c.nextVolumeId = std::max<uint64_t>(c.nextVolumeId, std::stoull(v.id) + 1);
             ++result.volumes;
         }
         for (const auto& js : member(configuration, "HotSpares", Json::value_t::array)) {
             if (!js.is_string())
                 throw FileFormatError("the backup lists a hot spare that is not a drive Id");
             Drive* d = c.drive(js.get<std::string>());
-            if (!d || d->failed() || c.volumeOfDrive(d->id))
+            if (!d || d->failed() || c.volumeOfDrive(d->id) || d->hotspareType != "None")
                 throw FileFormatError("drive " + js.get<std::string>() + " cannot be a hot spare");
             d->hotspareType = "Global";
             ++result.hotSpares;

@@ -1,6 +1,7 @@
 #include "storagevalidation.h"
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "messages.h"
@@ -52,6 +53,42 @@ uint64_t takeUnsigned(const Json& value, const std::string& property) {
     return value.get<uint64_t>();
 }
 
+uint64_t takeStripSize(const Json& value, const std::string& property) {
+    const uint64_t strip = takeUnsigned(value, property);
+    if (std::find(kStripSizes.begin(), kStripSizes.end(), strip) == kStripSizes.end())
+        throw errors::propertyValueNotInList(std::to_string(strip), property);
+    return strip;
+}
+
+// A volume's drives: at least one, none twice.
+void checkDriveList(const std::vector<std::string>& ids, const std::string& property) {
+    if (ids.empty())
+        throw errors::propertyValueFormatError("[]", property);
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (std::find(ids.begin(), ids.begin() + static_cast<long>(i), ids[i]) !=
+            ids.begin() + static_cast<long>(i))
+            throw errors::propertyValueConflict(property, property);
+    }
+}
+
+// Ids the service gives volumes: decimal numbers from 1, no leading zero.
+bool isVolumeId(const std::string& id) {
+    return !id.empty() && id.size() < 20 && id[0] != '0' &&
+           std::all_of(id.begin(), id.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+}
+
+bool isUuid(const std::string& text) {
+    if (text.size() != 36)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash != (text[i] == '-') ||
+            (!dash && !std::isxdigit(static_cast<unsigned char>(text[i]))))
+            return false;
+    }
+    return true;
+}
+
 std::vector<std::string> raidTypeNames() {
     std::vector<std::string> names;
     for (const auto& rule : raidRules())
@@ -97,13 +134,9 @@ std::vector<std::string> parseDriveLinks(const Json& links, const std::string& d
             uri.size() == driveUriPrefix.size() ||
             uri.find('/', driveUriPrefix.size()) != std::string::npos)
             throw errors::propertyValueFormatError(uri, "Links/Drives");
-        std::string id = uri.substr(driveUriPrefix.size());
-        if (contains(ids, id))
-            throw errors::propertyValueConflict("Links/Drives", "Links/Drives");
-        ids.push_back(id);
+        ids.push_back(uri.substr(driveUriPrefix.size()));
     }
-    if (ids.empty())
-        throw errors::propertyValueFormatError("[]", "Links/Drives");
+    checkDriveList(ids, "Links/Drives");
     return ids;
 }
 
@@ -127,10 +160,7 @@ VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix
         } else if (key == "CapacityBytes") {
             spec.capacityBytes = takeUnsigned(value, key);
         } else if (key == "StripSizeBytes") {
-            uint64_t strip = takeUnsigned(value, key);
-            if (std::find(kStripSizes.begin(), kStripSizes.end(), strip) == kStripSizes.end())
-                throw errors::propertyValueNotInList(std::to_string(strip), key);
-            spec.stripSizeBytes = strip;
+            spec.stripSizeBytes = takeStripSize(value, key);
         } else if (key == "ReadCachePolicy") {
             spec.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
         } else if (key == "WriteCachePolicy") {
@@ -149,6 +179,62 @@ VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix
     if (!haveLinks)
         throw errors::propertyMissing("Links/Drives");
     return spec;
+}
+
+SavedVolume parseSavedVolume(const Json& saved) {
+    if (!saved.is_object())
+        throw errors::propertyValueTypeError(argumentText(saved), "Volumes");
+    SavedVolume out;
+    VolumeSpec& spec = out.spec;
+    bool haveId = false, haveName = false, haveRaid = false, haveDrives = false;
+    for (auto it = saved.begin(); it != saved.end(); ++it) {
+        const std::string& key = it.key();
+        const Json& value = it.value();
+        if (key == "Id") {
+            out.id = takeString(value, key);
+            if (!isVolumeId(out.id))
+                throw errors::propertyValueFormatError(out.id, key);
+            haveId = true;
+        } else if (key == "UUID") {
+            out.uuid = takeString(value, key);
+            if (!isUuid(out.uuid))
+                throw errors::propertyValueFormatError(out.uuid, key);
+        } else if (key == "Name") {
+            spec.name = takeName(value, key, false);
+            haveName = true;
+        } else if (key == "DisplayName") {
+            spec.displayName = takeName(value, key, true);
+        } else if (key == "RAIDType") {
+            spec.raidType = takeEnum(value, key, raidTypeNames());
+            haveRaid = true;
+        } else if (key == "CapacityBytes") {
+            spec.capacityBytes = takeUnsigned(value, key);
+        } else if (key == "StripSizeBytes") {
+            spec.stripSizeBytes = takeStripSize(value, key);
+        } else if (key == "ReadCachePolicy") {
+            spec.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
+        } else if (key == "WriteCachePolicy") {
+            spec.writeCachePolicy = takeEnum(value, key, kWriteCachePolicies);
+        } else if (key == "Drives") {
+            if (!value.is_array())
+                throw errors::propertyValueTypeError(argumentText(value), key);
+            for (const auto& id : value)
+                spec.driveIds.push_back(takeString(id, key));
+            checkDriveList(spec.driveIds, key);
+            haveDrives = true;
+        } else {
+            throw errors::propertyUnknown(key);
+        }
+    }
+    for (const auto& [have, name] : {std::pair<bool, const char*>{haveId, "Id"},
+                                     {haveName, "Name"},
+                                     {haveRaid, "RAIDType"},
+                                     {spec.capacityBytes.has_value(), "CapacityBytes"},
+                                     {haveDrives, "Drives"}}) {
+        if (!have)
+            throw errors::propertyMissing(name);
+    }
+    return out;
 }
 
 uint64_t checkVolumePlausible(const Controller& c, const VolumeSpec& spec,

@@ -28,6 +28,20 @@ struct VolumeSpec {
     std::vector<std::string> driveIds;
 };
 
+// A volume as a configuration backup holds it: the Id and UUID the service
+// gave it and what a client could have asked for.
+struct SavedVolume {
+    std::string id;
+    std::string uuid; // "" when the backup has none
+    VolumeSpec spec;
+};
+
+// One volume of a backup, checked member by member by the same rules as a
+// POST to the volume collection (names, enumerations, strip size, integer
+// capacity, a drive list without repeats), with an Id of the form the service
+// gives and a UUID. Throws RedfishError (400).
+SavedVolume parseSavedVolume(const Json& saved);
+
 // The body of a POST to a volume collection. `driveUriPrefix` is the URI of
 // the controller's drive collection followed by "/"; drive links must name
 // one of its members.

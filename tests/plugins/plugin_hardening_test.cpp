@@ -141,6 +141,50 @@ TEST_F(Hardening, DeepNestingAndManyKeysAreRefusedFastWithoutCrash) {
     }
     EXPECT_EQ(plugin.get(kVolumes).data["Members"].size(), 0u);
 }
+// --- step 3 ---
+TEST_F(Hardening, ForgedRestoreRowsAreRefused) {
+    const Json backup = exported();
+    using Edit = std::function<void(Json & volume)>;
+    auto set = [](const char* name, Json value) -> Edit {
+        return [=](Json& v) { v[name] = value; };
+    };
+    const std::vector<std::pair<std::string, Edit>> cases = {
+        {"RAID0 over drive 0 eight times",
+         [](Json& v) {
+             v["RAIDType"] = "RAID0";
+             v["Drives"] = Json::array({"0", "0", "0", "0", "0", "0", "0", "0"});
+             v["CapacityBytes"] = 8 * 960197124096ULL;
+         }},
+        {"Id with a slash", set("Id", "a/b")},
+        {"Id ..", set("Id", "..")},
+        {"Id with ? and #", set("Id", "x?y#z")},
+        {"empty name", set("Name", "")},
+        {"5,000-character name", set("Name", std::string(5000, 'n'))},
+        {"name with a line break", set("Name", "Keep\r\nmore")},
+        {"65-character DisplayName", set("DisplayName", std::string(65, 'd'))},
+        {"30 MB DisplayName", set("DisplayName", std::string(30u << 20, 'd'))},
+        {"CapacityBytes 1e300", set("CapacityBytes", 1e300)},
+        {"CapacityBytes -1.5", set("CapacityBytes", -1.5)},
+        {"CapacityBytes -1", set("CapacityBytes", -1)},
+        {"StripSizeBytes 3", set("StripSizeBytes", 3)},
+        {"UUID that is not one", set("UUID", "x\ny")},
+        {"unknown member", set("Colour", "red")},
+    };
+    for (const auto& [name, edit] : cases) {
+        Json forged = backup;
+        edit(forged["Configuration"]["Volumes"][0]);
+        Call c = restore(resigned(forged));
+        EXPECT_EQ(c.status, 400) << name << ": " << c.text.substr(0, 300);
+        EXPECT_TRUE(c.data["error"].contains("code")) << name;
+    }
+    Json volumes = plugin.get(kVolumes + "?$expand=Members").data["Members"];
+    ASSERT_EQ(volumes.size(), 1u);
+    EXPECT_EQ(volumes[0]["Name"], "Keep");
+    // The checksum is no seal: an edit the REST API would allow is restored.
+    Json edited = backup;
+    edited["Configuration"]["Volumes"][0]["Name"] = "Edited by hand";
+    EXPECT_EQ(restore(resigned(edited)).status, 200);
+}
 // --- step 4 ---
 TEST_F(Hardening, NumbersPastTheirRangeGet400Not500) {
     const std::string links = "\"Links\":{\"Drives\":[{\"@odata.id\":\"" + kDrives + "/0\"}]}";

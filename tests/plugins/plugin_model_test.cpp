@@ -140,7 +140,7 @@ TEST(FileFormats, BackupMustFitTheDrivesPresent) {
     VolumeSpec spec;
     spec.raidType = "RAID5";
     spec.driveIds = {"0", "1", "2"};
-    createVolume(c, spec, kPrefix, "u");
+    createVolume(c, spec, kPrefix, crypto::newUuid()); // a backup holds real UUIDs
     const std::string backup = buildBackup(c, "now").dump();
     RestoreResult r = restoreBackup(c, backup, kPrefix);
     EXPECT_EQ(r.volumes, 1u);
