@@ -140,31 +140,40 @@ std::vector<std::string> parseDriveLinks(const Json& links, const std::string& d
     return ids;
 }
 
+// The members a client may set when it creates a volume, checked alike in a
+// POST and in a restored backup; false for any other member.
+bool takeVolumeSetting(VolumeSpec& spec, const std::string& key, const Json& value) {
+    if (key == "Name")
+        spec.name = takeName(value, key, false);
+    else if (key == "DisplayName")
+        spec.displayName = takeName(value, key, true);
+    else if (key == "RAIDType")
+        spec.raidType = takeEnum(value, key, raidTypeNames());
+    else if (key == "CapacityBytes")
+        spec.capacityBytes = takeUnsigned(value, key);
+    else if (key == "StripSizeBytes")
+        spec.stripSizeBytes = takeStripSize(value, key);
+    else if (key == "ReadCachePolicy")
+        spec.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
+    else if (key == "WriteCachePolicy")
+        spec.writeCachePolicy = takeEnum(value, key, kWriteCachePolicies);
+    else
+        return false;
+    return true;
+}
+
 } // namespace
 
 VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix) {
     VolumeSpec spec;
-    bool haveRaid = false, haveLinks = false;
+    bool haveLinks = false;
     for (auto it = body.begin(); it != body.end(); ++it) {
         const std::string& key = it.key();
         const Json& value = it.value();
         if (isAnnotation(key))
             continue;
-        if (key == "Name") {
-            spec.name = takeName(value, key, false);
-        } else if (key == "DisplayName") {
-            spec.displayName = takeName(value, key, true);
-        } else if (key == "RAIDType") {
-            spec.raidType = takeEnum(value, key, raidTypeNames());
-            haveRaid = true;
-        } else if (key == "CapacityBytes") {
-            spec.capacityBytes = takeUnsigned(value, key);
-        } else if (key == "StripSizeBytes") {
-            spec.stripSizeBytes = takeStripSize(value, key);
-        } else if (key == "ReadCachePolicy") {
-            spec.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
-        } else if (key == "WriteCachePolicy") {
-            spec.writeCachePolicy = takeEnum(value, key, kWriteCachePolicies);
+        if (takeVolumeSetting(spec, key, value)) {
+            continue;
         } else if (key == "Links") {
             spec.driveIds = parseDriveLinks(value, driveUriPrefix);
             haveLinks = true;
@@ -174,7 +183,7 @@ VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix
             throw errors::propertyUnknown(key);
         }
     }
-    if (!haveRaid)
+    if (spec.raidType.empty())
         throw errors::propertyMissing("RAIDType");
     if (!haveLinks)
         throw errors::propertyMissing("Links/Drives");
@@ -186,7 +195,7 @@ SavedVolume parseSavedVolume(const Json& saved) {
         throw errors::propertyValueTypeError(argumentText(saved), "Volumes");
     SavedVolume out;
     VolumeSpec& spec = out.spec;
-    bool haveId = false, haveName = false, haveRaid = false, haveDrives = false;
+    bool haveId = false, haveDrives = false;
     for (auto it = saved.begin(); it != saved.end(); ++it) {
         const std::string& key = it.key();
         const Json& value = it.value();
@@ -199,22 +208,8 @@ SavedVolume parseSavedVolume(const Json& saved) {
             out.uuid = takeString(value, key);
             if (!isUuid(out.uuid))
                 throw errors::propertyValueFormatError(out.uuid, key);
-        } else if (key == "Name") {
-            spec.name = takeName(value, key, false);
-            haveName = true;
-        } else if (key == "DisplayName") {
-            spec.displayName = takeName(value, key, true);
-        } else if (key == "RAIDType") {
-            spec.raidType = takeEnum(value, key, raidTypeNames());
-            haveRaid = true;
-        } else if (key == "CapacityBytes") {
-            spec.capacityBytes = takeUnsigned(value, key);
-        } else if (key == "StripSizeBytes") {
-            spec.stripSizeBytes = takeStripSize(value, key);
-        } else if (key == "ReadCachePolicy") {
-            spec.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
-        } else if (key == "WriteCachePolicy") {
-            spec.writeCachePolicy = takeEnum(value, key, kWriteCachePolicies);
+        } else if (takeVolumeSetting(spec, key, value)) {
+            continue;
         } else if (key == "Drives") {
             if (!value.is_array())
                 throw errors::propertyValueTypeError(argumentText(value), key);
@@ -227,8 +222,8 @@ SavedVolume parseSavedVolume(const Json& saved) {
         }
     }
     for (const auto& [have, name] : {std::pair<bool, const char*>{haveId, "Id"},
-                                     {haveName, "Name"},
-                                     {haveRaid, "RAIDType"},
+                                     {!spec.name.empty(), "Name"},
+                                     {!spec.raidType.empty(), "RAIDType"},
                                      {spec.capacityBytes.has_value(), "CapacityBytes"},
                                      {haveDrives, "Drives"}}) {
         if (!have)
