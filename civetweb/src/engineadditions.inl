@@ -208,30 +208,36 @@ static int tolvane_get_request_traced(struct mg_connection* conn, char* ebuf, si
     return ok;
 }
 
-/* Exact, case-sensitive search in a block that need not be terminated. */
-static int tolvane_block_contains(const char* block, size_t block_len, const char* text) {
+/* Whether a header line of its own (not the request line, not a folded line,
+ * never text inside another header's value) starts with `text`, exactly. A
+ * line starts after a line feed, as the engine's header parser splits lines;
+ * the block ends at the first empty line. */
+static int tolvane_has_header_line(const char* block, size_t block_len, const char* text) {
     size_t text_len = strlen(text);
-    size_t i;
+    const char* end = block + block_len;
+    const char* line = memchr(block, '\n', block_len);
 
-    if (text_len > block_len) {
-        return 0;
-    }
-    for (i = 0; i + text_len <= block_len; i++) {
-        if ((block[i] == text[0]) && (memcmp(block + i, text, text_len) == 0)) {
+    while (line != NULL) {
+        line++; /* past the line feed */
+        if ((line >= end) || (*line == '\r') || (*line == '\n')) {
+            return 0; /* end of the header block */
+        }
+        if (((size_t)(end - line) >= text_len) && (memcmp(line, text, text_len) == 0)) {
             return 1;
         }
+        line = memchr(line, '\n', (size_t)(end - line));
     }
     return 0;
 }
 
-/* The method a request is handled as: the override text anywhere in the raw
- * header block (request line included) replaces the request line's method;
- * PATCH wins over DELETE. Runs before the block is split in place. */
+/* The method a request is handled as: a header line starting with the
+ * override text replaces the request line's method; PATCH wins over DELETE.
+ * Runs before the block is split in place. */
 static const char* tolvane_request_method(const char* header_block, size_t block_len) {
-    if (tolvane_block_contains(header_block, block_len, "X-HTTP-Method-Override: PATCH")) {
+    if (tolvane_has_header_line(header_block, block_len, "X-HTTP-Method-Override: PATCH")) {
         return "PATCH";
     }
-    if (tolvane_block_contains(header_block, block_len, "X-HTTP-Method-Override: DELETE")) {
+    if (tolvane_has_header_line(header_block, block_len, "X-HTTP-Method-Override: DELETE")) {
         return "DELETE";
     }
     return header_block;
