@@ -1,8 +1,9 @@
 /* Additions to the HTTP engine that need its internals: information lines in
- * the error log, the request trace and the method override. A build-time
- * patch includes this file into the engine's source ahead of the request
- * parser and adds the hook calls; everything here is static except the few
- * entry points the program's own files call. */
+ * the error log, the request trace, the method override and the form
+ * handling's cap and boundary. A build-time patch includes this file into
+ * the engine's source ahead of the request parser and adds the hook calls;
+ * everything here is static except the few entry points the program's own
+ * files call. */
 
 #if !defined(_WIN32)
 #include <sys/ioctl.h>
@@ -320,4 +321,72 @@ int tolvane_body_bytes_ready(struct mg_connection* conn, int timeout_ms) {
         ready = in_frame;
     }
     return (ready > INT_MAX) ? INT_MAX : (int)ready;
+}
+
+/* Form handling (handle_form.inl, patched): a cap on the bytes stored in
+ * files over one request, and the boundary taken from the Content-Type's
+ * parameters wherever it stands. */
+
+/* Defined with the program's own code (formrequest.cpp): the boundary of a
+ * multipart/form-data Content-Type into `out`; its length, or -1. */
+int tolvane_multipart_boundary(const char* content_type, char* out, size_t out_len);
+
+/* RFC 2046: a boundary has 1 to 70 characters. */
+#define TOLVANE_MAX_BOUNDARY 70
+
+struct tolvane_form_cap {
+    int64_t max_bytes; /* stored in files over the whole request */
+    int64_t stored;
+    int exceeded;
+};
+
+/* Counts `more` bytes about to be stored; true (and remembered) when they
+ * would take the request past its cap. Without a cap nothing is refused. */
+static int tolvane_form_cap_exceeded(struct tolvane_form_cap* cap, size_t more) {
+    if (cap == NULL) {
+        return 0;
+    }
+    if ((int64_t)more > cap->max_bytes - cap->stored) {
+        cap->exceeded = 1;
+        return 1;
+    }
+    cap->stored += (int64_t)more;
+    return 0;
+}
+
+/* The boundary as the engine's form handling keeps it (freed with mg_free),
+ * or NULL when the Content-Type names none or is malformed. */
+static char* tolvane_form_boundary(const char* content_type) {
+    char* boundary = (char*)mg_malloc(TOLVANE_MAX_BOUNDARY + 1);
+    if ((boundary != NULL) &&
+        (tolvane_multipart_boundary(content_type, boundary, TOLVANE_MAX_BOUNDARY + 1) < 0)) {
+        mg_free(boundary);
+        boundary = NULL;
+    }
+    return boundary;
+}
+
+static int tolvane_handle_form(struct mg_connection* conn, struct mg_form_data_handler* fdh,
+                               struct tolvane_form_cap* cap);
+
+int mg_handle_form_request(struct mg_connection* conn, struct mg_form_data_handler* fdh) {
+    return tolvane_handle_form(conn, fdh, NULL);
+}
+
+/* mg_handle_form_request with at most `max_file_bytes` stored in files over
+ * the whole request: reading stops at the piece that would pass it, the file
+ * is closed and removed, the result is -1 and *exceeded is set. */
+int tolvane_handle_form_request_capped(struct mg_connection* conn, struct mg_form_data_handler* fdh,
+                                       long long max_file_bytes, int* exceeded) {
+    struct tolvane_form_cap cap;
+    int result;
+
+    cap.max_bytes = (int64_t)max_file_bytes;
+    cap.stored = 0;
+    cap.exceeded = 0;
+    result = tolvane_handle_form(conn, fdh, &cap);
+    if (exceeded != NULL) {
+        *exceeded = cap.exceeded;
+    }
+    return result;
 }

@@ -299,3 +299,72 @@ TEST_F(UploadTest, LogLinesNameTheOperation) {
                               "{\"HttpStatus\":200,\"Data\":{\"probe\":\"ok\"}}"))
         << log;
 }
+
+namespace {
+
+// Open descriptors of a process.
+size_t openDescriptors(pid_t pid) {
+    size_t count = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        ++count;
+    return count;
+}
+
+std::string formRequest(int port, const std::string& contentType, const std::string& body) {
+    return ts::requestText(port, "POST", kFirmware,
+                           {"Content-Type: " + contentType, std::string("X-Auth-Token: ") + kToken},
+                           body);
+}
+
+} // namespace
+
+TEST_F(UploadTest, CutShortFilePartsLeaveNoOpenDescriptor) {
+    // The part holds less than the boundary and 4 bytes, and no closing
+    // boundary follows: the form parser gives up with the file open.
+    const std::string body = std::string("--") + kBoundary +
+                             "\r\nContent-Disposition: form-data; name=\"file\"; "
+                             "filename=\"short.bin\"\r\n\r\nab";
+    const std::string bytes =
+        formRequest(tree->port, std::string("multipart/form-data; boundary=") + kBoundary, body);
+    ASSERT_EQ(ts::parseResponse(ts::exchange(tree->port, bytes)).status, 400);
+    const size_t before = openDescriptors(server->pid);
+    ASSERT_GT(before, 0u);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(ts::parseResponse(ts::exchange(tree->port, bytes)).status, 400) << i;
+    // The client reads each answer to the server's close: no socket is left.
+    EXPECT_LE(openDescriptors(server->pid), before + 2);
+    EXPECT_TRUE(callsOf("POST").empty());
+    EXPECT_TRUE(uploadedNames().empty());
+}
+
+TEST_F(UploadTest, EpilogueAndContentTypeParametersAreAccepted) {
+    const std::string b = kBoundary;
+    const std::string body = ts::multipartBody(b, {{"file", "fw.bin", "IMAGE"}});
+    const std::string plain = "multipart/form-data; boundary=" + b;
+    const struct {
+        const char* what;
+        std::string contentType;
+        std::string body;
+    } cases[] = {
+        {"epilogue", plain, body + "an epilogue\r\nof two lines\r\n"},
+        {"no line end after the closing boundary", plain, body.substr(0, body.size() - 2)},
+        {"parameter after the boundary", plain + "; charset=utf-8", body},
+        {"parameter before the boundary", "multipart/form-data; charset=utf-8; boundary=" + b,
+         body},
+        {"quoted boundary", "multipart/form-data; boundary=\"" + b + "\"", body},
+        {"quoted boundary and parameter", "multipart/form-data; boundary=\"" + b + "\" ; a=\"x;y\"",
+         body},
+        {"letter case and no blank", "Multipart/Form-Data;BOUNDARY=" + b, body},
+    };
+    for (const auto& c : cases) {
+        tree->clearCalls();
+        ts::Response r = ts::parseResponse(
+            ts::exchange(tree->port, formRequest(tree->port, c.contentType, c.body)));
+        EXPECT_EQ(r.status, 200) << c.what << "\n" << r.raw;
+        const auto calls = callsOf("POST");
+        EXPECT_EQ(calls.size(), 1u) << c.what;
+        EXPECT_EQ(calls.empty() ? nlohmann::json() : calls[0]["fileContent"], "IMAGE") << c.what;
+    }
+}
