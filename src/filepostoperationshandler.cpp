@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formrequest.h"
 #include "loglines.h"
 #include "postredfishhandler.h"
 #include "postrules.h"
@@ -107,15 +108,24 @@ int uploadFieldStore(const char* path, long long /*file_size*/, void* user_data)
     return 0;
 }
 
-// Parses the form into `form`; the parser's result (negative for a form that
-// is malformed or did not arrive whole).
-int handleUploadForm(struct mg_connection* conn, UploadForm& form) {
+// Parses the form into `form`, storing at most the upload cap in files.
+FormParse handleUploadForm(struct mg_connection* conn, UploadForm& form) {
     struct mg_form_data_handler handler {};
     handler.field_found = uploadFieldFound;
     handler.field_get = uploadFieldGet;
     handler.field_store = uploadFieldStore;
     handler.user_data = &form;
-    return mg_handle_form_request(conn, &handler);
+    return handleCappedForm(conn, handler, static_cast<long long>(maximumUploadSize()));
+}
+
+// The refusal a parsed form gets (0: none): too much is 413, a form that is
+// malformed or cut short is 400.
+int formRefusal(const UploadForm& form, FormParse parsed) {
+    if (form.tooLarge || parsed == FormParse::TooLarge)
+        return 413;
+    if (parsed == FormParse::Malformed)
+        return 400;
+    return 0;
 }
 
 enum class BodyRead { Complete, TooLarge, Incomplete };
@@ -210,11 +220,10 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     uploadFilePath.clear();
     UploadForm form;
     UploadCleanup cleanup(conn, form);
-    const int parsed = handleUploadForm(conn, form);
-    if (form.tooLarge || parsed < 0) {
+    if (const int refusal = formRefusal(form, handleUploadForm(conn, form))) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Form refused (%s)",
-                    form.tooLarge ? "too large" : "malformed or incomplete");
-        answerRefusedRequest(conn, form.tooLarge ? 413 : 400);
+                    refusal == 413 ? "too large" : "malformed or incomplete");
+        answerRefusedRequest(conn, refusal);
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }

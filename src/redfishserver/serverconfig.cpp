@@ -12,6 +12,7 @@ ServerConfiguration ServerConfig;
 namespace {
 
 constexpr size_t kDefaultMaximumRequestBodySize = 1024 * 1024;
+constexpr size_t kDefaultMaximumUploadSize = 64 * 1024 * 1024;
 
 // One configuration key and the field it fills.
 struct IntegerKey {
@@ -114,6 +115,7 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg) {
         reader.read(IntegerKey{"rollingSize", &C::rollingSize}, next);
         reader.read(IntegerKey{"rollingCount", &C::rollingCount}, next);
         reader.read(IntegerKey{"MaximumRequestBodySize", &C::MaximumRequestBodySize}, next);
+        reader.read(IntegerKey{"MaximumUploadSize", &C::MaximumUploadSize}, next);
         cfg = std::move(next);
         return true;
     } catch (const std::exception&) {
@@ -152,8 +154,17 @@ void readServerConfiguration() {
         WriteOutLog("failed to parse the config file ..............\n");
 }
 
+namespace {
+// A configured cap when positive, else the built-in one.
+size_t capOrDefault(int32_t configured, size_t builtIn) {
+    return configured > 0 ? static_cast<size_t>(configured) : builtIn;
+}
+} // namespace
+
 size_t maximumRequestBodySize() {
-    return ServerConfig.MaximumRequestBodySize > 0
-               ? static_cast<size_t>(ServerConfig.MaximumRequestBodySize)
-               : kDefaultMaximumRequestBodySize;
+    return capOrDefault(ServerConfig.MaximumRequestBodySize, kDefaultMaximumRequestBodySize);
+}
+
+size_t maximumUploadSize() {
+    return capOrDefault(ServerConfig.MaximumUploadSize, kDefaultMaximumUploadSize);
 }

@@ -30,6 +30,9 @@ struct ServerConfiguration {
     // Largest request body (bytes) accepted for non-upload requests; 0 means
     // the built-in 1 MiB.
     int32_t MaximumRequestBodySize = 0;
+    // Largest upload (bytes stored in files by one multipart request); 0 means
+    // the built-in 64 MiB.
+    int32_t MaximumUploadSize = 0;
 };
 
 // The process-wide settings record.
@@ -47,5 +50,8 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg);
 
 // Effective request body cap in bytes.
 size_t maximumRequestBodySize();
+
+// Effective upload cap in bytes.
+size_t maximumUploadSize();
 
 #endif

@@ -26,7 +26,8 @@ bool sameSettings(const ServerConfiguration& a, const ServerConfiguration& b) {
            a.CommunicationHostAddressHttp == b.CommunicationHostAddressHttp &&
            a.CurlEventDelivery == b.CurlEventDelivery && a.RedfishDebugMask == b.RedfishDebugMask &&
            a.rollingSize == b.rollingSize && a.rollingCount == b.rollingCount &&
-           a.MaximumRequestBodySize == b.MaximumRequestBodySize;
+           a.MaximumRequestBodySize == b.MaximumRequestBodySize &&
+           a.MaximumUploadSize == b.MaximumUploadSize;
 }
 
 ServerConfiguration applied(const std::string& text) {
@@ -58,6 +59,7 @@ ServerConfiguration marked() {
     cfg.rollingSize = 7010;
     cfg.rollingCount = 7011;
     cfg.MaximumRequestBodySize = 7012;
+    cfg.MaximumUploadSize = 7013;
     return cfg;
 }
 
@@ -81,7 +83,8 @@ const char* const kFullFile = R"({
     "RedfishDebugMask": 4,
     "rollingSize": 100,
     "rollingCount": 5,
-    "MaximumRequestBodySize": 65536
+    "MaximumRequestBodySize": 65536,
+    "MaximumUploadSize": 1048576
 })";
 
 } // namespace
@@ -108,6 +111,7 @@ TEST(ConfigApply, ReadsEveryKey) {
     EXPECT_EQ(cfg.rollingSize, 100);
     EXPECT_EQ(cfg.rollingCount, 5);
     EXPECT_EQ(cfg.MaximumRequestBodySize, 65536);
+    EXPECT_EQ(cfg.MaximumUploadSize, 1048576);
 }
 
 TEST(ConfigApply, OnlyPlainPortGivesPlainHttpAndZeros) {
@@ -258,18 +262,26 @@ TEST(ConfigApply, CommentsAndTrailingTextAreAccepted) {
     EXPECT_EQ(cfg.SessionTimeout, 5);
 }
 
-TEST(ConfigApply, MaximumRequestBodySizeDefault) {
-    ServerConfiguration saved = ServerConfig;
-    ServerConfig = ServerConfiguration();
-    EXPECT_EQ(maximumRequestBodySize(), 1048576u);
-    ServerConfig = applied("{\"MaximumRequestBodySize\": 4096}");
-    EXPECT_EQ(maximumRequestBodySize(), 4096u);
-    ServerConfig = applied("{\"MaximumRequestBodySize\": 0}");
-    EXPECT_EQ(maximumRequestBodySize(), 1048576u);
-    ServerConfig = applied("{\"MaximumRequestBodySize\": -1}");
-    EXPECT_EQ(maximumRequestBodySize(), 1048576u);
-    ServerConfig = applied("{\"MaximumRequestBodySize\": \"8 MiB\"}");
-    EXPECT_EQ(maximumRequestBodySize(), 8u);
+TEST(ConfigApply, BodyAndUploadCapsFallBackToTheirDefaults) {
+    const struct {
+        const char* key;
+        size_t (*cap)();
+        size_t builtIn;
+    } caps[] = {{"MaximumRequestBodySize", maximumRequestBodySize, 1048576u},
+                {"MaximumUploadSize", maximumUploadSize, 64u * 1048576u}};
+    const struct {
+        const char* value;
+        size_t expected; // 0: the built-in cap
+    } values[] = {{"4096", 4096u}, {"0", 0}, {"-1", 0}, {"\"8 MiB\"", 8u}};
+    const ServerConfiguration saved = ServerConfig;
+    for (const auto& c : caps) {
+        ServerConfig = ServerConfiguration();
+        EXPECT_EQ(c.cap(), c.builtIn) << c.key;
+        for (const auto& v : values) {
+            ServerConfig = applied(std::string("{\"") + c.key + "\": " + v.value + "}");
+            EXPECT_EQ(c.cap(), v.expected ? v.expected : c.builtIn) << c.key << " " << v.value;
+        }
+    }
     ServerConfig = saved;
 }
 

@@ -368,3 +368,48 @@ TEST_F(UploadTest, EpilogueAndContentTypeParametersAreAccepted) {
         EXPECT_EQ(calls.empty() ? nlohmann::json() : calls[0]["fileContent"], "IMAGE") << c.what;
     }
 }
+
+namespace {
+
+constexpr long long kSmallUploadCap = 64 * 1024;
+
+class UploadCapTest : public UploadTest {
+  protected:
+    ts::InstallOptions installOptions() override {
+        ts::InstallOptions o = UploadTest::installOptions();
+        o.extraConfig = "\"MaximumUploadSize\": " + std::to_string(kSmallUploadCap);
+        return o;
+    }
+};
+
+} // namespace
+
+TEST_F(UploadCapTest, UploadPastTheCapIsRefusedUnreadAndDeleted) {
+    ts::Response r = upload(kFirmware, {{"file", "fw.bin", std::string(kSmallUploadCap, 'a')}});
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(onlyPostCall()["fileContent"].get<std::string>().size(), kSmallUploadCap);
+
+    tree->clearCalls();
+    r = upload(kFirmware, {{"file", "fw.bin", std::string(kSmallUploadCap + 1, 'a')}});
+    EXPECT_EQ(r.status, 413);
+    EXPECT_EQ(nlohmann::json::parse(r.body, nullptr, false)["error"]["code"],
+              "Base.1.0.GeneralError")
+        << r.body;
+    EXPECT_TRUE(callsOf("POST").empty());
+    EXPECT_TRUE(uploadedNames().empty());
+
+    // A 200 MiB upload is answered once the cap is passed: the client has
+    // sent only 256 KiB of it when the answer comes.
+    const std::string head = std::string("--") + kBoundary +
+                             "\r\nContent-Disposition: form-data; name=\"file\"; "
+                             "filename=\"huge.bin\"\r\n\r\n";
+    const std::string bytes = std::string("POST ") + kFirmware +
+                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
+                              "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+                              "\r\nContent-Length: " + std::to_string(200ll * 1024 * 1024) +
+                              "\r\nConnection: close\r\n\r\n" + head + std::string(256 * 1024, 'h');
+    r = ts::parseResponse(ts::exchange(tree->port, bytes, false, 5000));
+    EXPECT_EQ(r.status, 413) << r.raw;
+    EXPECT_TRUE(callsOf("POST").empty());
+    EXPECT_TRUE(uploadedNames().empty());
+}
