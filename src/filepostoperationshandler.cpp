@@ -31,6 +31,7 @@ struct UploadForm {
     std::vector<std::string> createdFiles; // every file this request created
     std::string storedPath;                // the last upload stored whole
     bool tooLarge = false;
+    bool badName = false; // a file name that is not UTF-8
 };
 
 // Deletes the files of one request once its answer is out, on every path.
@@ -58,6 +59,13 @@ int uploadFieldFound(const char* key, const char* filename, char* path, size_t p
     }
     if (!filename || !*filename)
         return MG_FORM_FIELD_STORAGE_GET;
+    // A name the plug-in could only see with bytes replaced is no name.
+    if (!isValidUtf8(filename)) {
+        form.badName = true;
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR,
+                    " Refused an upload file name that is not UTF-8");
+        return MG_FORM_FIELD_STORAGE_ABORT;
+    }
 
     // Only the last name component: the client's directories mean nothing here.
     const std::string base = uploadBaseName(filename);
@@ -119,11 +127,11 @@ FormParse handleUploadForm(struct mg_connection* conn, UploadForm& form) {
 }
 
 // The refusal a parsed form gets (0: none): too much is 413, a form that is
-// malformed or cut short is 400.
+// malformed, cut short or names a file that is no UTF-8 text is 400.
 int formRefusal(const UploadForm& form, FormParse parsed) {
     if (form.tooLarge || parsed == FormParse::TooLarge)
         return 413;
-    if (parsed == FormParse::Malformed)
+    if (form.badName || parsed == FormParse::Malformed)
         return 400;
     return 0;
 }
@@ -222,7 +230,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     UploadCleanup cleanup(conn, form);
     if (const int refusal = formRefusal(form, handleUploadForm(conn, form))) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Form refused (%s)",
-                    refusal == 413 ? "too large" : "malformed or incomplete");
+                    refusal == 413 ? "too large" : "malformed, incomplete or misnamed");
         answerRefusedRequest(conn, refusal);
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;

@@ -27,6 +27,11 @@ std::string uploadBaseName(std::string_view clientFileName);
 // "", "." and ".." name no file.
 bool isStorableBaseName(std::string_view baseName);
 
+// Well-formed UTF-8 (Unicode table 3-7): no overlong forms, no surrogates,
+// nothing past U+10FFFF. A client's file name must be: a replaced byte would
+// let two names meet in one.
+bool isValidUtf8(std::string_view text);
+
 // "true" and "false" give booleans; a text starting with a decimal digit gives
 // the number its leading digits form when that fits a 32-bit signed integer;
 // anything else stays a string.

@@ -369,6 +369,31 @@ TEST_F(UploadTest, EpilogueAndContentTypeParametersAreAccepted) {
     }
 }
 
+TEST_F(UploadTest, NonUtf8FileNamesAreRefusedWithNothingStored) {
+    const struct {
+        const char* what;
+        std::vector<ts::FormPart> parts;
+    } cases[] = {
+        {"invalid bytes", {{"file", "\xff\xfe.bin", "x"}}},
+        {"overlong slash", {{"file", "fw\xc0\xaf.bin", "x"}}},
+        {"surrogate", {{"file", "\xed\xa0\x80.bin", "x"}}},
+        {"cut short", {{"file", "fw.bin\xe2\x82", "x"}}},
+        {"percent-encoded byte", {{"file", "%FF.bin", "x"}}},
+        {"second file", {{"file", "good.bin", "x"}, {"file2", "bad\xff.bin", "y"}}},
+    };
+    for (const auto& c : cases) {
+        tree->clearCalls();
+        EXPECT_EQ(upload(kFirmware, c.parts).status, 400) << c.what;
+        EXPECT_TRUE(callsOf("POST").empty()) << c.what;
+        EXPECT_TRUE(uploadedNames().empty()) << c.what;
+    }
+    // Valid UTF-8 beyond ASCII is a name like any other.
+    tree->clearCalls();
+    EXPECT_EQ(upload(kFirmware, {{"file", "fw-\xc3\xbc\xe2\x82\xac.bin", "x"}}).status, 200);
+    EXPECT_EQ(argumentOf(onlyPostCall())["absoluteFilePath"],
+              uploads() + "fw-\xc3\xbc\xe2\x82\xac.bin");
+}
+
 namespace {
 
 constexpr long long kSmallUploadCap = 64 * 1024;

@@ -52,6 +52,30 @@ TEST(UploadBaseName, DotNamesAndEmptyNamesAreNoFile) {
     EXPECT_TRUE(isStorableBaseName("fw.bin"));
 }
 
+TEST(UploadFileName, OnlyWellFormedUtf8IsAName) {
+    const struct {
+        const char* text;
+        bool valid;
+    } cases[] = {
+        {"fw.bin", true},
+        {"", true},
+        {"\xc3\xbc\xe2\x82\xac\xf0\x9f\x98\x80", true}, // 2, 3 and 4 bytes
+        {"\xef\xbf\xbd", true},                         // U+FFFD itself
+        {"\xf4\x8f\xbf\xbf", true},                     // U+10FFFF
+        {"\xff", false},
+        {"\x80", false},             // continuation without a lead
+        {"\xc0\xaf", false},         // overlong "/"
+        {"\xe0\x80\xaf", false},     // overlong "/"
+        {"\xed\xa0\x80", false},     // surrogate
+        {"\xf4\x90\x80\x80", false}, // past U+10FFFF
+        {"\xe2\x82", false},         // cut short
+        {"\xe2\x82\x41", false},     // bad continuation
+        {"\xf5\x80\x80\x80", false}, // no such lead
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isValidUtf8(c.text), c.valid) << testing::PrintToString(std::string(c.text));
+}
+
 TEST(FieldConversion, Table) {
     EXPECT_EQ(json::dump(convertFieldValue("true")), "true");
     EXPECT_EQ(json::dump(convertFieldValue("false")), "false");
