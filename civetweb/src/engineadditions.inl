@@ -116,6 +116,7 @@ static void tolvane_cry_info(const struct mg_connection* conn, const char* fmt, 
     pos += msg_len;
     line[pos++] = '\n';
 
+    tolvane_roll_error_log(log_path);
     if (mg_fopen(conn, log_path, MG_FOPEN_MODE_APPEND, &fi) && (fi.access.fp != NULL)) {
         /* Unbuffered: the whole line goes out in a single write. */
         setvbuf(fi.access.fp, NULL, _IONBF, 0);
@@ -178,6 +179,16 @@ static void tolvane_trace_request(const struct mg_connection* conn) {
 }
 
 static int get_request(struct mg_connection* conn, char* ebuf, size_t ebuf_len, int* err);
+
+/* A new connection has read no request yet: the engine's lines about it (a
+ * failed TLS handshake) must not show the fields of the request the worker
+ * served before on another connection. */
+static void tolvane_forget_request(struct mg_connection* conn) {
+    conn->request_info.request_method = NULL;
+    conn->request_info.request_uri = NULL;
+    conn->request_info.http_version = NULL;
+    conn->request_info.query_string = NULL;
+}
 
 /* Whether a request's version is one this engine speaks. */
 static int tolvane_is_http1_version(const char* version) {
