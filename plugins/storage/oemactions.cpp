@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "backupformat.h"
 #include "boundedjson.h"
 #include "crypto.h"
@@ -47,9 +49,11 @@ bool flag(const Json& args, const char* name, const std::string& action) {
     return args[name].get<bool>();
 }
 
-// The uploaded file's bytes, at most `limit` of them. Only files in the
-// uploads directory are read, whatever a client writes into the arguments of
-// a plain POST.
+// The uploaded file's bytes, at most `limit` of them. Only a regular file
+// directly inside the uploads directory is read, whatever a client writes
+// into the arguments of a plain POST: the name is checked before the file is
+// opened (absolute, no "." or "..", its folder the uploads directory, not a
+// link), and the file is opened without following links.
 std::string readUpload(const PluginService& s, const Json& args, const std::string& action,
                        size_t limit = kMaxUploadBytes) {
     std::string given;
@@ -58,15 +62,24 @@ std::string readUpload(const PluginService& s, const Json& args, const std::stri
     if (given.empty())
         throw errors::actionParameterMissing(action, kUploadParameter)
             .withDetail("Send the file as a multipart/form-data upload.");
-    std::error_code ec;
-    fs::path file = fs::weakly_canonical(fs::path(given), ec);
-    fs::path uploads = fs::weakly_canonical(s.paths().uploadsDir, ec);
-    if (ec || file.parent_path() != uploads)
-        throw errors::actionParameterValueError(kUploadParameter, action)
-            .withDetail("The file is not an upload of this server.");
-    if (!fs::is_regular_file(file, ec))
-        throw errors::actionParameterValueError(kUploadParameter, action)
-            .withDetail("The uploaded file does not exist.");
+    auto refuse = [&](const char* why) {
+        return errors::actionParameterValueError(kUploadParameter, action).withDetail(why);
+    };
+    const fs::path file(given);
+    bool plain = file.is_absolute() && file.has_filename();
+    for (const auto& part : file)
+        plain = plain && part != "." && part != "..";
+    std::error_code folderError, uploadsError;
+    if (!plain ||
+        fs::canonical(file.parent_path(), folderError) !=
+            fs::canonical(s.paths().uploadsDir, uploadsError) ||
+        folderError || uploadsError)
+        throw refuse("The file is not an upload of this server.");
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0)
+        throw refuse("The uploaded file does not exist.");
+    if (!S_ISREG(st.st_mode))
+        throw refuse("The file is not an upload of this server.");
     std::string bytes;
     if (!readWholeFile(file, bytes, limit))
         throw errors::actionParameterValueError(kUploadParameter, action)

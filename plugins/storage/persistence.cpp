@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -69,18 +68,26 @@ void saveJsonFile(const fs::path& path, const Json& value) {
 }
 
 bool readWholeFile(const fs::path& path, std::string& out, size_t limit) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    // Non-blocking, so that a FIFO in the file's place cannot hold the reader.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
         return false;
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    if (size < 0 || static_cast<uint64_t>(size) > limit)
-        return false;
-    in.seekg(0, std::ios::beg);
-    out.assign(static_cast<size_t>(size), '\0');
-    if (size > 0 && !in.read(out.data(), size))
-        return false;
-    return true;
+    struct stat st {};
+    bool ok =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+    if (ok) {
+        out.assign(static_cast<size_t>(st.st_size), '\0');
+        size_t done = 0;
+        while (ok && done < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            done += ok ? static_cast<size_t>(n) : 0;
+        }
+    }
+    ::close(fd);
+    return ok;
 }
 
 LoadedJson loadJsonFile(const fs::path& path) {

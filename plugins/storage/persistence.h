@@ -18,8 +18,8 @@ void writeFileAtomically(const std::filesystem::path& path, const std::string& t
 
 void saveJsonFile(const std::filesystem::path& path, const Json& value);
 
-// Reads a whole file into `out`, at most `limit` bytes; false when it cannot
-// be read or is larger.
+// Reads a whole regular file into `out`, at most `limit` bytes; false when it
+// cannot be read, is larger, is a symbolic link or is no regular file.
 bool readWholeFile(const std::filesystem::path& path, std::string& out, size_t limit);
 
 struct LoadedJson {

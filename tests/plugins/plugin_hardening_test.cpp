@@ -219,3 +219,33 @@ TEST_F(Hardening, LockoutFromOneAddressDoesNotLockOthers) {
     EXPECT_EQ(plugin.loginFrom("admin", good, "2001:db8::7").reply["response"]["HttpStatus"], 201);
     EXPECT_EQ(plugin.get("/redfish/v1/AccountService/Accounts/1").data["Locked"], true);
 }
+// --- step 5 ---
+TEST_F(Hardening, UploadPathsOutsideTheUploadsDirectoryAreRefused) {
+    const std::string image =
+        tolvane::plugin::buildImage("Firmware", "Veltrano RC-8i", "7.0.0", "p");
+    const fs::path uploads = plugin.serverDir / "uploads";
+    writeFile(plugin.root / "outside.bin", image);
+    const std::string inside = plugin.upload("inside.bin", image);
+    fs::create_symlink(plugin.root / "outside.bin", uploads / "link-out.bin");
+    fs::create_symlink(inside, uploads / "link-in.bin");
+    writeFile(uploads / "sub" / "deeper.bin", image);
+    fs::create_directory(uploads / "dir.bin");
+    ASSERT_EQ(mkfifo((uploads / "fifo.bin").c_str(), 0600), 0);
+    const std::vector<std::string> paths = {
+        (uploads / "link-out.bin").string(),
+        (uploads / "link-in.bin").string(),
+        (uploads / "sub" / "deeper.bin").string(),
+        (uploads / "sub" / ".." / "inside.bin").string(),
+        (uploads / "." / "inside.bin").string(),
+        "uploads/inside.bin",
+        (uploads / "dir.bin").string(),
+        (uploads / "fifo.bin").string(),
+        (plugin.root / "outside.bin").string(),
+    };
+    for (const auto& path : paths) {
+        Call c = plugin.post(kActions + "Veltrano.InstallOrUpgradeFirmware",
+                             {{"absoluteFilePath", path}});
+        EXPECT_EQ(c.status, 400) << path << " -> " << c.text.substr(0, 200);
+    }
+    EXPECT_EQ(plugin.get(kStorage + "/Controllers/0").data["FirmwareVersion"], "1.0.0");
+}
