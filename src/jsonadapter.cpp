@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
+#include <vector>
 
 namespace json {
 namespace {
@@ -30,7 +32,7 @@ bool skipSpace(std::string_view t, size_t& i) {
     return true;
 }
 
-// Finds the end of the top-level object starting at `start` ('{') and checks
+// Finds the end of the top-level object or array starting at `start` and checks
 // the nesting limit. Returns the index one past the closing brace, or npos.
 size_t objectEnd(std::string_view t, size_t start) {
     int depth = 0;
@@ -68,105 +70,176 @@ size_t objectEnd(std::string_view t, size_t start) {
     return std::string_view::npos;
 }
 
-// Builds the value like the library's own DOM parser and notes the literal
-// text of every fraction or exponent number that is a direct member of the
-// top-level object (the DOM keeps only the double).
-class LiteralRecordingBuilder {
+// Builds the value from the parser's events, within the budget. Members are
+// appended to their object's storage; a name is found by a scan while the
+// object is small and through a hash index once it has grown, so many
+// distinct names cost time in proportion to their number. Also notes the
+// literal text of every fraction or exponent number that is a direct member
+// of the top-level object (the value keeps only the double).
+class BudgetedBuilder {
   public:
-    using Dom = nlohmann::detail::json_sax_dom_parser<Value>;
     using number_integer_t = Value::number_integer_t;
     using number_unsigned_t = Value::number_unsigned_t;
     using number_float_t = Value::number_float_t;
     using string_t = Value::string_t;
     using binary_t = Value::binary_t;
 
-    LiteralRecordingBuilder(Value& root, NumberLiterals* literals)
-        : dom_(root, false), literals_(literals) {}
+    BudgetedBuilder(Value& root, NumberLiterals* literals) : root_(root), literals_(literals) {}
 
-    bool null() { return other(), dom_.null(); }
-    bool boolean(bool v) { return other(), dom_.boolean(v); }
-    bool number_integer(number_integer_t v) { return other(), dom_.number_integer(v); }
-    bool number_unsigned(number_unsigned_t v) { return other(), dom_.number_unsigned(v); }
+    bool null() { return scalar(Value(nullptr)); }
+    bool boolean(bool v) { return scalar(Value(v)); }
+    bool number_integer(number_integer_t v) { return scalar(Value(v)); }
+    bool number_unsigned(number_unsigned_t v) { return scalar(Value(v)); }
     bool number_float(number_float_t v, const string_t& s) {
-        if (depth_ == 1 && literals_)
+        if (literals_ && stack_.size() == 1)
             (*literals_)[key_] = s;
-        return dom_.number_float(v, s);
+        place(Value(v));
+        return true;
     }
-    bool string(string_t& v) { return other(), dom_.string(v); }
-    bool binary(binary_t& v) { return other(), dom_.binary(v); }
-    bool start_object(std::size_t n) {
-        other();
-        ++depth_;
-        return dom_.start_object(n);
+    bool string(string_t& v) { return scalar(Value(std::move(v))); }
+    bool binary(binary_t& v) { return scalar(Value(std::move(v))); }
+    bool start_object(std::size_t) { return open(Value::object()); }
+    bool key(string_t& name) {
+        Frame& frame = stack_.back();
+        if (++frame.members > kMemberLimit)
+            return false;
+        if (literals_ && stack_.size() == 1)
+            key_ = name;
+        slot_ = &memberSlot(frame, std::move(name));
+        return true;
     }
-    bool key(string_t& k) {
-        if (depth_ == 1)
-            key_ = k;
-        return dom_.key(k);
+    bool end_object() { return close(); }
+    bool start_array(std::size_t) { return open(Value::array()); }
+    bool end_array() { return close(); }
+    template <class Exception> bool parse_error(std::size_t, const std::string&, const Exception&) {
+        return false;
     }
-    bool end_object() {
-        --depth_;
-        return dom_.end_object();
-    }
-    bool start_array(std::size_t n) {
-        other();
-        ++depth_;
-        return dom_.start_array(n);
-    }
-    bool end_array() {
-        --depth_;
-        return dom_.end_array();
-    }
-    template <class Exception>
-    bool parse_error(std::size_t pos, const std::string& token, const Exception& ex) {
-        return dom_.parse_error(pos, token, ex);
-    }
-    bool is_errored() const { return dom_.is_errored(); }
 
   private:
+    // Objects smaller than this are searched; a larger one gets its index.
+    static constexpr size_t kScannedMembers = 16;
+
+    struct Frame {
+        explicit Frame(Value* open) : container(open) {}
+        Value* container;
+        size_t members = 0;
+        std::unordered_map<std::string, size_t> index;
+    };
+
+    // The value of member `name`: an existing member of that name (a repeated
+    // name keeps its first position), else a new one at the end.
+    static Value& memberSlot(Frame& frame, std::string&& name) {
+        auto& members = frame.container->get_ref<Value::object_t&>();
+        if (frame.index.empty()) {
+            if (members.size() < kScannedMembers) {
+                for (auto& member : members) {
+                    if (member.first == name)
+                        return member.second;
+                }
+                members.emplace_back(std::move(name), nullptr);
+                return members.back().second;
+            }
+            for (size_t i = 0; i < members.size(); ++i)
+                frame.index.emplace((members.begin() + i)->first, i);
+        }
+        auto found = frame.index.emplace(name, members.size());
+        if (!found.second)
+            return (members.begin() + found.first->second)->second;
+        members.emplace_back(std::move(name), nullptr);
+        return members.back().second;
+    }
+
+    // Puts a complete value where the parse stands: the root, the next
+    // element of an array or the value of the member just named. Containers
+    // on the stack stay put: their parent grows only after they are closed.
+    Value* place(Value&& v) {
+        if (stack_.empty()) {
+            root_ = std::move(v);
+            return &root_;
+        }
+        Value& parent = *stack_.back().container;
+        if (parent.is_array()) {
+            auto& elements = parent.get_ref<Value::array_t&>();
+            elements.push_back(std::move(v));
+            return &elements.back();
+        }
+        *slot_ = std::move(v);
+        return slot_;
+    }
+
+    bool scalar(Value&& v) {
+        forgetLiteral();
+        place(std::move(v));
+        return true;
+    }
+
+    bool open(Value&& container) {
+        forgetLiteral();
+        if (stack_.size() >= static_cast<size_t>(kNestingLimit))
+            return false;
+        stack_.emplace_back(place(std::move(container)));
+        return true;
+    }
+
+    bool close() {
+        stack_.pop_back();
+        return true;
+    }
+
     // A later value of a repeated name replaces an earlier number.
-    void other() {
-        if (depth_ == 1 && literals_)
+    void forgetLiteral() {
+        if (literals_ && stack_.size() == 1)
             literals_->erase(key_);
     }
 
-    Dom dom_;
+    Value& root_;
     NumberLiterals* literals_;
-    int depth_ = 0;
+    std::vector<Frame> stack_;
+    Value* slot_ = nullptr;
     std::string key_;
 };
 
-} // namespace
-
-bool parseObject(std::string_view text, Value& out, NumberLiterals* literals) {
+// Parses the object, or with `arrays` the object or array, that starts the
+// text; see parseObject.
+bool parseContainer(std::string_view text, Value& out, NumberLiterals* literals, bool arrays,
+                    size_t* end) {
     out = Value();
     if (literals)
         literals->clear();
     size_t i = 0;
-    if (!skipSpace(text, i) || i >= text.size() || text[i] != '{')
+    if (!skipSpace(text, i) || i >= text.size() || !(text[i] == '{' || (arrays && text[i] == '[')))
         return false;
-    size_t end = objectEnd(text, i);
-    if (end == std::string_view::npos)
+    const size_t close = objectEnd(text, i);
+    if (close == std::string_view::npos)
         return false;
     try {
-        // The library's object insertion keeps the first position of a
-        // repeated name and assigns the later value, the behaviour we rely on.
+        // Built aside, so a refused text leaves `out` null and frees all of it.
         Value v;
         NumberLiterals found;
-        LiteralRecordingBuilder builder(v, literals ? &found : nullptr);
-        std::string_view object = text.substr(i, end - i);
-        bool ok = Value::sax_parse(object.begin(), object.end(), &builder,
-                                   Value::input_format_t::json, true, true);
-        if (!ok || builder.is_errored() || !v.is_object())
+        BudgetedBuilder builder(v, literals ? &found : nullptr);
+        std::string_view container = text.substr(i, close - i);
+        if (!Value::sax_parse(container.begin(), container.end(), &builder,
+                              Value::input_format_t::json, true, true))
             return false;
         out = std::move(v);
         if (literals)
             *literals = std::move(found);
+        if (end)
+            *end = close;
         return true;
     } catch (const nlohmann::json::exception&) {
-        out = Value();
         return false;
     }
+}
+
+} // namespace
+
+bool parseObject(std::string_view text, Value& out, NumberLiterals* literals) {
+    return parseContainer(text, out, literals, false, nullptr);
+}
+
+bool parseDocument(std::string_view text, Value& out, size_t* end) {
+    return parseContainer(text, out, nullptr, true, end);
 }
 
 std::string dump(const Value& v) {

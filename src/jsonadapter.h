@@ -6,6 +6,11 @@
 //  - member order is kept; a repeated name keeps one member, at the first
 //    one's position, with the last value;
 //  - printing is compact (no white space).
+// Every parse runs within a budget, since the texts come from clients and
+// plug-ins: the nesting limit above, at most 10,000 members written in any
+// one object (more makes the whole text invalid), and time linear in the
+// text (members are found through a per-object index, never by a search of
+// the object). A refused text leaves nothing allocated behind.
 #ifndef TOLVANE_JSONADAPTER_H
 #define TOLVANE_JSONADAPTER_H
 
@@ -22,6 +27,8 @@ namespace json {
 using Value = nlohmann::ordered_json;
 
 constexpr int kNestingLimit = 50;
+// Members as written, repeated names included, in any one object.
+constexpr size_t kMemberLimit = 10000;
 
 // Text used wherever a conversion fails with an exception (memory exhausted).
 constexpr const char* kInternalException = "Internal Exception occurrred";
@@ -36,6 +43,12 @@ using NumberLiterals = std::map<std::string, std::string>;
 // std::bad_alloc, which callers turn into kInternalException. With `literals`,
 // also gives the literal texts described above (empty on failure).
 bool parseObject(std::string_view text, Value& out, NumberLiterals* literals = nullptr);
+
+// As parseObject, but the text may also be one array, and without number
+// literals; `end`, when given, receives the index one past the closing
+// bracket (what follows is ignored). For texts that are only looked at, such
+// as a body on its way to the trace file.
+bool parseDocument(std::string_view text, Value& out, size_t* end = nullptr);
 
 // Compact JSON text of a value.
 std::string dump(const Value& v);

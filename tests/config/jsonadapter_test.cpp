@@ -104,6 +104,57 @@ TEST(JsonParse, RepeatedNameKeepsFirstPositionWithLastValue) {
     EXPECT_EQ(json::dump(v), "{\"a\":\"text\",\"b\":2}");
 }
 
+// An object of `count` members "k0".."k<count-1>" (all named "k" when not
+// `distinct`).
+static std::string manyMembers(int count, bool distinct = true) {
+    std::string text = "{";
+    for (int i = 0; i < count; ++i)
+        text +=
+            (i ? ",\"k" : "\"k") + (distinct ? std::to_string(i) : "") + "\":" + std::to_string(i);
+    return text + "}";
+}
+
+TEST(JsonParse, MemberFloodPastTenThousandIsRefused) {
+    std::string longArray = "{\"list\":[0";
+    for (int i = 1; i < 20000; ++i)
+        longArray += ",0";
+    longArray += "]}";
+    struct Case {
+        std::string text;
+        bool accepted;
+    } cases[] = {
+        {manyMembers(10000), true},
+        {manyMembers(10001), false},
+        {"{\"outer\":" + manyMembers(10000) + "}", true},
+        {"{\"outer\":" + manyMembers(10001) + "}", false},
+        {"{\"list\":[" + manyMembers(10001) + "]}", false},
+        // Members as written count, repeated names too: the work is bounded.
+        {manyMembers(10001, false), false},
+        // Array elements are no members.
+        {longArray, true},
+    };
+    for (const Case& c : cases) {
+        json::Value v;
+        EXPECT_EQ(json::parseObject(c.text, v), c.accepted) << c.text.substr(0, 40);
+        EXPECT_EQ(v.is_null(), !c.accepted);
+    }
+}
+
+TEST(JsonParse, LargeObjectKeepsOrderAndRepeatedNames) {
+    // Past the size where members are looked up by index rather than by scan.
+    std::string text = manyMembers(5000);
+    text.insert(text.size() - 1, ",\"k2500\":\"last\",\"k0\":{\"a\":1,\"a\":2}");
+    json::Value v = parsed(text);
+    ASSERT_EQ(v.size(), 5000u);
+    auto it = v.begin();
+    EXPECT_EQ(it.key(), "k0");
+    EXPECT_EQ(json::dump(*it), "{\"a\":2}");
+    std::advance(it, 2500);
+    EXPECT_EQ(it.key(), "k2500");
+    EXPECT_EQ(json::asText(*it), "last");
+    EXPECT_EQ((--v.end()).key(), "k4999");
+}
+
 TEST(JsonParse, NamesAreCaseSensitive) {
     json::Value v = parsed("{\"Key\":1,\"key\":2}");
     EXPECT_EQ(json::asInteger(v["Key"]), 1);
