@@ -123,7 +123,10 @@ SpdmCertificate parsePemCertificate(const std::string& text) {
         PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), X509_free);
     if (!cert)
         throw FileFormatError("the file holds no PEM certificate");
-    if (X509_cmp_current_time(X509_get0_notAfter(cert.get())) < 0)
+    // -1: at or before now, 1: after now, 0: a time that cannot be read.
+    if (X509_cmp_current_time(X509_get0_notBefore(cert.get())) != -1)
+        throw FileFormatError("the certificate is not valid yet");
+    if (X509_cmp_current_time(X509_get0_notAfter(cert.get())) != 1)
         throw FileFormatError("the certificate has expired");
 
     auto nameText = [](const X509_NAME* name) {
@@ -136,6 +139,10 @@ SpdmCertificate parsePemCertificate(const std::string& text) {
     SpdmCertificate info;
     info.subject = nameText(X509_get_subject_name(cert.get()));
     info.issuer = nameText(X509_get_issuer_name(cert.get()));
+    if (info.subject.size() > kMaxCertificateNameLength ||
+        info.issuer.size() > kMaxCertificateNameLength)
+        throw FileFormatError("the certificate's subject or issuer is longer than " +
+                              std::to_string(kMaxCertificateNameLength) + " characters");
     {
         std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
         ASN1_TIME_print(out.get(), X509_get0_notAfter(cert.get()));

@@ -43,8 +43,12 @@ std::string buildImage(const std::string& component, const std::string& model,
 int compareVersions(const std::string& a, const std::string& b);
 bool isVersionText(const std::string& text);
 
+// Longest subject or issuer text (RFC 2253 form) a certificate may have.
+constexpr size_t kMaxCertificateNameLength = 1024;
+
 // The first certificate of a PEM text; throws FileFormatError when there is
-// none or it has expired.
+// none, it is not valid now (notBefore <= now <= notAfter) or its subject or
+// issuer is longer than kMaxCertificateNameLength.
 SpdmCertificate parsePemCertificate(const std::string& text);
 
 } // namespace tolvane::plugin

@@ -249,3 +249,52 @@ TEST_F(Hardening, UploadPathsOutsideTheUploadsDirectoryAreRefused) {
     }
     EXPECT_EQ(plugin.get(kStorage + "/Controllers/0").data["FirmwareVersion"], "1.0.0");
 }
+// --- step 6 ---
+namespace {
+// A self-signed certificate valid from now + `from` to now + `to` seconds,
+// with `units` extra 60-character OU entries in its subject.
+std::string makeCertificate(long from, long to, int units) {
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), from);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), to);
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    const std::string unit(60, 'u');
+    for (int i = 0; i < units; ++i)
+        X509_NAME_add_entry_by_txt(name, "OU", MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>(unit.c_str()), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("spdm-test"), -1, -1, 0);
+    X509_set_issuer_name(cert.get(), name);
+    X509_set_pubkey(cert.get(), key.get());
+    X509_sign(cert.get(), key.get(), EVP_sha256());
+    std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+    PEM_write_bio_X509(out.get(), cert.get());
+    char* data = nullptr;
+    long n = BIO_get_mem_data(out.get(), &data);
+    return std::string(data, static_cast<size_t>(n));
+}
+} // namespace
+
+TEST_F(Hardening, CertificatesNotValidNowOrWithHugeSubjectsAreRefused) {
+    const long day = 86400;
+    struct Case {
+        std::string name;
+        std::string pem;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"not yet valid", makeCertificate(day, 30 * day, 0), 400},
+        {"expired", makeCertificate(-30 * day, -day, 0), 400},
+        {"subject over 1024 bytes", makeCertificate(-day, 30 * day, 20), 400},
+        {"valid now", makeCertificate(-day, 30 * day, 1), 200},
+    };
+    for (const auto& tc : cases) {
+        Call c = plugin.post(kActions + "Veltrano.SPDMOperations",
+                             {{"Operation", "SetCertificate"},
+                              {"absoluteFilePath", plugin.upload("c.pem", tc.pem)}});
+        EXPECT_EQ(c.status, tc.status) << tc.name << ": " << c.text.substr(0, 200);
+    }
+}
