@@ -1,34 +1,48 @@
-// Masking of password values in JSON request bodies. The text is rewritten
-// in place of the values only, so a masked body keeps its layout (line breaks
-// included) in the trace file.
+// Masking of password values in request bodies. The text is rewritten in
+// place of the values only, so a masked body keeps its layout. A body that
+// parses is checked against its parsed value; one that does not is masked by
+// the text scan alone, and where the scan cannot be sure it found every
+// password, the whole body is replaced.
 #include "passwordmask.h"
 
 #include <cctype>
+#include <stdexcept>
+#include <string_view>
 
 #include "jsonadapter.h"
 
 namespace {
 
 const char* const kMask = "\"******\"";
+// The text written in place of a whole body that could not be masked safely.
+const char* const kWholeBodyMask = "******";
+constexpr char kWord[] = "password";
+constexpr size_t kWordLength = sizeof(kWord) - 1;
+
+bool isQuote(char c) {
+    return c == '"' || c == '\'';
+}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// End (one past) of the string token that starts at `i` (a quotation mark);
-// the text's end when it is not closed.
-size_t stringEnd(const std::string& s, size_t i) {
+// End (one past) of the string token that starts at `i` with a quotation
+// mark or an apostrophe (lenient readers take both); the text's end when it
+// is not closed.
+size_t stringEnd(std::string_view s, size_t i) {
+    const char quote = s[i];
     for (size_t j = i + 1; j < s.size(); ++j) {
         if (s[j] == '\\')
             ++j;
-        else if (s[j] == '"')
+        else if (s[j] == quote)
             return j + 1;
     }
     return s.size();
 }
 
 // End of the comment that starts at `i` ("//" or "/*"), or `i` when none does.
-size_t commentEnd(const std::string& s, size_t i) {
+size_t commentEnd(std::string_view s, size_t i) {
     if (i + 1 >= s.size() || s[i] != '/')
         return i;
     if (s[i + 1] == '/') {
@@ -43,7 +57,7 @@ size_t commentEnd(const std::string& s, size_t i) {
 }
 
 // Skips white space and comments.
-size_t skipGap(const std::string& s, size_t i) {
+size_t skipGap(std::string_view s, size_t i) {
     while (i < s.size()) {
         if (isSpace(s[i])) {
             ++i;
@@ -57,17 +71,18 @@ size_t skipGap(const std::string& s, size_t i) {
     return i;
 }
 
-// End of the JSON value that starts at `i`.
-size_t valueEnd(const std::string& s, size_t i) {
+// End of the JSON value that starts at `i`; the text's end for an unclosed
+// string or container.
+size_t valueEnd(std::string_view s, size_t i) {
     if (i >= s.size())
         return i;
-    if (s[i] == '"')
+    if (isQuote(s[i]))
         return stringEnd(s, i);
     if (s[i] == '{' || s[i] == '[') {
         int depth = 0;
         while (i < s.size()) {
             char c = s[i];
-            if (c == '"') {
+            if (isQuote(c)) {
                 i = stringEnd(s, i);
                 continue;
             }
@@ -102,82 +117,132 @@ int hexValue(char c) {
     return -1;
 }
 
+// The character at `i` of `s` (before `stop`), an escape sequence resolved,
+// lower-cased; advances `i`. -1 for an escape that is cut short or invalid.
+int nextFolded(std::string_view s, size_t& i, size_t stop) {
+    int c = static_cast<unsigned char>(s[i]);
+    if (c != '\\' || i + 1 >= stop) {
+        ++i;
+        return std::tolower(c);
+    }
+    const char e = s[i + 1];
+    if (e != 'u') {
+        i += 2;
+        return std::tolower(static_cast<unsigned char>(e));
+    }
+    if (i + 6 > stop)
+        return -1;
+    int v = 0;
+    for (size_t k = i + 2; k < i + 6; ++k) {
+        const int h = hexValue(s[k]);
+        if (h < 0)
+            return -1;
+        v = v * 16 + h;
+    }
+    i += 6;
+    return v < 128 ? std::tolower(v) : v;
+}
+
 // Whether the string token [begin, end) spells "password" in any letter case,
 // escape sequences resolved.
-bool namesPassword(const std::string& s, size_t begin, size_t end) {
-    static const char kWord[] = "password";
+bool namesPassword(std::string_view s, size_t begin, size_t end) {
     size_t n = 0;
     size_t i = begin + 1;
-    size_t stop = end > begin + 1 && s[end - 1] == '"' ? end - 1 : end;
+    const size_t stop = end > begin + 1 && s[end - 1] == s[begin] ? end - 1 : end;
     while (i < stop) {
-        int c = static_cast<unsigned char>(s[i]);
-        if (c == '\\' && i + 1 < stop) {
-            char e = s[i + 1];
-            if (e == 'u') {
-                if (i + 6 > stop)
-                    return false;
-                int v = 0;
-                for (size_t k = i + 2; k < i + 6; ++k) {
-                    int h = hexValue(s[k]);
-                    if (h < 0)
-                        return false;
-                    v = v * 16 + h;
-                }
-                c = v;
-                i += 6;
-            } else {
-                c = e;
-                i += 2;
-            }
-        } else {
-            ++i;
-        }
-        if (n >= sizeof(kWord) - 1 || c > 127 || std::tolower(c) != kWord[n])
+        if (n >= kWordLength || nextFolded(s, i, stop) != kWord[n])
             return false;
         ++n;
     }
-    return n == sizeof(kWord) - 1;
+    return n == kWordLength;
 }
 
-std::string scanAndMask(const std::string& s) {
-    std::string out;
-    out.reserve(s.size());
+// Whether `text` holds the word "password" in any letter case, escape
+// sequences resolved: a place where a lenient reader might find a password.
+bool mentionsPassword(std::string_view text) {
+    size_t n = 0;
+    for (size_t i = 0; i < text.size();) {
+        const int c = nextFolded(text, i, text.size());
+        // The word's first letter appears nowhere else in it.
+        n = c == kWord[n] ? n + 1 : (c == kWord[0] ? 1 : 0);
+        if (n == kWordLength)
+            return true;
+    }
+    return false;
+}
+
+struct Scan {
+    std::string text;
+    // Whether the scan could not be sure it found every password value.
+    bool doubtful = false;
+};
+
+// Replaces the value of every member whose name, in quotation marks or
+// apostrophes, spells "password" (see namesPassword). With `judge`, also
+// notes doubt: the word anywhere else, or a value followed by anything but
+// the end of its member.
+Scan scanAndMask(std::string_view s, bool judge) {
+    Scan out;
+    out.text.reserve(s.size());
+    auto keep = [&](size_t from, size_t to) {
+        const std::string_view part = s.substr(from, to - from);
+        if (judge && !out.doubtful && mentionsPassword(part))
+            out.doubtful = true;
+        out.text.append(part);
+    };
     size_t i = 0;
     while (i < s.size()) {
-        char c = s[i];
-        size_t comment = commentEnd(s, i);
-        if (comment != i) {
-            out.append(s, i, comment - i);
-            i = comment;
+        const size_t next = s.find_first_of("\"'/", i);
+        if (next == std::string_view::npos) {
+            keep(i, s.size());
+            break;
+        }
+        keep(i, next);
+        i = next;
+        if (s[i] == '/') {
+            const size_t comment = commentEnd(s, i);
+            const size_t to = comment == i ? i + 1 : comment;
+            keep(i, to);
+            i = to;
             continue;
         }
-        if (c != '"') {
-            out += c;
-            ++i;
-            continue;
-        }
-        size_t end = stringEnd(s, i);
-        out.append(s, i, end - i);
-        size_t colon = skipGap(s, end);
-        if (colon < s.size() && s[colon] == ':' && namesPassword(s, i, end)) {
-            size_t value = skipGap(s, colon + 1);
-            out.append(s, end, value - end);
-            out += kMask;
-            i = valueEnd(s, value);
-        } else {
+        const size_t end = stringEnd(s, i);
+        const size_t colon = skipGap(s, end);
+        if (colon >= s.size() || s[colon] != ':' || !namesPassword(s, i, end)) {
+            keep(i, end);
             i = end;
+            continue;
         }
+        const size_t value = skipGap(s, colon + 1);
+        out.text.append(s.substr(i, value - i));
+        if (value == s.size())
+            break;
+        out.text += kMask;
+        i = valueEnd(s, value);
+        const size_t after = skipGap(s, i);
+        if (judge && after < s.size() && s[after] != ',' && s[after] != '}' && s[after] != ']')
+            out.doubtful = true;
     }
     return out;
 }
 
+// A parsed name has its escapes resolved already.
 bool keyIsPassword(const std::string& key) {
-    const std::string quoted = json::dump(json::Value(key));
-    return namesPassword(quoted, 0, quoted.size());
+    if (key.size() != kWordLength)
+        return false;
+    for (size_t i = 0; i < kWordLength; ++i) {
+        if (std::tolower(static_cast<unsigned char>(key[i])) != kWord[i])
+            return false;
+    }
+    return true;
 }
 
-// Masks in a parsed value; returns whether a password value was not yet masked.
-bool maskTree(json::Value& v) {
+// Masks in a parsed value; returns whether a password value was not yet
+// masked. The parse bounds the depth; the bound here keeps the recursion safe
+// whatever gave the value.
+bool maskTree(json::Value& v, int depth = 0) {
+    if (depth > json::kNestingLimit)
+        throw std::length_error("nested too deeply to mask");
     bool changed = false;
     if (v.is_object()) {
         for (auto& item : v.items()) {
@@ -186,24 +251,17 @@ bool maskTree(json::Value& v) {
                     item.value() = "******";
                     changed = true;
                 }
-            } else if (maskTree(item.value())) {
+            } else if (maskTree(item.value(), depth + 1)) {
                 changed = true;
             }
         }
     } else if (v.is_array()) {
         for (auto& element : v) {
-            if (maskTree(element))
+            if (maskTree(element, depth + 1))
                 changed = true;
         }
     }
     return changed;
-}
-
-bool isJson(const std::string& body, json::Value& parsed) {
-    if (json::parseObject(body, parsed))
-        return true;
-    parsed = json::Value::parse(body, nullptr, false, true);
-    return !parsed.is_discarded();
 }
 
 } // namespace
@@ -211,18 +269,28 @@ bool isJson(const std::string& body, json::Value& parsed) {
 std::string maskPasswords(const std::string& body) {
     try {
         json::Value original;
-        if (!isJson(body, original))
-            return body;
-        std::string masked = scanAndMask(body);
+        size_t end = 0;
+        if (!json::parseDocument(body, original, &end)) {
+            Scan loose = scanAndMask(body, true);
+            return loose.doubtful ? kWholeBodyMask : loose.text;
+        }
+        // What follows the parsed text is not JSON to anyone: judged as such.
+        const std::string_view text(body);
+        Scan rest = scanAndMask(text.substr(end), true);
+        if (rest.doubtful)
+            return kWholeBodyMask;
+        Scan masked = scanAndMask(text.substr(0, end), false);
         // The text scan and the parser must agree; where they do not, the
         // parsed value is masked and written compactly instead.
         json::Value check;
-        if (!isJson(masked, check) || maskTree(check)) {
+        size_t checkEnd = 0;
+        if (!json::parseDocument(masked.text, check, &checkEnd) || checkEnd != masked.text.size() ||
+            maskTree(check)) {
             maskTree(original);
-            return json::dump(original);
+            return json::dump(original) + rest.text;
         }
-        return masked;
+        return masked.text + rest.text;
     } catch (const std::exception&) {
-        return "******";
+        return kWholeBodyMask;
     }
 }

@@ -51,10 +51,47 @@ TEST(PasswordMask, OnlyMembersNamedPasswordAreTouched) {
     }
 }
 
-TEST(PasswordMask, NonJsonBodiesAreWrittenAsTheyAre) {
-    for (const char* body : {"Password=secret&User=a", "plain text\nwith lines", "",
-                             "\"Password\":\"x\"", "{\"Password\":\"x\",}"}) {
+TEST(PasswordMask, NonJsonBodiesWithoutPasswordsAreWrittenAsTheyAre) {
+    for (const char* body : {"plain text\nwith lines", "", "{\"a\":1,}", "\"User\":\"x\""})
         EXPECT_EQ(maskPasswords(body), body);
+}
+
+TEST(PasswordMask, BodiesThatDoNotParseStillHaveTheirPasswordMasked) {
+    const std::string whole = "******";
+    struct Case {
+        std::string body;
+        std::string masked;
+    } cases[] = {
+        {"{\"Password\":\"hunter2\",}", "{\"Password\":\"******\",}"},
+        {"{\"UserName\":\"a\",\"Password\":\"hunter2\xff\"}",
+         "{\"UserName\":\"a\",\"Password\":\"******\"}"},
+        {"{\"Password\":\"hunter2", "{\"Password\":\"******\""},
+        {"{\"pAssWord\" : hunter2 }", "{\"pAssWord\" : \"******\" }"},
+        {"{'Password':'hunter2'}", "{'Password':\"******\"}"},
+        {"{\"Pass\\u0077ord\":\"hunter2\",}", "{\"Pass\\u0077ord\":\"******\",}"},
+        {"[{\"Password\":[\"hunter2\"]},", "[{\"Password\":\"******\"},"},
+        {"\"Password\":\"hunter2\"", "\"Password\":\"******\""},
+        {"{\"Password\":{\"a\":[\"hunter2\"", "{\"Password\":\"******\""},
+        // Where the value's end is unsure, or the word stands where no member
+        // could be found, the whole body is masked.
+        {"{\"Password\": hunter2 more}", whole},
+        {"Password=hunter2&User=a", whole},
+        {"{Password:\"hunter2\"}", whole},
+        {"{\"a\":1} Password=hunter2", whole},
+        {"{\"Password\"\n", whole},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(maskPasswords(c.body), c.masked) << c.body;
+}
+
+TEST(PasswordMask, DeepNestingNextToAPasswordDoesNotCrash) {
+    const std::string head = "{\"Password\":\"hunter2\",\"a\":";
+    for (size_t depth : {size_t{30000}, size_t{300000}}) {
+        const std::string open(depth, '[');
+        for (const std::string& body : {head + open, head + open + std::string(depth, ']') + "}"}) {
+            const std::string masked = maskPasswords(body);
+            EXPECT_EQ(masked.find("hunter2"), std::string::npos) << depth;
+        }
     }
 }
 
