@@ -1,12 +1,15 @@
 // Request and response trace records in the trace file. The layouts are read
 // back by people and tools: every label is padded to 22 characters so the
-// values start in column 25.
+// values start in column 25. Every text from a request or a reply is written
+// with its control characters escaped, so a record keeps its six lines
+// whatever a client sends.
 #include "redfishtrace.h"
 
 #include <cctype>
 #include <string>
 
 #include "Logger.h"
+#include "logescape.h"
 #include "passwordmask.h"
 #include "redfishserverhandler.h"
 #include "logplatform.h"
@@ -67,15 +70,20 @@ void writeRequestTrace(const char* method, const char* uri, const char* argument
         masked = maskPasswords(args);
         args = masked.c_str();
     }
-    Logger::PrintLog(LOGGER_TRACE_RECORD, kRequestFormat, stamp, orEmpty(method), orEmpty(uri),
-                     args, thread);
+    const logtext::Escaped methodText(orEmpty(method));
+    const logtext::Escaped uriText(orEmpty(uri));
+    const logtext::Escaped argumentsText(args);
+    Logger::PrintLog(LOGGER_TRACE_RECORD, kRequestFormat, stamp, methodText.c_str(),
+                     uriText.c_str(), argumentsText.c_str(), thread);
 }
 
 void writeResponseTrace(const char* method, int32_t status, const char* data) {
     char stamp[48] = {0};
     Logger::GetTimeStamp(stamp);
     const int32_t thread = currentThreadId();
+    const logtext::Escaped methodText(orEmpty(method));
+    const logtext::Escaped dataText(orEmpty(data));
     Logger::PrintLog(LOGGER_TRACE_RECORD, kResponseFormat, stamp, status,
-                     RedfishServerHandler::getStatusText(status), orEmpty(method), orEmpty(data),
-                     thread);
+                     RedfishServerHandler::getStatusText(status), methodText.c_str(),
+                     dataText.c_str(), thread);
 }

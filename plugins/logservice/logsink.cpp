@@ -1,7 +1,14 @@
 #include "logsink.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "logescape.h"
 
 namespace tolvane::logservice {
 
@@ -47,6 +54,37 @@ void appendMillis(std::string& out, int millis) {
     out += 'Z';
 }
 
+// The log holds what clients sent: readable by the owner and group only,
+// whatever the umask.
+constexpr mode_t kFileMode = 0640;
+constexpr mode_t kDirectoryMode = 0750;
+
+// Creates `dir` and its missing parents with kDirectoryMode.
+bool makeDirectories(const fs::path& dir) {
+    std::error_code ec;
+    if (dir.empty() || fs::is_directory(dir, ec))
+        return true;
+    const fs::path parent = dir.parent_path();
+    if (parent != dir && !makeDirectories(parent))
+        return false;
+    return ::mkdir(dir.c_str(), kDirectoryMode) == 0 || errno == EEXIST;
+}
+
+// Opens `name` for appending with kFileMode, taking from an existing file any
+// permission beyond it.
+std::FILE* openForAppend(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kFileMode);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 0777 & ~kFileMode) != 0)
+        ::fchmod(fd, st.st_mode & kFileMode);
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 } // namespace
 
 std::string utcTimeStamp() {
@@ -78,11 +116,11 @@ LogSink::~LogSink() {
 bool LogSink::open() {
     if (out_)
         return true;
-    std::error_code ec;
-    fs::create_directories(directory_, ec);
-    out_ = std::fopen(fileName_.c_str(), "ab");
+    makeDirectories(directory_);
+    out_ = openForAppend(fileName_);
     if (!out_)
         return false;
+    std::error_code ec;
     size_ = fs::file_size(fileName_, ec);
     if (ec)
         size_ = 0;
@@ -128,7 +166,9 @@ void LogSink::write(const char* message, size_t size) {
         --size;
     std::lock_guard<std::mutex> lock(mutex_);
     stamp();
-    line_.append(message, size);
+    // One call, one line: a line break inside the message is written as an
+    // escape, whoever called.
+    logtext::appendEscaped(line_, message, size);
     line_ += '\n';
     if (size_ > 0 && size_ + line_.size() > maxBytes_)
         rotate();

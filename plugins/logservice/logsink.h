@@ -1,7 +1,9 @@
 // The file behind the log plug-in: "RedfishServer.log" in the log directory,
 // one line per call with a UTC time stamp, rotated by size into
 // "RedfishServer.log.1" (newest) up to ".<keep>". Safe to call from any
-// thread; a line that cannot be written is dropped. Every line reaches the
+// thread; a line that cannot be written is dropped. Control characters in a
+// message are written as escapes (line feed "\n" and so on), so a call is
+// always one line; files are created 0640 and directories 0750. Every line reaches the
 // file (one write) before the call returns, so no stop, not even a kill,
 // loses a line that was logged.
 #ifndef TOLVANE_LOGSINK_H
@@ -29,7 +31,7 @@ class LogSink {
     LogSink& operator=(const LogSink&) = delete;
 
     // Appends "<time stamp> <message>\n" (one line end, whatever `message`
-    // ends with).
+    // ends with; control characters inside it escaped).
     void write(const std::string& message);
     void write(const char* message, size_t size);
     std::filesystem::path file() const { return directory_ / "RedfishServer.log"; }

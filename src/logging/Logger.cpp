@@ -23,6 +23,8 @@ constexpr uint32_t kReportGroup = 0x000000F0u;
 
 struct LoggerState {
     std::string path;
+    // Whether the file at `path` has had its permissions checked.
+    bool restricted = false;
     int file = -1; // open only inside one PrintLog call
     const int32_t sizeUnit = 100;
     int32_t rollingSize = 5000;
@@ -80,6 +82,7 @@ void Logger::SetLogFilePath() {
     std::string path = GetLogDirectory() + "RedfishClientTrace.log";
     std::lock_guard<std::mutex> lock(logMutex());
     state().path = std::move(path);
+    state().restricted = false;
 }
 
 void Logger::SetDebugLevel(int32_t level) {
@@ -167,6 +170,11 @@ void Logger::PrintLog(int type, const char* format, ...) {
     if (s.file < 0) {
         report("LogServicePlugin::Error in opening debug log file\n");
         return;
+    }
+    // Once per path: the files this process creates are restricted already.
+    if (!s.restricted) {
+        restrictLogFile(s.file);
+        s.restricted = true;
     }
 
     int64_t size = 0;

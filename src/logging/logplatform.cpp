@@ -9,13 +9,25 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+namespace {
+
+constexpr mode_t kLogFileMode = 0640;
+
+} // namespace
+
 int openLogFile(const char* path, bool truncate) {
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : O_APPEND);
     int fd;
     do {
-        fd = open(path, flags, 0666);
+        fd = open(path, flags, kLogFileMode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+void restrictLogFile(int file) {
+    struct stat st {};
+    if (fstat(file, &st) == 0 && (st.st_mode & 0777 & ~kLogFileMode) != 0)
+        fchmod(file, st.st_mode & kLogFileMode);
 }
 
 bool logFileSize(int file, int64_t& size) {

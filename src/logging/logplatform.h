@@ -13,8 +13,14 @@
 // is one system call. A handle is a descriptor; -1 is none.
 //
 // Opens `path` for appending, creating it when absent; with `truncate`, the
-// file is emptied instead ("w" rather than "a"). -1 on failure.
+// file is emptied instead ("w" rather than "a"). A new file is readable by
+// its owner and group only (0640), whatever the umask: records hold request
+// bodies. -1 on failure.
 int openLogFile(const char* path, bool truncate);
+// Takes from an open log file any permission beyond 0640 (a file an older
+// version left readable by everyone). Does nothing where files have no such
+// modes.
+void restrictLogFile(int file);
 // Size in bytes of an open file; false when it cannot be read.
 bool logFileSize(int file, int64_t& size);
 // Writes all `size` bytes at the end of the file; false on a failed write.

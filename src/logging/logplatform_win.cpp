@@ -15,6 +15,8 @@ int openLogFile(const char* path, bool truncate) {
     return _open(path, flags, _S_IREAD | _S_IWRITE);
 }
 
+void restrictLogFile(int) {}
+
 bool logFileSize(int file, int64_t& size) {
     struct _stat64 st {};
     if (_fstat64(file, &st) != 0)

@@ -103,13 +103,17 @@ TEST_F(TraceRecords, EmptyArgumentsAreWrittenAsEmptyObject) {
     EXPECT_EQ(l[9], "Request Arguments     : {}");
 }
 
-TEST_F(TraceRecords, MultiLineBodiesKeepTheirLineBreaks) {
-    writeRequestTrace("POST", "/redfish/v1/X", "line one\nline two");
+TEST_F(TraceRecords, ControlCharactersCannotForgeRecordLines) {
+    writeRequestTrace("GET\r\nX", "/redfish/v1/X\nHTTP Method           : DELETE",
+                      "line one\nline two\r\tend\x01");
+    writeResponseTrace("GET\n", 200, "{}\n====\x1b[2J");
     const auto l = lines(trace());
-    ASSERT_EQ(l.size(), 7u);
-    EXPECT_EQ(l[3], "Request Arguments     : line one");
-    EXPECT_EQ(l[4], "line two");
-    EXPECT_EQ(l[5].substr(0, 24), "Request Thread        : ");
+    ASSERT_EQ(l.size(), 12u);
+    EXPECT_EQ(l[1], "HTTP Method           : GET\\r\\nX");
+    EXPECT_EQ(l[2], "Request URL           : /redfish/v1/X\\nHTTP Method           : DELETE");
+    EXPECT_EQ(l[3], "Request Arguments     : line one\\nline two\\r\\tend\\u0001");
+    EXPECT_EQ(l[8], "HTTP Method           : GET\\n");
+    EXPECT_EQ(l[9], "Response Data         : {}\\n====\\u001B[2J");
 }
 
 TEST_F(TraceRecords, PasswordsAreMaskedInRequestArguments) {

@@ -58,6 +58,26 @@ TEST_F(LogLines, LayoutWithFixedLineAndNoArguments) {
                            "RedfishServerHandler::handlePost()::[ERROR] Plugin Response:  {}");
 }
 
+TEST_F(LogLines, ControlCharactersInArgumentsCannotForgeLines) {
+    struct Case {
+        const char* argument;
+        const char* written;
+    } cases[] = {
+        {"/x\nREDFISHSERVER:fake", "/x\\nREDFISHSERVER:fake"},
+        {"a\r\tb", "a\\r\\tb"},
+        {"\x01\x1b[31m\x7f", "\\u0001\\u001B[31m\\u007F"},
+        {"caf\xc3\xa9 \\n", "caf\xc3\xa9 \\n"},
+    };
+    for (const Case& c : cases) {
+        captured.clear();
+        REDFISH_LOG_AT("F::g", "1", LOG_LEVEL_DEBUG, "URI = %s (%d)\n", c.argument, -7);
+        ASSERT_EQ(captured.size(), 1u);
+        EXPECT_EQ(captured[0],
+                  std::string("REDFISHSERVER:loglines_test.cpp:1:F::g()::[DEBUG]URI = ") +
+                      c.written + " (-7)\n");
+    }
+}
+
 TEST_F(LogLines, NothingHappensWithoutALogPlugin) {
     gLogFunction = nullptr;
     REDFISH_LOG("f", LOG_LEVEL_DEBUG, "dropped");
