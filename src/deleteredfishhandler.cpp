@@ -4,13 +4,10 @@
 
 #include "loglines.h"
 #include "redfishserver/pluginhost.h"
-#include "redfishtrace.h"
 #include "resourceuri.h"
-#include "sessiontable.h"
 
 namespace {
 const char* const kFn = "RedfishServerHandler::handleDelete";
-const char* const kSendFailed = " Failed to send the response to client";
 } // namespace
 
 bool RedfishServerHandler::handleDelete(CivetServer* server, struct mg_connection* conn) {
@@ -39,54 +36,8 @@ bool RedfishServerHandler::handleDelete(CivetServer* server, struct mg_connectio
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
         return false;
     }
-    if (!hostNameKnown)
-        learnHostName(conn);
-    if (!isAuthorized(conn)) {
-        answerUnauthorized(conn);
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-        return true;
-    }
-
-    deleteCommandHandler =
-        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_DELETE));
-    if (!deleteCommandHandler) {
-        writeResponseHeader(conn, 500, "application/json");
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Delete command handler is NULL");
-        writeResponseTrace(method, 500, "Internal Error");
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-        return true; // the status line is out: our answer, not the library's
-    }
-
-    if (answerBodyFailure(conn, method, requestUri)) {
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-        return true;
-    }
-    std::string body = readRequestBody(conn);
-    if (body.empty())
-        body = "{}";
-    writeRequestTrace(method, requestUri, body.c_str());
-
-    std::string pluginReply;
-    deleteCommandHandler(resource.c_str(), body.c_str(), pluginReply);
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
-
-    std::string out;
-    processPluginReply(pluginReply.c_str(), out);
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Response OUT :%s", out.c_str());
-
-    // A logout: the plug-in has deleted the session resource, so its token
-    // must stop working at once.
-    if (httpStatus >= 200 && httpStatus <= 299)
-        removeSessionsByLocation(resource);
-
-    writeResponseHeader(conn, httpStatus, "application/json");
-    if (writeBody(conn, out) < 0) {
-        writeResponseTrace(method, httpStatus, kSendFailed);
-        REDFISH_LOG(kFn, LOG_LEVEL_ERROR, " Failed to send the response to client");
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-        return true; // the head was written, so the request is ours
-    }
-    writeResponseTrace(method, httpStatus, out.c_str());
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-    return true;
+    return forwardToPlugin(conn,
+                           PluginRoad{TOLVANE_LOG_CONTEXT(kFn), REDFISH_ENTRY_DELETE,
+                                      &deleteCommandHandler, " Delete command handler is NULL",
+                                      " Response OUT :", FailedWrite::TracedAndLogged, resource});
 }

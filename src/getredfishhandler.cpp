@@ -5,7 +5,6 @@
 #include "jsonadapter.h"
 #include "loglines.h"
 #include "postrules.h"
-#include "redfishserver/pluginhost.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
 
@@ -150,53 +149,14 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         return true;
     }
 
-    if (!hostNameKnown)
-        learnHostName(conn);
-
+    PluginRoad road{TOLVANE_LOG_CONTEXT(kFn),
+                    REDFISH_ENTRY_GET,
+                    &getCommandHandler,
+                    " GET command handler is NULL",
+                    " Response OUT: ",
+                    FailedWrite::Unreported,
+                    forwarded};
     // The session service document is readable before a login.
-    if (!equalsIgnoreCase(path, "/redfish/v1/SessionService") && !isAuthorized(conn)) {
-        answerUnauthorized(conn);
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-        return true;
-    }
-
-    getCommandHandler =
-        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_GET));
-    if (!getCommandHandler) {
-        writeResponseHeader(conn, 500, "application/json");
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " GET command handler is NULL");
-        writeResponseTrace(method, 500, "Internal Error");
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-        return true; // the status line is out: our answer, not the library's
-    }
-
-    if (answerBodyFailure(conn, method, requestUri)) {
-        REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-        return true;
-    }
-    std::string body = readRequestBody(conn);
-    if (body.empty())
-        body = "{}";
-
-    writeRequestTrace(method, requestUri, body.c_str());
-
-    std::string pluginReply;
-    getCommandHandler(forwarded.c_str(), body.c_str(), pluginReply);
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
-
-    std::string out;
-    processPluginReply(pluginReply.c_str(), out);
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, " Response OUT: %s", out.c_str());
-
-    {
-        // Head and body in one write: one system call and one packet fewer.
-        std::string answer;
-        answer.reserve(96 + out.size());
-        appendResponseHead(answer, httpStatus, "application/json");
-        answer += out;
-        writeBody(conn, answer);
-    }
-    writeResponseTrace(method, httpStatus, out.c_str());
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
-    return true;
+    road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService");
+    return forwardToPlugin(conn, road);
 }

@@ -47,9 +47,18 @@ std::string quoteLoginText(std::string_view text) {
     return out;
 }
 
-std::string buildLoginArgument(std::string_view hostName, std::string_view body) {
+std::string buildLoginArgument(std::string_view hostName, std::string_view body,
+                               std::string_view clientAddress) {
     return "{\"x-forwarded-for\":" + quoteLoginText(hostName) +
-           ",\"requestBody\":" + quoteLoginText(removeBackslashes(body)) + "}";
+           ",\"requestBody\":" + quoteLoginText(removeBackslashes(body)) +
+           ",\"clientAddress\":" + quoteLoginText(clientAddress) + "}";
+}
+
+std::string sessionCookieAttributes(bool overTls) {
+    // Scripts cannot read the cookie, other sites cannot make a browser send
+    // it, and over TLS it never travels in clear.
+    return overTls ? "; Path=/redfish; HttpOnly; SameSite=Strict; Secure"
+                   : "; Path=/redfish; HttpOnly; SameSite=Strict";
 }
 
 std::string sessionCookieText(std::string_view token) {

@@ -21,8 +21,13 @@ std::string removeBackslashes(std::string_view text);
 // other byte is copied unchanged.
 std::string quoteLoginText(std::string_view text);
 
-// {"x-forwarded-for":<hostName>,"requestBody":<body without backslashes>}
-std::string buildLoginArgument(std::string_view hostName, std::string_view body);
+// {"x-forwarded-for":<hostName>,"requestBody":<body without backslashes>,
+//  "clientAddress":<the client's address>}
+std::string buildLoginArgument(std::string_view hostName, std::string_view body,
+                               std::string_view clientAddress = "");
+
+// The attributes that follow the cookie text in "Set-Cookie".
+std::string sessionCookieAttributes(bool overTls);
 
 // "sessionId =" followed by the token, whole.
 std::string sessionCookieText(std::string_view token);

@@ -9,6 +9,8 @@
 #include <exception>
 #include <vector>
 
+#include "gate/redfisherrors.h"
+#include "gate/requestgate.h"
 #include "loginrules.h"
 #include "loglines.h"
 #include "postrules.h"
@@ -16,7 +18,11 @@
 #include "redfishserver/serverconfig.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
-#include "sessiontable.h"
+#include "redfishserver/installpaths.h"
+#include "session/loginthrottle.h"
+#include "session/sessionauth.h"
+#include "session/sessiontable.h"
+#include "uploadrules.h"
 
 namespace {
 
@@ -66,6 +72,15 @@ void traceAnswer(bool traceResponse, const char* method, int status, long long b
     writeResponseTrace(method, status, data.c_str());
 }
 
+// "UserName" of a login body ("" when it names none).
+std::string loginUserName(const std::string& body) {
+    json::Value object;
+    if (!parseReply(body, object))
+        return "";
+    const json::Value name = object.value("UserName", json::Value());
+    return name.is_string() ? name.get<std::string>() : "";
+}
+
 // The token of a login reply, as the login reads it.
 std::string loginToken(const json::Value& reply) {
     std::string token;
@@ -100,6 +115,12 @@ void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t ses
     for (const auto& field :
          sessionCookieHeaderFields(cookie ? cookie : "", sessionTimeout, std::time(nullptr)))
         head.add(field.first, field.second);
+}
+
+std::string restoreLogFilePath() {
+    char logDir[kPathBufferSize] = {};
+    readLogDirectory(logDir);
+    return std::string(logDir) + "RestoreConfiguration.log";
 }
 
 void answerRefusedRequest(struct mg_connection* conn, int status) {
@@ -200,9 +221,17 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     if (!hostNameKnown)
         learnHostName(conn);
 
-    const bool login = isLoginUri(pluginUri);
-    if (!login && !isAuthorized(conn)) {
-        answerUnauthorized(conn);
+    GateRequest request;
+    request.method = method;
+    request.path = normalisedUri(ri);
+    request.login = isLoginUri(request.path);
+    const bool login = request.login;
+    RequestBody requestBody(*this, conn);
+    if (!passGate(
+             conn, request, [this](const std::string& uri) { return readPluginResource(uri); },
+             [&]() -> const std::string& { return requestBody.text(); })
+             .pass) {
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
 
@@ -219,27 +248,75 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
-    std::string body = readRequestBody(conn);
-    if (body.empty())
-        body = "{}";
+    const std::string& body = requestBody.text();
 
     if (login)
         return handleLogin(conn, ri, pluginUri, body);
 
     std::string reply;
-    if (isFirmwareUri(pluginUri))
-        postCommandHandler(pluginUri.c_str(), buildFirmwareArgument(body).c_str(), reply);
-    else
+    if (const OemUploadAction* action = findOemUploadAction(pluginUri)) {
+        // A JSON POST names no file of its own: only an upload stores one.
+        const std::string logFilePath = action->withLogFile ? restoreLogFilePath() : "";
+        postCommandHandler(
+            pluginUri.c_str(),
+            buildUploadActionArgument(body, action->withLogFile ? &logFilePath : nullptr).c_str(),
+            reply);
+    } else {
         postCommandHandler(pluginUri.c_str(), body.c_str(), reply);
+    }
     writeRequestTrace(method, requestUri, body.c_str());
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s", reply.c_str());
     return writePostAnswer(conn, reply, kPostFunction, method, true);
 }
 
+bool RedfishServerHandler::openSession(SessionRecord record, const std::string& location) {
+    // A role the server refuses gets no session: its token never works.
+    if (!roleRulesPermit(record.sessionInfo))
+        return true;
+    record.roleVerdict = 1;
+    record.privileges = rolePrivileges(effectiveRoleId(record.sessionInfo));
+    const AddSessionResult added =
+        addSession(std::move(record), ServerConfig.MaximumNumberOfConcurrentSessions,
+                   static_cast<int64_t>(std::time(nullptr)));
+    if (added == AddSessionResult::NoToken)
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG,
+                    " Login reply without a session token; no session stored");
+    if (added != AddSessionResult::Full)
+        return true;
+    // The plug-in made a session we will not honour: end it there too.
+    auto remove =
+        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_DELETE));
+    std::string ignored;
+    if (remove && !location.empty())
+        remove(location.c_str(), "{}", ignored);
+    return false;
+}
+
+PrivilegeSet RedfishServerHandler::rolePrivileges(const std::string& roleId) {
+    // The plug-in's role document decides; the standard roles stand in for
+    // plug-ins that serve none.
+    if (!roleId.empty() && roleId.find_first_of("/?#") == std::string::npos) {
+        json::Value reply;
+        if (parseReply(readPluginResource("/redfish/v1/AccountService/Roles/" + roleId), reply) &&
+            json::asInteger64(reply.value("HttpStatus", json::Value())) == 200) {
+            json::Value data = reply.value("Data", json::Value());
+            if (data.is_object() && data.value("AssignedPrivileges", json::Value()).is_array()) {
+                std::vector<std::string> names;
+                for (const json::Value& name : data["AssignedPrivileges"])
+                    if (name.is_string())
+                        names.push_back(name.get<std::string>());
+                return privilegesNamed(names);
+            }
+        }
+    }
+    return standardRolePrivileges(roleId).value_or(0);
+}
+
 bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
                                        const std::string& pluginUri, const std::string& body) {
     const char* method = ri->request_method ? ri->request_method : "";
-    const std::string argument = buildLoginArgument(hostName, body);
+    const std::string clientAddress = ri->remote_addr;
+    const std::string argument = buildLoginArgument(hostName, body, clientAddress);
     // Credentials never reach the trace file.
     writeRequestTrace(method, ri->request_uri ? ri->request_uri : "", kLoginTraceMask);
 
@@ -260,6 +337,8 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     } else if (!json::hasMember(root, "response")) {
         // A plain envelope: answered like any reply, without the session headers.
         const char* text = processPluginReply(reply.c_str(), answer);
+        if (httpStatus == 401)
+            loginThrottle().recordFailure(clientAddress, static_cast<int64_t>(std::time(nullptr)));
         writeResponseHeader(conn, httpStatus, kJsonType);
         if (mg_write(conn, text, std::strlen(text)) < 0)
             REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
@@ -272,6 +351,9 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                                    ? json::asInteger64(response.at("HttpStatus"))
                                    : 0;
         if (status != 201) {
+            if (status == 401)
+                loginThrottle().recordFailure(clientAddress,
+                                              static_cast<int64_t>(std::time(nullptr)));
             processPluginReply(json::asText(response).c_str(), answer);
             writeResponseHeader(conn, isAnswerableStatus(status) ? static_cast<int>(status) : 500,
                                 kJsonType);
@@ -295,14 +377,17 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 record.token = token;
                 record.sessionInfo = dataText;
                 record.hostName = hostName;
-                record.clientAddress = ri->remote_addr;
+                record.clientAddress = clientAddress;
                 record.createdAt = now;
                 record.location = location;
-                if (!addSession(std::move(record), ServerConfig.MaximumNumberOfConcurrentSessions,
-                                now))
-                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG,
-                                " Login reply without a session token; no session stored");
-
+                record.userName = loginUserName(body);
+                if (!openSession(std::move(record), location)) {
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
+                                " Session table full; login refused");
+                    writeErrorAnswer(conn, 503, redfisherror::sessionLimitExceeded());
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+                    return true;
+                }
                 ResponseHead head(conn);
                 const int started = head.start(201);
                 if (started != 0) {
@@ -313,8 +398,10 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 }
                 head.add("Location", location);
                 head.add("X-Auth-Token", token);
-                const std::string cookie = sessionCookieText(token);
+                const std::string cookie =
+                    sessionCookieText(token) + sessionCookieAttributes(ri->is_ssl != 0);
                 addSessionCookieHeaders(head, cookie.c_str(), sessionTimeout);
+                head.add("Cache-Control", "no-store"); // the answer carries the token
                 head.add("Content-Type", kJsonType);
                 head.add("Connection", "keep-alive");
                 head.send();

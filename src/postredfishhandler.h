@@ -32,6 +32,9 @@ void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t ses
 bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const char* function,
                      const char* method, bool traceResponse);
 
+// The log file the plug-in writes a restore's progress to.
+std::string restoreLogFilePath();
+
 // The JSON error body of a refused request: 413, 400 and the like.
 void answerRefusedRequest(struct mg_connection* conn, int status);
 

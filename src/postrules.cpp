@@ -1,17 +1,12 @@
 #include "postrules.h"
 
+#include "gate/requestpath.h"
+
 namespace {
 
 char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
-
-bool endsWithIgnoreCase(std::string_view text, std::string_view tail) {
-    if (tail.size() > text.size())
-        return false;
-    return findIgnoreCase(text.substr(text.size() - tail.size()), tail) == 0;
-}
-
 } // namespace
 
 size_t findIgnoreCase(std::string_view text, std::string_view word) {
@@ -43,10 +38,7 @@ std::string pluginUriOf(std::string_view path) {
 }
 
 bool isLoginUri(std::string_view pluginUri) {
-    static constexpr std::string_view kCollection = "SessionService/Sessions";
-    if (!pluginUri.empty() && pluginUri.back() == '/')
-        pluginUri.remove_suffix(1);
-    return endsWithIgnoreCase(pluginUri, kCollection);
+    return isSessionCollection(pluginUri);
 }
 
 bool isFirmwareUri(std::string_view pluginUri) {
@@ -54,11 +46,17 @@ bool isFirmwareUri(std::string_view pluginUri) {
 }
 
 std::string buildFirmwareArgument(std::string_view body) {
+    return buildUploadActionArgument(body, nullptr);
+}
+
+std::string buildUploadActionArgument(std::string_view body, const std::string* logFilePath) {
     json::Value object;
     if (!json::parseObject(body, object))
         return "{}";
     // An ordered object keeps an existing member where it stands.
     object["absoluteFilePath"] = "";
+    if (logFilePath)
+        object["logFilePath"] = *logFilePath;
     return json::dump(object);
 }
 

@@ -20,7 +20,8 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b);
 std::string pluginUriOf(std::string_view path);
 
 // A login is a POST to the session collection itself: the normalised path
-// ends with "SessionService/Sessions", optionally followed by one "/".
+// is exactly "/redfish/v1/SessionService/Sessions", optionally followed by
+// one "/" (letter case ignored).
 bool isLoginUri(std::string_view pluginUri);
 
 // A firmware update sent without a multipart body.
@@ -30,6 +31,12 @@ bool isFirmwareUri(std::string_view pluginUri);
 // it stands, else appended), printed compactly; "{}" when the body is not an
 // object.
 std::string buildFirmwareArgument(std::string_view body);
+
+// The argument of a JSON POST to an action that takes an uploaded file: as
+// the firmware argument, and with "logFilePath" set to the server's own when
+// given. Only a file the server stored for the request may reach the plug-in,
+// and only the server chooses where the plug-in writes its log.
+std::string buildUploadActionArgument(std::string_view body, const std::string* logFilePath);
 
 // Status of an answer built from a plug-in reply: a missing status, or one
 // outside 100..599, is a server error (500).

@@ -11,7 +11,7 @@
 #include "jsonadapter.h"
 #include "loglines.h"
 #include "responseheadtext.h"
-#include "sessionauth.h"
+#include "session/sessionauth.h"
 
 RedfishServerHandler::RedfishServerHandler(const std::string& hostAddress,
                                            RedfishModuleHandle module,
@@ -70,6 +70,16 @@ std::string RedfishServerHandler::readRequestBody(struct mg_connection* conn) {
         body.append(buffer, static_cast<size_t>(n));
     mg_unlock_connection(conn);
     return body;
+}
+
+const std::string& RequestBody::text() {
+    if (!read_) {
+        text_ = handler_.readRequestBody(conn_);
+        if (text_.empty())
+            text_ = "{}";
+        read_ = true;
+    }
+    return text_;
 }
 
 const char* RedfishServerHandler::processPluginReply(const char* reply, std::string& body) {

@@ -7,6 +7,38 @@
 
 #include "RedfishPlugin.h"
 #include "civetserver.h"
+#include "logcontext.h"
+#include "session/sessiontable.h"
+
+// What a method's road to the plug-in does in its own way.
+struct PluginRoad {
+    enum class FailedWrite { Unreported, Logged, TracedAndLogged };
+    LogContext log;          // the method's unit, function and line
+    const char* entryName;   // the plug-in entry point
+    CommandHandlerFn* field; // where the looked-up entry point is kept
+    const char* missingText; // DEBUG line when the entry point is missing
+    const char* outPrefix;   // DEBUG line before the answer's body
+    FailedWrite failedWrite; // what a failed body write leaves behind
+    std::string pluginUri;   // the URI the plug-in receives
+    bool exempt = false;     // readable without a session
+};
+using FailedWrite = PluginRoad::FailedWrite;
+
+class RedfishServerHandler;
+
+// The request body, read on first use and kept: "{}" for an empty body.
+class RequestBody {
+  public:
+    RequestBody(RedfishServerHandler& handler, struct mg_connection* conn)
+        : handler_(handler), conn_(conn) {}
+    const std::string& text();
+
+  private:
+    RedfishServerHandler& handler_;
+    struct mg_connection* conn_;
+    std::string text_;
+    bool read_ = false;
+};
 
 class RedfishServerHandler : public CivetHandler {
   public:
@@ -57,6 +89,12 @@ class RedfishServerHandler : public CivetHandler {
     // handler's own documents.
     static bool traceEnabled();
 
+    // The road of GET, PATCH and DELETE (pluginroad.cpp): the gate, the
+    // plug-in call and the answer. Returns whether the request was answered.
+    bool forwardToPlugin(struct mg_connection* conn, const PluginRoad& road);
+    // The plug-in's GET reply for `uri`, for checks that must read a resource.
+    std::string readPluginResource(const std::string& uri);
+
     // Own documents (getredfishhandler.cpp).
     static void buildVersionDocument(std::string& out);
     static void buildServiceRoot(std::string& out);
@@ -74,6 +112,12 @@ class RedfishServerHandler : public CivetHandler {
     std::string uploadFilePath; // path of the current request's stored upload
 
   private:
+    // Stores the session of a successful login unless the role rules refuse
+    // it; false when the table is full (the plug-in's session is ended).
+    bool openSession(SessionRecord record, const std::string& location);
+    // The privileges of a role, from the plug-in's role document when it
+    // serves one, else those of the standard role of that name.
+    PrivilegeSet rolePrivileges(const std::string& roleId);
     // Login (postredfishhandler.cpp).
     bool handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
                      const std::string& pluginUri, const std::string& body);

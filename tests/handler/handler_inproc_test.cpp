@@ -19,7 +19,7 @@
 #include "handlertest.h"
 #include "loglines.h"
 #include "redfishserverhandler.h"
-#include "sessiontable.h"
+#include "session/sessiontable.h"
 #include "testsupport.h"
 
 using namespace handlertest;

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "sessionauth.h"
-#include "sessiontable.h"
+#include "session/sessionauth.h"
+#include "session/sessiontable.h"
 
 namespace {
 
@@ -13,8 +13,10 @@ const char kAdmin[] = "{\"Role\":\"/redfish/v1/AccountService/Roles/Administrato
                       "\"OSPrivilegeLevel\":\"Administrator\"}";
 
 SessionRecord record(const std::string& token, const std::string& address, int64_t createdAt,
-                     const std::string& info = kAdmin, const std::string& location = "") {
+                     const std::string& info = kAdmin, const std::string& location = "",
+                     const std::string& user = "admin") {
     SessionRecord r;
+    r.userName = user;
     r.token = token;
     r.sessionInfo = info;
     r.hostName = "server";
@@ -31,18 +33,20 @@ class Sessions : public ::testing::Test {
 };
 
 TEST_F(Sessions, FallbackAndEmptyTokensAreNeverStored) {
-    EXPECT_FALSE(addSession(record("", "127.0.0.1", kNow), 0, kNow));
-    EXPECT_FALSE(addSession(record("root parse failed", "127.0.0.1", kNow), 0, kNow));
-    EXPECT_FALSE(addSession(record("{}", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_EQ(AddSessionResult::NoToken, addSession(record("", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_EQ(AddSessionResult::NoToken,
+              addSession(record("root parse failed", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_EQ(AddSessionResult::NoToken, addSession(record("{}", "127.0.0.1", kNow), 0, kNow));
     EXPECT_TRUE(sessionTable.empty());
-    EXPECT_TRUE(addSession(record("t1", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_EQ(AddSessionResult::Stored, addSession(record("t1", "127.0.0.1", kNow), 0, kNow));
     ASSERT_EQ(sessionTable.size(), 1u);
     EXPECT_EQ(sessionTable[0].token, "t1");
 }
 
 TEST_F(Sessions, EveryLoginGetsItsOwnRecordInOrder) {
-    EXPECT_TRUE(addSession(record("a", "127.0.0.1", kNow), 0, kNow));
-    EXPECT_TRUE(addSession(record("b", "127.0.0.1", kNow + 1), 0, kNow + 1));
+    EXPECT_EQ(AddSessionResult::Stored, addSession(record("a", "127.0.0.1", kNow), 0, kNow));
+    EXPECT_EQ(AddSessionResult::Stored,
+              addSession(record("b", "127.0.0.1", kNow + 1), 0, kNow + 1));
     ASSERT_EQ(sessionTable.size(), 2u);
     EXPECT_EQ(sessionTable[0].token, "a");
     EXPECT_EQ(sessionTable[1].token, "b");
@@ -53,7 +57,7 @@ TEST_F(Sessions, EveryLoginGetsItsOwnRecordInOrder) {
 TEST_F(Sessions, AddingPrunesExpiredRecordsFirst) {
     sessionTable.push_back(record("old", "127.0.0.1", kNow - kSessionLifetimeSeconds - 1));
     sessionTable.push_back(record("edge", "127.0.0.2", kNow - kSessionLifetimeSeconds));
-    EXPECT_TRUE(addSession(record("new", "127.0.0.3", kNow), 0, kNow));
+    EXPECT_EQ(AddSessionResult::Stored, addSession(record("new", "127.0.0.3", kNow), 0, kNow));
     ASSERT_EQ(sessionTable.size(), 2u);
     EXPECT_EQ(sessionTable[0].token, "edge"); // valid while now <= createdAt + 86400
     EXPECT_EQ(sessionTable[1].token, "new");
@@ -61,11 +65,42 @@ TEST_F(Sessions, AddingPrunesExpiredRecordsFirst) {
 
 TEST_F(Sessions, CapDropsTheOldest) {
     for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(
-            addSession(record("t" + std::to_string(i), "127.0.0.1", kNow + i), 3, kNow + i));
+        EXPECT_EQ(AddSessionResult::Stored,
+                  addSession(record("t" + std::to_string(i), "127.0.0.1", kNow + i), 3, kNow + i));
     ASSERT_EQ(sessionTable.size(), 3u);
     EXPECT_EQ(sessionTable[0].token, "t2");
     EXPECT_EQ(sessionTable[2].token, "t4");
+}
+
+TEST_F(Sessions, LoginFloodOfOneUserCannotEvictAnotherUsersSession) {
+    ASSERT_EQ(AddSessionResult::Stored,
+              addSession(record("admin-token", "127.0.0.1", kNow), 3, kNow));
+    for (int i = 0; i < 5; ++i) {
+        const AddSessionResult r =
+            addSession(record("r" + std::to_string(i), "127.0.0.2", kNow + i, kAdmin, "", "reader"),
+                       3, kNow + i);
+        EXPECT_EQ(r, AddSessionResult::Stored) << i; // the reader's own oldest makes room
+    }
+    EXPECT_EQ(findSession("127.0.0.1", "admin-token"), 0);
+    // A user with no session of its own finds the table full.
+    EXPECT_EQ(AddSessionResult::Full,
+              addSession(record("x", "127.0.0.3", kNow, kAdmin, "", "third"), 3, kNow));
+    EXPECT_EQ(AddSessionResult::Full,
+              addSession(record("y", "127.0.0.3", kNow, kAdmin, "", ""), 3, kNow));
+    EXPECT_EQ(sessionTable.size(), 3u);
+    EXPECT_EQ(sessionTable[0].token, "admin-token");
+}
+
+TEST_F(Sessions, RevokingAUserEndsAllItsSessionsButTheKeptOne) {
+    sessionTable.push_back(record("a1", "127.0.0.1", kNow, kAdmin, "", "alice"));
+    sessionTable.push_back(record("b1", "127.0.0.1", kNow, kAdmin, "", "bob"));
+    sessionTable.push_back(record("a2", "127.0.0.2", kNow, kAdmin, "", "alice"));
+    EXPECT_EQ(removeSessionsOfUser("alice", "a2"), 1);
+    EXPECT_EQ(findSession("127.0.0.2", "a2"), 1);
+    EXPECT_EQ(removeSessionsOfUser("alice"), 1);
+    EXPECT_EQ(removeSessionsOfUser(""), 0);
+    ASSERT_EQ(sessionTable.size(), 1u);
+    EXPECT_EQ(sessionTable[0].token, "b1");
 }
 
 TEST_F(Sessions, DefaultCapWhenNotConfigured) {

@@ -9,16 +9,17 @@
 #include "loginrules.h"
 
 TEST(LoginArgument, ExactTextWithBackslashesRemoved) {
-    EXPECT_EQ(buildLoginArgument("10.0.0.1", R"({"UserName":"admin","Password":"pa\ss\\"})"),
-              R"({"x-forwarded-for":"10.0.0.1","requestBody":"{\"UserName\":\"admin\",)"
-              R"(\"Password\":\"pass\"}"})");
+    EXPECT_EQ(
+        buildLoginArgument("10.0.0.1", R"({"UserName":"admin","Password":"pa\ss\\"})", "192.0.2.7"),
+        R"({"x-forwarded-for":"10.0.0.1","requestBody":"{\"UserName\":\"admin\",)"
+        R"(\"Password\":\"pass\"}","clientAddress":"192.0.2.7"})");
 }
 
 TEST(LoginArgument, EscapesOnlyTheGivenCharacters) {
     const std::string body = std::string("q\" b\b f\f n\n r\r t\t c\x01 u\xc3\xa9 s/");
     EXPECT_EQ(buildLoginArgument("h", body),
               std::string(R"({"x-forwarded-for":"h","requestBody":"q\" b\b f\f n\n r\r t\t c)") +
-                  "\x01 u\xc3\xa9 s/\"}");
+                  "\x01 u\xc3\xa9 s/\",\"clientAddress\":\"\"}");
 }
 
 TEST(LoginArgument, RoundTripsAsJson) {
@@ -27,7 +28,8 @@ TEST(LoginArgument, RoundTripsAsJson) {
     ASSERT_TRUE(json::parseObject(buildLoginArgument("host\"name", body), parsed));
     EXPECT_EQ(json::memberText(parsed, "x-forwarded-for"), "host\"name");
     EXPECT_EQ(json::memberText(parsed, "requestBody"), removeBackslashes(body));
-    EXPECT_EQ(parsed.size(), 2u);
+    EXPECT_EQ(json::memberText(parsed, "clientAddress"), "");
+    EXPECT_EQ(parsed.size(), 3u);
 }
 
 TEST(LoginArgument, LongBodiesArePassedWhole) {
@@ -41,6 +43,11 @@ TEST(LoginArgument, BackslashRemoval) {
     EXPECT_EQ(removeBackslashes(R"(a\b\\c\)"), "abc");
     EXPECT_EQ(removeBackslashes(""), "");
     EXPECT_EQ(removeBackslashes("plain"), "plain");
+}
+
+TEST(SessionCookie, AttributesKeepItFromScriptsOtherSitesAndPlainText) {
+    EXPECT_EQ(sessionCookieAttributes(false), "; Path=/redfish; HttpOnly; SameSite=Strict");
+    EXPECT_EQ(sessionCookieAttributes(true), "; Path=/redfish; HttpOnly; SameSite=Strict; Secure");
 }
 
 TEST(SessionCookie, TextKeepsTheBlankAndTheWholeToken) {

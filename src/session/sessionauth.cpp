@@ -1,10 +1,10 @@
 // Authorisation of a request against the session table and the role rules.
-#include "sessionauth.h"
+#include "session/sessionauth.h"
 
 #include <cctype>
 
 #include "jsonadapter.h"
-#include "sessiontable.h"
+#include "session/sessiontable.h"
 
 namespace {
 
@@ -50,7 +50,8 @@ std::string cookieValue(const std::string& header, const char* name) {
 const char* const kReadOnlyRole = "/redfish/v1/AccountService/Roles/ReadOnlyUser";
 const char* const kOsUserRole = "/redfish/v1/AccountService/Roles/OSUser";
 
-// The role rules applied to a login's session data.
+} // namespace
+
 bool roleRulesPermit(const std::string& sessionInfo) {
     json::Value info;
     try {
@@ -72,8 +73,6 @@ bool roleRulesPermit(const std::string& sessionInfo) {
     return true;
 }
 
-} // namespace
-
 std::string presentedToken(const char* xAuthToken, const char* cookieHeader) {
     if (xAuthToken && *xAuthToken)
         return trimmed(xAuthToken);
@@ -82,17 +81,43 @@ std::string presentedToken(const char* xAuthToken, const char* cookieHeader) {
     return "";
 }
 
+std::string effectiveRoleId(const std::string& sessionInfo) {
+    json::Value info;
+    try {
+        if (!json::parseObject(sessionInfo, info))
+            return "";
+    } catch (const std::exception&) {
+        return "";
+    }
+    const std::string role = json::memberText(info, "Role");
+    if (equalsIgnoringCase(roleIdOf(role), "OSUser"))
+        return json::memberText(info, "OSPrivilegeLevel");
+    return roleIdOf(role);
+}
+
 bool authorizeSession(const std::string& clientAddress, const std::string& token, int64_t now) {
+    return authorizedSession(clientAddress, token, now).has_value();
+}
+
+std::optional<SessionRecord> authorizedSession(const std::string& clientAddress,
+                                               const std::string& token, int64_t now) {
     int index = findSession(clientAddress, token);
     if (index < 0)
-        return false;
+        return std::nullopt;
     if (sessionExpired(sessionTable[static_cast<size_t>(index)], now)) {
         sessionTable.erase(sessionTable.begin() + index);
-        return false;
+        return std::nullopt;
     }
 
     SessionRecord& record = sessionTable[static_cast<size_t>(index)];
-    if (record.roleVerdict < 0)
+    if (record.roleVerdict < 0) {
         record.roleVerdict = roleRulesPermit(record.sessionInfo) ? 1 : 0;
-    return record.roleVerdict == 1;
+        // A record made without asking the plug-in holds the standard role's.
+        if (record.privileges == 0)
+            record.privileges =
+                standardRolePrivileges(effectiveRoleId(record.sessionInfo)).value_or(0);
+    }
+    if (record.roleVerdict != 1)
+        return std::nullopt;
+    return record;
 }

@@ -1,5 +1,5 @@
 // The process-wide table of login sessions.
-#include "sessiontable.h"
+#include "session/sessiontable.h"
 
 #include <algorithm>
 
@@ -37,18 +37,38 @@ int pruneExpiredSessions(int64_t now) {
     return removed;
 }
 
-bool addSession(SessionRecord record, int maximum, int64_t now) {
+AddSessionResult addSession(SessionRecord record, int maximum, int64_t now) {
     if (!storableToken(record.token))
-        return false;
+        return AddSessionResult::NoToken;
     pruneExpiredSessions(now);
-    sessionTable.push_back(std::move(record));
-    size_t cap = maximum > 0 ? static_cast<size_t>(maximum) : kDefaultMaximumSessions;
-    if (sessionTable.size() > cap) {
-        // Records are appended in login order, so the front holds the oldest.
-        sessionTable.erase(sessionTable.begin(),
-                           sessionTable.begin() + static_cast<long>(sessionTable.size() - cap));
+    const size_t cap = maximum > 0 ? static_cast<size_t>(maximum) : kDefaultMaximumSessions;
+    if (sessionTable.size() >= cap) {
+        // Records are appended in login order, so the first of the user is
+        // its oldest. Another user's session is never evicted: a login must
+        // not be able to end someone else's.
+        auto own = std::find_if(
+            sessionTable.begin(), sessionTable.end(), [&record](const SessionRecord& r) {
+                return !record.userName.empty() && r.userName == record.userName;
+            });
+        if (own == sessionTable.end())
+            return AddSessionResult::Full;
+        sessionTable.erase(own);
     }
-    return true;
+    sessionTable.push_back(std::move(record));
+    return AddSessionResult::Stored;
+}
+
+int removeSessionsOfUser(const std::string& userName, const std::string& keepToken) {
+    if (userName.empty())
+        return 0;
+    auto first =
+        std::remove_if(sessionTable.begin(), sessionTable.end(), [&](const SessionRecord& r) {
+            return r.userName == userName &&
+                   (keepToken.empty() || !constantTimeEquals(r.token, keepToken));
+        });
+    int removed = static_cast<int>(sessionTable.end() - first);
+    sessionTable.erase(first, sessionTable.end());
+    return removed;
 }
 
 int findSession(const std::string& clientAddress, const std::string& token) {

@@ -3,7 +3,10 @@
 #define TOLVANE_SESSIONAUTH_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "session/sessiontable.h"
 
 // The session token a request presents: the "X-Auth-Token" header when it is
 // present and not empty, else the "sessionId" cookie (the login writes it as
@@ -15,5 +18,18 @@ std::string presentedToken(const char* xAuthToken, const char* cookieHeader);
 // time `now`: refuses when there is none, removes it and refuses when it has
 // expired, and applies the role rules to its session data.
 bool authorizeSession(const std::string& clientAddress, const std::string& token, int64_t now);
+
+// As authorizeSession, giving a copy of the session that authorises.
+std::optional<SessionRecord> authorizedSession(const std::string& clientAddress,
+                                               const std::string& token, int64_t now);
+
+// Whether the role rules let a session with this login data act at all:
+// "Role" and "OSPrivilegeLevel" present, the role not ReadOnlyUser, an
+// OSUser with a usable privilege level.
+bool roleRulesPermit(const std::string& sessionInfo);
+
+// The role whose privileges a session has: the last segment of "Role", or
+// for an OSUser the role its "OSPrivilegeLevel" names. "" when unreadable.
+std::string effectiveRoleId(const std::string& sessionInfo);
 
 #endif

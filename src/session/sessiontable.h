@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "session/privileges.h"
+
 struct SessionRecord {
     std::string token;         // handed to the client ("X-Auth-Token" / cookie)
     std::string sessionInfo;   // JSON object text with "Role", "OSPrivilegeLevel"
@@ -17,6 +19,8 @@ struct SessionRecord {
     // What the role rules make of sessionInfo, worked out at its first use:
     // -1 not yet, 0 refused, 1 permitted. sessionInfo never changes.
     int roleVerdict = -1;
+    std::string userName;        // the login's "UserName"
+    PrivilegeSet privileges = 0; // from the role, learned at login
 };
 
 // A session is valid while now <= createdAt + kSessionLifetimeSeconds.
@@ -25,11 +29,18 @@ constexpr int kDefaultMaximumSessions = 64;
 
 extern std::vector<SessionRecord> sessionTable;
 
-// Appends a record after removing expired ones, then drops the oldest records
-// beyond `maximum` (kDefaultMaximumSessions when `maximum` <= 0). Records with
-// an empty token, or the fallback texts "root parse failed" / "{}", are not
-// stored; returns whether the record was stored.
-bool addSession(SessionRecord record, int maximum, int64_t now);
+enum class AddSessionResult { Stored, NoToken, Full };
+
+// Appends a record after removing expired ones. When `maximum` records
+// (kDefaultMaximumSessions when `maximum` <= 0) are live, the oldest record
+// of the same user makes room; without one the table is full and nothing is
+// evicted. Records with an empty token, or the fallback texts "root parse
+// failed" / "{}", are not stored.
+AddSessionResult addSession(SessionRecord record, int maximum, int64_t now);
+
+// Removes every record of `userName` except the one holding `keepToken`
+// (none kept when it is empty). Returns the number removed.
+int removeSessionsOfUser(const std::string& userName, const std::string& keepToken = "");
 
 // Index of the first record whose client address and token both match
 // (token compared in constant time; an empty token never matches), or -1.

@@ -1,0 +1,27 @@
+// The server's own error answers, as Redfish error objects whose messages
+// come from the DMTF Base registry (MessageId, severity, resolution).
+#ifndef TOLVANE_REDFISHERRORS_H
+#define TOLVANE_REDFISHERRORS_H
+
+#include <string>
+
+struct mg_connection;
+
+namespace redfisherror {
+
+// The JSON text {"error":{"code","message","@Message.ExtendedInfo":[...]}}.
+std::string insufficientPrivilege();
+std::string sessionLimitExceeded();
+std::string invalidUri(const std::string& uri);
+std::string crossSiteRequestRefused();
+std::string tooManyFailedLogins(long long retryAfterSeconds);
+
+} // namespace redfisherror
+
+// Writes the classic header block with `status` and "application/json",
+// any extra header lines (each ending in CR LF) before the blank line, and
+// the error text, in one write.
+void writeErrorAnswer(struct mg_connection* conn, int status, const std::string& errorJson,
+                      const std::string& extraHeaderLines = "");
+
+#endif

@@ -1,0 +1,190 @@
+#include "gate/requestgate.h"
+
+#include <ctime>
+
+#include "civetweb.h"
+#include "gate/crosssite.h"
+#include "gate/redfisherrors.h"
+#include "gate/requestpath.h"
+#include "jsonadapter.h"
+#include "redfishserverhandler.h"
+#include "session/loginthrottle.h"
+#include "session/privileges.h"
+#include "session/sessionauth.h"
+
+namespace {
+
+// Account members whose change ends the user's sessions.
+const char* const kRevokingMembers[] = {"Password", "RoleId", "Enabled", "UserName", "Locked"};
+
+int64_t now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+bool parseObjectQuietly(const std::string& text, json::Value& out) {
+    try {
+        return json::parseObject(text, out);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// "UserName" of the account the plug-in serves at `uri` ("" when unknown).
+std::string accountUserName(const ResourceReader& readResource, const std::string& uri) {
+    json::Value reply;
+    if (!readResource || !parseObjectQuietly(readResource(uri), reply))
+        return "";
+    if (json::asInteger64(reply.value("HttpStatus", json::Value())) != 200)
+        return "";
+    json::Value data = reply.value("Data", json::Value());
+    if (data.is_string() && !parseObjectQuietly(data.get<std::string>(), data))
+        return "";
+    return data.is_object() && data.value("UserName", json::Value()).is_string()
+               ? data["UserName"].get<std::string>()
+               : "";
+}
+
+bool onlyPasswordIn(const std::string& body) {
+    json::Value object;
+    return parseObjectQuietly(body, object) && object.size() == 1 &&
+           json::hasMember(object, "Password");
+}
+
+bool selfRulePermits(SelfRule rule, const GateRequest& request, const SessionRecord& session,
+                     const GateOutcome& outcome, const BodyReader& readBody) {
+    if (!(session.privileges & privilege::ConfigureSelf))
+        return false;
+    switch (rule) {
+    case SelfRule::OwnAccountPassword:
+        return !session.userName.empty() && outcome.accountUser == session.userName && readBody &&
+               onlyPasswordIn(readBody());
+    case SelfRule::OwnSession:
+        return !session.location.empty() && samePath(session.location, request.path);
+    case SelfRule::None:
+        break;
+    }
+    return false;
+}
+
+GateOutcome refused() {
+    return GateOutcome{};
+}
+
+} // namespace
+
+std::string rawRequestPath(struct mg_connection* conn) {
+    const struct mg_request_info* ri = conn ? mg_get_request_info(conn) : nullptr;
+    if (!ri)
+        return "";
+    const char* raw = ri->local_uri_raw ? ri->local_uri_raw : ri->request_uri;
+    return raw ? raw : "";
+}
+
+GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
+                     const ResourceReader& readResource, const BodyReader& readBody) {
+    const struct mg_request_info* ri = conn ? mg_get_request_info(conn) : nullptr;
+    if (!ri)
+        return refused();
+    // The library has decoded the request's path in place already.
+    const std::string raw = rawRequestPath(conn);
+    if (!decodedPathHasOneMeaning(raw) || !decodedPathHasOneMeaning(request.path)) {
+        writeErrorAnswer(conn, 400, redfisherror::invalidUri(raw));
+        return refused();
+    }
+    const std::string address = ri->remote_addr;
+
+    if (request.login) {
+        const int64_t wait = loginThrottle().blockedFor(address, now());
+        if (wait > 0) {
+            writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
+                             "Retry-After: " + std::to_string(wait) + "\r\n");
+            return refused();
+        }
+        GateOutcome outcome;
+        outcome.pass = true;
+        return outcome;
+    }
+    if (request.exempt) {
+        GateOutcome outcome;
+        outcome.pass = true;
+        return outcome;
+    }
+
+    const char* headerToken = mg_get_header(conn, "X-Auth-Token");
+    const bool cookieOnly = !(headerToken && *headerToken);
+    GateOutcome outcome;
+    outcome.session =
+        address.empty()
+            ? std::nullopt
+            : authorizedSession(address, presentedToken(headerToken, mg_get_header(conn, "Cookie")),
+                                now());
+    if (!outcome.session) {
+        RedfishServerHandler::answerUnauthorized(conn);
+        return refused();
+    }
+
+    if (cookieOnly) {
+        CrossSiteFacts facts;
+        facts.method = request.method;
+        facts.multipartRoad = request.multipart;
+        facts.contentType = mg_get_header(conn, "Content-Type");
+        facts.origin = mg_get_header(conn, "Origin");
+        facts.host = mg_get_header(conn, "Host");
+        facts.secFetchSite = mg_get_header(conn, "Sec-Fetch-Site");
+        if (!cookieRequestAllowed(facts)) {
+            writeErrorAnswer(conn, 403, redfisherror::crossSiteRequestRefused());
+            return refused();
+        }
+    }
+
+    const AccessRule rule = accessRuleFor(request.method, request.path);
+    const bool accountWrite =
+        isAccountMember(request.path) && (request.method == "PATCH" || request.method == "DELETE");
+    if (accountWrite)
+        outcome.accountUser = accountUserName(readResource, request.path);
+    const SessionRecord& session = *outcome.session;
+    if ((session.privileges & rule.required) != rule.required &&
+        !selfRulePermits(rule.self, request, session, outcome, readBody)) {
+        writeErrorAnswer(conn, 403, redfisherror::insufficientPrivilege());
+        return refused();
+    }
+    outcome.pass = true;
+    return outcome;
+}
+
+void applySessionEffects(const GateRequest& request, const GateOutcome& outcome, int status,
+                         const std::string& body) {
+    if (status < 200 || status > 299)
+        return;
+    if (request.method == "DELETE" && isSessionMember(request.path)) {
+        removeSessionsByLocation(request.path);
+        return;
+    }
+    if (outcome.accountUser.empty() || !isAccountMember(request.path))
+        return;
+    if (request.method == "DELETE") {
+        removeSessionsOfUser(outcome.accountUser);
+        return;
+    }
+    if (request.method != "PATCH")
+        return;
+    json::Value changes;
+    if (!parseObjectQuietly(body, changes)) {
+        removeSessionsOfUser(outcome.accountUser); // unknown change: assume the worst
+        return;
+    }
+    bool revoke = false;
+    bool onlyPassword = true;
+    for (const char* member : kRevokingMembers) {
+        if (json::hasMember(changes, member)) {
+            revoke = true;
+            onlyPassword = onlyPassword && std::string(member) == "Password";
+        }
+    }
+    if (!revoke)
+        return;
+    // The user who changed their own password keeps the session that did it.
+    const bool own = outcome.session && outcome.session->userName == outcome.accountUser;
+    removeSessionsOfUser(outcome.accountUser,
+                         onlyPassword && own ? outcome.session->token : std::string());
+}

@@ -1,0 +1,48 @@
+// The gate every request passes before its plug-in call: the path's meaning,
+// failed-login throttling, the session, cross-site rules and privileges. It
+// writes the refusal itself; nothing after it checks again.
+#ifndef TOLVANE_REQUESTGATE_H
+#define TOLVANE_REQUESTGATE_H
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "session/sessiontable.h"
+
+struct mg_connection;
+
+struct GateRequest {
+    std::string method;  // as handled (after any override)
+    std::string path;    // normalised: escapes decoded, dot segments resolved
+    bool login = false;  // a POST to the session collection
+    bool exempt = false; // readable without a session
+    bool multipart = false;
+};
+
+// The plug-in's GET reply text for a URI; the gate reads an account's
+// "UserName" with it.
+using ResourceReader = std::function<std::string(const std::string& uri)>;
+// The request body, read on demand.
+using BodyReader = std::function<const std::string&()>;
+
+struct GateOutcome {
+    bool pass = false;                    // false: the refusal has been written
+    std::optional<SessionRecord> session; // the caller's session, when it has one
+    std::string accountUser;              // "UserName" of the account a write addresses
+};
+
+// The raw path as sent (percent escapes intact) of the request.
+std::string rawRequestPath(struct mg_connection* conn);
+
+GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
+                     const ResourceReader& readResource, const BodyReader& readBody);
+
+// After a plug-in answer with `status`: a deleted session resource ends its
+// login; a deleted account, or one whose password, role, enabled state or
+// name changed, ends its user's sessions (a password change keeps the session
+// that made it).
+void applySessionEffects(const GateRequest& request, const GateOutcome& outcome, int status,
+                         const std::string& body);
+
+#endif
