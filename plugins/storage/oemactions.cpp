@@ -147,9 +147,11 @@ class RestoreLog {
         fs::create_directories(s.paths().logDir, ec);
         out_.open(ours, std::ios::app);
     }
+    // `text` may carry names and Ids from the request or the backup.
     void line(const std::string& text) {
         if (out_)
-            out_ << utcTimeText(s_.now()) << " RestoreConfiguration: " << text << std::endl;
+            out_ << utcTimeText(s_.now()) << " RestoreConfiguration: " << escapeControl(text)
+                 << std::endl;
     }
 
   private:

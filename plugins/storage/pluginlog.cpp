@@ -4,6 +4,28 @@
 
 namespace tolvane::plugin {
 
+std::string escapeControl(const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char ch : text) {
+        if (ch >= 0x20 && ch != 0x7f) {
+            out += static_cast<char>(ch);
+        } else if (ch == '\n') {
+            out += "\\n";
+        } else if (ch == '\r') {
+            out += "\\r";
+        } else if (ch == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\u00";
+            out += hex[ch >> 4];
+            out += hex[ch & 15];
+        }
+    }
+    return out;
+}
+
 PluginLog PluginLog::attach(const std::filesystem::path& serverDir) {
     const std::filesystem::path lib = serverDir / "Plugins" / "LogServicePlugin.so";
     void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -27,7 +49,7 @@ void PluginLog::debug(const char* function, const std::string& message) const {
 void PluginLog::write(const char* function, const char* level, const std::string& message) const {
     if (sink_)
         sink_("%s:%s:%s:%s()::[%s]%s", "WEBSERVERPLUGIN", "storageplugin", "0", function, level,
-              message.c_str());
+              escapeControl(message).c_str());
 }
 
 } // namespace tolvane::plugin

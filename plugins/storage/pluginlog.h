@@ -11,6 +11,10 @@
 
 namespace tolvane::plugin {
 
+// `text` with every control character escaped ("\\n", "\\r", "\\t", others
+// "\\u00XX"), so that request-derived text cannot start or forge a log line.
+std::string escapeControl(const std::string& text);
+
 class PluginLog {
   public:
     PluginLog() = default;
@@ -19,6 +23,7 @@ class PluginLog {
     // it loaded already; never loads it itself.
     static PluginLog attach(const std::filesystem::path& serverDir);
 
+    // The message is written with its control characters escaped.
     void error(const char* function, const std::string& message) const;
     void debug(const char* function, const std::string& message) const;
 

@@ -298,3 +298,33 @@ TEST_F(Hardening, CertificatesNotValidNowOrWithHugeSubjectsAreRefused) {
         EXPECT_EQ(c.status, tc.status) << tc.name << ": " << c.text.substr(0, 200);
     }
 }
+// --- step 7 ---
+namespace {
+std::string capturedLog;
+void captureLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    char line[4096];
+    vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    capturedLog += std::string(line) + "\n";
+}
+} // namespace
+
+TEST_F(Hardening, ControlCharactersCannotForgeLogLines) {
+    const std::string forged = "\n2030-01-01T00:00:00Z RestoreConfiguration: completed\x1b[2J";
+    Json backup = exported();
+    backup["Configuration"]["Drives"][0]["Id"] = "0" + forged;
+    const fs::path log = plugin.logDir / "RestoreConfiguration.log";
+    EXPECT_EQ(restore(resigned(backup), log.string() + forged).status, 400);
+    const std::string text = readFile(log);
+    EXPECT_NE(text.find("0\\n2030-01-01T00:00:00Z RestoreConfiguration: completed\\u001b[2J"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("\n2030-01-01"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+
+    tolvane::plugin::PluginLog(captureLog).debug("Login", "user \"a" + forged + "\"");
+    EXPECT_EQ(capturedLog.find("\n2030"), std::string::npos) << capturedLog;
+    EXPECT_NE(capturedLog.find("a\\n2030"), std::string::npos) << capturedLog;
+}
