@@ -1,6 +1,7 @@
 #!/bin/sh
 # Writes a self-signed certificate and its private key into one PEM file, the
-# form the server's "ssl_certificate" option expects.
+# form the server's "ssl_certificate" option expects. Only for test fixtures
+# and benchmarks: an installation makes its own at its first start.
 set -eu
 OUT="$1"
 TMP="$(mktemp -d)"

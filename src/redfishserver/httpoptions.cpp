@@ -49,6 +49,10 @@ constexpr size_t entriesBeforeEnd(size_t arrayLength) {
 
 } // namespace
 
+std::string serverCertificatePath() {
+    return serverDirectory() + "server.pem";
+}
+
 bool buildServerOptions(const char* const* table, size_t count) {
     gServerOptions.clear();
     for (size_t i = 0; i < count; ++i) {
@@ -80,7 +84,7 @@ bool buildServerOptions(const char* const* table, size_t count) {
             ++i;
         } else if (std::strcmp(entry, "ssl_certificate") == 0) {
             gServerOptions.emplace_back(entry);
-            gServerOptions.push_back(serverDirectory() + "server.pem");
+            gServerOptions.push_back(serverCertificatePath());
             ++i;
         } else {
             gServerOptions.emplace_back(entry);

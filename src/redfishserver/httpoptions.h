@@ -11,6 +11,9 @@ extern std::vector<std::string> gServerOptions;
 // The "listening_ports" value as composed (e.g. "8443s").
 extern char gListeningPortText[16];
 
+// The "ssl_certificate" file: "server.pem" in the server directory.
+std::string serverCertificatePath();
+
 // Initialises the HTTP library (with TLS when configured) and builds the
 // option list. False when TLS was requested and is not available.
 bool initHttpLibrary();

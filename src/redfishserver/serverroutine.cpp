@@ -19,6 +19,7 @@
 #include "pluginhost.h"
 #include "redfishserverhandler.h"
 #include "serverconfig.h"
+#include "startupfiles.h"
 #include "stoprequest.h"
 
 std::atomic<bool> gStopRequested{false};
@@ -69,6 +70,17 @@ bool isUnsetAddress(const std::string& address) {
     std::exit(1);
 }
 
+// The certificate (over TLS), before the server listens. False after a
+// message in the output log.
+bool prepareInstallTree() {
+    std::string message;
+    const bool certificateReady =
+        !ServerConfig.CommunicationProtocolHttps || prepareServerCertificate(message);
+    if (!message.empty())
+        WriteOutLog("%s", message.c_str());
+    return certificateReady;
+}
+
 // Body receipt ahead of the handler lock may take as long as the library's
 // own request time-out, but never less than ten seconds.
 int prefetchDeadlineMs() {
@@ -110,6 +122,8 @@ void mainRedfishServer() {
 
     std::unique_ptr<CivetServer> server;
     if (!initHttpLibrary())
+        endStart(server);
+    if (!prepareInstallTree())
         endStart(server);
 
     if (!loadLogServicePlugin()) {

@@ -4,7 +4,6 @@
 
 #include "service.h"
 
-#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
@@ -14,14 +13,19 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "exclusivefile.h"
+#include "installpaths.h"
 #include "pluginhost.h"
 #include "serverroutine.h"
+#include "startupfiles.h"
 #include "stoprequest.h"
 
 namespace {
@@ -132,37 +136,8 @@ std::string systemdUnitText(const std::string& programPath) {
 
 namespace {
 
-bool writeAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Creates the unit file; it must not exist yet. errno tells why on failure.
-bool createUnitFile(const std::string& path, const std::string& text) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    bool ok = writeAll(fd, text);
-    int writeError = errno;
-    if (close(fd) != 0 && ok) {
-        ok = false;
-        writeError = errno;
-    }
-    if (!ok) {
-        unlink(path.c_str());
-        errno = writeError;
-    }
-    return ok;
-}
+// Unit files are read by every user's systemctl; they hold nothing secret.
+constexpr mode_t kUnitFileMode = 0644;
 
 // Failures of the service plumbing, where nobody reads standard output.
 void reportServiceEvent(const char* functionName, int code) {
@@ -200,11 +175,18 @@ void installService() {
         std::printf("OpenSCManager failed (%d)\n", errno);
         return;
     }
-    if (!createUnitFile(dir + kUnitFileName, systemdUnitText(programPath))) {
+    if (!createExclusiveFile(dir + kUnitFileName, systemdUnitText(programPath), kUnitFileMode)) {
         std::printf("CreateService failed (%d)\n", errno);
         return;
     }
     std::printf("Service installed successfully\n");
+
+    // The certificate is ready before the first start.
+    std::fill(std::begin(gInstallPath), std::end(gInstallPath), '\0');
+    readInstallPath(gInstallPath);
+    std::string message;
+    prepareServerCertificate(message);
+    std::printf("%s", message.c_str());
 
     if (systemdManagesUnits(overridden)) {
         runSystemctl({"daemon-reload"});

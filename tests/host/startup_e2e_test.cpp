@@ -126,11 +126,13 @@ TEST(Startup, MissingInitialiseEntryPointCountsAsFailure) {
     EXPECT_TRUE(tree.calls().empty());
 }
 
-TEST(Startup, UnreadableCertificateEndsWithTheReasonAndExitCodeOne) {
+TEST(Startup, UnusableCertificateEndsWithTheReasonAndExitCodeOne) {
     ts::InstallOptions options;
     options.tls = true;
     options.certificate = false;
     ts::InstallTree tree(options);
+    // An existing file is used as it is, even when it holds no certificate.
+    ts::writeFile(tree.serverDir + "server.pem", "not a certificate\n");
     ts::ServerProcess server(tree, {"run"});
     EXPECT_EQ(server.waitExit(), 1) << server.output();
     const std::string prefix = std::string("Library initialized with SSL\n") + kStarting;
