@@ -356,9 +356,19 @@ AccountStore AccountStore::fromJson(const Json& state) {
             a.enabled = j.at("Enabled").get<bool>();
             a.osPrivilegeLevel = j.value("OSPrivilegeLevel", std::string("undefined"));
             a.salt = j.at("Salt").get<std::string>();
-            a.iterations = j.at("Iterations").get<int>();
+            const Json& n = j.at("Iterations");
+            const bool inRange =
+                n.is_number_unsigned()
+                    ? n.get<uint64_t>() >= static_cast<uint64_t>(kMinIterations) &&
+                          n.get<uint64_t>() <= static_cast<uint64_t>(kMaxIterations)
+                    : n.is_number_integer() && n.get<int64_t>() >= kMinIterations &&
+                          n.get<int64_t>() <= kMaxIterations;
+            if (!inRange)
+                throw std::runtime_error("account " + a.id +
+                                         " has an iteration count out of range");
+            a.iterations = n.get<int>();
             a.hash = j.at("Hash").get<std::string>();
-            if (!findRole(a.roleId) || a.iterations <= 0 || a.hash.empty())
+            if (!findRole(a.roleId) || a.hash.empty())
                 throw std::runtime_error("account " + a.id + " is not valid");
             store.accounts_.push_back(a);
         }

@@ -56,6 +56,10 @@ struct Account {
 class AccountStore {
   public:
     static constexpr int kIterations = 100000;
+    // PBKDF2 iteration counts accepted from the accounts file: fewer would
+    // weaken the hash, more would let one login hold the service for long.
+    static constexpr int64_t kMinIterations = 100000;
+    static constexpr int64_t kMaxIterations = 10000000;
     static constexpr int kLockoutThreshold = 5;
     static constexpr int kLockoutSeconds = 60;
     // Addresses with failures kept per account; past it the stalest goes.

@@ -328,3 +328,23 @@ TEST_F(Hardening, ControlCharactersCannotForgeLogLines) {
     EXPECT_EQ(capturedLog.find("\n2030"), std::string::npos) << capturedLog;
     EXPECT_NE(capturedLog.find("a\\n2030"), std::string::npos) << capturedLog;
 }
+// --- step 8 ---
+TEST(AccountsFile, OutOfRangeIterationCountsMakeTheRecordCorrupt) {
+    tolvane::plugin::AccountStore store;
+    store.create("alice", "correct horse", "Administrator");
+    const Json good = store.toJson();
+    const std::vector<std::pair<Json, bool>> cases = {
+        {100000, true}, {10000000, true},  {99999, false},   {10000001, false},
+        {1, false},     {0, false},        {-100000, false}, {1LL << 40, false},
+        {1e6, false},   {"100000", false}, {nullptr, false},
+    };
+    for (const auto& [iterations, accepted] : cases) {
+        Json file = good;
+        file["Accounts"][0]["Iterations"] = iterations;
+        if (accepted)
+            EXPECT_NO_THROW(tolvane::plugin::AccountStore::fromJson(file)) << iterations;
+        else
+            EXPECT_THROW(tolvane::plugin::AccountStore::fromJson(file), std::runtime_error)
+                << iterations;
+    }
+}
