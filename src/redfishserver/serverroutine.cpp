@@ -70,15 +70,20 @@ bool isUnsetAddress(const std::string& address) {
     std::exit(1);
 }
 
-// The certificate (over TLS), before the server listens. False after a
-// message in the output log.
+// The certificate (over TLS) and an empty uploads directory, before the
+// server listens. False after a message in the output log.
 bool prepareInstallTree() {
     std::string message;
     const bool certificateReady =
         !ServerConfig.CommunicationProtocolHttps || prepareServerCertificate(message);
     if (!message.empty())
         WriteOutLog("%s", message.c_str());
-    return certificateReady;
+    if (!certificateReady)
+        return false;
+    if (emptyUploadsDirectory(message))
+        return true;
+    WriteOutLog("%s", message.c_str());
+    return false;
 }
 
 // Body receipt ahead of the handler lock may take as long as the library's

@@ -1,7 +1,24 @@
 #include "redfishserver/startupfiles.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "redfishserver/httpoptions.h"
+#include "redfishserver/installpaths.h"
 #include "redfishserver/servercertificate.h"
+#include "uploadfiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Files and links go; a directory is not something the server leaves there.
+bool isLeftover(const fs::directory_entry& entry, std::error_code& ec) {
+    const fs::file_status status = entry.symlink_status(ec);
+    return !ec && (fs::is_regular_file(status) || fs::is_symlink(status));
+}
+
+} // namespace
 
 bool prepareServerCertificate(std::string& message) {
     const std::string path = serverCertificatePath();
@@ -19,4 +36,31 @@ bool prepareServerCertificate(std::string& message) {
     }
     message = "Cannot use the certificate " + path + ": " + detail + "\n";
     return false;
+}
+
+bool emptyUploadsDirectory(std::string& message) {
+    const std::string dir = uploadsDirectory(serverDirectory());
+    std::error_code ec;
+    // A link in the directory's place would have files elsewhere removed.
+    if (fs::is_symlink(fs::symlink_status(dir, ec))) {
+        message = "Cannot use the uploads directory " + dir + ": it is a symbolic link\n";
+        return false;
+    }
+    if (int error = ensureUploadsDirectory(dir)) {
+        message = "Cannot use the uploads directory " + dir + ": " +
+                  std::generic_category().message(error) + "\n";
+        return false;
+    }
+    for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+        if (isLeftover(*it, ec))
+            fs::remove(it->path(), ec);
+        if (ec)
+            break;
+    }
+    if (ec) {
+        message = "Cannot empty the uploads directory " + dir + ": " + ec.message() + "\n";
+        return false;
+    }
+    return true;
 }
