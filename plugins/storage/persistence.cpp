@@ -33,7 +33,13 @@ void syncDirectory(const fs::path& dir) {
 
 void writeFileAtomically(const fs::path& path, const std::string& text, unsigned mode) {
     const fs::path tmp = path.string() + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A new file, never one found at the temporary's name: a link planted
+    // there is not followed. A stale temporary (or link) is removed and the
+    // file created once more; a directory there cannot be removed this way.
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(tmp.c_str(), flags, mode);
+    if (fd < 0 && errno == EEXIST && ::unlink(tmp.c_str()) == 0)
+        fd = ::open(tmp.c_str(), flags, mode);
     if (fd < 0)
         throw std::runtime_error(errnoText("cannot create", tmp));
     ::fchmod(fd, mode); // the umask must not widen or narrow what we chose

@@ -348,3 +348,19 @@ TEST(AccountsFile, OutOfRangeIterationCountsMakeTheRecordCorrupt) {
                 << iterations;
     }
 }
+// --- step 9 ---
+TEST(StateFiles, SymlinkAtTheTemporaryNameIsNotFollowed) {
+    const fs::path dir = makeTempDir("symlink");
+    const fs::path state = dir / "PluginState.json";
+    writeFile(dir / "victim", "keep");
+    for (const fs::path& target : {dir / "victim", dir / "absent"}) {
+        fs::remove(state.string() + ".tmp");
+        fs::create_symlink(target, state.string() + ".tmp");
+        tolvane::plugin::saveJsonFile(state, Json{{"a", 1}});
+        EXPECT_EQ(readFile(dir / "victim"), "keep");
+        EXPECT_FALSE(fs::exists(dir / "absent"));
+        EXPECT_FALSE(fs::is_symlink(state));
+        EXPECT_EQ(Json::parse(readFile(state))["a"], 1);
+    }
+    fs::remove_all(dir);
+}
