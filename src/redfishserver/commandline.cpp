@@ -6,6 +6,7 @@
 
 #include "serverroutine.h"
 #include "service.h"
+#include "startupfiles.h"
 
 void printUsage() {
     std::printf("--------------  Redfish Service  ----------------\n");
@@ -17,6 +18,7 @@ void printUsage() {
 }
 
 int runCommandLine(int argc, char** argv) {
+    restrictNewFileModes();
     const char* word = argc > 1 ? argv[1] : nullptr;
     if (word && std::strcmp(word, "help") == 0) {
         printUsage();

@@ -122,6 +122,7 @@ void mainRedfishServer() {
     readInstallPath(gInstallPath);
     readLogDirectory(gLogDirectory);
     composeOutLogPath();
+    prepareLogDirectory();
     readServerConfiguration();
     Logger::Configure();
 

@@ -3,6 +3,10 @@
 #include <filesystem>
 #include <system_error>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include "redfishserver/httpoptions.h"
 #include "redfishserver/installpaths.h"
 #include "redfishserver/servercertificate.h"
@@ -12,6 +16,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Directories the server creates: owner all, group read and search.
+constexpr fs::perms kDirectoryPerms =
+    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec;
+#if !defined(_WIN32)
+constexpr mode_t kFileCreationMask = 027;
+#endif
+
 // Files and links go; a directory is not something the server leaves there.
 bool isLeftover(const fs::directory_entry& entry, std::error_code& ec) {
     const fs::file_status status = entry.symlink_status(ec);
@@ -19,6 +30,24 @@ bool isLeftover(const fs::directory_entry& entry, std::error_code& ec) {
 }
 
 } // namespace
+
+void restrictNewFileModes() {
+#if !defined(_WIN32)
+    umask(kFileCreationMask);
+#endif
+}
+
+void prepareLogDirectory() {
+    std::string dir = gLogDirectory;
+    // Without its final separator, so the last folder counts as created.
+    while (dir.size() > 1 && (dir.back() == '/' || dir.back() == '\\'))
+        dir.pop_back();
+    if (dir.empty())
+        return;
+    std::error_code ec;
+    if (fs::create_directories(dir, ec))
+        fs::permissions(dir, kDirectoryPerms, ec);
+}
 
 bool prepareServerCertificate(std::string& message) {
     const std::string path = serverCertificatePath();

@@ -1,9 +1,12 @@
-// What a start leaves on disk: no upload from an earlier life of the process.
+// What a start leaves on disk: no upload from an earlier life of the process,
+// and nothing the server creates readable by other users.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "hoste2e.h"
@@ -14,11 +17,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
 bool accepts(int port) {
     int fd = ts::connectLoopback(port, 1000);
     if (fd >= 0)
         ::close(fd);
     return fd >= 0;
+}
+
+std::set<std::string> pathsUnder(const std::string& root) {
+    std::set<std::string> out;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+         it.increment(ec))
+        out.insert(it->path().string());
+    return out;
 }
 
 TEST(StartupFiles, UploadsLeftByACrashAreGoneBeforeTheServerListens) {
@@ -37,6 +54,36 @@ TEST(StartupFiles, UploadsLeftByACrashAreGoneBeforeTheServerListens) {
     // Checked at the first moment the port accepts a connection.
     EXPECT_TRUE(fs::is_empty(uploads));
     EXPECT_EQ(ts::readFile(outside), "not an upload");
+}
+
+TEST(StartupFiles, NothingTheServerCreatesIsWorldReadableUnderAnOpenUmask) {
+    ts::InstallOptions o;
+    o.tls = true;
+    o.certificate = false;
+    o.debugMask = 5;
+    ts::InstallTree tree(o);
+    ts::removeTree(tree.logDir);
+    const std::set<std::string> before = pathsUnder(tree.root);
+
+    const mode_t saved = ::umask(0);
+    ts::ServerProcess server(tree);
+    ::umask(saved);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    EXPECT_EQ(ts::request(tree.port, "GET", "/redfish/v1/Systems", {}, "", true).status, 401);
+    server.stop(); // a foreground run ends by the signal
+
+    EXPECT_EQ(modeOf(tree.logDir), 0750u);
+    EXPECT_EQ(modeOf(tree.serverDir + "uploads"), 0750u);
+    std::set<std::string> created;
+    for (const std::string& path : pathsUnder(tree.root)) {
+        // The test's own capture of the console is not the server's.
+        if (!before.count(path) && fs::path(path).filename().string().rfind("process-output-", 0))
+            created.insert(path);
+    }
+    EXPECT_TRUE(created.count(tree.logDir + "RedfishServer.out.log"));
+    EXPECT_TRUE(created.count(tree.logDir + "WebServer.log"));
+    for (const std::string& path : created)
+        EXPECT_EQ(modeOf(path) & 07, 0u) << path << " is " << std::oct << modeOf(path);
 }
 
 } // namespace
