@@ -23,6 +23,8 @@ const MessageText kMessages[] = {
      "Use the identifier of an existing resource."},
     {"ResourceMissingAtURI", "Nothing exists at the URI '%1'.", "Critical",
      "Correct the URI and send the request again."},
+    {"InvalidURI", "The URI '%1' cannot be used.", "Critical",
+     "Send the path of a resource, without query, fragment or control characters."},
     {"OperationNotAllowed", "This resource does not accept the HTTP method used.", "Critical",
      "Use a method that the resource supports."},
     {"MalformedJSON", "The request body is not valid JSON.", "Critical",
@@ -178,6 +180,9 @@ RedfishError resourceNotFound(const std::string& type, const std::string& name) 
 }
 RedfishError resourceMissingAtUri(const std::string& uri) {
     return {404, makeMessage("ResourceMissingAtURI", {uri})};
+}
+RedfishError invalidUri(const std::string& uri) {
+    return {400, makeMessage("InvalidURI", {uri})};
 }
 RedfishError operationNotAllowed() {
     return {405, makeMessage("OperationNotAllowed")};

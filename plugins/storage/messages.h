@@ -47,6 +47,7 @@ class RedfishError : public std::runtime_error {
 namespace errors {
 RedfishError resourceNotFound(const std::string& type, const std::string& name); // 404
 RedfishError resourceMissingAtUri(const std::string& uri);                       // 404
+RedfishError invalidUri(const std::string& uri);                                 // 400
 RedfishError operationNotAllowed();                                              // 405
 RedfishError malformedJson();                                                    // 400
 RedfishError unrecognizedRequestBody();                                          // 400

@@ -4,6 +4,7 @@
 
 #include "boundedjson.h"
 #include "messages.h"
+#include "pluginlog.h"
 
 namespace tolvane::plugin {
 
@@ -32,6 +33,24 @@ bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) 
             return false;
     }
     return true;
+}
+
+// The only query the server forwards, on GETs of collections.
+const std::string kExpandSuffix = "?$expand=Members";
+
+// A forwarded URI names one resource and nothing else. The server refuses
+// these URIs first; refusing them here as well keeps a server that lets one
+// through from having the plug-in act on the part before a decoded "?" or "#".
+void checkForwardedUri(const std::string& method, const std::string& uri) {
+    size_t end = uri.size();
+    if (method == "GET" && uri.size() >= kExpandSuffix.size() &&
+        uri.compare(uri.size() - kExpandSuffix.size(), kExpandSuffix.size(), kExpandSuffix) == 0)
+        end -= kExpandSuffix.size();
+    for (size_t i = 0; i < uri.size(); ++i) {
+        const unsigned char ch = static_cast<unsigned char>(uri[i]);
+        if (ch < 0x20 || ch == 0x7f || (i < end && (ch == '?' || ch == '#')))
+            throw errors::invalidUri(escapeControl(uri));
+    }
 }
 
 } // namespace
@@ -161,6 +180,7 @@ std::optional<std::pair<std::string, bool>> Router::normalize(const std::string&
 Reply Router::dispatch(const std::string& method, const std::string& uri,
                        const std::string& body) const {
     try {
+        checkForwardedUri(method, uri);
         auto normal = normalize(uri);
         if (!normal)
             throw errors::resourceMissingAtUri(uri);

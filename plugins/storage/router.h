@@ -76,7 +76,9 @@ class Router {
                    const std::string& body) const;
 
     // Splits a forwarded URI into path and expansion flag; nullopt when it
-    // is not under /redfish/v1.
+    // is not under /redfish/v1. dispatch() has refused every URI with a
+    // control character, a "#", or a "?" other than the server's GET
+    // suffix "?$expand=Members" before.
     static std::optional<std::pair<std::string, bool>> normalize(const std::string& uri);
 
   private:

@@ -364,3 +364,29 @@ TEST(StateFiles, SymlinkAtTheTemporaryNameIsNotFollowed) {
     }
     fs::remove_all(dir);
 }
+// --- step 10 ---
+TEST_F(Hardening, QueryAndFragmentMarksInUrisAreRefused) {
+    Call login = plugin.login("admin", plugin.adminPassword());
+    const std::string session = login.reply["response"]["Headers"]["Location"];
+    const std::string erase = kDrives + "/4/Actions/Drive.SecureErase";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"POST", erase + "?/SessionService/Sessions"},
+        {"POST", erase + "#/SessionService/Sessions"},
+        {"DELETE", session + "?"},
+        {"DELETE", session + "#x"},
+        {"PATCH", kDrives + "/4?$expand=Members"},
+        {"GET", kDrives + "?$expand=*"},
+        {"GET", kDrives + "?$expand=Members#"},
+        {"GET", kDrives + "/4\n"},
+        {"GET", "/redfish/v1/Sys\x01tems"},
+        {"DELETE", session + "\x7f"},
+    };
+    for (const auto& [method, uri] : cases) {
+        Call c =
+            plugin.call(method, uri, method == "PATCH" ? "{\"HotspareType\":\"Global\"}" : "{}");
+        EXPECT_EQ(c.status, 400) << method << " " << uri << " -> " << c.text.substr(0, 200);
+    }
+    EXPECT_EQ(plugin.get(session).status, 200);
+    EXPECT_EQ(plugin.get(kDrives + "/4").data["HotspareType"], "None");
+    EXPECT_EQ(plugin.get(kDrives + "?$expand=Members").data["Members"][0]["Id"], "0");
+}
