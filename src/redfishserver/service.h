@@ -19,8 +19,10 @@ void runService();
 
 #if !defined(_WIN32)
 #include <string>
-// The systemd unit that "install" writes for the program at `programPath`.
-std::string systemdUnitText(const std::string& programPath);
+// The systemd unit that "install" writes for the program at `programPath`;
+// the service may write only below `installPath` and `logDirectory`.
+std::string systemdUnitText(const std::string& programPath, const std::string& installPath,
+                            const std::string& logDirectory);
 #endif
 
 #endif

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -116,22 +117,104 @@ std::string quoteExecPath(const std::string& path) {
     return out;
 }
 
+// The service writes only its install tree and its log directory; the rest of
+// the system is read-only to it, and it cannot gain privileges.
+const char* const kHardeningBeforePaths[] = {
+    "NoNewPrivileges=yes",
+    "ProtectSystem=strict",
+};
+const char* const kHardeningAfterPaths[] = {
+    "ProtectKernelTunables=yes",
+    "ProtectControlGroups=yes",
+    "RestrictSUIDSGID=yes",
+};
+// Options that hide whole folders from the service: when a writable path lies
+// below one of them, the weaker setting keeps it reachable.
+struct HidingOption {
+    const char* name;
+    const char* setting;
+    const char* settingForPathsBelow;
+    std::vector<const char*> folders;
+};
+const HidingOption kHidingOptions[] = {
+    {"ProtectHome", "yes", "read-only", {"/home/", "/root/", "/run/user/"}},
+    {"PrivateTmp", "yes", "no", {"/tmp/", "/var/tmp/"}},
+};
+
+// An absolute path that a quoted unit word gives back unchanged on every
+// systemd version: no quote, no backslash, no control character.
+bool isExactUnitPath(const std::string& path) {
+    if (path.empty() || path[0] != '/')
+        return false;
+    for (unsigned char c : path)
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\')
+            return false;
+    return true;
+}
+
+// One word of a path list; specifiers are expanded in these too.
+std::string quoteUnitPath(const std::string& path) {
+    std::string out = "\"";
+    for (char c : path)
+        out += c == '%' ? std::string("%%") : std::string(1, c);
+    return out + '"';
+}
+
+bool isBelowAny(std::string path, const std::vector<const char*>& folders) {
+    if (path.back() != '/')
+        path += '/';
+    for (const char* folder : folders)
+        if (path.compare(0, std::strlen(folder), folder) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
-std::string systemdUnitText(const std::string& programPath) {
-    return "[Unit]\n"
-           "Description=" TOLVANE_SERVICE_DISPLAY_NAME "\n"
-           "After=network.target\n"
-           "\n"
-           "[Service]\n"
-           "Type=simple\n"
-           "ExecStart=" +
-           quoteExecPath(programPath) +
-           "\n"
-           "Restart=on-failure\n"
-           "\n"
-           "[Install]\n"
-           "WantedBy=multi-user.target\n";
+std::string systemdUnitText(const std::string& programPath, const std::string& installPath,
+                            const std::string& logDirectory) {
+    // Listed only when the unit can state them exactly; the log directory may
+    // be missing (it is then created below the install tree, or not at all).
+    const struct {
+        const std::string& path;
+        const char* prefix; // "-": ignored by systemd while missing
+    } candidates[] = {{installPath, ""}, {logDirectory, "-"}};
+    std::vector<std::string> listed;
+    std::string writable;
+    for (const auto& c : candidates) {
+        if (!isExactUnitPath(c.path))
+            continue;
+        writable += (listed.empty() ? "" : " ") + quoteUnitPath(c.prefix + c.path);
+        listed.push_back(c.path);
+    }
+
+    std::string text = "[Unit]\n"
+                       "Description=" TOLVANE_SERVICE_DISPLAY_NAME "\n"
+                       "After=network.target\n"
+                       "\n"
+                       "[Service]\n"
+                       "Type=simple\n"
+                       "ExecStart=" +
+                       quoteExecPath(programPath) +
+                       "\n"
+                       "Restart=on-failure\n";
+    for (const char* line : kHardeningBeforePaths)
+        text += std::string(line) + "\n";
+    if (!listed.empty())
+        text += "ReadWritePaths=" + writable + "\n";
+    for (const HidingOption& option : kHidingOptions) {
+        bool below = false;
+        for (const std::string& path : listed)
+            below = below || isBelowAny(path, option.folders);
+        text += std::string(option.name) + "=" +
+                (below ? option.settingForPathsBelow : option.setting) + "\n";
+    }
+    for (const char* line : kHardeningAfterPaths)
+        text += std::string(line) + "\n";
+    text += "\n"
+            "[Install]\n"
+            "WantedBy=multi-user.target\n";
+    return text;
 }
 
 namespace {
@@ -175,15 +258,20 @@ void installService() {
         std::printf("OpenSCManager failed (%d)\n", errno);
         return;
     }
-    if (!createExclusiveFile(dir + kUnitFileName, systemdUnitText(programPath), kUnitFileMode)) {
+    std::fill(std::begin(gInstallPath), std::end(gInstallPath), '\0');
+    readInstallPath(gInstallPath);
+    readLogDirectory(gLogDirectory);
+    if (!createExclusiveFile(dir + kUnitFileName,
+                             systemdUnitText(programPath, gInstallPath, gLogDirectory),
+                             kUnitFileMode)) {
         std::printf("CreateService failed (%d)\n", errno);
         return;
     }
     std::printf("Service installed successfully\n");
 
-    // The certificate is ready before the first start.
-    std::fill(std::begin(gInstallPath), std::end(gInstallPath), '\0');
-    readInstallPath(gInstallPath);
+    // Under ProtectSystem=strict the service may not be able to create the
+    // log directory itself; the certificate is ready before the first start.
+    prepareLogDirectory();
     std::string message;
     prepareServerCertificate(message);
     std::printf("%s", message.c_str());

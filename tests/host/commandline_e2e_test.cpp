@@ -68,7 +68,7 @@ TEST_F(ServiceInstall, InstallTwiceThenUninstallTwice) {
     const std::string program =
         std::filesystem::canonical(tree.serverDir + "tolvaneredfishserver").string();
     const std::string unit = ts::readFile(unitPath());
-    EXPECT_EQ(unit, systemdUnitText(program));
+    EXPECT_EQ(unit, systemdUnitText(program, tree.root, tree.logDir));
     EXPECT_NE(unit.find("\nExecStart=\"" + program + "\"\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nType=simple\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nRestart=on-failure\n"), std::string::npos) << unit;
