@@ -81,7 +81,6 @@ class Hardening : public ::testing::Test {
 
 } // namespace
 
-// --- step 1 ---
 TEST(BoundedJson, BudgetsHoldAndRepeatedNamesKeepFirstPlaceLastValue) {
     using Kind = tolvane::plugin::JsonTextError::Kind;
     struct Case {
@@ -113,35 +112,35 @@ TEST_F(Hardening, DeepNestingAndManyKeysAreRefusedFastWithoutCrash) {
     const std::string deep = nested(100000);
     const std::string keys = manyKeys(131000);
     const std::string backupHead = "{\"Format\":\"Veltrano-Configuration-Backup\",\"x\":";
+    const std::string restoreUri = kActions + "Veltrano.RestoreConfiguration";
+    auto uploaded = [&](const std::string& name, const std::string& content) {
+        return Json{{"absoluteFilePath", plugin.upload(name, content)}}.dump();
+    };
     struct Case {
-        std::string name;
-        std::function<Call()> send;
+        std::string name, uri, body;
     };
     const std::vector<Case> cases = {
-        {"login user name nested 100,000 deep",
-         [&] {
-             return plugin.call("POST", kSessions,
-                                loginArgs("{\"UserName\":" + deep + ",\"Password\":\"p\"}"));
-         }},
-        {"login body with 131,000 keys",
-         [&] { return plugin.call("POST", kSessions, loginArgs(keys)); }},
-        {"volume name nested 100,000 deep",
-         [&] { return plugin.call("POST", kVolumes, "{\"Name\":" + deep + "}"); }},
-        {"volume body with 131,000 keys", [&] { return plugin.call("POST", kVolumes, keys); }},
-        {"restore of 100,000 nested arrays", [&] { return restore(backupHead + deep + "}"); }},
-        {"restore of 64 MiB unclosed [", [&] { return restore(std::string(64u << 20, '[')); }},
-        {"restore with 260,000 keys", [&] { return restore(backupHead + manyKeys(260000) + "}"); }},
+        {"login user name nested 100,000 deep", kSessions,
+         loginArgs("{\"UserName\":" + deep + ",\"Password\":\"p\"}")},
+        {"login body with 131,000 keys", kSessions, loginArgs(keys)},
+        {"volume name nested 100,000 deep", kVolumes, "{\"Name\":" + deep + "}"},
+        {"volume body with 131,000 keys", kVolumes, keys},
+        {"restore of 100,000 nested arrays", restoreUri,
+         uploaded("deep.json", backupHead + deep + "}")},
+        {"restore of 64 MiB unclosed [", restoreUri,
+         uploaded("open.json", std::string(64u << 20, '['))},
+        {"restore with 260,000 keys", restoreUri,
+         uploaded("keys.json", backupHead + manyKeys(260000) + "}")},
     };
     for (const auto& tc : cases) {
         const auto start = std::chrono::steady_clock::now();
-        Call c = tc.send();
+        Call c = plugin.call("POST", tc.uri, tc.body);
         EXPECT_LT(std::chrono::steady_clock::now() - start, kFast) << tc.name;
         EXPECT_EQ(c.status, 400) << tc.name << ": " << c.text.substr(0, 300);
         EXPECT_TRUE(c.data["error"].contains("code")) << tc.name;
     }
     EXPECT_EQ(plugin.get(kVolumes).data["Members"].size(), 0u);
 }
-// --- step 3 ---
 TEST_F(Hardening, ForgedRestoreRowsAreRefused) {
     const Json backup = exported();
     using Edit = std::function<void(Json & volume)>;
@@ -185,7 +184,6 @@ TEST_F(Hardening, ForgedRestoreRowsAreRefused) {
     edited["Configuration"]["Volumes"][0]["Name"] = "Edited by hand";
     EXPECT_EQ(restore(resigned(edited)).status, 200);
 }
-// --- step 4 ---
 TEST_F(Hardening, NumbersPastTheirRangeGet400Not500) {
     const std::string links = "\"Links\":{\"Drives\":[{\"@odata.id\":\"" + kDrives + "/0\"}]}";
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -204,7 +202,6 @@ TEST_F(Hardening, NumbersPastTheirRangeGet400Not500) {
     }
     EXPECT_EQ(plugin.get(kVolumes).data["Members"].size(), 0u);
 }
-// --- step 2 ---
 TEST_F(Hardening, LockoutFromOneAddressDoesNotLockOthers) {
     const std::string good = plugin.adminPassword();
     for (int i = 0; i < 5; ++i)
@@ -219,7 +216,6 @@ TEST_F(Hardening, LockoutFromOneAddressDoesNotLockOthers) {
     EXPECT_EQ(plugin.loginFrom("admin", good, "2001:db8::7").reply["response"]["HttpStatus"], 201);
     EXPECT_EQ(plugin.get("/redfish/v1/AccountService/Accounts/1").data["Locked"], true);
 }
-// --- step 5 ---
 TEST_F(Hardening, UploadPathsOutsideTheUploadsDirectoryAreRefused) {
     const std::string image =
         tolvane::plugin::buildImage("Firmware", "Veltrano RC-8i", "7.0.0", "p");
@@ -249,7 +245,6 @@ TEST_F(Hardening, UploadPathsOutsideTheUploadsDirectoryAreRefused) {
     }
     EXPECT_EQ(plugin.get(kStorage + "/Controllers/0").data["FirmwareVersion"], "1.0.0");
 }
-// --- step 6 ---
 namespace {
 // A self-signed certificate valid from now + `from` to now + `to` seconds,
 // with `units` extra 60-character OU entries in its subject.
@@ -298,7 +293,6 @@ TEST_F(Hardening, CertificatesNotValidNowOrWithHugeSubjectsAreRefused) {
         EXPECT_EQ(c.status, tc.status) << tc.name << ": " << c.text.substr(0, 200);
     }
 }
-// --- step 7 ---
 namespace {
 std::string capturedLog;
 void captureLog(const char* format, ...) {
@@ -328,7 +322,6 @@ TEST_F(Hardening, ControlCharactersCannotForgeLogLines) {
     EXPECT_EQ(capturedLog.find("\n2030"), std::string::npos) << capturedLog;
     EXPECT_NE(capturedLog.find("a\\n2030"), std::string::npos) << capturedLog;
 }
-// --- step 8 ---
 TEST(AccountsFile, OutOfRangeIterationCountsMakeTheRecordCorrupt) {
     tolvane::plugin::AccountStore store;
     store.create("alice", "correct horse", "Administrator");
@@ -348,7 +341,6 @@ TEST(AccountsFile, OutOfRangeIterationCountsMakeTheRecordCorrupt) {
                 << iterations;
     }
 }
-// --- step 9 ---
 TEST(StateFiles, SymlinkAtTheTemporaryNameIsNotFollowed) {
     const fs::path dir = makeTempDir("symlink");
     const fs::path state = dir / "PluginState.json";
@@ -364,7 +356,6 @@ TEST(StateFiles, SymlinkAtTheTemporaryNameIsNotFollowed) {
     }
     fs::remove_all(dir);
 }
-// --- step 10 ---
 TEST_F(Hardening, QueryAndFragmentMarksInUrisAreRefused) {
     Call login = plugin.login("admin", plugin.adminPassword());
     const std::string session = login.reply["response"]["Headers"]["Location"];
