@@ -13,16 +13,9 @@
 #include "postredfishhandler.h"
 #include "postrules.h"
 #include "redfishserverhandler.h"
+#include "support/fuzzcheck.h"
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                                                           \
-    do {                                                                                           \
-        if (!(cond)) {                                                                             \
-            std::fprintf(stderr, "fuzz_json: check failed: %s\n", #cond);                          \
-            __builtin_trap();                                                                      \
-        }                                                                                          \
-    } while (0)
 
 void checkAdapter(const std::string& text) {
     json::Value v;

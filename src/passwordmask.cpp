@@ -118,7 +118,8 @@ int hexValue(char c) {
 }
 
 // The character at `i` of `s` (before `stop`), an escape sequence resolved,
-// lower-cased; advances `i`. -1 for an escape that is cut short or invalid.
+// lower-cased; advances `i`, always. -1 for a "\u" escape that is cut short
+// or invalid (its "\u" is passed over).
 int nextFolded(std::string_view s, size_t& i, size_t stop) {
     int c = static_cast<unsigned char>(s[i]);
     if (c != '\\' || i + 1 >= stop) {
@@ -126,20 +127,19 @@ int nextFolded(std::string_view s, size_t& i, size_t stop) {
         return std::tolower(c);
     }
     const char e = s[i + 1];
-    if (e != 'u') {
-        i += 2;
+    i += 2;
+    if (e != 'u')
         return std::tolower(static_cast<unsigned char>(e));
-    }
-    if (i + 6 > stop)
+    if (i + 4 > stop)
         return -1;
     int v = 0;
-    for (size_t k = i + 2; k < i + 6; ++k) {
+    for (size_t k = i; k < i + 4; ++k) {
         const int h = hexValue(s[k]);
         if (h < 0)
             return -1;
         v = v * 16 + h;
     }
-    i += 6;
+    i += 4;
     return v < 128 ? std::tolower(v) : v;
 }
 
