@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formrequest.h"
+#include "gate/requestgate.h"
 #include "loglines.h"
 #include "postredfishhandler.h"
 #include "postrules.h"
@@ -180,10 +181,15 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
 
     if (!hostNameKnown)
         learnHostName(conn);
-    if (!isAuthorized(conn)) {
-        answerUnauthorized(conn);
+    GateRequest request;
+    request.method = method;
+    request.path = normalisedUri(ri);
+    request.multipart = true;
+    if (!passGate(
+             conn, request, [this](const std::string& uri) { return readPluginResource(uri); },
+             nullptr)
+             .pass)
         return true;
-    }
     if (!pluginModule) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
@@ -239,12 +245,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "size of request parameters : %lld\n",
                 static_cast<long long>(form.fields.fields().size()));
 
-    std::string logFilePath;
-    if (action->withLogFile) {
-        char logDir[kPathBufferSize] = {};
-        readLogDirectory(logDir);
-        logFilePath = std::string(logDir) + "RestoreConfiguration.log";
-    }
+    const std::string logFilePath = action->withLogFile ? restoreLogFilePath() : "";
     const std::string argument = buildUploadArgument(form.fields.fields(), uploadFilePath,
                                                      action->withLogFile ? &logFilePath : nullptr);
     std::string reply;

@@ -21,8 +21,9 @@ struct LogContext {
 #define REDFISH_LOG_IN(context, level, msg, ...)                                                   \
     do {                                                                                           \
         if (gLogFunction)                                                                          \
-            gLogFunction("%s:%s:%s:%s()::[%s]" msg, "REDFISHSERVER", (context).file,               \
-                         (context).line, (context).function, LogLevelName(level), ##__VA_ARGS__);  \
+            logtext::emitLine(gLogFunction, "%s:%s:%s:%s()::[%s]" msg, "REDFISHSERVER",            \
+                              (context).file, (context).line, (context).function,                  \
+                              LogLevelName(level), ##__VA_ARGS__);                                 \
     } while (0)
 
 #endif

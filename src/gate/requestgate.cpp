@@ -12,6 +12,9 @@
 #include "session/privileges.h"
 #include "session/sessionauth.h"
 
+// Set by the engine while it parses a request on this thread (engine additions).
+extern "C" int tolvane_request_target_unsafe(void);
+
 namespace {
 
 // Account members whose change ends the user's sessions.
@@ -87,7 +90,8 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
         return refused();
     // The library has decoded the request's path in place already.
     const std::string raw = rawRequestPath(conn);
-    if (!decodedPathHasOneMeaning(raw) || !decodedPathHasOneMeaning(request.path)) {
+    if (tolvane_request_target_unsafe() || !decodedPathHasOneMeaning(raw) ||
+        !decodedPathHasOneMeaning(request.path)) {
         writeErrorAnswer(conn, 400, redfisherror::invalidUri(raw));
         return refused();
     }

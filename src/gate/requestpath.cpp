@@ -4,16 +4,6 @@
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool forbidden(unsigned char c) {
     return c == '?' || c == '#' || c < 0x20 || c == 0x7f;
 }
@@ -35,25 +25,6 @@ bool isMemberOf(std::string_view path, std::string_view prefix) {
 }
 
 } // namespace
-
-bool pathHasOneMeaning(std::string_view rawPath) {
-    for (size_t i = 0; i < rawPath.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(rawPath[i]);
-        if (c == '%') {
-            if (i + 2 >= rawPath.size())
-                return false;
-            const int hi = hexValue(rawPath[i + 1]);
-            const int lo = hexValue(rawPath[i + 2]);
-            if (hi < 0 || lo < 0)
-                return false;
-            c = static_cast<unsigned char>(hi * 16 + lo);
-            i += 2;
-        }
-        if (forbidden(c))
-            return false;
-    }
-    return true;
-}
 
 bool decodedPathHasOneMeaning(std::string_view path) {
     for (char c : path) {

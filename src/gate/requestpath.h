@@ -4,13 +4,10 @@
 
 #include <string_view>
 
-// False when the raw (still percent-encoded) path, once decoded, would hold a
-// "?", "#", a control character or NUL, or holds a malformed escape: the
-// server and the plug-in could then read different resources from it.
-bool pathHasOneMeaning(std::string_view rawPath);
-
-// The same rule for a path the HTTP library has already decoded: no "?",
-// "#" or control character may remain in it.
+// False when the decoded path holds a "?", "#" or a control character: the
+// server and the plug-in could then read different resources from it. (An
+// encoded NUL, which decoding turns into the path's end, is caught by the
+// engine on the raw request line.)
 bool decodedPathHasOneMeaning(std::string_view path);
 
 // The normalised path is exactly the session collection

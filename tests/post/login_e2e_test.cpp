@@ -31,6 +31,9 @@ std::string localTimeText(std::time_t t) {
     return text;
 }
 
+// What follows the Parts' cookie text over plain HTTP.
+const char kCookieAttributes[] = "; Path=/redfish; HttpOnly; SameSite=Strict";
+
 } // namespace
 
 TEST_F(LoginTest, LowerCaseLoginNeedsNoAuthorisation) {
@@ -41,7 +44,8 @@ TEST_F(LoginTest, LowerCaseLoginNeedsNoAuthorisation) {
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0]["uri"], "/redfish/v1/sessionservice/sessions/");
     EXPECT_EQ(calls[0]["body"],
-              R"({"x-forwarded-for":"127.0.0.1","requestBody":"{\"UserName\":\"a\"}"})");
+              R"({"x-forwarded-for":"127.0.0.1","requestBody":"{\"UserName\":\"a\"}",)"
+              R"("clientAddress":"127.0.0.1"})");
 }
 
 TEST_F(LoginTest, SuccessfulLoginHead) {
@@ -55,17 +59,19 @@ TEST_F(LoginTest, SuccessfulLoginHead) {
     for (auto& h : r.headers)
         names.push_back(h.first);
     EXPECT_EQ(names, (std::vector<std::string>{"Location", "X-Auth-Token", "Set-Cookie", "Expires",
-                                               "Max-Age", "Content-Type", "Connection", "Date"}));
+                                               "Max-Age", "Cache-Control", "Content-Type",
+                                               "Connection", "Date"}));
     EXPECT_EQ(r.header("Location"), "/redfish/v1/SessionService/Sessions/7");
     EXPECT_EQ(r.header("X-Auth-Token"), "abc123");
-    EXPECT_EQ(r.header("Set-Cookie"), "sessionId =abc123");
+    EXPECT_EQ(r.header("Set-Cookie"), "sessionId =abc123" + std::string(kCookieAttributes));
+    EXPECT_EQ(r.header("Cache-Control"), "no-store");
     EXPECT_EQ(r.header("Max-Age"), "1800");
     const std::string expires = r.header("Expires");
     EXPECT_TRUE(expires == localTimeText(before + 1800) || expires == localTimeText(after + 1800))
         << expires;
     EXPECT_EQ(r.header("Content-Type"), "application/json");
     EXPECT_EQ(r.header("Connection"), "keep-alive");
-    EXPECT_TRUE(contains(r.headerBlock, "\r\nSet-Cookie: sessionId =abc123\r\n"));
+    EXPECT_TRUE(contains(r.headerBlock, "\r\nSet-Cookie: sessionId =abc123;"));
     // The body comes from the session data taken as a reply envelope; session
     // data without a status gives "{}".
     EXPECT_EQ(r.body, "{}");
@@ -111,7 +117,7 @@ TEST_F(LoginTest, SecondLoginGivesASecondTokenAndLogoutEndsOnlyOne) {
     ts::Response second = login("second", "/redfish/v1/SessionService/Sessions/2");
     ASSERT_EQ(second.status, 201);
     EXPECT_EQ(second.header("X-Auth-Token"), "second");
-    EXPECT_EQ(second.header("Set-Cookie"), "sessionId =second");
+    EXPECT_EQ(second.header("Set-Cookie"), "sessionId =second" + std::string(kCookieAttributes));
     EXPECT_EQ(send("GET", kSystems, "first").status, 200);
     EXPECT_EQ(send("GET", kSystems, "second").status, 200);
 
@@ -208,7 +214,7 @@ TEST_F(LoginTest, LongTokensArePassedWhole) {
     ts::Response r = login(token, "/redfish/v1/SessionService/Sessions/9");
     ASSERT_EQ(r.status, 201);
     EXPECT_EQ(r.header("X-Auth-Token"), token);
-    EXPECT_EQ(r.header("Set-Cookie"), "sessionId =" + token);
+    EXPECT_EQ(r.header("Set-Cookie"), "sessionId =" + token + kCookieAttributes);
     EXPECT_EQ(send("GET", kSystems, token).status, 200);
 }
 

@@ -69,27 +69,7 @@ TEST(PrivilegeTable, StandardRolesAndRoleDocuments) {
     EXPECT_EQ(roleIdOf("Operator"), "Operator");
 }
 
-TEST(PathMeaning, EncodedQueryFragmentAndControlCharactersAreRefused) {
-    const std::pair<const char*, bool> cases[] = {
-        {"/redfish/v1/Systems/1", true},
-        {"/redfish/v1/Systems/%31", true},
-        {"/redfish/v1/Chassis/1/Drives/%2F", true},
-        {"/redfish/v1/X%3F/SessionService/Sessions", false},
-        {"/redfish/v1/X%3f", false},
-        {"/redfish/v1/X%23/SessionService/Sessions", false},
-        {"/redfish/v1/X%0a", false},
-        {"/redfish/v1/X%0D%0AInjected: 1", false},
-        {"/redfish/v1/X%00", false},
-        {"/redfish/v1/X%7F", false},
-        {"/redfish/v1/X%09", false},
-        {"/redfish/v1/X%", false},
-        {"/redfish/v1/X%4", false},
-        {"/redfish/v1/X%G1", false},
-        {"/redfish/v1/X?", false},
-        {"/redfish/v1/X#", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(pathHasOneMeaning(c.first), c.second) << c.first;
+TEST(PathMeaning, DecodedQueryFragmentAndControlCharactersAreRefused) {
     // Once decoded, only the characters themselves are looked for: an escaped
     // "%" is an ordinary character.
     EXPECT_TRUE(decodedPathHasOneMeaning("/redfish/v1/Systems/%3F"));
