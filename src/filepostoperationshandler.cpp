@@ -227,7 +227,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
         std::string reply;
         postCommandHandler(pluginUri.c_str(), body.c_str(), reply);
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " Plugin Response:  %s", reply.c_str());
-        return writePostAnswer(conn, reply, kFileFunction, method, false);
+        return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kFileFunction), method, false);
     }
 
     // The upload path: the file and fields belong to this request alone.

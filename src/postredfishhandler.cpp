@@ -134,7 +134,7 @@ void answerRefusedRequest(struct mg_connection* conn, int status) {
     mg_disable_connection_keep_alive(conn);
 }
 
-bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const char* function,
+bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const LogContext& log,
                      const char* method, bool traceResponse) {
     json::Value root;
     int status = 500;
@@ -154,46 +154,41 @@ bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const
         const std::string contentType = json::memberText(data, "contentType");
         if (fileName.empty() || !isSafeHeaderValue(contentType)) {
             if (!fileName.empty())
-                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_ERROR,
-                               " Refused a content type with a line break");
+                REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, " Refused a content type with a line break");
             body = kInternalError;
             RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
         } else {
             FileHandle file(std::fopen(fileName.c_str(), "rb"));
             if (!file) {
                 RedfishServerHandler::writeResponseHeader(conn, 500, contentType.c_str());
-                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG,
-                               " Failed to open the file ");
-                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+                REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Failed to open the file ");
+                REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
                 return true;
             }
             status = answerStatus(root);
             RedfishServerHandler::writeResponseHeader(conn, status, contentType.c_str());
-            REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, " Response OUT: %s",
+            REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Response OUT: %s",
                            ("<file " + fileName + ">").c_str());
             long long sent = streamFile(conn, file.get());
             if (sent < 0) {
-                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_ERROR,
-                               " Failed to send the response to client");
-                REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+                REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, " Failed to send the response to client");
+                REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
                 return true;
             }
             traceAnswer(traceResponse, method, status, sent);
-            REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+            REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
             return true;
         }
     }
-    REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, " Response OUT: %s",
-                   body.c_str());
+    REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Response OUT: %s", body.c_str());
     long long sent = RedfishServerHandler::writeBody(conn, body);
     if (sent < 0) {
-        REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_ERROR,
-                       " Failed to send the response to client");
-        REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+        REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, " Failed to send the response to client");
+        REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
     traceAnswer(traceResponse, method, status, sent);
-    REDFISH_LOG_AT(function, TOLVANE_STR(__LINE__), LOG_LEVEL_DEBUG, "Exit");
+    REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
     return true;
 }
 
@@ -266,7 +261,7 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     }
     writeRequestTrace(method, requestUri, body.c_str());
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s", reply.c_str());
-    return writePostAnswer(conn, reply, kPostFunction, method, true);
+    return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kPostFunction), method, true);
 }
 
 bool RedfishServerHandler::openSession(SessionRecord record, const std::string& location) {

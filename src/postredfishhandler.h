@@ -7,6 +7,7 @@
 #include <string>
 
 #include "jsonadapter.h"
+#include "logcontext.h"
 #include "responsehead.h"
 
 struct mg_connection;
@@ -26,10 +27,10 @@ void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t ses
 
 // Answers a POST from the plug-in's reply: plain envelopes, file answers
 // (streamed from the named file) and replies that are not JSON objects.
-// `function` names the operation in log lines; with `traceResponse` the
+// `log` names the operation's unit, function and line in log lines; with `traceResponse` the
 // response trace record "Content Length: %d" follows a successful write.
 // Returns whether anything was written.
-bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const char* function,
+bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const LogContext& log,
                      const char* method, bool traceResponse);
 
 // The log file the plug-in writes a restore's progress to.

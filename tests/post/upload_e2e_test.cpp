@@ -300,6 +300,20 @@ TEST_F(UploadTest, LogLinesNameTheOperation) {
         << log;
 }
 
+TEST_F(UploadTest, PlainMultipartAnswerLinesNameTheUploadUnit) {
+    tree->setReply("POST", R"({"HttpStatus":200,"Data":{"seen":true}})");
+    upload("/redfish/v1/UpdateService/upload", {{"a", "", "1"}});
+    const std::string log = tree->capturedLog();
+    const size_t out = log.find(" Response OUT: {\"seen\":true}");
+    ASSERT_NE(out, std::string::npos) << log;
+    const size_t start = log.rfind('\n', out) + 1; // npos + 1 is the first line
+    EXPECT_EQ(log.compare(start, 44, "REDFISHSERVER:filepostoperationshandler.cpp:"), 0)
+        << log.substr(start, out - start);
+    // Nothing of the upload's request names the plain POST's unit.
+    const std::string upload = log.substr(log.rfind("handleFilePost()::[DEBUG]Entry"));
+    EXPECT_FALSE(contains(upload, "REDFISHSERVER:postredfishhandler.cpp:")) << upload;
+}
+
 namespace {
 
 // Open descriptors of a process.
