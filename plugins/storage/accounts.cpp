@@ -140,9 +140,9 @@ size_t AccountStore::enabledAdministrators() const {
                       [](const Account& a) { return a.enabled && a.roleId == "Administrator"; }));
 }
 
-Account& AccountStore::create(const std::string& userName, const std::string& password,
-                              const std::string& roleId, bool enabled,
-                              const std::string& osPrivilegeLevel) {
+Account AccountStore::create(const std::string& userName, const std::string& password,
+                             const std::string& roleId, bool enabled,
+                             const std::string& osPrivilegeLevel) {
     checkUserName(userName);
     checkPasswordPolicy(password);
     if (!findRole(roleId))
@@ -164,7 +164,7 @@ Account& AccountStore::create(const std::string& userName, const std::string& pa
     return accounts_.back();
 }
 
-Account& AccountStore::createFromRequest(const Json& body) {
+Account AccountStore::createFromRequest(const Json& body) {
     std::string userName, password, roleId, osLevel = "undefined";
     bool enabled = true;
     bool haveUser = false, havePassword = false, haveRole = false;

@@ -69,12 +69,13 @@ class AccountStore {
     static constexpr size_t kMaxAccounts = 32;
 
     // Adds an account after checking user name, password and role; throws
-    // RedfishError. `accountUri` names the collection in messages.
-    Account& create(const std::string& userName, const std::string& password,
-                    const std::string& roleId, bool enabled = true,
-                    const std::string& osPrivilegeLevel = "undefined");
+    // RedfishError. Returns a
+    // copy: a reference into the store would not survive the next create().
+    Account create(const std::string& userName, const std::string& password,
+                   const std::string& roleId, bool enabled = true,
+                   const std::string& osPrivilegeLevel = "undefined");
     // The body of a POST to the account collection.
-    Account& createFromRequest(const Json& body);
+    Account createFromRequest(const Json& body);
     // PATCH of UserName, Password, RoleId, Enabled, Locked (false only) and
     // Oem/Veltrano/OSPrivilegeLevel; all or nothing.
     void patch(Account& account, const Json& body, int64_t now);

@@ -170,7 +170,7 @@ void addAccountResources(Router& router, PluginService& service) {
     router.add("POST", "AccountService/Accounts", [s](const Request& r) {
         const Json& body = r.body();
         return s->changeAccounts([&] {
-            Account& a = s->accounts().createFromRequest(body);
+            const Account a = s->accounts().createFromRequest(body);
             s->log().debug("CreateAccount", "account \"" + a.userName + "\" created");
             return Reply::created(accountPayload(a, s->now()));
         });
