@@ -5,7 +5,8 @@ usage: validate_payloads.py DUMP_TOOL SCHEMA_DIR
 
 Runs DUMP_TOOL (prints {"uri or label": payload}) and validates every
 payload: resources by their "@odata.type", error payloads against
-redfish-error. Exits 77 (skipped) when the schemas are not there.
+redfish-error. Exits 77 (skipped) when the schemas or the validator are not
+there, except under CI=true, where a check that did not run is a failure.
 """
 import json
 import os
@@ -15,11 +16,20 @@ import warnings
 
 warnings.filterwarnings("ignore", category=DeprecationWarning)
 
+
+def not_run(reason):
+    """77 (skipped) on a developer's machine; 1 under CI, which must check."""
+    if os.environ.get("CI") == "true":
+        print("%s; failing: CI=true needs this check to run" % reason)
+        return 1
+    print("%s; skipping" % reason)
+    return 77
+
+
 try:
     import jsonschema
 except ImportError:
-    print("python3-jsonschema is missing; skipping")
-    sys.exit(77)
+    sys.exit(not_run("python3-jsonschema is missing"))
 
 # Swordfish collections have no schema among the DMTF Redfish schemas.
 NO_SCHEMA = {"#StorageServiceCollection.StorageServiceCollection"}
@@ -80,9 +90,9 @@ def main():
         print(__doc__)
         return 2
     tool, schema_dir = sys.argv[1], sys.argv[2]
-    if not os.path.isdir(schema_dir):
-        print("schemas not found at %s; skipping" % schema_dir)
-        return 77
+    if not os.path.isdir(schema_dir) or not any(
+            n.endswith(".json") for n in os.listdir(schema_dir)):
+        return not_run("schemas not found at %s" % schema_dir)
     store = load_store(schema_dir)
     dump = json.loads(subprocess.run([tool], check=True, capture_output=True, text=True).stdout)
     error_validator = validator_for(store, "redfish-error.v1_0_2.json", "RedfishError")
