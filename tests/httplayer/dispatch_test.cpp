@@ -224,50 +224,65 @@ TEST(DispatchGuards, NullHandlerYieldsZero) {
 }
 
 namespace {
-// Sleeps inside the handler and counts how many run at once. The engine's
-// begin_request callback runs outside the lock, so it shows that requests
-// were in flight together.
-class SlowHandler : public CivetHandler {
+// Polls `done` for up to 10 s; whether it came true.
+template <typename F> bool waitUntil(F done) {
+    for (int i = 0; i < 1000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+// The engine traces a request once its head is read, before the handler lock.
+size_t tracedRequests(const hostkit::TestHost& host) {
+    size_t n = 0;
+    for (const std::string& line : host.infoLines())
+        n += line.find("Request : HTTP Method : ") != std::string::npos;
+    return n;
+}
+
+// Holds its first call until every request has been read, so they are all
+// in flight together; counts how many calls run at once.
+class HoldingHandler : public CivetHandler {
   public:
-    std::atomic<int> inside{0};
+    HoldingHandler(const hostkit::TestHost& host, size_t requests)
+        : host_(host), requests_(requests) {}
     std::atomic<int> maxInside{0};
     std::atomic<int> calls{0};
-    bool handleGet(CivetServer*, struct mg_connection* conn) override {
-        enter();
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        leave();
-        hostkit::answer(conn, 200, "ok");
-        return true;
-    }
-    bool handlePost(CivetServer*, struct mg_connection* conn) override {
-        enter();
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        leave();
-        hostkit::answer(conn, 200, "ok");
-        return true;
-    }
+    std::atomic<bool> allInFlight{false};
+    bool handleGet(CivetServer*, struct mg_connection* conn) override { return serve(conn); }
+    bool handlePost(CivetServer*, struct mg_connection* conn) override { return serve(conn); }
 
   private:
-    void enter() {
-        ++calls;
-        int now = ++inside;
+    bool serve(struct mg_connection* conn) {
+        const int now = ++inside_;
         int seen = maxInside.load();
         while (now > seen && !maxInside.compare_exchange_weak(seen, now)) {
         }
+        if (++calls == 1)
+            allInFlight = waitUntil([this] { return tracedRequests(host_) >= requests_; });
+        --inside_;
+        hostkit::answer(conn, 200, "ok");
+        return true;
     }
-    void leave() { --inside; }
+    const hostkit::TestHost& host_;
+    const size_t requests_;
+    std::atomic<int> inside_{0};
+};
+
+class DispatchLock : public ::testing::Test {
+  protected:
+    void SetUp() override { mg_set_debug_log_type(4); }
+    void TearDown() override { mg_set_debug_log_type(0); }
+    hostkit::TestHost host;
 };
 } // namespace
 
-TEST(DispatchLock, SimultaneousRequestsNeverOverlapInHandlerCalls) {
-    hostkit::TestHost host;
-    SlowHandler handler;
+TEST_F(DispatchLock, SimultaneousRequestsNeverOverlapInHandlerCalls) {
+    const int kClients = 4;
+    HoldingHandler handler(host, kClients);
     host.server().addHandler("/redfish", handler);
 
-    const int kClients = 4;
     std::vector<std::thread> clients;
     std::vector<int> statuses(kClients, -1);
-    const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kClients; ++i) {
         clients.emplace_back([&, i] {
             statuses[i] =
@@ -276,32 +291,38 @@ TEST(DispatchLock, SimultaneousRequestsNeverOverlapInHandlerCalls) {
     }
     for (std::thread& t : clients)
         t.join();
-    const auto elapsed = std::chrono::steady_clock::now() - start;
 
     for (int s : statuses)
         EXPECT_EQ(s, 200);
+    EXPECT_TRUE(handler.allInFlight) << "the requests never waited together";
     EXPECT_EQ(handler.calls.load(), kClients);
     EXPECT_EQ(handler.maxInside.load(), 1);
-    EXPECT_GE(elapsed, std::chrono::milliseconds(150 * kClients));
 }
 
-TEST(DispatchLock, HandlerCallsHoldTheProcessWideLock) {
-    hostkit::TestHost host;
+TEST_F(DispatchLock, HandlerCallsHoldTheProcessWideLock) {
     struct Probe : CivetHandler {
+        std::atomic<bool> entered{false};
         bool handleGet(CivetServer*, struct mg_connection* conn) override {
+            entered = true;
             hostkit::answer(conn, 200, "ok");
             return true;
         }
     } probe;
     host.server().addHandler("/redfish", probe);
 
-    // While the test holds mg_global_lock, a request cannot reach its handler.
+    // While the test holds mg_global_lock, a request that has arrived cannot
+    // reach its handler.
     mg_global_lock();
     std::atomic<int> status{-1};
     std::thread client([&] { status = statusOf(exchange(host.port(), request("GET"))); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(status.load(), -1) << "handler ran without the lock";
+    const bool arrived = waitUntil([&] { return tracedRequests(host) == 1; });
+    // Bounded only in what it can show: under the lock the handler never runs.
+    for (int i = 0; i < 30 && !probe.entered; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool enteredUnderLock = probe.entered;
     mg_global_unlock();
     client.join();
+    EXPECT_TRUE(arrived);
+    EXPECT_FALSE(enteredUnderLock) << "handler ran without the lock";
     EXPECT_EQ(status.load(), 200);
 }
