@@ -32,7 +32,8 @@ struct UploadForm {
     std::vector<std::string> createdFiles; // every file this request created
     std::string storedPath;                // the last upload stored whole
     bool tooLarge = false;
-    bool badName = false; // a file name that is not UTF-8
+    bool badName = false;       // a file name that is not UTF-8
+    bool storageFailed = false; // the server could not store a file: its fault, not the client's
 };
 
 // Deletes the files of one request once its answer is out, on every path.
@@ -91,7 +92,8 @@ int uploadFieldFound(const char* key, const char* filename, char* path, size_t p
     if (!createUploadFile(target)) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Cannot create the upload file %s",
                     target.c_str());
-        return MG_FORM_FIELD_STORAGE_SKIP;
+        form.storageFailed = true;
+        return MG_FORM_FIELD_STORAGE_ABORT;
     }
     form.createdFiles.push_back(target);
     std::memcpy(path, target.c_str(), target.size() + 1);
@@ -127,9 +129,12 @@ FormParse handleUploadForm(struct mg_connection* conn, UploadForm& form) {
     return handleCappedForm(conn, handler, static_cast<long long>(maximumUploadSize()));
 }
 
-// The refusal a parsed form gets (0: none): too much is 413, a form that is
-// malformed, cut short or names a file that is no UTF-8 text is 400.
+// The refusal a parsed form gets (0: none): a file the server could not
+// store is 500, too much is 413, a form that is malformed, cut short or names
+// a file that is no UTF-8 text is 400.
 int formRefusal(const UploadForm& form, FormParse parsed) {
+    if (form.storageFailed)
+        return 500;
     if (form.tooLarge || parsed == FormParse::TooLarge)
         return 413;
     if (form.badName || parsed == FormParse::Malformed)
@@ -236,7 +241,9 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     UploadCleanup cleanup(conn, form);
     if (const int refusal = formRefusal(form, handleUploadForm(conn, form))) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Form refused (%s)",
-                    refusal == 413 ? "too large" : "malformed, incomplete or misnamed");
+                    refusal == 500   ? "not storable"
+                    : refusal == 413 ? "too large"
+                                     : "malformed, incomplete or misnamed");
         answerRefusedRequest(conn, refusal);
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;

@@ -1,0 +1,178 @@
+// Storage that fails under a request, and stored files that parse but hold
+// the wrong content, end to end through the program and a plug-in.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "poste2e.h"
+#include "testsupport.h"
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+namespace {
+
+const std::string kDrive = "/redfish/v1/Chassis/1/Drives/5";
+const std::string kAccounts = "/redfish/v1/AccountService/Accounts";
+const std::string kSessions = "/redfish/v1/SessionService/Sessions";
+
+// Keeps a writer from creating `path`: a directory with an entry stands in
+// its way, and neither unlink nor an exclusive create gets past it.
+void obstruct(const std::string& path) {
+    fs::remove_all(path);
+    fs::create_directories(path + "/in-the-way");
+}
+
+// The real program with the bundled storage plug-in, logged in as admin.
+class BundledPlugin {
+  public:
+    explicit BundledPlugin(const std::vector<std::pair<std::string, std::string>>& files = {})
+        : tree(options()) {
+        for (const auto& f : files)
+            ts::writeFile(tree.serverDir + f.first, f.second);
+        server = std::make_unique<ts::ServerProcess>(tree);
+    }
+    // Waits for the handler (registered after the plug-in's start) and logs in.
+    bool start() {
+        if (!server->waitReady())
+            return false;
+        for (int i = 0; i < 1500 && send("GET", "/redfish/v1").status != 200; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::string password = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
+        while (!password.empty() && password.back() == '\n')
+            password.pop_back();
+        token = send("POST", kSessions, Json{{"UserName", "admin"}, {"Password", password}}.dump())
+                    .header("X-Auth-Token");
+        return !token.empty();
+    }
+    ts::Response send(const std::string& method, const std::string& target,
+                      const std::string& body = "") {
+        std::vector<std::string> headers = {"Content-Type: application/json"};
+        if (!token.empty())
+            headers.push_back("X-Auth-Token: " + token);
+        return ts::request(tree.port, method, target, headers, body);
+    }
+    Json get(const std::string& target) {
+        return Json::parse(send("GET", target).body, nullptr, false);
+    }
+    // Files moved aside as unusable, by the name they had.
+    int movedAside(const std::string& name) const {
+        int n = 0;
+        for (const auto& e : fs::directory_iterator(tree.serverDir))
+            n += e.path().filename().string().rfind(name + ".corrupt-", 0) == 0;
+        return n;
+    }
+
+    ts::InstallTree tree;
+    std::unique_ptr<ts::ServerProcess> server;
+    std::string token;
+
+  private:
+    static ts::InstallOptions options() {
+        ts::InstallOptions o;
+        o.resourcePlugin = ts::storagePlugin();
+        o.logPlugin = ts::logServicePlugin();
+        return o;
+    }
+};
+
+TEST(StorageFault, FailedStateWriteRollsTheChangeBackWith500) {
+    struct Case {
+        const char* file; // what the change must write
+        std::string method, target, body;
+        std::function<bool(BundledPlugin&)> unchanged;
+    };
+    const Case cases[] = {
+        {"PluginState.json", "PATCH", kDrive, R"({"LocationIndicatorActive":true})",
+         [](BundledPlugin& p) { return p.get(kDrive)["LocationIndicatorActive"] == false; }},
+        {"Accounts.json", "POST", kAccounts,
+         R"({"UserName":"op1","Password":"Operator-pass-1","RoleId":"Operator"})",
+         [](BundledPlugin& p) { return p.get(kAccounts)["Members@odata.count"] == 1; }},
+    };
+    BundledPlugin plugin;
+    ASSERT_TRUE(plugin.start()) << plugin.server->output();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string tmp = plugin.tree.serverDir + c.file + ".tmp";
+        const std::string before = ts::readFile(plugin.tree.serverDir + c.file);
+        ASSERT_TRUE(c.unchanged(plugin));
+        obstruct(tmp);
+        EXPECT_EQ(plugin.send(c.method, c.target, c.body).status, 500);
+        EXPECT_TRUE(c.unchanged(plugin)) << "the model kept a change it could not store";
+        EXPECT_EQ(ts::readFile(plugin.tree.serverDir + c.file), before);
+        // Once the store works again, so does the change.
+        fs::remove_all(tmp);
+        const int status = plugin.send(c.method, c.target, c.body).status;
+        EXPECT_TRUE(status == 200 || status == 201) << status;
+        EXPECT_FALSE(c.unchanged(plugin));
+    }
+}
+
+TEST(StorageFault, ValidJsonWithInvalidContentIsMovedAsideAndReplaced) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"PluginState.json", "[]"},
+        {"PluginState.json", R"({"Format":"Tolvane-Plugin-State","Controllers":5})"},
+        {"PluginState.json", R"({"Format":"Tolvane-Plugin-State","Controllers":[{"Id":1}]})"},
+        {"Accounts.json", "{}"},
+        {"Accounts.json", R"({"NextId":2,"Accounts":"admin"})"},
+        {"Accounts.json", R"({"NextId":2,"Accounts":[{"Id":"1","UserName":"admin"}]})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first + ": " + c.second);
+        BundledPlugin plugin({c});
+        // A fresh administrator (the accounts file is missing or replaced)
+        // can log in, and the default storage model answers.
+        ASSERT_TRUE(plugin.start()) << plugin.server->output();
+        EXPECT_EQ(plugin.movedAside(c.first), 1);
+        EXPECT_EQ(plugin.send("GET", kDrive).status, 200);
+        EXPECT_TRUE(
+            Json::parse(ts::readFile(plugin.tree.serverDir + c.first), nullptr, false).is_object());
+    }
+}
+
+// Uploads whose file the server cannot store: a server error, and the
+// plug-in is never called with a file that is not there.
+class UploadStorageFault : public poste2e::ServerTest {};
+
+TEST_F(UploadStorageFault, UnstorableUploadIsAServerErrorWithoutPluginCall) {
+    const char* kFirmware =
+        "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
+    const char* kBoundary = "----faultBoundary";
+    struct Case {
+        const char* fault;
+        std::function<void(const std::string& uploads)> make;
+    };
+    const Case cases[] = {
+        {"the uploads path is a regular file",
+         [](const std::string& uploads) {
+             fs::remove_all(uploads);
+             ts::writeFile(uploads, "not a directory");
+         }},
+        {"the file cannot be created",
+         [](const std::string& uploads) {
+             fs::remove_all(uploads);
+             obstruct(uploads + "/fw.bin");
+         }},
+    };
+    ASSERT_EQ(login("tok", "/redfish/v1/SessionService/Sessions/1").status, 201);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        c.make(tree->serverDir + "uploads");
+        tree->clearCalls();
+        const ts::Response r =
+            ts::request(tree->port, "POST", kFirmware,
+                        {std::string("Content-Type: multipart/form-data; boundary=") + kBoundary,
+                         "X-Auth-Token: tok"},
+                        ts::multipartBody(kBoundary, {{"file", "fw.bin", "IMAGE"}}));
+        EXPECT_EQ(r.status, 500) << r.raw;
+        EXPECT_TRUE(callsOf("POST").empty());
+    }
+}
+
+} // namespace
