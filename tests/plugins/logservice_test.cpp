@@ -71,10 +71,17 @@ TEST(LogSink, ConcurrentWritersNeverInterleave) {
     fs::remove_all(dir);
 }
 
-TEST(LogSink, UnwritableDirectoryDropsLines) {
-    LogSink sink("/proc/no-such-dir/logs");
-    sink.write("dropped"); // must not crash or throw
-    SUCCEED();
+TEST(LogSink, UnwritableDirectoryDropsLinesUntilItCanBeMade) {
+    const fs::path base = plugintest::makeTempDir("logblocked");
+    plugintest::writeFile(base / "logs", "a file where the directory should be");
+    LogSink sink(base / "logs");
+    EXPECT_NO_THROW(sink.write("dropped"));
+    fs::remove(base / "logs");
+    sink.write("kept");
+    const std::string text = plugintest::readFile(base / "logs" / "RedfishServer.log");
+    EXPECT_EQ(text.find("dropped"), std::string::npos) << text;
+    EXPECT_NE(text.find(" kept\n"), std::string::npos) << text;
+    fs::remove_all(base);
 }
 
 TEST(LogServicePlugin, EntryPointFormatsIntoTheLogDirectory) {
