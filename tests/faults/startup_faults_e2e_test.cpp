@@ -1,5 +1,5 @@
-// A stop asked for during start-up, before the request handler is registered:
-// the start finishes, then the server stops in order.
+// Faults during start-up: a stop asked for before the request handler is
+// registered, and a TLS library that cannot initialise.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -49,6 +49,26 @@ TEST(StartupStop, SigtermBeforeTheHandlerIsRegisteredStopsInOrder) {
         // Initialised once, shut down once, and no request reached it.
         EXPECT_EQ(ts::readFile(tree.scriptDir + "events"), "init-start\ninit-end\nuninit\n");
     }
+}
+
+TEST(StartupFault, TlsLibraryThatCannotInitialiseEndsTheStart) {
+    // OpenSSL's own configuration asks for a provider that does not exist and
+    // for its errors to count: the library then has no ciphers.
+    ts::InstallOptions options;
+    options.tls = true;
+    ts::InstallTree tree(options);
+    const std::string conf = tree.root + "openssl.cnf";
+    ts::writeFile(conf, "config_diagnostics = 1\nopenssl_conf = init\n[init]\nproviders = p\n"
+                        "[p]\nmissing = m\n[m]\nactivate = 1\n");
+    ts::ServerProcess server(tree, {"run"}, {{"OPENSSL_CONF", conf}});
+    const int code = server.waitExit();
+    EXPECT_NE(code, 0) << server.output();
+    EXPECT_NE(code, -1) << "the start did not end";
+    EXPECT_LT(code, 128) << "ended by a signal, not by the program";
+    // The engine's start-up takes no notice; the first TLS context fails.
+    EXPECT_TRUE(contains(tree.outLog(), "Error initializing SSL context")) << tree.outLog();
+    EXPECT_FALSE(contains(tree.outLog(), "Redfish server started")) << tree.outLog();
+    EXPECT_EQ(ts::exchange(tree.port, "GET /redfish HTTP/1.1\r\n\r\n", true, 500), "");
 }
 
 } // namespace
