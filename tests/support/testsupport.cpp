@@ -22,9 +22,38 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 namespace fs = std::filesystem;
 
 namespace ts {
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// First words of what the sanitizers write to standard error on a finding.
+const char* const kSanitizerReports[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                         "runtime error:", "WARNING: ThreadSanitizer"};
+
+// Command words that do not start the service: their process ends by itself
+// or, for "run", only when killed.
+const char* const kNonServiceWords[] = {"run", "install", "uninstall", "help"};
+
+constexpr int kStopTimeoutMs = 30000;
+
+bool startsService(const std::vector<std::string>& args) {
+    for (const char* word : kNonServiceWords)
+        if (!args.empty() && args[0] == word)
+            return false;
+    return true;
+}
+
+} // namespace
 
 std::string serverBinary() {
     return TOLVANE_SERVER_BINARY;
@@ -212,7 +241,7 @@ std::map<std::string, std::string> InstallTree::environment() const {
 
 ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> args,
                              std::map<std::string, std::string> extraEnv)
-    : port(tree.port) {
+    : port(tree.port), tls(tree.tls), stopsOnSigterm(startsService(args)) {
     if (tree.scripted) {
         callsPath = tree.scriptDir + "calls.jsonl";
         callsOffset = readFile(callsPath).size();
@@ -253,10 +282,21 @@ ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> a
 }
 
 ServerProcess::~ServerProcess() {
+    if (running() && kSanitized && stopsOnSigterm) {
+        ::kill(pid, SIGTERM);
+        if (waitExit(kStopTimeoutMs) < 0)
+            ADD_FAILURE() << "the server did not stop on SIGTERM:\n" << output();
+    }
     if (running()) {
         ::kill(pid, SIGKILL);
         waitExit(5000);
     }
+    const std::string text = output();
+    for (const char* report : kSanitizerReports)
+        if (text.find(report) != std::string::npos) {
+            ADD_FAILURE() << "sanitizer report from the server:\n" << text;
+            break;
+        }
 }
 
 bool ServerProcess::running() {
@@ -297,20 +337,13 @@ bool ServerProcess::waitReady(int timeoutMs) {
     while (std::chrono::steady_clock::now() < deadline) {
         if (!running())
             return false;
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::close(fd);
-        // The port listens from the server's construction on; the handler
-        // is registered a moment later, right after the plug-in is initialised.
-        if (ok &&
-            (callsPath.empty() || readFile(callsPath).find("\"initializeAllPlugins\"",
-                                                           callsOffset) != std::string::npos)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(callsPath.empty() ? 300 : 50));
-            return running();
+        // A scripted plug-in records its initialisation; asking earlier would
+        // only load the engine with requests it refuses.
+        if (callsPath.empty() || readFile(callsPath).find("\"initializeAllPlugins\"",
+                                                          callsOffset) != std::string::npos) {
+            Response r = request(port, "GET", "/redfish/v1", {}, "", tls);
+            if (r.complete && r.status != 404)
+                return running();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -78,18 +78,22 @@ class InstallTree {
     std::map<std::string, std::string> environment() const;
 };
 
-// The program as a child process; killed on destruction if still running.
+// The program as a child process. By default it runs in service mode, whose
+// stop control is SIGTERM; "run" serves until the process is killed.
+// On destruction a process still running is stopped: in a sanitizer build
+// through its own stop path (so the leak checker sees the end), otherwise by
+// SIGKILL. Any sanitizer report in its output then fails the current test.
 class ServerProcess {
   public:
-    ServerProcess(const InstallTree& tree, std::vector<std::string> args = {"run"},
+    ServerProcess(const InstallTree& tree, std::vector<std::string> args = {},
                   std::map<std::string, std::string> extraEnv = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
 
-    // Waits until the port accepts connections and, with the scripted plug-in,
-    // until the plug-in has been initialised (the handler is registered right
-    // after); false when the process ended or the time ran out.
+    // Waits until the request handler answers (the engine alone answers 404
+    // before it is registered); false when the process ended or the time ran
+    // out.
     bool waitReady(int timeoutMs = 15000);
     // Waits for the process to end; its exit code, 128+signal when killed, -1
     // when it still runs after the time.
@@ -106,6 +110,8 @@ class ServerProcess {
     std::string callsPath;  // scripted plug-in's calls file, "" without it
     size_t callsOffset = 0; // its size when this process started
     std::string outputPath;
+    bool tls = false;
+    bool stopsOnSigterm = false; // service mode
     int status = -1;
     bool reaped = false;
 };
