@@ -242,18 +242,12 @@ static int tolvane_has_header_line(const char* block, size_t block_len, const ch
     return 0;
 }
 
-#if defined(_MSC_VER)
-#define TOLVANE_THREAD_LOCAL __declspec(thread)
-#else
-#define TOLVANE_THREAD_LOCAL __thread
-#endif
-
-/* Whether the path of the request last parsed on this thread would, once its
- * escapes are decoded, hold NUL, "?", "#" or a control character. The engine
- * decodes the path in place, where an encoded NUL silently cuts it short, so
- * the raw request line is judged here; the same worker thread goes on to
- * handle the request. */
-static TOLVANE_THREAD_LOCAL int tolvane_target_unsafe;
+/* Whether the path of a request, once its escapes are decoded, would hold
+ * NUL, "?", "#" or a control character. The engine decodes the path in place,
+ * where an encoded NUL silently cuts it short, so the raw request line is
+ * judged while it is parsed and the verdict kept with the request's
+ * information record (requesttarget.cpp) for the handler. */
+void tolvane_note_request_target(const void* request_info, int unsafe);
 
 static int tolvane_hex_digit(char c) {
     if (c >= '0' && c <= '9') {
@@ -268,9 +262,8 @@ static int tolvane_hex_digit(char c) {
     return -1;
 }
 
-static void tolvane_judge_target(const char* block, size_t len) {
+static int tolvane_judge_target(const char* block, size_t len) {
     size_t i = 0;
-    tolvane_target_unsafe = 0;
     while (i < len && block[i] != ' ' && block[i] != '\r' && block[i] != '\n') {
         ++i; /* the method */
     }
@@ -285,23 +278,20 @@ static void tolvane_judge_target(const char* block, size_t len) {
             if (hi >= 0 && lo >= 0) {
                 int c = hi * 16 + lo;
                 if (c < 0x20 || c == 0x7f || c == '?' || c == '#') {
-                    tolvane_target_unsafe = 1;
-                    return;
+                    return 1;
                 }
             }
         }
     }
-}
-
-int tolvane_request_target_unsafe(void) {
-    return tolvane_target_unsafe;
+    return 0;
 }
 
 /* The method a request is handled as: a header line starting with the
  * override text replaces the request line's method; PATCH wins over DELETE.
  * Runs before the block is split in place. */
-static const char* tolvane_request_method(const char* header_block, size_t block_len) {
-    tolvane_judge_target(header_block, block_len);
+static const char* tolvane_request_method(const char* header_block, size_t block_len,
+                                          const struct mg_request_info* ri) {
+    tolvane_note_request_target(ri, tolvane_judge_target(header_block, block_len));
     if (tolvane_has_header_line(header_block, block_len, "X-HTTP-Method-Override: PATCH")) {
         return "PATCH";
     }

@@ -12,8 +12,8 @@
 #include "session/privileges.h"
 #include "session/sessionauth.h"
 
-// Set by the engine while it parses a request on this thread (engine additions).
-extern "C" int tolvane_request_target_unsafe(void);
+// The engine's verdict on the raw path of the request (requesttarget.cpp).
+extern "C" int tolvane_request_target_unsafe(const struct mg_request_info* requestInfo);
 
 namespace {
 
@@ -90,7 +90,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
         return refused();
     // The library has decoded the request's path in place already.
     const std::string raw = rawRequestPath(conn);
-    if (tolvane_request_target_unsafe() || !decodedPathHasOneMeaning(raw) ||
+    if (tolvane_request_target_unsafe(ri) || !decodedPathHasOneMeaning(raw) ||
         !decodedPathHasOneMeaning(request.path)) {
         writeErrorAnswer(conn, 400, redfisherror::invalidUri(raw));
         return refused();
