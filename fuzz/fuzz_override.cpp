@@ -2,8 +2,11 @@
 // raw request to an in-process server whose one handler answers with the
 // method it was called with. Whenever a request reaches the handler, that
 // method must be what the override rule gives for the header block: PATCH
-// when the block holds "X-HTTP-Method-Override: PATCH", else DELETE when it
-// holds "X-HTTP-Method-Override: DELETE", else the request line's first word.
+// when a header line of its own begins with "X-HTTP-Method-Override: PATCH",
+// else DELETE when one begins with "X-HTTP-Method-Override: DELETE", else the
+// request line's first word. Text inside another header's value overrides
+// nothing.
+// After each input the engine must still answer a well-formed request.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,12 +16,14 @@
 #include <string_view>
 
 #include "civetweb.h"
+#include "support/fuzzcheck.h"
 #include "support/loopback.h"
 
 namespace {
 
 constexpr int kExchangeTimeoutMs = 8000;
 constexpr char kMarker[] = "method=";
+constexpr char kProbe[] = "GET /probe HTTP/1.1\r\nHost: fuzz\r\n\r\n";
 
 struct mg_context* gContext = nullptr;
 int gPort = 0;
@@ -59,11 +64,25 @@ std::string_view headerBlock(std::string_view input) {
     return input;
 }
 
+// Whether a line after the request line, before the empty line that ends the
+// block, begins with `text`.
+bool hasHeaderLine(std::string_view block, std::string_view text) {
+    for (size_t lf = block.find('\n'); lf != std::string_view::npos;
+         lf = block.find('\n', lf + 1)) {
+        const std::string_view line = block.substr(lf + 1);
+        if (line.empty() || line[0] == '\r' || line[0] == '\n')
+            return false;
+        if (line.substr(0, text.size()) == text)
+            return true;
+    }
+    return false;
+}
+
 std::string expectedMethod(std::string_view input) {
     const std::string_view block = headerBlock(input);
-    if (block.find("X-HTTP-Method-Override: PATCH") != std::string_view::npos)
+    if (hasHeaderLine(block, "X-HTTP-Method-Override: PATCH"))
         return "PATCH";
-    if (block.find("X-HTTP-Method-Override: DELETE") != std::string_view::npos)
+    if (hasHeaderLine(block, "X-HTTP-Method-Override: DELETE"))
         return "DELETE";
     size_t end = 0;
     while (end < block.size() && block[end] != '\0' && !isBlank(block[end]))
@@ -96,8 +115,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
+namespace {
+
+// The method the handler saw, from its answer; "" when the engine refused the
+// request before any handler.
+std::string handledMethod(const std::string& answer) {
+    const size_t bodyStart = answer.find("\r\n\r\n");
+    if (answer.compare(0, 13, "HTTP/1.1 200 ") != 0 || bodyStart == std::string::npos)
+        return "";
+    const std::string body = answer.substr(bodyStart + 4);
+    if (body.compare(0, sizeof kMarker - 1, kMarker) != 0)
+        return "";
+    return body.substr(sizeof kMarker - 1);
+}
+
+void checkMethod(std::string_view input) {
     bool timedOut = false;
     const std::string answer =
         fuzzsupport::exchange(gPort, input.data(), input.size(), kExchangeTimeoutMs, &timedOut);
@@ -105,18 +137,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fprintf(stderr, "fuzz_override: no end of answer within %d ms\n", kExchangeTimeoutMs);
         __builtin_trap();
     }
-    const size_t bodyStart = answer.find("\r\n\r\n");
-    if (answer.compare(0, 13, "HTTP/1.1 200 ") != 0 || bodyStart == std::string::npos)
-        return 0; // refused by the engine before any handler
-    const std::string body = answer.substr(bodyStart + 4);
-    if (body.compare(0, sizeof kMarker - 1, kMarker) != 0)
-        return 0;
-    const std::string seen = body.substr(sizeof kMarker - 1);
+    const std::string seen = handledMethod(answer);
+    if (seen.empty())
+        return;
     const std::string expected = expectedMethod(input);
     if (seen != expected) {
         std::fprintf(stderr, "fuzz_override: handled as \"%s\", override rule gives \"%s\"\n",
                      seen.c_str(), expected.c_str());
         __builtin_trap();
     }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    checkMethod(std::string_view(reinterpret_cast<const char*>(data), size));
+    FUZZ_CHECK(fuzzsupport::stillAnswers(gPort, kProbe, "HTTP/1.1 200 OK\r\n", kExchangeTimeoutMs));
     return 0;
 }

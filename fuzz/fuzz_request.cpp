@@ -3,12 +3,14 @@
 // both plug-ins, the one handler on "/redfish"), with the scripted plug-in as
 // the resource plug-in and a plain listening port on the loopback interface.
 // Each input is sent as the raw bytes of a request. The server must answer
-// within a bounded time with nothing or with a status line, never crash, and
-// keep serving.
+// within a bounded time with nothing or with a status line, never crash, keep
+// serving (a well-formed request after each input is answered), and never put
+// request text into its status line or headers.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "Logger.h"
 #include "civetserver.h"
@@ -27,6 +30,7 @@
 #include "redfishserver/pluginhost.h"
 #include "redfishserver/serverconfig.h"
 #include "redfishserverhandler.h"
+#include "support/fuzzcheck.h"
 #include "support/loopback.h"
 
 namespace fs = std::filesystem;
@@ -34,8 +38,13 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kExchangeTimeoutMs = 8000;
+constexpr char kProbe[] = "GET /redfish HTTP/1.1\r\nHost: fuzz\r\n\r\n";
+// Runs of request text this long or longer must not reappear in the answer's
+// head unless the server has words of its own that hold them.
+constexpr size_t kEchoMinLength = 8;
 
-std::string gRoot; // the temporary install tree, ends with '/'
+std::string gRoot;     // the temporary install tree, ends with '/'
+std::string gOwnWords; // everything the server may put in a head by itself
 int gPort = 0;
 std::unique_ptr<CivetServer> gServer;
 std::unique_ptr<RedfishServerHandler> gHandler;
@@ -100,6 +109,10 @@ void buildInstallTree() {
     const std::string answerFile = gRoot + "answer.bin";
     writeText(answerFile, "file answer bytes\n");
     writeText(scriptDir + "replies.json", scriptedReplies(answerFile));
+    gOwnWords = "HTTP/1.0 HTTP/1.1 " + gRoot + scriptedReplies(answerFile);
+    for (int status = 100; status < 600; ++status)
+        gOwnWords = gOwnWords + " " + mg_get_response_code_text(nullptr, status) + " " +
+                    RedfishServerHandler::getStatusText(status);
     // The call record and the engine's information lines would grow without
     // bound over a long run; their writers still run.
     fs::create_symlink("/dev/null", scriptDir + "calls.jsonl");
@@ -174,17 +187,51 @@ bool startsWithStatusLine(const std::string& answer) {
     return answer[i + 4] == ' ';
 }
 
+bool wordCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_' ||
+           c == '~' || c == '%';
+}
+
+// A run of request text of at least kEchoMinLength word characters that is no
+// word of the server's own and stands in the answer's status line or headers;
+// "" when there is none.
+std::string echoedRequestText(std::string_view input, const std::string& answer) {
+    const std::string_view head =
+        std::string_view(answer).substr(0, std::min(answer.find("\r\n\r\n"), answer.size()));
+    size_t i = 0;
+    while (i < input.size()) {
+        size_t end = i;
+        while (end < input.size() && wordCharacter(input[end]))
+            ++end;
+        if (end - i >= kEchoMinLength) {
+            const std::string run(input.substr(i, end - i));
+            if (head.find(run) != std::string_view::npos &&
+                gOwnWords.find(run) == std::string::npos)
+                return run;
+        }
+        i = end + 1;
+    }
+    return "";
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     buildInstallTree();
     startServer();
     std::atexit(stopServer);
-    static const char kProbe[] = "GET /redfish HTTP/1.1\r\nHost: fuzz\r\n\r\n";
-    const std::string answer =
-        fuzzsupport::exchange(gPort, kProbe, sizeof kProbe - 1, kExchangeTimeoutMs);
-    if (answer.compare(0, 13, "HTTP/1.1 200 ") != 0)
-        fail("the server does not answer: " + answer.substr(0, 200));
+    if (!fuzzsupport::stillAnswers(gPort, kProbe, "HTTP/1.1 200 ", kExchangeTimeoutMs))
+        fail("the server does not answer");
+    // The heads the server and its engine write by themselves (cache and
+    // transport headers of error answers) are its own words too.
+    for (const std::string& request :
+         {std::string(kProbe), std::string("GET /redfish HTTP/9.9\r\n\r\n"),
+          std::string("GET /elsewhere HTTP/1.1\r\nHost: fuzz\r\n\r\n"),
+          std::string("\x01\r\n\r\n")}) {
+        const std::string answer =
+            fuzzsupport::exchange(gPort, request.data(), request.size(), kExchangeTimeoutMs);
+        gOwnWords += " " + answer.substr(0, answer.find("\r\n\r\n"));
+    }
     return 0;
 }
 
@@ -201,5 +248,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      answer.c_str());
         __builtin_trap();
     }
+    const std::string echoed =
+        echoedRequestText(std::string_view(reinterpret_cast<const char*>(data), size), answer);
+    if (!echoed.empty()) {
+        std::fprintf(stderr, "fuzz_request: request text \"%s\" in the answer's head: %.400s\n",
+                     echoed.c_str(), answer.c_str());
+        __builtin_trap();
+    }
+    FUZZ_CHECK(fuzzsupport::stillAnswers(gPort, kProbe, "HTTP/1.1 200 ", kExchangeTimeoutMs));
     return 0;
 }

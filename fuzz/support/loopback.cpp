@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 
 namespace fuzzsupport {
 
@@ -62,9 +63,14 @@ int freeLoopbackPort() {
     return ntohs(addr.sin_port);
 }
 
-bool portAccepts(int port) {
-    Socket s(connectTo(port));
-    return s.fd >= 0;
+bool stillAnswers(int port, const std::string& request, const std::string& expected,
+                  int timeoutMs) {
+    const std::string answer = exchange(port, request.data(), request.size(), timeoutMs);
+    if (answer.compare(0, expected.size(), expected) == 0)
+        return true;
+    std::fprintf(stderr, "the server no longer answers a well-formed request: \"%.200s\"\n",
+                 answer.c_str());
+    return false;
 }
 
 std::string exchange(int port, const char* data, size_t size, int timeoutMs, bool* timedOut) {

@@ -19,8 +19,10 @@ int freeLoopbackPort();
 std::string exchange(int port, const char* data, size_t size, int timeoutMs,
                      bool* timedOut = nullptr);
 
-// Whether a connection to 127.0.0.1:`port` is accepted.
-bool portAccepts(int port);
+// Whether the server on `port` still serves: the well-formed `request` gets,
+// within `timeoutMs`, an answer that begins with `expected`. Prints what it
+// got otherwise.
+bool stillAnswers(int port, const std::string& request, const std::string& expected, int timeoutMs);
 
 } // namespace fuzzsupport
 
