@@ -20,6 +20,10 @@ TSAN_SELECTIONS=(DispatchLock PrefetchLock 'Trace\.LinesOfParallelRequests'
   'RollOver\.(TwoThreads|Concurrent)' 'LogSink\.Concurrent' ServiceStop
   'reliability\.(ConcurrentLogins|SlowClients|StopUnderLoad)' 'bench\.')
 TSAN_TESTS="$(IFS='|'; echo "${TSAN_SELECTIONS[*]}")"
+# The load tool's smoke test takes an open port for a ready reference server;
+# slowed down by ThreadSanitizer it asks before the handler is registered and
+# gets 404. It runs in the ASan build until it waits for a real answer.
+TSAN_EXCLUDED='bench\.LoadToolSmoke'
 
 # Fails when one entry of a selection matches no test in build dir $1: a
 # renamed test must not drop out of the run unnoticed.
@@ -60,7 +64,8 @@ run_tsan() {
   check_selections build-tsan "${TSAN_SELECTIONS[@]}"
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../scripts/tsan.supp" \
      TOLVANE_SOAK_SECONDS="${TOLVANE_SOAK_SECONDS:-5}" \
-     ctest -j "$JOBS" --timeout 600 --output-on-failure --no-tests=error -R "$TSAN_TESTS")
+     ctest -j "$JOBS" --timeout 600 --output-on-failure --no-tests=error -R "$TSAN_TESTS" \
+     -E "$TSAN_EXCLUDED")
 }
 
 case "$WHICH" in
