@@ -338,10 +338,12 @@ bool ServerProcess::waitReady(int timeoutMs) {
         if (!running())
             return false;
         // A scripted plug-in records its initialisation; asking earlier would
-        // only load the engine with requests it refuses.
+        // only load the engine with requests it refuses. The probe carries no
+        // session, so the handler refuses it before any plug-in call or trace
+        // record that a test might count.
         if (callsPath.empty() || readFile(callsPath).find("\"initializeAllPlugins\"",
                                                           callsOffset) != std::string::npos) {
-            Response r = request(port, "GET", "/redfish/v1", {}, "", tls);
+            Response r = request(port, "GET", "/redfish/v1/Systems", {}, "", tls);
             if (r.complete && r.status != 404)
                 return running();
         }
