@@ -154,7 +154,7 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
                     &getCommandHandler,
                     " GET command handler is NULL",
                     " Response OUT: ",
-                    FailedWrite::Unreported,
+                    FailedWrite::TracedAndLogged,
                     forwarded};
     // The session service document is readable before a login.
     road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService");

@@ -74,7 +74,7 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     answer.reserve(96 + out.size());
     appendResponseHead(answer, httpStatus, "application/json");
     answer += out;
-    if (writeBody(conn, answer) < 0 && road.failedWrite != FailedWrite::Unreported) {
+    if (writeBody(conn, answer) < 0) {
         if (road.failedWrite == FailedWrite::TracedAndLogged)
             writeResponseTrace(method, httpStatus, kSendFailed);
         REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, "%s", kSendFailed);

@@ -12,7 +12,7 @@
 
 // What a method's road to the plug-in does in its own way.
 struct PluginRoad {
-    enum class FailedWrite { Unreported, Logged, TracedAndLogged };
+    enum class FailedWrite { Logged, TracedAndLogged };
     LogContext log;          // the method's unit, function and line
     const char* entryName;   // the plug-in entry point
     CommandHandlerFn* field; // where the looked-up entry point is kept
