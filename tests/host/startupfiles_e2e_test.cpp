@@ -70,7 +70,7 @@ TEST(StartupFiles, NothingTheServerCreatesIsWorldReadableUnderAnOpenUmask) {
     ::umask(saved);
     ASSERT_TRUE(server.waitReady()) << server.output();
     EXPECT_EQ(ts::request(tree.port, "GET", "/redfish/v1/Systems", {}, "", true).status, 401);
-    server.stop(); // a foreground run ends by the signal
+    server.stop(); // files are checked once the server has ended
 
     EXPECT_EQ(modeOf(tree.logDir), 0750u);
     EXPECT_EQ(modeOf(tree.serverDir + "uploads"), 0750u);

@@ -131,7 +131,7 @@ TEST(ServerCertificate, ExistingCertificateIsKeptByteForByte) {
     ASSERT_FALSE(before.empty());
     ts::ServerProcess server(tree);
     ASSERT_TRUE(server.waitReady()) << server.output();
-    server.stop(); // a foreground run ends by the signal
+    server.stop(); // files are checked once the server has ended
     EXPECT_EQ(ts::readFile(tree.serverDir + "server.pem"), before);
 }
 
