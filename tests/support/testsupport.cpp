@@ -340,10 +340,12 @@ bool ServerProcess::waitReady(int timeoutMs) {
         // A scripted plug-in records its initialisation; asking earlier would
         // only load the engine with requests it refuses. The probe carries no
         // session, so the handler refuses it before any plug-in call or trace
-        // record that a test might count.
+        // record that a test might count, and no Host header, so the server
+        // learns no host name from it.
         if (callsPath.empty() || readFile(callsPath).find("\"initializeAllPlugins\"",
                                                           callsOffset) != std::string::npos) {
-            Response r = request(port, "GET", "/redfish/v1/Systems", {}, "", tls);
+            Response r = parseResponse(
+                exchange(port, "GET /redfish/v1/Systems HTTP/1.0\r\n\r\n", tls, 2000));
             if (r.complete && r.status != 404)
                 return running();
         }
