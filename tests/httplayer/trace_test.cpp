@@ -26,14 +26,24 @@ const std::regex kInfoLine("^\\[(Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
                            "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
                            "([1-9]|[12][0-9]|3[01]) ([0-9]|1[0-9]|2[0-3]):([0-9]|[1-5][0-9]):"
                            "([0-9]|[1-5][0-9]) UTC ([0-9]{4})\\] \\[info\\] "
-                           "\\[client 127\\.0\\.0\\.1\\] (.*)$");
+                           "\\[client 127\\.0\\.0\\.1\\] $");
 
 // The message part of an information line; fails the test when the line is
-// not laid out as expected.
+// not laid out as expected. Only the fixed prefix goes through the pattern:
+// the library's matcher recurses once per character of a long message.
+const std::string kClient = "[client 127.0.0.1] ";
+
+// The line up to and including the client field (the whole line without one).
+std::string infoPrefix(const std::string& line) {
+    const size_t at = line.find(kClient);
+    return at == std::string::npos ? line : line.substr(0, at + kClient.size());
+}
+
 std::string messageOf(const std::string& line) {
+    const std::string prefix = infoPrefix(line);
     std::smatch m;
-    EXPECT_TRUE(std::regex_match(line, m, kInfoLine)) << line;
-    return m.size() == 9 ? m[8].str() : std::string();
+    EXPECT_TRUE(std::regex_match(prefix, m, kInfoLine)) << line;
+    return m.size() == 8 ? line.substr(prefix.size()) : std::string();
 }
 
 std::string requestTrace(const std::string& method, const std::string& url,
@@ -111,7 +121,8 @@ TEST_F(Trace, TheTimeStampIsTheCurrentUtcTime) {
     const std::vector<std::string> lines = waitForLines(1);
     ASSERT_EQ(lines.size(), 1u);
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[0], m, kInfoLine)) << lines[0];
+    const std::string prefix = infoPrefix(lines[0]);
+    ASSERT_TRUE(std::regex_match(prefix, m, kInfoLine)) << lines[0];
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&now, &utc);
