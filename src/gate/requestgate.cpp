@@ -145,7 +145,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     const bool accountWrite =
         isAccountMember(request.path) && (request.method == "PATCH" || request.method == "DELETE");
     if (accountWrite)
-        outcome.accountUser = accountUserName(readResource, request.path);
+        outcome.accountUser = accountUserName(readResource, canonicalPath(request.path));
     const SessionRecord& session = *outcome.session;
     if ((session.privileges & rule.required) != rule.required &&
         !selfRulePermits(rule.self, request, session, outcome, readBody)) {

@@ -2,7 +2,16 @@
 #ifndef TOLVANE_REQUESTPATH_H
 #define TOLVANE_REQUESTPATH_H
 
+#include <string>
 #include <string_view>
+#include <vector>
+
+// The non-empty segments of a path: "//" and a trailing "/" add none, as the
+// plug-in reads paths too.
+std::vector<std::string_view> pathSegments(std::string_view path);
+
+// The path rebuilt from its segments ("/" for none).
+std::string canonicalPath(std::string_view path);
 
 // False when the decoded path holds a "?", "#" or a control character: the
 // server and the plug-in could then read different resources from it. (An
@@ -15,14 +24,14 @@ bool decodedPathHasOneMeaning(std::string_view path);
 // case ignored as for every path comparison).
 bool isSessionCollection(std::string_view path);
 
-// "/redfish/v1/AccountService/Accounts/<id>" (one trailing "/" allowed).
+// "/redfish/v1/AccountService/Accounts/<id>", as segments compare.
 bool isAccountMember(std::string_view path);
 
-// "/redfish/v1/SessionService/Sessions/<id>" (one trailing "/" allowed).
+// "/redfish/v1/SessionService/Sessions/<id>", as segments compare.
 bool isSessionMember(std::string_view path);
 
-// Two paths that name the same resource: letter case and one trailing "/"
-// do not matter.
+// Two paths that name the same resource: letter case and empty segments do
+// not matter.
 bool samePath(std::string_view a, std::string_view b);
 
 #endif

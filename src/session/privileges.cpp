@@ -6,6 +6,7 @@
 // EventService, TaskService, ComputerSystem/Chassis/Storage/Drive/Volume.
 #include "session/privileges.h"
 
+#include "gate/requestpath.h"
 #include "postrules.h"
 
 namespace {
@@ -57,22 +58,8 @@ const std::pair<const char*, PrivilegeSet> kPrivilegeNames[] = {
     {"ConfigureComponents", ConfigureComponents},
 };
 
-std::vector<std::string_view> segments(std::string_view path) {
-    std::vector<std::string_view> out;
-    size_t pos = 0;
-    while (pos < path.size()) {
-        size_t end = path.find('/', pos);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (end > pos)
-            out.push_back(path.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return out;
-}
-
 bool patternMatches(std::string_view pattern, const std::vector<std::string_view>& path) {
-    const std::vector<std::string_view> parts = segments(pattern);
+    const std::vector<std::string_view> parts = pathSegments(pattern);
     size_t i = 0;
     for (; i < parts.size(); ++i) {
         if (parts[i] == "**")
@@ -111,7 +98,7 @@ std::optional<PrivilegeSet> standardRolePrivileges(std::string_view roleId) {
 }
 
 AccessRule accessRuleFor(std::string_view method, std::string_view path) {
-    std::vector<std::string_view> parts = segments(path);
+    std::vector<std::string_view> parts = pathSegments(path);
     // Paths outside the service root match only the catch-all rows.
     static const std::string_view kRoot[] = {"redfish", "v1"};
     if (parts.size() >= 2 && equalsIgnoreCase(parts[0], kRoot[0]) &&

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "postrules.h"
+#include "gate/requestpath.h"
 
 std::vector<SessionRecord> sessionTable;
 
@@ -13,14 +13,6 @@ bool storableToken(const std::string& token) {
     // The fallback texts of a failed member lookup are no tokens; storing
     // them would let anyone who guesses them in.
     return !token.empty() && token != "root parse failed" && token != "{}";
-}
-
-// The location without one trailing "/", so ".../Sessions/1" and
-// ".../Sessions/1/" name the same session.
-std::string withoutTrailingSlash(const std::string& uri) {
-    if (!uri.empty() && uri.back() == '/')
-        return uri.substr(0, uri.size() - 1);
-    return uri;
 }
 
 } // namespace
@@ -83,13 +75,11 @@ int findSession(const std::string& clientAddress, const std::string& token) {
 }
 
 int removeSessionsByLocation(const std::string& uri) {
-    const std::string wanted = withoutTrailingSlash(uri);
-    if (wanted.empty())
+    if (uri.empty())
         return 0;
     auto first =
-        std::remove_if(sessionTable.begin(), sessionTable.end(), [&wanted](const SessionRecord& r) {
-            return !r.location.empty() &&
-                   equalsIgnoreCase(withoutTrailingSlash(r.location), wanted);
+        std::remove_if(sessionTable.begin(), sessionTable.end(), [&uri](const SessionRecord& r) {
+            return !r.location.empty() && samePath(r.location, uri);
         });
     int removed = static_cast<int>(sessionTable.end() - first);
     sessionTable.erase(first, sessionTable.end());

@@ -46,8 +46,8 @@ int removeSessionsOfUser(const std::string& userName, const std::string& keepTok
 // (token compared in constant time; an empty token never matches), or -1.
 int findSession(const std::string& clientAddress, const std::string& token);
 
-// Removes every record whose location equals `uri`, ignoring ASCII case and a
-// trailing "/". Returns the number removed.
+// Removes every record whose location names the same path as `uri` (letter
+// case and empty segments ignored). Returns the number removed.
 int removeSessionsByLocation(const std::string& uri);
 
 // True when `record` is past its lifetime at `now` (seconds since the epoch).

@@ -238,6 +238,27 @@ TEST_F(GateE2E, TokensDieWithTheirAccountsRoleOrPassword) {
     EXPECT_EQ(as(second, "GET", "/redfish/v1/Systems").status, 401);
 }
 
+TEST_F(GateE2E, EmptyPathSegmentsCannotDodgeRevocationOrLogout) {
+    // The plug-in skips empty segments, so ".../Accounts//2" is account 2 to
+    // it: the server must read the path the same way.
+    const std::string admin =
+        login("admin", "Administrator", "tok-admin", "/redfish/v1/SessionService/Sessions/1");
+    serveAccount("2", "op");
+    tree->setReply("PATCH", "{\"HttpStatus\":200,\"Data\":{}}");
+    tree->setReply("DELETE", "{\"HttpStatus\":204}");
+    const std::string demoted =
+        login("op", "Operator", "tok-op-1", "/redfish/v1/SessionService/Sessions/2");
+    EXPECT_EQ(
+        as(admin, "PATCH", "/redfish/v1/AccountService/Accounts//2/", R"({"RoleId":"x"})").status,
+        200);
+    EXPECT_EQ(as(demoted, "GET", "/redfish/v1/Systems").status, 401);
+    const std::string ended =
+        login("op", "Operator", "tok-op-2", "/redfish/v1/SessionService/Sessions/3");
+    EXPECT_EQ(as(admin, "DELETE", "/redfish/v1//SessionService/Sessions/3").status, 204);
+    EXPECT_EQ(as(ended, "GET", "/redfish/v1/Systems").status, 401);
+    EXPECT_EQ(as(admin, "GET", "/redfish/v1/Systems").status, 200);
+}
+
 TEST_F(GateE2E, SessionFloodCannotEvictAnotherUsersSession) {
     start("\"MaximumNumberOfConcurrentSessions\":3");
     const std::string admin = login("admin", "Administrator", "tok-admin");
