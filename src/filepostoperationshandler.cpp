@@ -260,12 +260,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " Plugin Response: %s", reply.c_str());
 
     json::Value root;
-    bool isObject = false;
-    try {
-        isObject = json::parseObject(reply, root);
-    } catch (const std::exception&) {
-        isObject = false;
-    }
+    const bool isObject = json::tryParseObject(reply, root);
     std::string body;
     if (!isObject) {
         httpStatus = 500;

@@ -242,6 +242,15 @@ bool parseDocument(std::string_view text, Value& out, size_t* end) {
     return parseContainer(text, out, nullptr, true, end);
 }
 
+bool tryParseObject(std::string_view text, Value& out) {
+    try {
+        return parseObject(text, out);
+    } catch (const std::exception&) {
+        out = Value();
+        return false;
+    }
+}
+
 std::string dump(const Value& v) {
     // Invalid UTF-8 in strings is replaced rather than thrown on: a reply from
     // a plug-in must not be able to abort the response.

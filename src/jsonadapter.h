@@ -44,6 +44,10 @@ using NumberLiterals = std::map<std::string, std::string>;
 // also gives the literal texts described above (empty on failure).
 bool parseObject(std::string_view text, Value& out, NumberLiterals* literals = nullptr);
 
+// parseObject for callers with no use for the difference: exhausted memory
+// also counts as no object (false, `out` null).
+bool tryParseObject(std::string_view text, Value& out);
+
 // As parseObject, but the text may also be one array, and without number
 // literals; `end`, when given, receives the index one past the closing
 // bracket (what follows is ignored). For texts that are only looked at, such

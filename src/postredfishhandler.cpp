@@ -36,17 +36,6 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Parses without letting an exhausted heap escape: such a reply counts as
-// no object at all.
-bool parseReply(const std::string& text, json::Value& out) {
-    try {
-        return json::parseObject(text, out);
-    } catch (const std::exception&) {
-        out = json::Value();
-        return false;
-    }
-}
-
 // Sends the file in pieces; the bytes the library reported, or -1 when a
 // write failed.
 long long streamFile(struct mg_connection* conn, std::FILE* file) {
@@ -75,7 +64,7 @@ void traceAnswer(bool traceResponse, const char* method, int status, long long b
 // "UserName" of a login body ("" when it names none).
 std::string loginUserName(const std::string& body) {
     json::Value object;
-    if (!parseReply(body, object))
+    if (!json::tryParseObject(body, object))
         return "";
     const json::Value name = object.value("UserName", json::Value());
     return name.is_string() ? name.get<std::string>() : "";
@@ -140,11 +129,11 @@ bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const
     int status = 500;
     std::string body;
     json::Value data;
-    if (!parseReply(reply, root)) {
+    if (!json::tryParseObject(reply, root)) {
         body = kInternalError;
         RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
     } else if (std::string dataText = json::memberText(root, "Data");
-               !parseReply(dataText, data) || !json::hasMember(data, "contentType")) {
+               !json::tryParseObject(dataText, data) || !json::hasMember(data, "contentType")) {
         status = answerStatus(root);
         body = std::move(dataText);
         RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
@@ -291,17 +280,16 @@ PrivilegeSet RedfishServerHandler::rolePrivileges(const std::string& roleId) {
     // The plug-in's role document decides; the standard roles stand in for
     // plug-ins that serve none.
     if (!roleId.empty() && roleId.find_first_of("/?#") == std::string::npos) {
-        json::Value reply;
-        if (parseReply(readPluginResource("/redfish/v1/AccountService/Roles/" + roleId), reply) &&
-            json::asInteger64(reply.value("HttpStatus", json::Value())) == 200) {
-            json::Value data = reply.value("Data", json::Value());
-            if (data.is_object() && data.value("AssignedPrivileges", json::Value()).is_array()) {
-                std::vector<std::string> names;
-                for (const json::Value& name : data["AssignedPrivileges"])
-                    if (name.is_string())
-                        names.push_back(name.get<std::string>());
-                return privilegesNamed(names);
-            }
+        const json::Value role =
+            resourceData(readPluginResource("/redfish/v1/AccountService/Roles/" + roleId));
+        const json::Value assigned =
+            role.is_object() ? role.value("AssignedPrivileges", json::Value()) : json::Value();
+        if (assigned.is_array()) {
+            std::vector<std::string> names;
+            for (const json::Value& name : assigned)
+                if (name.is_string())
+                    names.push_back(name.get<std::string>());
+            return privilegesNamed(names);
         }
     }
     return standardRolePrivileges(roleId).value_or(0);
@@ -319,7 +307,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     postCommandHandler(pluginUri.c_str(), argument.c_str(), reply);
 
     json::Value root;
-    const bool parsed = parseReply(reply, root);
+    const bool parsed = json::tryParseObject(reply, root);
     // The session token stays out of the log.
     const std::string secret = parsed ? loginToken(root) : std::string();
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s",

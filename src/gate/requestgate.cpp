@@ -24,32 +24,19 @@ int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
 }
 
-bool parseObjectQuietly(const std::string& text, json::Value& out) {
-    try {
-        return json::parseObject(text, out);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 // "UserName" of the account the plug-in serves at `uri` ("" when unknown).
 std::string accountUserName(const ResourceReader& readResource, const std::string& uri) {
-    json::Value reply;
-    if (!readResource || !parseObjectQuietly(readResource(uri), reply))
+    if (!readResource)
         return "";
-    if (json::asInteger64(reply.value("HttpStatus", json::Value())) != 200)
-        return "";
-    json::Value data = reply.value("Data", json::Value());
-    if (data.is_string() && !parseObjectQuietly(data.get<std::string>(), data))
-        return "";
-    return data.is_object() && data.value("UserName", json::Value()).is_string()
-               ? data["UserName"].get<std::string>()
-               : "";
+    const json::Value data = resourceData(readResource(uri));
+    const json::Value name =
+        data.is_object() ? data.value("UserName", json::Value()) : json::Value();
+    return name.is_string() ? name.get<std::string>() : "";
 }
 
 bool onlyPasswordIn(const std::string& body) {
     json::Value object;
-    return parseObjectQuietly(body, object) && object.size() == 1 &&
+    return json::tryParseObject(body, object) && object.size() == 1 &&
            json::hasMember(object, "Password");
 }
 
@@ -74,6 +61,20 @@ GateOutcome refused() {
 }
 
 } // namespace
+
+json::Value resourceData(const std::string& reply) {
+    json::Value root;
+    if (!json::tryParseObject(reply, root) ||
+        json::asInteger64(root.value("HttpStatus", json::Value())) != 200)
+        return json::Value();
+    json::Value data = root.value("Data", json::Value());
+    if (data.is_string()) {
+        const std::string text = data.get<std::string>(); // the parse resets `data`
+        if (!json::tryParseObject(text, data))
+            return json::Value();
+    }
+    return data.is_object() ? data : json::Value();
+}
 
 std::string rawRequestPath(struct mg_connection* conn) {
     const struct mg_request_info* ri = conn ? mg_get_request_info(conn) : nullptr;
@@ -173,7 +174,7 @@ void applySessionEffects(const GateRequest& request, const GateOutcome& outcome,
     if (request.method != "PATCH")
         return;
     json::Value changes;
-    if (!parseObjectQuietly(body, changes)) {
+    if (!json::tryParseObject(body, changes)) {
         removeSessionsOfUser(outcome.accountUser); // unknown change: assume the worst
         return;
     }

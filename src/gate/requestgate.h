@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "jsonadapter.h"
 #include "session/sessiontable.h"
 
 struct mg_connection;
@@ -23,6 +24,10 @@ struct GateRequest {
 // The plug-in's GET reply text for a URI; the gate reads an account's
 // "UserName" with it.
 using ResourceReader = std::function<std::string(const std::string& uri)>;
+// The "Data" object of a plug-in's 200 reply (also when sent as a JSON
+// string); null for any other reply.
+json::Value resourceData(const std::string& reply);
+
 // The request body, read on demand.
 using BodyReader = std::function<const std::string&()>;
 

@@ -54,12 +54,8 @@ const char* const kOsUserRole = "/redfish/v1/AccountService/Roles/OSUser";
 
 bool roleRulesPermit(const std::string& sessionInfo) {
     json::Value info;
-    try {
-        if (!json::parseObject(sessionInfo, info))
-            return false;
-    } catch (const std::exception&) {
+    if (!json::tryParseObject(sessionInfo, info))
         return false;
-    }
     if (!json::hasMember(info, "Role") || !json::hasMember(info, "OSPrivilegeLevel"))
         return false;
     const std::string role = json::memberText(info, "Role");
@@ -83,12 +79,8 @@ std::string presentedToken(const char* xAuthToken, const char* cookieHeader) {
 
 std::string effectiveRoleId(const std::string& sessionInfo) {
     json::Value info;
-    try {
-        if (!json::parseObject(sessionInfo, info))
-            return "";
-    } catch (const std::exception&) {
+    if (!json::tryParseObject(sessionInfo, info))
         return "";
-    }
     const std::string role = json::memberText(info, "Role");
     if (equalsIgnoringCase(roleIdOf(role), "OSUser"))
         return json::memberText(info, "OSPrivilegeLevel");
