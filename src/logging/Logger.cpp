@@ -52,14 +52,8 @@ void report(const char* text) {
 // Renames the trace file to the first free numbered name; when every name is
 // taken the copies keep the oldest history and nothing is renamed.
 void rollOver(const LoggerState& s) {
-    for (int32_t n = 1; n <= s.rollingCount; ++n) {
-        std::string numbered = s.path + "." + std::to_string(n);
-        if (Logger::FileExists(numbered))
-            continue;
-        if (std::rename(s.path.c_str(), numbered.c_str()) != 0 && (s.levelMask & kReportGroup))
-            report("LogServicePlugin::Could not rename the file");
-        return;
-    }
+    if (Logger::RollToFreeCopy(s.path, s.rollingCount) < 0 && (s.levelMask & kReportGroup))
+        report("LogServicePlugin::Could not rename the file");
 }
 
 } // namespace
@@ -232,6 +226,21 @@ std::string Logger::LogFilePath() {
 uint32_t Logger::LevelMask() {
     std::lock_guard<std::mutex> lock(logMutex());
     return state().levelMask;
+}
+
+int Logger::RollToFreeCopy(const std::string& path, int32_t count) {
+    for (int32_t n = 1; n <= count; ++n) {
+        const std::string numbered = path + "." + std::to_string(n);
+        if (FileExists(numbered))
+            continue;
+        return std::rename(path.c_str(), numbered.c_str()) == 0 ? 1 : -1;
+    }
+    return 0;
+}
+
+int64_t Logger::RollingLimitBytes() {
+    std::lock_guard<std::mutex> lock(logMutex());
+    return static_cast<int64_t>(state().rollingSize) * state().sizeUnit;
 }
 
 int32_t Logger::RollingSize() {

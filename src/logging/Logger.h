@@ -24,6 +24,12 @@ class Logger {
     static void SetRollingSize(int32_t size);
     static void SetRollingCount(int32_t count);
     static bool FileExists(const std::string& path);
+    // Renames `path` to the first of "<path>.1" .. "<path>.<count>" that does
+    // not exist: 1 when renamed, 0 when every name is taken, -1 when the
+    // rename failed. The roll-over rule of the trace file and WebServer.log.
+    static int RollToFreeCopy(const std::string& path, int32_t count);
+    // The size past which a log rolls over: rollingSize in units of 100 bytes.
+    static int64_t RollingLimitBytes();
     // Appends one record to the trace file, exactly as formatted; rolls the
     // file over into numbered copies past the configured size.
     static void PrintLog(int type, const char* format, ...)
