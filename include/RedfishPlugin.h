@@ -37,6 +37,16 @@
 //   "Headers": {"X-Auth-Token": ..., "Location": ...}}}, and a file answer
 //   whose "Data" object holds "contentType" and "fileName" (a full path) naming a
 //   file the server streams back.
+// * pluginCallsMayOverlap(): optional. Non-zero means the server may call this
+//   plug-in's command entry points from several threads at once, without the
+//   process-wide handler lock; the plug-in then guards its own state. Absent,
+//   or zero, means one call at a time under that lock, as above.
+//   initializeAllPlugins and uninitializeAllPlugins are still called alone.
+//   For an overlapping plug-in, the path argument of an upload
+//   ("absoluteFilePath") names a file unique to the request in the uploads
+//   directory (for example "uploads/<name>.<unique>") rather than the fixed
+//   "uploads/<name>", so two uploads of one name never meet; the plug-in reads
+//   the path it is given and never composes it itself.
 //
 // Contract for the log plug-in (LogServicePlugin):
 //
@@ -63,6 +73,7 @@ typedef void (*CommandHandlerFn)(const char* uri, const char* body, std::string&
 typedef bool (*PluginInitFn)(RedfishModuleHandle module);
 typedef bool (*PluginUninitFn)(RedfishModuleHandle module);
 typedef void (*LogFn)(const char* format, ...);
+typedef int (*PluginCallsMayOverlapFn)();
 
 // Names the server looks up.
 #define REDFISH_ENTRY_INITIALIZE "initializeAllPlugins"
@@ -72,5 +83,6 @@ typedef void (*LogFn)(const char* format, ...);
 #define REDFISH_ENTRY_PATCH "PatchCommandInterfaceHandler"
 #define REDFISH_ENTRY_DELETE "DeleteCommandInterfaceHandler"
 #define REDFISH_ENTRY_LOG "Log"
+#define REDFISH_ENTRY_CALLS_MAY_OVERLAP "pluginCallsMayOverlap"
 
 #endif

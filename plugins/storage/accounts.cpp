@@ -128,11 +128,31 @@ void checkPasswordPolicy(const std::string& password) {
     }
 }
 
-void AccountStore::setPassword(Account& account, const std::string& password) {
-    account.salt = crypto::randomHex(16);
-    account.iterations = kIterations;
-    account.hash = crypto::pbkdf2Sha256Hex(password, account.salt, account.iterations);
+PasswordHash PasswordHash::of(const std::string& password) {
+    PasswordHash h;
+    h.salt = crypto::randomHex(16);
+    h.iterations = AccountStore::kIterations;
+    h.hash = crypto::pbkdf2Sha256Hex(password, h.salt, h.iterations);
+    return h;
 }
+
+namespace {
+
+void setPassword(Account& account, const PasswordHash& hashed) {
+    account.salt = hashed.salt;
+    account.iterations = hashed.iterations;
+    account.hash = hashed.hash;
+}
+
+// The checks of a new account that need no store, in the order answered.
+void checkNewAccount(const NewAccount& account) {
+    checkUserName(account.userName);
+    checkPasswordPolicy(account.password);
+    if (!findRole(account.roleId))
+        throw errors::propertyValueNotInList(account.roleId, "RoleId");
+}
+
+} // namespace
 
 size_t AccountStore::enabledAdministrators() const {
     return static_cast<size_t>(
@@ -143,28 +163,35 @@ size_t AccountStore::enabledAdministrators() const {
 Account AccountStore::create(const std::string& userName, const std::string& password,
                              const std::string& roleId, bool enabled,
                              const std::string& osPrivilegeLevel) {
-    checkUserName(userName);
-    checkPasswordPolicy(password);
-    if (!findRole(roleId))
-        throw errors::propertyValueNotInList(roleId, "RoleId");
+    const NewAccount account{userName, password, roleId, enabled, osPrivilegeLevel};
+    checkNewAccount(account);
+    checkRoomFor(userName);
+    return add(account, PasswordHash::of(password));
+}
+
+void AccountStore::checkRoomFor(const std::string& userName) const {
     for (const auto& a : accounts_) {
         if (equalsIgnoringCase(a.userName, userName))
             throw errors::resourceAlreadyExists("ManagerAccount", "UserName", userName);
     }
     if (accounts_.size() >= kMaxAccounts)
         throw errors::resourceExhaustion("/redfish/v1/AccountService/Accounts");
+}
+
+Account AccountStore::add(const NewAccount& spec, const PasswordHash& hashed) {
+    checkRoomFor(spec.userName);
     Account account;
     account.id = std::to_string(nextId_++);
-    account.userName = userName;
-    account.roleId = roleId;
-    account.enabled = enabled;
-    account.osPrivilegeLevel = osPrivilegeLevel;
-    setPassword(account, password);
+    account.userName = spec.userName;
+    account.roleId = spec.roleId;
+    account.enabled = spec.enabled;
+    account.osPrivilegeLevel = spec.osPrivilegeLevel;
+    setPassword(account, hashed);
     accounts_.push_back(account);
     return accounts_.back();
 }
 
-Account AccountStore::createFromRequest(const Json& body) {
+NewAccount AccountStore::newAccountFromRequest(const Json& body) {
     std::string userName, password, roleId, osLevel = "undefined";
     bool enabled = true;
     bool haveUser = false, havePassword = false, haveRole = false;
@@ -199,12 +226,15 @@ Account AccountStore::createFromRequest(const Json& body) {
         throw errors::propertyMissing("Password");
     if (!haveRole)
         throw errors::propertyMissing("RoleId");
-    return create(userName, password, roleId, enabled, osLevel);
+    const NewAccount account{userName, password, roleId, enabled, osLevel};
+    checkNewAccount(account);
+    return account;
 }
 
-void AccountStore::patch(Account& account, const Json& body, int64_t now) {
+Account AccountStore::patched(const Account& account, const Json& body,
+                              std::string& newPassword) const {
     Account next = account;
-    std::string newPassword;
+    newPassword.clear();
     bool changed = false;
     for (auto it = body.begin(); it != body.end(); ++it) {
         const std::string& key = it.key();
@@ -251,9 +281,14 @@ void AccountStore::patch(Account& account, const Json& body, int64_t now) {
         throw errors::propertyValueResourceConflict(
             next.roleId != "Administrator" ? "RoleId" : "Enabled",
             next.roleId != "Administrator" ? next.roleId : "false", accountUri(account.id));
-    (void)now;
+    return next;
+}
+
+void AccountStore::patch(Account& account, const Json& body, const PasswordHash* hashed) {
+    std::string newPassword;
+    Account next = patched(account, body, newPassword);
     if (!newPassword.empty())
-        setPassword(next, newPassword);
+        setPassword(next, hashed ? *hashed : PasswordHash::of(newPassword));
     account = next;
 }
 
@@ -296,19 +331,42 @@ void countFailure(Account& account, const std::string& clientAddress, int64_t no
 
 } // namespace
 
+std::string LoginCheck::hashOf(const std::string& password) const {
+    if (accountId.empty())
+        return crypto::pbkdf2Sha256Hex(password, "00000000000000000000000000000000",
+                                       AccountStore::kIterations);
+    return crypto::pbkdf2Sha256Hex(password, salt, iterations);
+}
+
+LoginCheck AccountStore::loginCheck(const std::string& userName) const {
+    LoginCheck check;
+    check.userName = userName;
+    for (const auto& a : accounts_) {
+        if (equalsIgnoringCase(a.userName, userName)) {
+            check.accountId = a.id;
+            check.salt = a.salt;
+            check.hash = a.hash;
+            check.iterations = a.iterations;
+        }
+    }
+    return check;
+}
+
 Account* AccountStore::authenticate(const std::string& userName, const std::string& password,
                                     int64_t now, const std::string& clientAddress) {
-    Account* match = nullptr;
-    for (auto& a : accounts_) {
-        if (equalsIgnoringCase(a.userName, userName))
-            match = &a;
-    }
-    if (!match) {
-        // Spend the same time as for a known name, so names cannot be probed.
-        crypto::pbkdf2Sha256Hex(password, "00000000000000000000000000000000", kIterations);
+    const LoginCheck check = loginCheck(userName);
+    bool stale = false;
+    return completeLogin(check, check.hashOf(password), now, clientAddress, stale);
+}
+
+Account* AccountStore::completeLogin(const LoginCheck& check, const std::string& hash, int64_t now,
+                                     const std::string& clientAddress, bool& stale) {
+    // The hash was computed against `check`; if the name now leads elsewhere
+    // or the password changed meanwhile, it proves nothing.
+    stale = !(loginCheck(check.userName) == check);
+    if (stale || check.accountId.empty())
         return nullptr;
-    }
-    const std::string hash = crypto::pbkdf2Sha256Hex(password, match->salt, match->iterations);
+    Account* match = find(check.accountId);
     if (match->lockedFor(clientAddress, now))
         return nullptr;
     if (!crypto::constantTimeEquals(hash, match->hash)) {

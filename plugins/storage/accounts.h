@@ -53,6 +53,42 @@ struct Account {
     std::string sessionPrivilegeLevel() const;
 };
 
+// A password's salted hash. Computing one costs the full PBKDF2 rounds, so
+// callers do it without holding the model lock.
+struct PasswordHash {
+    std::string salt; // hex
+    std::string hash; // hex
+    int iterations = 0;
+    // A fresh salt and the hash of `password` under it.
+    static PasswordHash of(const std::string& password);
+};
+
+// An account to be created, as a request or the first start describes it.
+struct NewAccount {
+    std::string userName;
+    std::string password;
+    std::string roleId;
+    bool enabled = true;
+    std::string osPrivilegeLevel = "undefined";
+};
+
+// What a login is checked against, copied out of the store so that the hash
+// can be computed without the model lock; no account when the name is unknown.
+struct LoginCheck {
+    std::string userName;
+    std::string accountId;
+    std::string salt;
+    std::string hash;
+    int iterations = 0;
+    bool operator==(const LoginCheck& o) const {
+        return userName == o.userName && accountId == o.accountId && salt == o.salt &&
+               hash == o.hash && iterations == o.iterations;
+    }
+    // PBKDF2 of `password` as this check needs it; for an unknown name the
+    // same work with a dummy salt, so names cannot be probed by time.
+    std::string hashOf(const std::string& password) const;
+};
+
 class AccountStore {
   public:
     static constexpr int kIterations = 100000;
@@ -74,11 +110,20 @@ class AccountStore {
     Account create(const std::string& userName, const std::string& password,
                    const std::string& roleId, bool enabled = true,
                    const std::string& osPrivilegeLevel = "undefined");
-    // The body of a POST to the account collection.
-    Account createFromRequest(const Json& body);
-    // PATCH of UserName, Password, RoleId, Enabled, Locked (false only) and
-    // Oem/Veltrano/OSPrivilegeLevel; all or nothing.
-    void patch(Account& account, const Json& body, int64_t now);
+    // The body of a POST to the account collection, with every check that
+    // needs no store (those of create() on user name, password and role).
+    static NewAccount newAccountFromRequest(const Json& body);
+    // Refuses a name in use (ResourceAlreadyExists) or a full store.
+    void checkRoomFor(const std::string& userName) const;
+    // checkRoomFor(), then adds `account` with its password hashed as `hashed`.
+    Account add(const NewAccount& account, const PasswordHash& hashed);
+    // The account as a PATCH of UserName, Password, RoleId, Enabled, Locked
+    // (false only) and Oem/Veltrano/OSPrivilegeLevel would leave it, every
+    // check made; a new password is not hashed yet but left in `newPassword`.
+    Account patched(const Account& account, const Json& body, std::string& newPassword) const;
+    // patched() applied, all or nothing; a new password takes `hashed` when
+    // given (computed beforehand for the same body), else is hashed here.
+    void patch(Account& account, const Json& body, const PasswordHash* hashed = nullptr);
     // Refuses to remove the last enabled Administrator.
     void remove(const std::string& id);
 
@@ -88,6 +133,12 @@ class AccountStore {
     // address share the empty one.
     Account* authenticate(const std::string& userName, const std::string& password, int64_t now,
                           const std::string& clientAddress = "");
+    // authenticate() in steps, so that the hashing can run unlocked: the
+    // check, its hashOf() the password, then the verdict. When the account
+    // changed in between, `stale` is set and nothing is counted.
+    LoginCheck loginCheck(const std::string& userName) const;
+    Account* completeLogin(const LoginCheck& check, const std::string& hash, int64_t now,
+                           const std::string& clientAddress, bool& stale);
 
     Account* find(const std::string& id);
     const std::vector<Account>& accounts() const { return accounts_; }
@@ -97,7 +148,6 @@ class AccountStore {
     static AccountStore fromJson(const Json& state); // throws std::runtime_error
 
   private:
-    void setPassword(Account& account, const std::string& password);
     size_t enabledAdministrators() const;
     std::vector<Account> accounts_;
     uint64_t nextId_ = 1;

@@ -16,6 +16,7 @@ using tolvane::plugin::Reply;
 namespace {
 
 // The model object, alive from initializeAllPlugins to uninitializeAllPlugins.
+// Those two run alone; the command entry points only read the pointer.
 PluginService* gService = nullptr;
 
 void answerError(std::string& reply, const tolvane::plugin::RedfishError& error) {
@@ -69,6 +70,12 @@ REDFISH_PLUGIN_EXPORT bool uninitializeAllPlugins(RedfishModuleHandle) {
     }
     gService = nullptr;
     return true;
+}
+
+// The model guards itself (PluginService), so the server need not hold its
+// process-wide lock around our calls.
+REDFISH_PLUGIN_EXPORT int pluginCallsMayOverlap() {
+    return 1;
 }
 
 REDFISH_PLUGIN_EXPORT void GetCommandInterfaceHandler(const char* uri, const char* body,

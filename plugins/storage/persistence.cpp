@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -32,6 +33,9 @@ void syncDirectory(const fs::path& dir) {
 } // namespace
 
 void writeFileAtomically(const fs::path& path, const std::string& text, unsigned mode) {
+    // One writer at a time: two would share the temporary's name.
+    static std::mutex writing;
+    const std::lock_guard<std::mutex> lock(writing);
     const fs::path tmp = path.string() + ".tmp";
     // A new file, never one found at the temporary's name: a link planted
     // there is not followed. A stale temporary (or link) is removed and the

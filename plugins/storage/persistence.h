@@ -1,7 +1,8 @@
 // Files the plug-in keeps in the server directory: written whole and
 // atomically (temporary file, fsync, rename), so a crash leaves either the
 // old or the new contents, never a mix. The temporary is always created anew
-// (O_EXCL, O_NOFOLLOW), so a link at its name is never followed.
+// (O_EXCL, O_NOFOLLOW), so a link at its name is never followed. Writes from
+// several threads take turns.
 #ifndef TOLVANE_PLUGIN_PERSISTENCE_H
 #define TOLVANE_PLUGIN_PERSISTENCE_H
 

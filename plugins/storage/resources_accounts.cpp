@@ -1,5 +1,8 @@
 // SessionService (logins and logouts) and AccountService (accounts and roles).
 #include <filesystem>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
 
 #include "crypto.h"
 #include "messages.h"
@@ -81,6 +84,13 @@ std::pair<std::string, std::string> loginCredentials(const Request& r, std::stri
     return {credentials["UserName"].get<std::string>(), credentials["Password"].get<std::string>()};
 }
 
+// Times a login hashes anew when its account changed while it hashed; past
+// them it is refused like a wrong password.
+constexpr int kLoginAttempts = 3;
+
+using ReadLock = std::shared_lock<std::shared_mutex>;
+using WriteLock = std::unique_lock<std::shared_mutex>;
+
 Account& findAccount(PluginService& s, const std::string& id) {
     Account* a = s.accounts().find(id);
     if (!a)
@@ -102,7 +112,8 @@ void addAccountResources(Router& router, PluginService& service) {
         j["Sessions"] = link(kSessions);
         return Reply::ok(j);
     });
-    router.add("GET", "SessionService/Sessions", [s](const Request&) {
+    // Reading the sessions prunes the expired ones: a write.
+    router.add("GET", "SessionService/Sessions", Access::Write, [s](const Request&) {
         s->sessions().prune(s->now());
         std::vector<std::string> members;
         for (const auto& session : s->sessions().sessions())
@@ -110,11 +121,28 @@ void addAccountResources(Router& router, PluginService& service) {
         return Reply::ok(collection(kSessions, "#SessionCollection.SessionCollection",
                                     "Session Collection", members));
     });
-    router.add("POST", "SessionService/Sessions", [s](const Request& r) {
+    // The password is hashed with no lock held, so logins neither wait for
+    // each other nor hold up other requests; the verdict is taken under it.
+    router.add("POST", "SessionService/Sessions", Access::Own, [s](const Request& r) {
         std::string origin, clientAddress;
         auto [user, password] = loginCredentials(r, origin, clientAddress);
         const int64_t now = s->now();
-        Account* account = s->accounts().authenticate(user, password, now, clientAddress);
+        WriteLock lock(s->modelLock(), std::defer_lock);
+        Account* account = nullptr;
+        for (int attempt = 1;; ++attempt) {
+            LoginCheck check;
+            {
+                ReadLock reading(s->modelLock());
+                check = s->accounts().loginCheck(user);
+            }
+            const std::string hash = check.hashOf(password);
+            lock.lock();
+            bool stale = false;
+            account = s->accounts().completeLogin(check, hash, now, clientAddress, stale);
+            if (!stale || attempt == kLoginAttempts)
+                break;
+            lock.unlock();
+        }
         if (!account) {
             s->log().debug("Login", "login refused for user \"" + user + "\"");
             throw errors::loginFailed(kSessions);
@@ -132,7 +160,7 @@ void addAccountResources(Router& router, PluginService& service) {
                        "session " + session.id + " opened for \"" + account->userName + "\"");
         return reply;
     });
-    router.add("GET", "SessionService/Sessions/{session}", [s](const Request& r) {
+    router.add("GET", "SessionService/Sessions/{session}", Access::Write, [s](const Request& r) {
         s->sessions().prune(s->now());
         const Session* session = s->sessions().find(r.param("session"));
         if (!session)
@@ -167,10 +195,19 @@ void addAccountResources(Router& router, PluginService& service) {
         return Reply::ok(collection(kAccounts, "#ManagerAccountCollection.ManagerAccountCollection",
                                     "Accounts Collection", members));
     });
-    router.add("POST", "AccountService/Accounts", [s](const Request& r) {
-        const Json& body = r.body();
+    // Creation and password changes hash with no lock held: first every check
+    // (so that a refused request costs no hashing), then the hash, then the
+    // change, checked again, under the lock.
+    router.add("POST", "AccountService/Accounts", Access::Own, [s](const Request& r) {
+        const NewAccount account = AccountStore::newAccountFromRequest(r.body());
+        {
+            ReadLock reading(s->modelLock());
+            s->accounts().checkRoomFor(account.userName);
+        }
+        const PasswordHash hashed = PasswordHash::of(account.password);
+        WriteLock writing(s->modelLock());
         return s->changeAccounts([&] {
-            const Account a = s->accounts().createFromRequest(body);
+            const Account a = s->accounts().add(account, hashed);
             s->log().debug("CreateAccount", "account \"" + a.userName + "\" created");
             return Reply::created(accountPayload(a, s->now()));
         });
@@ -178,12 +215,21 @@ void addAccountResources(Router& router, PluginService& service) {
     router.add("GET", "AccountService/Accounts/{account}", [s](const Request& r) {
         return Reply::ok(accountPayload(findAccount(*s, r.param("account")), s->now()));
     });
-    router.add("PATCH", "AccountService/Accounts/{account}", [s](const Request& r) {
+    router.add("PATCH", "AccountService/Accounts/{account}", Access::Own, [s](const Request& r) {
         const Json& body = r.body();
+        std::string password;
+        {
+            ReadLock reading(s->modelLock());
+            s->accounts().patched(findAccount(*s, r.param("account")), body, password);
+        }
+        std::optional<PasswordHash> hashed;
+        if (!password.empty())
+            hashed = PasswordHash::of(password);
+        WriteLock writing(s->modelLock());
         return s->changeAccounts([&] {
             Account& a = findAccount(*s, r.param("account"));
             const Account before = a;
-            s->accounts().patch(a, body, s->now());
+            s->accounts().patch(a, body, hashed ? &*hashed : nullptr);
             // A changed password, role or state ends the account's sessions.
             if (a.hash != before.hash || a.roleId != before.roleId || a.enabled != before.enabled ||
                 a.osPrivilegeLevel != before.osPrivilegeLevel)

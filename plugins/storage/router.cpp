@@ -1,6 +1,9 @@
 #include "router.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
+#include <mutex>
 
 #include "boundedjson.h"
 #include "messages.h"
@@ -140,17 +143,19 @@ std::string Reply::envelope() const {
 }
 
 void Router::add(const std::string& method, const std::string& pattern, Handler handler) {
+    add(method, pattern, method == "GET" ? Access::Read : Access::Write, std::move(handler));
+}
+
+void Router::add(const std::string& method, const std::string& pattern, Access access,
+                 Handler handler) {
     std::vector<std::string> segments = splitPath(pattern);
-    for (auto& route : routes_) {
-        if (route.segments == segments) {
-            route.handlers[method] = std::move(handler);
-            return;
-        }
+    auto route = std::find_if(routes_.begin(), routes_.end(),
+                              [&](const Route& r) { return r.segments == segments; });
+    if (route == routes_.end()) {
+        routes_.push_back(Route{std::move(segments), {}});
+        route = std::prev(routes_.end());
     }
-    Route route;
-    route.segments = std::move(segments);
-    route.handlers[method] = std::move(handler);
-    routes_.push_back(std::move(route));
+    route->handlers[method] = Entry{std::move(handler), access};
 }
 
 std::optional<std::pair<std::string, bool>> Router::normalize(const std::string& uri) {
@@ -179,6 +184,11 @@ std::optional<std::pair<std::string, bool>> Router::normalize(const std::string&
 
 Reply Router::dispatch(const std::string& method, const std::string& uri,
                        const std::string& body) const {
+    return dispatch(method, uri, body, true);
+}
+
+Reply Router::dispatch(const std::string& method, const std::string& uri, const std::string& body,
+                       bool guarded) const {
     try {
         checkForwardedUri(method, uri);
         auto normal = normalize(uri);
@@ -189,7 +199,15 @@ Reply Router::dispatch(const std::string& method, const std::string& uri,
         request.path = normal->first;
         request.expandMembers = normal->second && method == "GET";
         request.bodyText = body;
-        Reply reply = run(request);
+        const Entry& entry = match(request);
+        std::shared_lock<std::shared_mutex> reading;
+        std::unique_lock<std::shared_mutex> writing;
+        if (guarded && lock_ && entry.access == Access::Read)
+            reading = std::shared_lock<std::shared_mutex>(*lock_);
+        else if (guarded && lock_ && entry.access == Access::Write)
+            writing = std::unique_lock<std::shared_mutex>(*lock_);
+        Reply reply = entry.handler(request);
+        // The members are read under the collection's lock: one consistent view.
         if (request.expandMembers && reply.kind == Reply::Kind::Plain && reply.status == 200)
             expand(reply);
         return reply;
@@ -201,7 +219,7 @@ Reply Router::dispatch(const std::string& method, const std::string& uri,
     }
 }
 
-Reply Router::run(Request& request) const {
+const Router::Entry& Router::match(Request& request) const {
     std::vector<std::string> segments = splitPath(request.path.substr(std::string(kRoot).size()));
     for (const auto& route : routes_) {
         if (route.segments.size() != segments.size())
@@ -221,7 +239,7 @@ Reply Router::run(Request& request) const {
         if (handler == route.handlers.end())
             throw errors::operationNotAllowed();
         request.params = std::move(params);
-        return handler->second(request);
+        return handler->second;
     }
     throw errors::resourceMissingAtUri(request.path);
 }
@@ -233,7 +251,7 @@ void Router::expand(Reply& reply) const {
     for (auto& member : reply.data["Members"]) {
         if (!member.is_object() || !member.contains("@odata.id") || member.size() != 1)
             continue;
-        Reply inner = dispatch("GET", member["@odata.id"].get<std::string>(), "{}");
+        Reply inner = dispatch("GET", member["@odata.id"].get<std::string>(), "{}", false);
         if (inner.status == 200 && inner.kind == Reply::Kind::Plain)
             member = std::move(inner.data);
     }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -64,11 +65,21 @@ Json parseRequestJson(const std::string& text);
 
 using Handler = std::function<Reply(const Request&)>;
 
+// How a handler reaches the model while calls overlap: readers share the
+// model lock, writers hold it alone, and a handler that must not hold it for
+// its whole run (a login hashes a password first) takes it itself, in steps.
+enum class Access { Read, Write, Own };
+
 class Router {
   public:
     // `pattern` is relative to /redfish/v1, segments separated by "/", with
-    // "{name}" for a variable segment; "" is /redfish/v1 itself.
+    // "{name}" for a variable segment; "" is /redfish/v1 itself. GETs read,
+    // everything else writes, unless `access` says otherwise.
     void add(const std::string& method, const std::string& pattern, Handler handler);
+    void add(const std::string& method, const std::string& pattern, Access access, Handler handler);
+
+    // The model lock that handlers run under; without one they run unguarded.
+    void guardWith(std::shared_mutex& lock) { lock_ = &lock; }
 
     // Runs the request; never throws. Redfish errors become error replies,
     // anything else a 500 InternalError.
@@ -82,13 +93,22 @@ class Router {
     static std::optional<std::pair<std::string, bool>> normalize(const std::string& uri);
 
   private:
+    struct Entry {
+        Handler handler;
+        Access access;
+    };
     struct Route {
         std::vector<std::string> segments;
-        std::map<std::string, Handler> handlers; // by method
+        std::map<std::string, Entry> handlers; // by method
     };
-    Reply run(Request& request) const;
+    // `guarded`: take the model lock as the handler's access says; false for
+    // the members of an expansion, whose collection holds it already.
+    Reply dispatch(const std::string& method, const std::string& uri, const std::string& body,
+                   bool guarded) const;
+    const Entry& match(Request& request) const;
     void expand(Reply& reply) const;
     std::vector<Route> routes_;
+    std::shared_mutex* lock_ = nullptr;
 };
 
 } // namespace tolvane::plugin

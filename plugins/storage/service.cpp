@@ -42,6 +42,7 @@ std::string utcTimeText(int64_t seconds) {
 PluginService::PluginService(PluginPaths paths, PluginLog log, Clock clock)
     : paths_(std::move(paths)), log_(log), clock_(std::move(clock)),
       storage_(StorageModel::makeDefault()) {
+    router_.guardWith(modelLock_);
     addServiceResources(router_, *this);
     addStorageResources(router_, *this);
     addAccountResources(router_, *this);

@@ -1,12 +1,18 @@
 // The plug-in's model object: every piece of state (storage model, accounts,
 // sessions, file locations) lives here. The entry points create one in
 // initializeAllPlugins and destroy it in uninitializeAllPlugins.
+//
+// Requests may arrive on several threads at once. The model lock guards all
+// of the state: dispatch() holds it shared for reading handlers and alone for
+// writing ones; handlers registered with Access::Own take it themselves
+// around the steps that touch the state (modelLock()).
 #ifndef TOLVANE_PLUGIN_SERVICE_H
 #define TOLVANE_PLUGIN_SERVICE_H
 
 #include <cstdint>
 #include <functional>
 #include <ostream>
+#include <shared_mutex>
 #include <string>
 
 #include "accounts.h"
@@ -53,11 +59,13 @@ class PluginService {
     const PluginPaths& paths() const { return paths_; }
     const PluginLog& log() const { return log_; }
     int64_t now() const;
+    std::shared_mutex& modelLock() const { return modelLock_; }
 
     // The controller behind a Storage Id under the system; throws 404.
     Controller& controller(const std::string& systemId, const std::string& storageId);
 
-    // Runs `change` on the storage model (or the accounts) and saves it; when
+    // Runs `change` on the storage model (or the accounts) and saves it, with
+    // the model lock held alone by the caller; when
     // `change` throws or the file cannot be written, the model is put back as
     // it was, so a refused request changes nothing.
     template <typename F> auto changeStorage(F change) {
@@ -99,6 +107,7 @@ class PluginService {
     AccountStore accounts_;
     SessionStore sessions_;
     Router router_;
+    mutable std::shared_mutex modelLock_;
 };
 
 // Route tables, one per area of the resource tree.

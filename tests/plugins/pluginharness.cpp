@@ -81,6 +81,10 @@ void LoadedPlugin::uninitialize() {
         fn(handle_);
 }
 
+void* LoadedPlugin::symbol(const char* name) const {
+    return dlsym(handle_, name);
+}
+
 Call LoadedPlugin::call(const std::string& method, const std::string& uri,
                         const std::string& body) {
     const char* name = method == "GET"     ? REDFISH_ENTRY_GET

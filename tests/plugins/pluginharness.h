@@ -36,6 +36,10 @@ class LoadedPlugin {
     bool initialize();
     void uninitialize();
 
+    // An entry point by name; null when the plug-in does not export it.
+    void* symbol(const char* name) const;
+
+    // Safe from several threads at once: it keeps no state of its own.
     Call call(const std::string& method, const std::string& uri, const std::string& body = "{}");
     Call get(const std::string& uri) { return call("GET", uri); }
     Call post(const std::string& uri, const Json& body) { return call("POST", uri, body.dump()); }
