@@ -23,7 +23,8 @@
 //   PatchCommandInterfaceHandler, DeleteCommandInterfaceHandler
 //   (type CommandHandlerFn): looked up by name on every request of their
 //   method and called on an HTTP worker thread while the process-wide handler
-//   lock (mg_global_lock) is held, so never two at a time. Arguments:
+//   lock (mg_global_lock) is held, so never two at a time (unless the plug-in
+//   exports pluginCallsMayOverlap, below). Arguments:
 //     uri    the resource URI (path with dot segments resolved; GET may carry
 //            "?$expand=Members"), zero-terminated
 //     body   the argument text: the request's JSON text, "{}" for an empty
@@ -43,18 +44,10 @@
 //   or zero, means one call at a time under that lock, as above.
 //   initializeAllPlugins and uninitializeAllPlugins are still called alone.
 //   For an overlapping plug-in, the path argument of an upload
-//   ("absoluteFilePath") names a file unique to the request in the uploads
-//   directory (for example "uploads/<name>.<unique>") rather than the fixed
-//   "uploads/<name>", so two uploads of one name never meet; the plug-in reads
-//   the path it is given and never composes it itself.
-//
-// Contract for the log plug-in (LogServicePlugin):
-//
-// * Log(format, ...): printf-style; called from any thread for every
-//   operational log line. The format begins "%s:%s:%s:%s()::[%s]" and the
-//   first five arguments are module tag, source file name, line number as
-//   text, function name and level text. The server takes no lock for the call:
-//   Log must be thread-safe. Its result is ignored.
+//   ("absoluteFilePath") names a file unique to the request rather than the
+//   fixed "uploads/<name>": "uploads-incoming/<request>/<name>" in the server
+//   directory, a directory of the request's own, so two uploads of one name
+//   never meet. The plug-in reads the path it is given, never composes one.
 #ifndef TOLVANE_REDFISH_PLUGIN_H
 #define TOLVANE_REDFISH_PLUGIN_H
 

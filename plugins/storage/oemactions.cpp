@@ -49,11 +49,24 @@ bool flag(const Json& args, const char* name, const std::string& action) {
     return args[name].get<bool>();
 }
 
+// Whether `folder` is one the server puts uploads in: the uploads directory,
+// or a request's own directory directly below the incoming one (where an
+// upload stays when the server calls us overlapping).
+bool isUploadFolder(const PluginService& s, const fs::path& folder) {
+    std::error_code folderError, uploadsError, incomingError;
+    const fs::path real = fs::canonical(folder, folderError);
+    const fs::path uploads = fs::canonical(s.paths().uploadsDir, uploadsError);
+    const fs::path incoming = fs::canonical(s.paths().incomingUploadsDir, incomingError);
+    return !folderError && ((!uploadsError && real == uploads) ||
+                            (!incomingError && real.parent_path() == incoming));
+}
+
 // The uploaded file's bytes, at most `limit` of them. Only a regular file
-// directly inside the uploads directory is read, whatever a client writes
-// into the arguments of a plain POST: the name is checked before the file is
-// opened (absolute, no "." or "..", its folder the uploads directory, not a
-// link), and the file is opened without following links.
+// directly inside an upload folder is read, whatever a client writes into the
+// arguments of a plain POST: the name is checked before the file is opened
+// (absolute, no "." or "..", its folder one of isUploadFolder(), not a link),
+// and the file is opened without following links. The path is used as
+// given: with overlapping calls it is unique to the request.
 std::string readUpload(const PluginService& s, const Json& args, const std::string& action,
                        size_t limit = kMaxUploadBytes) {
     std::string given;
@@ -69,11 +82,7 @@ std::string readUpload(const PluginService& s, const Json& args, const std::stri
     bool plain = file.is_absolute() && file.has_filename();
     for (const auto& part : file)
         plain = plain && part != "." && part != "..";
-    std::error_code folderError, uploadsError;
-    if (!plain ||
-        fs::canonical(file.parent_path(), folderError) !=
-            fs::canonical(s.paths().uploadsDir, uploadsError) ||
-        folderError || uploadsError)
+    if (!plain || !isUploadFolder(s, file.parent_path()))
         throw refuse("The file is not an upload of this server.");
     struct stat st {};
     if (::lstat(file.c_str(), &st) != 0)

@@ -16,6 +16,7 @@ PluginPaths PluginPaths::forServerDirectory(const fs::path& serverDir) {
     p.adminPasswordFile = serverDir / "InitialAdminPassword.txt";
     p.backupFile = serverDir / "ConfigurationBackup.json";
     p.uploadsDir = serverDir / "uploads";
+    p.incomingUploadsDir = serverDir / "uploads-incoming";
     const char* env = std::getenv("TOLVANE_LOG_DIR");
     if (env && *env)
         p.logDir = fs::path(env);

@@ -14,7 +14,10 @@ struct PluginPaths {
     std::filesystem::path adminPasswordFile; // InitialAdminPassword.txt
     std::filesystem::path backupFile;        // ConfigurationBackup.json: the last export
     std::filesystem::path uploadsDir;        // where the server stores uploaded files
-    std::filesystem::path logDir;            // $TOLVANE_LOG_DIR, else <server dir>/../logs
+    // Where a server that calls us overlapping receives them: one directory
+    // per request below it, and the file in there is what we are handed.
+    std::filesystem::path incomingUploadsDir; // uploads-incoming
+    std::filesystem::path logDir;             // $TOLVANE_LOG_DIR, else <server dir>/../logs
 
     static PluginPaths forServerDirectory(const std::filesystem::path& serverDir);
 };
