@@ -9,6 +9,7 @@
 
 #include "formrequest.h"
 #include "gate/requestgate.h"
+#include "intake/uploadstaging.h"
 #include "loglines.h"
 #include "postredfishhandler.h"
 #include "postrules.h"
@@ -28,28 +29,13 @@ constexpr const char* kJsonType = "application/json";
 // What one form parse collects; the parser's callbacks get it as user data,
 // so nothing of one request survives into the next.
 struct UploadForm {
+    explicit UploadForm(const std::string& serverDir) : staging(serverDir) {}
     FormFieldCollector fields;
-    std::vector<std::string> createdFiles; // every file this request created
-    std::string storedPath;                // the last upload stored whole
+    UploadStaging staging;  // this request's files, removed when it ends
+    std::string storedPath; // the last upload stored whole
     bool tooLarge = false;
     bool badName = false;       // a file name that is not UTF-8
     bool storageFailed = false; // the server could not store a file: its fault, not the client's
-};
-
-// Deletes the files of one request once its answer is out, on every path.
-class UploadCleanup {
-  public:
-    UploadCleanup(struct mg_connection* conn, const UploadForm& form) : conn_(conn), form_(form) {}
-    ~UploadCleanup() {
-        for (const std::string& path : form_.createdFiles)
-            mg_remove(conn_, path.c_str());
-    }
-    UploadCleanup(const UploadCleanup&) = delete;
-    UploadCleanup& operator=(const UploadCleanup&) = delete;
-
-  private:
-    struct mg_connection* conn_;
-    const UploadForm& form_;
 };
 
 int uploadFieldFound(const char* key, const char* filename, char* path, size_t pathlen,
@@ -83,19 +69,20 @@ int uploadFieldFound(const char* key, const char* filename, char* path, size_t p
     const std::string dir = uploadsDirectory(serverDirectory());
     if (int error = ensureUploadsDirectory(dir))
         std::printf("Failed to create directory. Error: %d\n", error);
-    const std::string target = dir + TOLVANE_PATH_SEP + base;
+    // Received under a name of this request alone; the plug-in's call finds it
+    // where it expects it.
+    const std::string target = form.staging.createFile(base);
+    if (target.empty()) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Cannot create the upload file for %s",
+                    base.c_str());
+        form.storageFailed = true;
+        return MG_FORM_FIELD_STORAGE_ABORT;
+    }
     if (target.size() >= pathlen) {
         // A shortened path would name another file.
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Upload path too long: %s", target.c_str());
         return MG_FORM_FIELD_STORAGE_SKIP;
     }
-    if (!createUploadFile(target)) {
-        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Cannot create the upload file %s",
-                    target.c_str());
-        form.storageFailed = true;
-        return MG_FORM_FIELD_STORAGE_ABORT;
-    }
-    form.createdFiles.push_back(target);
     std::memcpy(path, target.c_str(), target.size() + 1);
     return MG_FORM_FIELD_STORAGE_STORE;
 }
@@ -184,15 +171,15 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Method = %s\n", method);
     const std::string pluginUri = pluginUriOf(normalisedUri(ri));
 
-    if (!hostNameKnown)
-        learnHostName(conn);
+    learnHostNameOnce(conn);
+    PluginCalls calls(pluginModule, pluginCallsMayOverlap(),
+                      CivetServer::callHoldsGlobalLock(conn));
     GateRequest request;
     request.method = method;
     request.path = normalisedUri(ri);
     request.multipart = true;
     if (!passGate(
-             conn, request, [this](const std::string& uri) { return readPluginResource(uri); },
-             nullptr)
+             conn, request, [&calls](const std::string& uri) { return calls.read(uri); }, nullptr)
              .pass)
         return true;
     if (!pluginModule) {
@@ -200,9 +187,8 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
         return false;
     }
-    postCommandHandler =
-        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_POST));
-    if (!postCommandHandler) {
+    const CommandHandlerFn post = lookUpEntry(calls, REDFISH_ENTRY_POST, &postCommandHandler);
+    if (!post) {
         writeResponseHeader(conn, 500, kJsonType);
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL");
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
@@ -230,15 +216,16 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
         if (body.empty())
             body = "{}";
         std::string reply;
-        postCommandHandler(pluginUri.c_str(), body.c_str(), reply);
+        calls.hold(); // until the answer's file, if any, is open
+        calls.call(post, pluginUri, body, reply);
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " Plugin Response:  %s", reply.c_str());
-        return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kFileFunction), method, false);
+        return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kFileFunction), method, false,
+                               calls);
     }
 
-    // The upload path: the file and fields belong to this request alone.
-    uploadFilePath.clear();
-    UploadForm form;
-    UploadCleanup cleanup(conn, form);
+    // The upload is received whole before the plug-in is called; the file and
+    // fields belong to this request alone.
+    UploadForm form(serverDirectory());
     if (const int refusal = formRefusal(form, handleUploadForm(conn, form))) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Form refused (%s)",
                     refusal == 500   ? "not storable"
@@ -248,30 +235,53 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
-    uploadFilePath = form.storedPath;
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "size of request parameters : %lld\n",
                 static_cast<long long>(form.fields.fields().size()));
 
     const std::string logFilePath = action->withLogFile ? restoreLogFilePath() : "";
-    const std::string argument = buildUploadArgument(form.fields.fields(), uploadFilePath,
-                                                     action->withLogFile ? &logFilePath : nullptr);
     std::string reply;
-    postCommandHandler(pluginUri.c_str(), argument.c_str(), reply);
+    bool placed = true;
+    {
+        // A plug-in of one call at a time finds the file at its fixed place
+        // for the length of its call; one that takes overlapping calls gets
+        // the request's own path.
+        calls.hold();
+        std::string storedPath = form.storedPath;
+        if (!storedPath.empty() && !calls.mayOverlap()) {
+            storedPath = form.staging.place(storedPath);
+            placed = !storedPath.empty();
+        }
+        if (placed) {
+            publishUploadPath(storedPath);
+            const std::string argument = buildUploadArgument(
+                form.fields.fields(), storedPath, action->withLogFile ? &logFilePath : nullptr);
+            calls.call(post, pluginUri, argument, reply);
+            form.staging.removePlaced();
+        }
+        calls.release();
+    }
+    if (!placed) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Cannot move the upload into place");
+        answerRefusedRequest(conn, 500);
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " Plugin Response: %s", reply.c_str());
 
     json::Value root;
     const bool isObject = json::tryParseObject(reply, root);
     std::string body;
     if (!isObject) {
-        httpStatus = 500;
+        publishStatus(500);
         writeResponseHeader(conn, 500, kJsonType);
         body = "Internal Error";
     } else {
         body = json::memberText(root, "Data");
         // A reply without a usable status is a server error.
-        httpStatus = answerStatus(root);
+        const int status = answerStatus(root);
+        publishStatus(status);
         ResponseHead head(conn);
-        const int started = head.start(httpStatus);
+        const int started = head.start(status);
         if (started != 0) {
             REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Failed to conect to the client %d",
                         started);

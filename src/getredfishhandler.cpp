@@ -45,10 +45,8 @@ struct OwnDocument {
 OwnDocument convert(void (*build)(std::string&)) {
     std::string reply;
     build(reply);
-    RedfishServerHandler converter(std::string(), nullptr, 0);
     OwnDocument document;
-    converter.processPluginReply(reply.c_str(), document.body);
-    document.status = converter.httpStatus;
+    document.status = RedfishServerHandler::convertPluginReply(reply.c_str(), document.body);
     appendResponseHead(document.answer, document.status, "application/json");
     document.answer += document.body;
     return document;
@@ -141,10 +139,10 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         // Own documents: no authorisation, no plug-in.
         if (tracing)
             writeRequestTrace(method, requestUri, "{}");
-        httpStatus = own->status;
+        publishStatus(own->status);
         mg_write(conn, own->answer.data(), own->answer.size());
         if (tracing)
-            writeResponseTrace(method, httpStatus, own->body.c_str());
+            writeResponseTrace(method, own->status, own->body.c_str());
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }

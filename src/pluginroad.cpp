@@ -3,7 +3,6 @@
 // conversion and the answer.
 #include "gate/requestgate.h"
 #include "logcontext.h"
-#include "redfishserver/pluginhost.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
@@ -12,39 +11,30 @@ namespace {
 const char* const kSendFailed = " Failed to send the response to client";
 }
 
-std::string RedfishServerHandler::readPluginResource(const std::string& uri) {
-    auto get = reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_GET));
-    std::string reply;
-    if (get)
-        get(uri.c_str(), "{}", reply);
-    return reply;
-}
-
 bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const PluginRoad& road) {
     const LogContext& log = road.log;
     const struct mg_request_info* ri = mg_get_request_info(conn);
     const char* method = ri->request_method ? ri->request_method : "";
     const char* requestUri = ri->request_uri ? ri->request_uri : "";
 
-    if (!hostNameKnown)
-        learnHostName(conn);
+    learnHostNameOnce(conn);
 
+    PluginCalls calls(pluginModule, pluginCallsMayOverlap(),
+                      CivetServer::callHoldsGlobalLock(conn));
     RequestBody requestBody(*this, conn);
     GateRequest request;
     request.method = method;
     request.path = normalisedUri(ri);
     request.exempt = road.exempt;
     const GateOutcome gate = passGate(
-        conn, request, [this](const std::string& uri) { return readPluginResource(uri); },
+        conn, request, [&calls](const std::string& uri) { return calls.read(uri); },
         [&]() -> const std::string& { return requestBody.text(); });
     if (!gate.pass) {
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
 
-    CommandHandlerFn entry =
-        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, road.entryName));
-    *road.field = entry;
+    CommandHandlerFn entry = lookUpEntry(calls, road.entryName, road.field);
     if (!entry) {
         writeResponseHeader(conn, 500, "application/json");
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s", road.missingText);
@@ -60,14 +50,19 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     const std::string& body = requestBody.text();
     writeRequestTrace(method, requestUri, body.c_str());
 
+    // The call and the session changes it causes are one step; the answer
+    // is written after it, so a slow reader holds up no other request.
+    calls.hold();
     std::string pluginReply;
-    entry(road.pluginUri.c_str(), body.c_str(), pluginReply);
+    calls.call(entry, road.pluginUri, body, pluginReply);
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
 
     std::string out;
-    processPluginReply(pluginReply.c_str(), out);
+    const int32_t httpStatus = convertPluginReply(pluginReply.c_str(), out);
+    publishStatus(httpStatus);
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s%s", road.outPrefix, out.c_str());
     applySessionEffects(request, gate, httpStatus, body);
+    calls.release();
 
     // Head and body in one write: one system call and one packet fewer.
     std::string answer;

@@ -124,16 +124,18 @@ void answerRefusedRequest(struct mg_connection* conn, int status) {
 }
 
 bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const LogContext& log,
-                     const char* method, bool traceResponse) {
+                     const char* method, bool traceResponse, PluginCalls& calls) {
     json::Value root;
     int status = 500;
     std::string body;
     json::Value data;
     if (!json::tryParseObject(reply, root)) {
+        calls.release();
         body = kInternalError;
         RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
     } else if (std::string dataText = json::memberText(root, "Data");
                !json::tryParseObject(dataText, data) || !json::hasMember(data, "contentType")) {
+        calls.release();
         status = answerStatus(root);
         body = std::move(dataText);
         RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
@@ -142,12 +144,14 @@ bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const
         const std::string fileName = json::memberText(data, "fileName");
         const std::string contentType = json::memberText(data, "contentType");
         if (fileName.empty() || !isSafeHeaderValue(contentType)) {
+            calls.release();
             if (!fileName.empty())
                 REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, " Refused a content type with a line break");
             body = kInternalError;
             RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
         } else {
             FileHandle file(std::fopen(fileName.c_str(), "rb"));
+            calls.release();
             if (!file) {
                 RedfishServerHandler::writeResponseHeader(conn, 500, contentType.c_str());
                 REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Failed to open the file ");
@@ -202,9 +206,10 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return false;
     }
-    if (!hostNameKnown)
-        learnHostName(conn);
+    learnHostNameOnce(conn);
 
+    PluginCalls calls(pluginModule, pluginCallsMayOverlap(),
+                      CivetServer::callHoldsGlobalLock(conn));
     GateRequest request;
     request.method = method;
     request.path = normalisedUri(ri);
@@ -212,16 +217,15 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     const bool login = request.login;
     RequestBody requestBody(*this, conn);
     if (!passGate(
-             conn, request, [this](const std::string& uri) { return readPluginResource(uri); },
+             conn, request, [&calls](const std::string& uri) { return calls.read(uri); },
              [&]() -> const std::string& { return requestBody.text(); })
              .pass) {
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
 
-    postCommandHandler =
-        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_POST));
-    if (!postCommandHandler) {
+    const CommandHandlerFn post = lookUpEntry(calls, REDFISH_ENTRY_POST, &postCommandHandler);
+    if (!post) {
         writeResponseHeader(conn, 500, kJsonType);
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL ");
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
@@ -235,30 +239,31 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     const std::string& body = requestBody.text();
 
     if (login)
-        return handleLogin(conn, ri, pluginUri, body);
+        return handleLogin(conn, ri, pluginUri, body, calls);
 
     std::string reply;
+    calls.hold(); // until the answer's file, if any, is open
     if (const OemUploadAction* action = findOemUploadAction(pluginUri)) {
         // A JSON POST names no file of its own: only an upload stores one.
         const std::string logFilePath = action->withLogFile ? restoreLogFilePath() : "";
-        postCommandHandler(
-            pluginUri.c_str(),
-            buildUploadActionArgument(body, action->withLogFile ? &logFilePath : nullptr).c_str(),
-            reply);
+        calls.call(post, pluginUri,
+                   buildUploadActionArgument(body, action->withLogFile ? &logFilePath : nullptr),
+                   reply);
     } else {
-        postCommandHandler(pluginUri.c_str(), body.c_str(), reply);
+        calls.call(post, pluginUri, body, reply);
     }
     writeRequestTrace(method, requestUri, body.c_str());
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s", reply.c_str());
-    return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kPostFunction), method, true);
+    return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kPostFunction), method, true, calls);
 }
 
-bool RedfishServerHandler::openSession(SessionRecord record, const std::string& location) {
+bool RedfishServerHandler::openSession(SessionRecord record, const std::string& location,
+                                       PluginCalls& calls) {
     // A role the server refuses gets no session: its token never works.
     if (!roleRulesPermit(record.sessionInfo))
         return true;
     record.roleVerdict = 1;
-    record.privileges = rolePrivileges(effectiveRoleId(record.sessionInfo));
+    record.privileges = rolePrivileges(effectiveRoleId(record.sessionInfo), calls);
     const AddSessionResult added =
         addSession(std::move(record), ServerConfig.MaximumNumberOfConcurrentSessions,
                    static_cast<int64_t>(std::time(nullptr)));
@@ -268,20 +273,19 @@ bool RedfishServerHandler::openSession(SessionRecord record, const std::string& 
     if (added != AddSessionResult::Full)
         return true;
     // The plug-in made a session we will not honour: end it there too.
-    auto remove =
-        reinterpret_cast<CommandHandlerFn>(pluginSymbol(pluginModule, REDFISH_ENTRY_DELETE));
+    const CommandHandlerFn remove = calls.entry(REDFISH_ENTRY_DELETE);
     std::string ignored;
     if (remove && !location.empty())
-        remove(location.c_str(), "{}", ignored);
+        calls.call(remove, location, "{}", ignored);
     return false;
 }
 
-PrivilegeSet RedfishServerHandler::rolePrivileges(const std::string& roleId) {
+PrivilegeSet RedfishServerHandler::rolePrivileges(const std::string& roleId, PluginCalls& calls) {
     // The plug-in's role document decides; the standard roles stand in for
     // plug-ins that serve none.
     if (!roleId.empty() && roleId.find_first_of("/?#") == std::string::npos) {
         const json::Value role =
-            resourceData(readPluginResource("/redfish/v1/AccountService/Roles/" + roleId));
+            resourceData(calls.read("/redfish/v1/AccountService/Roles/" + roleId));
         const json::Value assigned =
             role.is_object() ? role.value("AssignedPrivileges", json::Value()) : json::Value();
         if (assigned.is_array()) {
@@ -296,15 +300,20 @@ PrivilegeSet RedfishServerHandler::rolePrivileges(const std::string& roleId) {
 }
 
 bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
-                                       const std::string& pluginUri, const std::string& body) {
+                                       const std::string& pluginUri, const std::string& body,
+                                       PluginCalls& calls) {
     const char* method = ri->request_method ? ri->request_method : "";
     const std::string clientAddress = ri->remote_addr;
-    const std::string argument = buildLoginArgument(hostName, body, clientAddress);
+    const std::string host = knownHostName();
+    const std::string argument = buildLoginArgument(host, body, clientAddress);
     // Credentials never reach the trace file.
     writeRequestTrace(method, ri->request_uri ? ri->request_uri : "", kLoginTraceMask);
 
+    // The login and the session it stores are one step; the answer follows
+    // once the plug-in is free again.
+    calls.hold();
     std::string reply;
-    postCommandHandler(pluginUri.c_str(), argument.c_str(), reply);
+    calls.call(calls.entry(REDFISH_ENTRY_POST), pluginUri, argument, reply);
 
     json::Value root;
     const bool parsed = json::tryParseObject(reply, root);
@@ -314,32 +323,38 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 maskToken(reply, secret).c_str());
 
     std::string answer;
+    int status = 500;
     if (!parsed) {
+        calls.release();
         answer = kInternalError;
         writeResponseHeader(conn, 500, kJsonType);
     } else if (!json::hasMember(root, "response")) {
         // A plain envelope: answered like any reply, without the session headers.
-        const char* text = processPluginReply(reply.c_str(), answer);
-        if (httpStatus == 401)
+        calls.release();
+        status = convertPluginReply(reply.c_str(), answer);
+        publishStatus(status);
+        if (status == 401)
             loginThrottle().recordFailure(clientAddress, static_cast<int64_t>(std::time(nullptr)));
-        writeResponseHeader(conn, httpStatus, kJsonType);
-        if (mg_write(conn, text, std::strlen(text)) < 0)
+        writeResponseHeader(conn, status, kJsonType);
+        if (mg_write(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
             REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     } else {
         const json::Value& response = root.at("response");
         const std::string dataText = json::memberText(response, "Data");
-        const int64_t status = json::hasMember(response, "HttpStatus")
-                                   ? json::asInteger64(response.at("HttpStatus"))
-                                   : 0;
-        if (status != 201) {
-            if (status == 401)
+        const int64_t replyStatus = json::hasMember(response, "HttpStatus")
+                                        ? json::asInteger64(response.at("HttpStatus"))
+                                        : 0;
+        if (replyStatus != 201) {
+            calls.release();
+            if (replyStatus == 401)
                 loginThrottle().recordFailure(clientAddress,
                                               static_cast<int64_t>(std::time(nullptr)));
-            processPluginReply(json::asText(response).c_str(), answer);
-            writeResponseHeader(conn, isAnswerableStatus(status) ? static_cast<int>(status) : 500,
-                                kJsonType);
+            publishStatus(convertPluginReply(json::asText(response).c_str(), answer));
+            writeResponseHeader(
+                conn, isAnswerableStatus(replyStatus) ? static_cast<int>(replyStatus) : 500,
+                kJsonType);
         } else {
             const std::string headersText = getResponseHeadersText(root);
             std::string token;
@@ -347,24 +362,27 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
             getJsonMemberText(headersText.c_str(), "X-Auth-Token", token);
             getJsonMemberText(headersText.c_str(), "Location", location);
             if (!isSafeHeaderValue(token) || !isSafeHeaderValue(location)) {
+                calls.release();
                 // A line break would let the plug-in's text end our header early.
                 REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
                             " Refused a login header with a line break");
-                httpStatus = 500;
+                publishStatus(500);
                 answer = kInternalError;
                 writeResponseHeader(conn, 500, kJsonType);
             } else {
-                httpStatus = 201;
+                publishStatus(201);
                 const int64_t now = static_cast<int64_t>(std::time(nullptr));
                 SessionRecord record;
                 record.token = token;
                 record.sessionInfo = dataText;
-                record.hostName = hostName;
+                record.hostName = host;
                 record.clientAddress = clientAddress;
                 record.createdAt = now;
                 record.location = location;
                 record.userName = loginUserName(body);
-                if (!openSession(std::move(record), location)) {
+                const bool opened = openSession(std::move(record), location, calls);
+                calls.release();
+                if (!opened) {
                     REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
                                 " Session table full; login refused");
                     writeErrorAnswer(conn, 503, redfisherror::sessionLimitExceeded());
@@ -388,7 +406,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 head.add("Content-Type", kJsonType);
                 head.add("Connection", "keep-alive");
                 head.send();
-                processPluginReply(dataText.c_str(), answer);
+                convertPluginReply(dataText.c_str(), answer);
             }
         }
     }

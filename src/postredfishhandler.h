@@ -11,6 +11,7 @@
 #include "responsehead.h"
 
 struct mg_connection;
+class PluginCalls;
 
 // The value of the first member named exactly `name` in the JSON object text
 // `jsonText`, as text, stored in `out`; returns out.c_str(). Not an object:
@@ -29,9 +30,11 @@ void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t ses
 // (streamed from the named file) and replies that are not JSON objects.
 // `log` names the operation's unit, function and line in log lines; with `traceResponse` the
 // response trace record "Content Length: %d" follows a successful write.
-// Returns whether anything was written.
+// A file answer's file is opened before `calls` is released (the open file
+// is what is sent, whatever the plug-in's next call does with the name);
+// nothing is written before. Returns whether anything was written.
 bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const LogContext& log,
-                     const char* method, bool traceResponse);
+                     const char* method, bool traceResponse, PluginCalls& calls);
 
 // The log file the plug-in writes a restore's progress to.
 std::string restoreLogFilePath();

@@ -18,6 +18,12 @@ RedfishServerHandler::RedfishServerHandler(const std::string& hostAddress,
                                            int32_t sessionTimeoutSetting)
     : hostName(hostAddress), pluginModule(module), sessionTimeout(sessionTimeoutSetting) {}
 
+bool RedfishServerHandler::pluginCallsMayOverlap() {
+    std::call_once(overlapAsked_,
+                   [this] { pluginCallsMayOverlap_ = pluginTakesOverlappingCalls(pluginModule); });
+    return pluginCallsMayOverlap_;
+}
+
 RedfishServerHandler::~RedfishServerHandler() = default;
 
 bool RedfishServerHandler::isAuthorized(struct mg_connection* conn) {
@@ -40,6 +46,7 @@ void RedfishServerHandler::learnHostName(struct mg_connection* conn) {
     const struct mg_request_info* ri = conn ? mg_get_request_info(conn) : nullptr;
     if (!ri)
         return;
+    std::lock_guard<std::mutex> lock(viewsMutex_);
     for (int i = 0; i < ri->num_headers; ++i) {
         const char* name = ri->http_headers[i].name;
         if (!name || std::strcmp(name, "Host") != 0)
@@ -52,6 +59,38 @@ void RedfishServerHandler::learnHostName(struct mg_connection* conn) {
         }
         return;
     }
+}
+
+void RedfishServerHandler::learnHostNameOnce(struct mg_connection* conn) {
+    {
+        std::lock_guard<std::mutex> lock(viewsMutex_);
+        if (hostNameKnown)
+            return;
+    }
+    learnHostName(conn);
+}
+
+std::string RedfishServerHandler::knownHostName() {
+    std::lock_guard<std::mutex> lock(viewsMutex_);
+    return hostName;
+}
+
+void RedfishServerHandler::publishStatus(int32_t status) {
+    std::lock_guard<std::mutex> lock(viewsMutex_);
+    httpStatus = status;
+}
+
+void RedfishServerHandler::publishUploadPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(viewsMutex_);
+    uploadFilePath = path;
+}
+
+CommandHandlerFn RedfishServerHandler::lookUpEntry(const PluginCalls& calls, const char* name,
+                                                   CommandHandlerFn* field) {
+    CommandHandlerFn fn = calls.entry(name);
+    std::lock_guard<std::mutex> lock(viewsMutex_);
+    *field = fn;
+    return fn;
 }
 
 std::string RedfishServerHandler::readRequestBody(struct mg_connection* conn) {
@@ -82,10 +121,10 @@ const std::string& RequestBody::text() {
     return text_;
 }
 
-const char* RedfishServerHandler::processPluginReply(const char* reply, std::string& body) {
+int32_t RedfishServerHandler::convertPluginReply(const char* reply, std::string& body) {
     // The status belongs to this reply alone: one without a usable status is
     // a server error, never the status of an earlier request.
-    httpStatus = 500;
+    int32_t httpStatus = 500;
     try {
         // Replies as the JSON library prints them (the usual case) are read
         // without building a document; the body comes out the same.
@@ -93,7 +132,7 @@ const char* RedfishServerHandler::processPluginReply(const char* reply, std::str
         if (readCompactReply(reply ? reply : "", compact)) {
             if (!compact.hasStatus) {
                 body = "{}";
-                return body.c_str();
+                return httpStatus;
             }
             httpStatus = (compact.status >= 100 && compact.status <= 599)
                              ? static_cast<int32_t>(compact.status)
@@ -105,16 +144,16 @@ const char* RedfishServerHandler::processPluginReply(const char* reply, std::str
                 appendUnescaped(compact.data, body);
             else
                 body.assign(compact.data.data(), compact.data.size());
-            return body.c_str();
+            return httpStatus;
         }
         json::Value root;
         if (!json::parseObject(reply ? reply : "", root)) {
             body = "root parse failed";
-            return body.c_str();
+            return httpStatus;
         }
         if (!json::hasMember(root, "HttpStatus")) {
             body = "{}";
-            return body.c_str();
+            return httpStatus;
         }
         const int64_t status = json::asInteger64(root.at("HttpStatus"));
         httpStatus = (status >= 100 && status <= 599) ? static_cast<int32_t>(status) : 500;
@@ -125,6 +164,11 @@ const char* RedfishServerHandler::processPluginReply(const char* reply, std::str
     } catch (const std::exception&) {
         body = json::kInternalException;
     }
+    return httpStatus;
+}
+
+const char* RedfishServerHandler::processPluginReply(const char* reply, std::string& body) {
+    publishStatus(convertPluginReply(reply, body));
     return body.c_str();
 }
 

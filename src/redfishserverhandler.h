@@ -3,11 +3,13 @@
 #define TOLVANE_REDFISHSERVERHANDLER_H
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "RedfishPlugin.h"
 #include "civetserver.h"
 #include "logcontext.h"
+#include "plugincall/plugincalls.h"
 #include "session/sessiontable.h"
 
 // What a method's road to the plug-in does in its own way.
@@ -60,10 +62,15 @@ class RedfishServerHandler : public CivetHandler {
     // Common checks (redfishserverhandler.cpp).
     bool isAuthorized(struct mg_connection* conn);
     void learnHostName(struct mg_connection* conn);
+    // learnHostName unless a host name is known already.
+    void learnHostNameOnce(struct mg_connection* conn);
+    std::string knownHostName();
 
     // Plug-in road (redfishserverhandler.cpp).
     std::string readRequestBody(struct mg_connection* conn);
     const char* processPluginReply(const char* reply, std::string& body);
+    // processPluginReply without touching the handler's fields: the status.
+    static int32_t convertPluginReply(const char* reply, std::string& body);
     static const char* getStatusText(int status);
     static void writeResponseHeader(struct mg_connection* conn, int status,
                                     const char* contentType);
@@ -92,8 +99,8 @@ class RedfishServerHandler : public CivetHandler {
     // The road of GET, PATCH and DELETE (pluginroad.cpp): the gate, the
     // plug-in call and the answer. Returns whether the request was answered.
     bool forwardToPlugin(struct mg_connection* conn, const PluginRoad& road);
-    // The plug-in's GET reply for `uri`, for checks that must read a resource.
-    std::string readPluginResource(const std::string& uri);
+    // Whether the plug-in takes overlapping calls (asked once, on first use).
+    bool pluginCallsMayOverlap();
 
     // Own documents (getredfishhandler.cpp).
     static void buildVersionDocument(std::string& out);
@@ -111,16 +118,28 @@ class RedfishServerHandler : public CivetHandler {
     CommandHandlerFn postCommandHandler = nullptr;
     std::string uploadFilePath; // path of the current request's stored upload
 
+    // The fields above are views of the latest request: requests run at the
+    // same time, so each keeps its own state and publishes it here.
+    void publishStatus(int32_t status);
+    void publishUploadPath(const std::string& path);
+    // Looks `name` up through `calls` and keeps it in `field`.
+    CommandHandlerFn lookUpEntry(const PluginCalls& calls, const char* name,
+                                 CommandHandlerFn* field);
+
   private:
+    std::once_flag overlapAsked_;
+    bool pluginCallsMayOverlap_ = false;
+    std::mutex viewsMutex_; // guards the fields above
+
     // Stores the session of a successful login unless the role rules refuse
     // it; false when the table is full (the plug-in's session is ended).
-    bool openSession(SessionRecord record, const std::string& location);
+    bool openSession(SessionRecord record, const std::string& location, PluginCalls& calls);
     // The privileges of a role, from the plug-in's role document when it
     // serves one, else those of the standard role of that name.
-    PrivilegeSet rolePrivileges(const std::string& roleId);
+    PrivilegeSet rolePrivileges(const std::string& roleId, PluginCalls& calls);
     // Login (postredfishhandler.cpp).
     bool handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
-                     const std::string& pluginUri, const std::string& body);
+                     const std::string& pluginUri, const std::string& body, PluginCalls& calls);
 };
 
 #endif

@@ -112,6 +112,9 @@ class CivetServer {
 
     void addHandler(const std::string& uri, CivetHandler* handler);
     void addHandler(const std::string& uri, CivetHandler& handler);
+    // A handler whose calls are not serialised: it runs while other requests
+    // run and takes the process-wide lock itself around what needs it.
+    void addConcurrentHandler(const std::string& uri, CivetHandler* handler);
     void addWebSocketHandler(const std::string& uri, CivetWebSocketHandler* handler);
     void addWebSocketHandler(const std::string& uri, CivetWebSocketHandler& handler);
     void removeHandler(const std::string& uri);
@@ -151,6 +154,9 @@ class CivetServer {
     // The outcome for this connection's current request, and the body when
     // Complete. Call from a handler operation.
     static BodyPrefetch prefetchedBody(struct mg_connection* conn, std::string& body);
+    // Whether the connection's current handler call runs under the
+    // process-wide lock (a handler added with addHandler).
+    static bool callHoldsGlobalLock(struct mg_connection* conn);
 
   protected:
     class CivetConnection {
@@ -158,6 +164,7 @@ class CivetServer {
         std::vector<char> postData;
         BodyPrefetch prefetch = BodyPrefetch::None;
         std::string body;
+        bool holdsGlobalLock = false;
     };
 
     struct mg_context* context = nullptr;
@@ -174,6 +181,8 @@ class CivetServer {
     // The context as the library's threads see it (null until stored).
     static struct mg_context* contextOf(const CivetServer* server);
     static int requestHandler(struct mg_connection* conn, void* cbdata);
+    static int concurrentRequestHandler(struct mg_connection* conn, void* cbdata);
+    static int handleRequest(struct mg_connection* conn, void* cbdata, bool serialised);
     static int webSocketConnectionHandler(const struct mg_connection* conn, void* cbdata);
     static void webSocketReadyHandler(struct mg_connection* conn, void* cbdata);
     static int webSocketDataHandler(struct mg_connection* conn, int bits, char* data,

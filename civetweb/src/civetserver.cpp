@@ -4,11 +4,14 @@
 
 #include <cassert>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "bodyprefetch.h"
+#include "connectionlimits.h"
 
 namespace {
 
@@ -129,10 +132,27 @@ CivetServer::CivetServer(const char** options, const struct CivetCallbacks* _cal
     }
     callbacks.connection_close = closeHandler;
 
+    // Our own options are kept here; the engine gets the rest.
+    ConnectionLimits limits;
+    std::vector<const char*> engineOptions;
+    for (size_t i = 0; options != nullptr && options[i] != nullptr && options[i + 1] != nullptr;
+         i += 2) {
+        const std::string name = options[i];
+        if (name == kConnectionsPerClientOption) {
+            limits.connectionsPerClient = std::atoi(options[i + 1]);
+        } else if (name == kRequestHeadTimeoutOption) {
+            limits.requestHeadTimeoutMs = std::atoi(options[i + 1]);
+        } else {
+            engineOptions.push_back(options[i]);
+            engineOptions.push_back(options[i + 1]);
+        }
+    }
+    engineOptions.push_back(nullptr);
+
     struct mg_init_data init = {};
     init.callbacks = &callbacks;
     init.user_data = this;
-    init.configuration_options = options;
+    init.configuration_options = engineOptions.data();
 
     char errorText[256] = {0};
     struct mg_error_data error = {};
@@ -140,6 +160,9 @@ CivetServer::CivetServer(const char** options, const struct CivetCallbacks* _cal
     error.text_buffer_size = sizeof(errorText);
 
     storeContext(context, mg_start2(&init, &error));
+    if (context != nullptr) {
+        registerConnectionLimits(context, limits);
+    }
     if (context == nullptr) {
         std::string message = "null context when constructing CivetServer. "
                               "Possible problem binding to port. Error: ";
@@ -182,6 +205,7 @@ void CivetServer::close() {
     while (__atomic_load_n(&activeCalls, __ATOMIC_SEQ_CST) > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     mg_stop(context);
+    unregisterConnectionLimits(context);
     storeContext(context, nullptr);
 }
 
@@ -191,6 +215,10 @@ void CivetServer::addHandler(const std::string& uri, CivetHandler* handler) {
 
 void CivetServer::addHandler(const std::string& uri, CivetHandler& handler) {
     addHandler(uri, &handler);
+}
+
+void CivetServer::addConcurrentHandler(const std::string& uri, CivetHandler* handler) {
+    mg_set_request_handler(context, uri.c_str(), concurrentRequestHandler, handler);
 }
 
 void CivetServer::addWebSocketHandler(const std::string& uri, CivetWebSocketHandler& handler) {
@@ -282,6 +310,22 @@ BodyPrefetch CivetServer::prefetchedBody(struct mg_connection* conn, std::string
     return outcome;
 }
 
+bool CivetServer::callHoldsGlobalLock(struct mg_connection* conn) {
+    const struct mg_request_info* ri = mg_get_request_info(conn);
+    if (ri == nullptr || ri->user_data == nullptr) {
+        return false;
+    }
+    CivetServer* me = static_cast<CivetServer*>(ri->user_data);
+    if (contextOf(me) == nullptr) {
+        return false;
+    }
+    mg_lock_context(contextOf(me));
+    auto found = me->connections.find(conn);
+    const bool holds = found != me->connections.end() && found->second.holdsGlobalLock;
+    mg_unlock_context(contextOf(me));
+    return holds;
+}
+
 namespace {
 // Counts one call through the stop gate for as long as it lives.
 class ActiveCall {
@@ -299,6 +343,14 @@ class ActiveCall {
 } // namespace
 
 int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
+    return handleRequest(conn, cbdata, true);
+}
+
+int CivetServer::concurrentRequestHandler(struct mg_connection* conn, void* cbdata) {
+    return handleRequest(conn, cbdata, false);
+}
+
+int CivetServer::handleRequest(struct mg_connection* conn, void* cbdata, bool serialised) {
     CivetServer* me = serverOf(conn);
     // A request can arrive before the constructor has stored the context.
     if (contextOf(me) == nullptr) {
@@ -317,8 +369,9 @@ int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
     const Operation op = chooseOperation(ri->request_method, mg_get_header(conn, "Content-Type"));
 
     // Bodies are received before the lock so a slow sender holds up only its
-    // own request. Uploads stream to disk under the lock instead, and requests
-    // no operation takes stay with the engine untouched.
+    // own request. Uploads stream to disk in the handler (under the lock only
+    // for a serialised handler), and requests no operation takes stay with
+    // the engine untouched.
     BodyPrefetch outcome = BodyPrefetch::None;
     std::string body;
     if (me->prefetchMax > 0 && handler != nullptr && op != Operation::None &&
@@ -331,6 +384,7 @@ int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
     record = CivetConnection();
     record.prefetch = outcome;
     record.body = std::move(body);
+    record.holdsGlobalLock = serialised;
     mg_unlock_context(contextOf(me));
 
     // A refused body is not read to its end after the answer: the engine
@@ -339,10 +393,13 @@ int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
         mg_disable_connection_keep_alive(conn);
     }
 
-    GlobalLockGuard lock;
     if (handler == nullptr) {
         return 0;
     }
+    if (!serialised) {
+        return dispatch(op, handler, me, conn);
+    }
+    GlobalLockGuard lock;
     return dispatch(op, handler, me, conn);
 }
 

@@ -447,3 +447,45 @@ int tolvane_handle_form_request_capped(struct mg_connection* conn, struct mg_for
     }
     return result;
 }
+
+/* Connection limits of the program's server object (connectionlimits.cpp):
+ * the cap on one client address's open connections and the request head's
+ * own deadline. Only server contexts are limited, never the client side. */
+int tolvane_client_connection_admit(const struct mg_context* ctx, const char* address);
+void tolvane_client_connection_release(const struct mg_context* ctx, const char* address);
+int tolvane_request_head_timeout_ms(const struct mg_context* ctx);
+
+static int tolvane_admit_socket(struct mg_context* ctx, const struct socket* so) {
+    char address[IP_ADDR_STR_LEN];
+    sockaddr_to_string(address, sizeof(address), &so->rsa);
+    return tolvane_client_connection_admit(ctx, address);
+}
+
+static void tolvane_release_socket(struct mg_context* ctx, const struct socket* so) {
+    char address[IP_ADDR_STR_LEN];
+    sockaddr_to_string(address, sizeof(address), &so->rsa);
+    tolvane_client_connection_release(ctx, address);
+}
+
+/* The shorter of the engine's time-out (seconds, < 0: none) and the head's
+ * deadline. */
+static double tolvane_head_timeout(const struct mg_connection* conn, double request_timeout) {
+    int head_ms;
+    double head;
+    if ((conn == NULL) || (conn->phys_ctx == NULL) ||
+        (conn->phys_ctx->context_type != CONTEXT_SERVER)) {
+        return request_timeout;
+    }
+    head_ms = tolvane_request_head_timeout_ms(conn->phys_ctx);
+    if (head_ms <= 0) {
+        return request_timeout;
+    }
+    head = head_ms / 1000.0;
+    return ((request_timeout < 0.0) || (head < request_timeout)) ? head : request_timeout;
+}
+
+/* The TLS handshake's time-out in milliseconds, within the head's deadline. */
+static unsigned tolvane_handshake_timeout(const struct mg_connection* conn, unsigned timeout_ms) {
+    const double seconds = tolvane_head_timeout(conn, timeout_ms / 1000.0);
+    return (unsigned)(seconds * 1000.0);
+}

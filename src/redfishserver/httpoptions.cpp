@@ -16,8 +16,8 @@ namespace {
 constexpr unsigned kTlsFeature = 2;
 
 // Name/value pairs ended by an empty entry. The values of "listening_ports",
-// "request_timeout_ms", "error_log_file" and "ssl_certificate" are replaced
-// when the list is built.
+// "request_timeout_ms", "error_log_file", "ssl_certificate", "num_threads"
+// and the connection limits are replaced when the list is built.
 // clang-format off
 const char* const kPlainOptions[] = {
     "listening_ports",                   "8080",
@@ -26,6 +26,8 @@ const char* const kPlainOptions[] = {
     "enable_auth_domain_check",          "no",
     "strict_transport_security_max_age", "15552000",
     "num_threads",                       "50",
+    "max_connections_per_client",        "16",
+    "request_head_timeout_ms",           "10000",
     "",
 };
 
@@ -39,6 +41,8 @@ const char* const kTlsOptions[] = {
     "enable_auth_domain_check",          "no",
     "strict_transport_security_max_age", "15552000",
     "num_threads",                       "50",
+    "max_connections_per_client",        "16",
+    "request_head_timeout_ms",           "10000",
     "",
 };
 // clang-format on
@@ -85,6 +89,18 @@ bool buildServerOptions(const char* const* table, size_t count) {
         } else if (std::strcmp(entry, "ssl_certificate") == 0) {
             gServerOptions.emplace_back(entry);
             gServerOptions.push_back(serverCertificatePath());
+            ++i;
+        } else if (std::strcmp(entry, "num_threads") == 0) {
+            gServerOptions.emplace_back(entry);
+            gServerOptions.push_back(std::to_string(workerThreadCount()));
+            ++i;
+        } else if (std::strcmp(entry, "max_connections_per_client") == 0) {
+            gServerOptions.emplace_back(entry);
+            gServerOptions.push_back(std::to_string(connectionsPerClient()));
+            ++i;
+        } else if (std::strcmp(entry, "request_head_timeout_ms") == 0) {
+            gServerOptions.emplace_back(entry);
+            gServerOptions.push_back(std::to_string(requestHeadTimeoutMs()));
             ++i;
         } else {
             gServerOptions.emplace_back(entry);

@@ -13,6 +13,11 @@ namespace {
 
 constexpr size_t kDefaultMaximumRequestBodySize = 1024 * 1024;
 constexpr size_t kDefaultMaximumUploadSize = 64 * 1024 * 1024;
+// A client's share: enough for a browser or a pool of clients, far below
+// the worker count, so one address cannot hold every worker.
+constexpr size_t kDefaultWorkerThreads = 50;
+constexpr size_t kDefaultConnectionsPerClient = 16;
+constexpr size_t kDefaultRequestHeadTimeoutMs = 10000;
 
 // One configuration key and the field it fills.
 struct IntegerKey {
@@ -116,6 +121,10 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg) {
         reader.read(IntegerKey{"rollingCount", &C::rollingCount}, next);
         reader.read(IntegerKey{"MaximumRequestBodySize", &C::MaximumRequestBodySize}, next);
         reader.read(IntegerKey{"MaximumUploadSize", &C::MaximumUploadSize}, next);
+        reader.read(IntegerKey{"NumberOfWorkerThreads", &C::NumberOfWorkerThreads}, next);
+        reader.read(IntegerKey{"MaximumConnectionsPerClient", &C::MaximumConnectionsPerClient},
+                    next);
+        reader.read(IntegerKey{"RequestHeadTimeout", &C::RequestHeadTimeout}, next);
         cfg = std::move(next);
         return true;
     } catch (const std::exception&) {
@@ -167,4 +176,19 @@ size_t maximumRequestBodySize() {
 
 size_t maximumUploadSize() {
     return capOrDefault(ServerConfig.MaximumUploadSize, kDefaultMaximumUploadSize);
+}
+
+int workerThreadCount() {
+    return static_cast<int>(
+        capOrDefault(ServerConfig.NumberOfWorkerThreads, kDefaultWorkerThreads));
+}
+
+int connectionsPerClient() {
+    return static_cast<int>(
+        capOrDefault(ServerConfig.MaximumConnectionsPerClient, kDefaultConnectionsPerClient));
+}
+
+int requestHeadTimeoutMs() {
+    return static_cast<int>(
+        capOrDefault(ServerConfig.RequestHeadTimeout, kDefaultRequestHeadTimeoutMs));
 }

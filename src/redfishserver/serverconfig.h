@@ -33,6 +33,13 @@ struct ServerConfiguration {
     // Largest upload (bytes stored in files by one multipart request); 0 means
     // the built-in 64 MiB.
     int32_t MaximumUploadSize = 0;
+    // HTTP worker threads; 0 means the built-in 50.
+    int32_t NumberOfWorkerThreads = 0;
+    // Open connections one client address may hold; 0 means the built-in 16.
+    int32_t MaximumConnectionsPerClient = 0;
+    // Milliseconds a connection has to send a whole request head (the TLS
+    // handshake included); 0 means the built-in 10,000.
+    int32_t RequestHeadTimeout = 0;
 };
 
 // The process-wide settings record.
@@ -53,5 +60,10 @@ size_t maximumRequestBodySize();
 
 // Effective upload cap in bytes.
 size_t maximumUploadSize();
+
+// Effective worker count, per-client connection cap and head deadline (ms).
+int workerThreadCount();
+int connectionsPerClient();
+int requestHeadTimeoutMs();
 
 #endif

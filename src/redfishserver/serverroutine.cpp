@@ -165,7 +165,8 @@ void mainRedfishServer() {
     // Non-upload bodies are received before the process-wide handler lock is
     // taken, so a slow client cannot hold up every other request.
     server->setBodyPrefetch(maximumRequestBodySize(), prefetchDeadlineMs());
-    server->addHandler("/redfish", handler.get());
+    // The handler takes the process-wide lock itself, around plug-in calls only.
+    server->addConcurrentHandler("/redfish", handler.get());
 
     while (!gStopRequested.load(std::memory_order_acquire)) {
         std::fflush(stdout);

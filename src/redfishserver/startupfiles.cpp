@@ -10,6 +10,7 @@
 #include "redfishserver/httpoptions.h"
 #include "redfishserver/installpaths.h"
 #include "redfishserver/servercertificate.h"
+#include "intake/uploadstaging.h"
 #include "uploadfiles.h"
 
 namespace fs = std::filesystem;
@@ -91,5 +92,5 @@ bool emptyUploadsDirectory(std::string& message) {
         message = "Cannot empty the uploads directory " + dir + ": " + ec.message() + "\n";
         return false;
     }
-    return true;
+    return resetIncomingUploads(serverDirectory(), message);
 }

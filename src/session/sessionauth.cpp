@@ -93,6 +93,7 @@ bool authorizeSession(const std::string& clientAddress, const std::string& token
 
 std::optional<SessionRecord> authorizedSession(const std::string& clientAddress,
                                                const std::string& token, int64_t now) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     int index = findSession(clientAddress, token);
     if (index < 0)
         return std::nullopt;

@@ -2,6 +2,7 @@
 #include "session/sessiontable.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "gate/requestpath.h"
 
@@ -17,11 +18,17 @@ bool storableToken(const std::string& token) {
 
 } // namespace
 
+std::recursive_mutex& sessionTableMutex() {
+    static std::recursive_mutex instance;
+    return instance;
+}
+
 bool sessionExpired(const SessionRecord& record, int64_t now) {
     return now > record.createdAt + kSessionLifetimeSeconds;
 }
 
 int pruneExpiredSessions(int64_t now) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     auto first = std::remove_if(sessionTable.begin(), sessionTable.end(),
                                 [now](const SessionRecord& r) { return sessionExpired(r, now); });
     int removed = static_cast<int>(sessionTable.end() - first);
@@ -30,6 +37,7 @@ int pruneExpiredSessions(int64_t now) {
 }
 
 AddSessionResult addSession(SessionRecord record, int maximum, int64_t now) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     if (!storableToken(record.token))
         return AddSessionResult::NoToken;
     pruneExpiredSessions(now);
@@ -51,6 +59,7 @@ AddSessionResult addSession(SessionRecord record, int maximum, int64_t now) {
 }
 
 int removeSessionsOfUser(const std::string& userName, const std::string& keepToken) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     if (userName.empty())
         return 0;
     auto first =
@@ -64,6 +73,7 @@ int removeSessionsOfUser(const std::string& userName, const std::string& keepTok
 }
 
 int findSession(const std::string& clientAddress, const std::string& token) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     if (token.empty() || clientAddress.empty())
         return -1;
     for (size_t i = 0; i < sessionTable.size(); ++i) {
@@ -75,6 +85,7 @@ int findSession(const std::string& clientAddress, const std::string& token) {
 }
 
 int removeSessionsByLocation(const std::string& uri) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     if (uri.empty())
         return 0;
     auto first =

@@ -1,9 +1,11 @@
 // Login sessions: one record per successful login, bound to its token and
-// client address. Used only under the process-wide handler lock.
+// client address. Requests run at the same time: every function here takes
+// the table's own lock, and code that reads `sessionTable` directly holds it.
 #ifndef TOLVANE_SESSIONTABLE_H
 #define TOLVANE_SESSIONTABLE_H
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,8 @@ constexpr int64_t kSessionLifetimeSeconds = 86400;
 constexpr int kDefaultMaximumSessions = 64;
 
 extern std::vector<SessionRecord> sessionTable;
+// The table's lock; recursive so that one step may call several functions.
+std::recursive_mutex& sessionTableMutex();
 
 enum class AddSessionResult { Stored, NoToken, Full };
 

@@ -65,7 +65,11 @@ TEST_F(HttpOptions, TlsModeList) {
                         "strict_transport_security_max_age",
                         "15552000",
                         "num_threads",
-                        "50"};
+                        "50",
+                        "max_connections_per_client",
+                        "16",
+                        "request_head_timeout_ms",
+                        "10000"};
     EXPECT_EQ(gServerOptions, expected);
     EXPECT_STREQ(gListeningPortText, "8443s");
     EXPECT_EQ(outLog(), "Library initialized with SSL\n");
@@ -89,7 +93,11 @@ TEST_F(HttpOptions, PlainModeList) {
                         "strict_transport_security_max_age",
                         "15552000",
                         "num_threads",
-                        "50"};
+                        "50",
+                        "max_connections_per_client",
+                        "16",
+                        "request_head_timeout_ms",
+                        "10000"};
     EXPECT_EQ(gServerOptions, expected);
     EXPECT_STREQ(gListeningPortText, "8080");
     EXPECT_EQ(outLog(), "");
@@ -117,7 +125,11 @@ TEST_F(HttpOptions, NoConfigurationGivesPortZeroAndNoTimeout) {
                         "strict_transport_security_max_age",
                         "15552000",
                         "num_threads",
-                        "50"};
+                        "50",
+                        "max_connections_per_client",
+                        "16",
+                        "request_head_timeout_ms",
+                        "10000"};
     EXPECT_EQ(gServerOptions, expected);
     EXPECT_STREQ(gListeningPortText, "0");
 }
@@ -153,11 +165,12 @@ TEST_F(HttpOptions, EmptyLogDirectoryKeepsTheDoubledSeparator) {
     EXPECT_EQ(gServerOptions[3], "/WebServer.log");
 }
 
-TEST_F(HttpOptions, BuildSubstitutesOnlyTheFourComposedOptions) {
+TEST_F(HttpOptions, BuildComposesTheConfiguredOptionsAndKeepsOthers) {
     ServerConfig.CommunicationPortHttp = 81;
     ServerConfig.SessionTimeout = 250;
+    ServerConfig.NumberOfWorkerThreads = 7;
     const char* table[] = {"num_threads",
-                           "7",
+                           "ignored",
                            "listening_ports",
                            "ignored",
                            "custom",

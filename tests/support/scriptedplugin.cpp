@@ -10,7 +10,9 @@
 //  - calls.jsonl: one JSON line appended per call with "entry", "uri",
 //    "body", "startNs" and "endNs" (steady clock), for every entry point.
 // $SCRIPTED_INIT_RESULT=false makes initializeAllPlugins answer false. Test
-// variants hide one entry point each at link time.
+// variants hide one entry point each at link time; only the variant
+// "Overlapping" keeps pluginCallsMayOverlap, so the others take one call at
+// a time.
 #include "RedfishPlugin.h"
 
 #include <dlfcn.h>
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -52,6 +55,11 @@ int64_t nowNs() {
         .count();
 }
 
+std::mutex& recordMutex() {
+    static std::mutex instance;
+    return instance;
+}
+
 void record(const char* entry, const char* uri, const char* body, int64_t start, int64_t end) {
     Json line;
     line["entry"] = entry;
@@ -60,6 +68,8 @@ void record(const char* entry, const char* uri, const char* body, int64_t start,
     line["startNs"] = start;
     line["endNs"] = end;
     std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // Calls may overlap (the variant that says so): one line at a time.
+    std::lock_guard<std::mutex> lock(recordMutex());
     if (FILE* f = std::fopen((controlDir() + "calls.jsonl").c_str(), "a")) {
         std::fprintf(f, "%s\n", text.c_str());
         std::fclose(f);
@@ -138,4 +148,8 @@ REDFISH_PLUGIN_EXPORT void PatchCommandInterfaceHandler(const char* uri, const c
 REDFISH_PLUGIN_EXPORT void DeleteCommandInterfaceHandler(const char* uri, const char* body,
                                                          std::string& reply) {
     answer("DELETE", uri, body, reply);
+}
+
+REDFISH_PLUGIN_EXPORT int pluginCallsMayOverlap() {
+    return 1;
 }

@@ -168,6 +168,7 @@ std::string InstallTree::defaultConfig(const InstallOptions& options) const {
       << "  \"CommunicationPortHttps\": " << port << ",\n"
       << "  \"CommunicationPortHttp\": " << port << ",\n"
       << "  \"SessionTimeout\": 30000,\n"
+      << "  \"MaximumConnectionsPerClient\": " << options.connectionsPerClient << ",\n"
       << "  \"RedfishDebugMask\": " << options.debugMask;
     if (!options.extraConfig.empty())
         c << ",\n  " << options.extraConfig;

@@ -40,7 +40,10 @@ struct InstallOptions {
     int port = 0;                               // 0: a free port
     int debugMask = 0;                          // RedfishDebugMask of the default configuration
     bool certificate = true;                    // copy the test certificate as server.pem
-    std::string extraConfig; // members appended to the default configuration, e.g. "\"A\":1"
+    // Every test client comes from one loopback address, unlike real clients:
+    // the cap is raised to let the load tests' crowds in.
+    int connectionsPerClient = 256; // MaximumConnectionsPerClient
+    std::string extraConfig;        // members appended to the default configuration, e.g. "\"A\":1"
 };
 
 // root/ (install path), root/RedfishServer/ (program, plug-ins, configuration,
