@@ -1,10 +1,12 @@
 # User-facing commands; see README.md.
 BUILD_DIR ?= build
+# The Windows cross build, beside the Linux one.
+WINDOWS_BUILD_DIR ?= $(BUILD_DIR)-windows
 JOBS ?= $(shell nproc)
 # Fuzz seconds per target within `make test`.
 FUZZ_SECONDS ?= 10
 
-.PHONY: deps build run test quicktest windows-check sanitizers fuzz bench clean format
+.PHONY: deps build run test quicktest windows-check windows windows-test sanitizers fuzz bench clean format
 
 deps:
 	bash scripts/install-deps.sh
@@ -16,15 +18,24 @@ build: deps
 run: build
 	cd $(BUILD_DIR)/stage/RedfishServer && ./tolvaneredfishserver run
 
-# Everything CI runs: the suite, the Windows sources, the sanitizer builds and
-# a short fuzzing run.
-test: quicktest windows-check sanitizers fuzz
+# Everything CI runs: the suite, the Windows sources and the Windows build under
+# wine, the sanitizer builds and a short fuzzing run.
+test: quicktest windows-check windows-test sanitizers fuzz
 
 quicktest: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
 windows-check: build
 	bash scripts/check-windows-sources.sh $(BUILD_DIR)
+
+# The Windows install tree in $(WINDOWS_BUILD_DIR)/stage (cross-built with
+# mingw-w64; OpenSSL built once and cached in ~/.cache/tolvane).
+windows: deps
+	JOBS=$(JOBS) bash scripts/windows-build.sh $(WINDOWS_BUILD_DIR)
+
+# The Windows build run under wine in a fresh prefix.
+windows-test: windows
+	bash scripts/windows-test.sh $(WINDOWS_BUILD_DIR)
 
 sanitizers: deps
 	bash scripts/sanitizers.sh all
@@ -36,7 +47,7 @@ bench: deps
 	bash scripts/bench.sh
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz build-bench
+	rm -rf $(BUILD_DIR) $(WINDOWS_BUILD_DIR) build-asan build-tsan build-fuzz build-bench
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

@@ -6,10 +6,11 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD_DIR="${1:-$ROOT/build}"
-CXX="${MINGW_CXX:-x86_64-w64-mingw32-g++}"
+# The POSIX threads model, as the Windows build (scripts/windows-build.sh).
+CXX="${MINGW_CXX:-x86_64-w64-mingw32-g++-posix}"
 
 if ! command -v "$CXX" >/dev/null 2>&1; then
-  echo "check-windows-sources: $CXX not found (package g++-mingw-w64-x86-64)" >&2
+  echo "check-windows-sources: $CXX not found (package g++-mingw-w64-x86-64-posix)" >&2
   exit 1
 fi
 

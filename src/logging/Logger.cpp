@@ -156,7 +156,23 @@ const char* formatRecord(char (&small)[4096], std::string& large, size_t& length
 
 } // namespace
 
+// Plug-ins compiled against either declaration of the record kind link: the
+// integer one and the EnumLoggerType one have different linker names.
+void Logger::PrintLog(EnumLoggerType type, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintLogV(static_cast<int>(type), format, args);
+    va_end(args);
+}
+
 void Logger::PrintLog(int type, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    PrintLogV(type, format, args);
+    va_end(args);
+}
+
+void Logger::PrintLogV(int type, const char* format, va_list args) {
     std::lock_guard<std::mutex> lock(logMutex());
     LoggerState& s = state();
 
@@ -192,10 +208,7 @@ void Logger::PrintLog(int type, const char* format, ...) {
         char small[4096];
         std::string large;
         size_t length = 0;
-        va_list args;
-        va_start(args, format);
         const char* text = formatRecord(small, large, length, format, args);
-        va_end(args);
         // The whole record in one write, so it lands in the file in one piece.
         if (text)
             writeLogFile(s.file, text, length);

@@ -2,6 +2,7 @@
 #ifndef TOLVANE_LOGGER_H
 #define TOLVANE_LOGGER_H
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -31,7 +32,14 @@ class Logger {
     // The size past which a log rolls over: rollingSize in units of 100 bytes.
     static int64_t RollingLimitBytes();
     // Appends one record to the trace file, exactly as formatted; rolls the
-    // file over into numbered copies past the configured size.
+    // file over into numbered copies past the configured size. Exported for
+    // plug-ins under both declarations of the kind, the enumeration and the
+    // plain integer, so a plug-in built against either one links.
+    static void PrintLog(EnumLoggerType type, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
     static void PrintLog(int type, const char* format, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
@@ -45,6 +53,10 @@ class Logger {
     static uint32_t LevelMask();
     static int32_t RollingSize();
     static int32_t RollingCount();
+
+  private:
+    // The body of both PrintLog declarations; `args` is used up.
+    static void PrintLogV(int type, const char* format, va_list args);
 };
 
 // "ERROR" for 0, "TRACE" for 4, "DEBUG" for anything else.
