@@ -1,0 +1,290 @@
+// One client must not stall another: plug-in calls are serialised only for a
+// plug-in that asks for it, uploads arrive outside the process-wide lock and
+// under names of their own, and the engine bounds what one address may hold
+// open and how long a request head may take.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "reliability.h"
+
+namespace {
+
+constexpr const char* kToken = "interference-token";
+constexpr const char* kFirmware =
+    "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
+constexpr const char* kBoundary = "----interferenceBoundary";
+
+using Clock = std::chrono::steady_clock;
+
+// A started server whose scripted plug-in grants `kToken` at login.
+struct ScriptedServer {
+    explicit ScriptedServer(ts::InstallOptions options) : tree(options) {
+        tree.setReply("POST /redfish/v1/SessionService/Sessions",
+                      rel::scriptedLoginReply(kToken, "/redfish/v1/SessionService/Sessions/1"));
+        server = std::make_unique<ts::ServerProcess>(tree);
+    }
+    ts::Response get(const std::string& target) const {
+        return ts::request(tree.port, "GET", target, {std::string("X-Auth-Token: ") + kToken});
+    }
+    ts::InstallTree tree;
+    std::unique_ptr<ts::ServerProcess> server;
+};
+
+bool sendAll(int fd, const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Whether the server closed `fd` within `timeoutMs` (readable with no data).
+bool closedByServer(int fd, int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0)
+        return false;
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+struct TrickleProgress {
+    std::atomic<bool> started{false}; // the first piece of the body is out
+    std::atomic<bool> sent{false};    // the last piece is out
+};
+
+// Sends an upload request's head at once and its body a piece at a time,
+// `pauseMs` apart; the raw answer.
+std::string trickleUpload(int port, const std::string& body, size_t piece, int pauseMs,
+                          TrickleProgress* progress = nullptr) {
+    const int fd = ts::connectLoopback(port, 30000);
+    if (fd < 0)
+        return "";
+    const std::string head = std::string("POST ") + kFirmware +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
+                             "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+                             "\r\nContent-Length: " + std::to_string(body.size()) +
+                             "\r\nConnection: close\r\n\r\n";
+    bool ok = sendAll(fd, head);
+    for (size_t at = 0; ok && at < body.size(); at += piece) {
+        if (at > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs)); // the trickle
+        ok = sendAll(fd, body.substr(at, piece));
+        if (progress)
+            progress->started = true;
+    }
+    if (progress)
+        progress->sent = true;
+    std::string raw;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        raw.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    return raw;
+}
+
+// The most plug-in calls of `entry` that were under way at one moment.
+int mostCallsAtOnce(const std::vector<nlohmann::json>& calls, const std::string& entry) {
+    std::vector<std::pair<int64_t, int>> edges;
+    for (const auto& call : calls) {
+        if (call.value("entry", "") != entry)
+            continue;
+        edges.emplace_back(call["startNs"].get<int64_t>(), 1);
+        edges.emplace_back(call["endNs"].get<int64_t>(), -1);
+    }
+    std::sort(edges.begin(), edges.end()); // an end sorts before a start at the same time
+    int now = 0;
+    int most = 0;
+    for (const auto& edge : edges)
+        most = std::max(most, now += edge.second);
+    return most;
+}
+
+} // namespace
+
+// A plug-in that does not say its calls may overlap still sees them one at
+// a time under load; one that says so gets them side by side.
+TEST(Interference, PluginCallsOverlapOnlyWhenThePluginSaysSo) {
+    struct Case {
+        const char* variant;
+        bool overlapping;
+    };
+    for (const Case& c : {Case{"", false}, Case{"Overlapping", true}}) {
+        SCOPED_TRACE(std::string("plug-in variant '") + c.variant + "'");
+        ts::InstallOptions options;
+        options.resourcePlugin = ts::scriptedPlugin(c.variant);
+        ScriptedServer s(options);
+        s.tree.setReply("GET", "{\"HttpStatus\":200,\"Data\":{}}", 100);
+        ASSERT_TRUE(s.server->waitReady()) << s.server->output();
+        ASSERT_EQ(ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                              {"Content-Type: application/json"}, "{}")
+                      .status,
+                  201);
+        s.tree.clearCalls();
+        std::vector<std::thread> clients;
+        std::atomic<int> answered{0};
+        for (int i = 0; i < 6; ++i)
+            clients.emplace_back([&, i] {
+                for (int k = 0; k < 3; ++k)
+                    if (s.get("/redfish/v1/Systems/" + std::to_string(i)).status == 200)
+                        ++answered;
+            });
+        for (auto& t : clients)
+            t.join();
+        EXPECT_EQ(answered.load(), 18);
+        const int most = mostCallsAtOnce(s.tree.calls(), "GET");
+        if (c.overlapping)
+            EXPECT_GE(most, 2);
+        else
+            EXPECT_EQ(most, 1);
+    }
+}
+
+// An authorised upload trickling in holds up no other request, even with a
+// plug-in that takes one call at a time, and still reaches the plug-in whole.
+TEST(Interference, TricklingUploadDoesNotHoldUpAGet) {
+    ts::InstallOptions options;
+    options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
+    ScriptedServer s(options);
+    ASSERT_TRUE(s.server->waitReady()) << s.server->output();
+    ASSERT_EQ(ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                          {"Content-Type: application/json"}, "{}")
+                  .status,
+              201);
+    const std::string content(80, 'T');
+    const std::string body = ts::multipartBody(kBoundary, {{"file", "fw.bin", content}});
+
+    TrickleProgress progress;
+    std::string uploadAnswer;
+    std::thread uploader(
+        [&] { uploadAnswer = trickleUpload(s.tree.port, body, 4, 50, &progress); });
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!progress.started && Clock::now() < deadline)
+        std::this_thread::yield();
+    const ts::Response read = s.get("/redfish/v1/Systems");
+    const bool answeredDuringUpload = !progress.sent;
+    uploader.join();
+    EXPECT_EQ(read.status, 200) << read.raw;
+    EXPECT_TRUE(answeredDuringUpload) << "the GET waited for the upload to finish";
+    EXPECT_EQ(rel::statusOf(uploadAnswer), 200) << uploadAnswer;
+    bool delivered = false;
+    for (const auto& call : s.tree.calls())
+        delivered = delivered || call.value("fileContent", "") == content;
+    EXPECT_TRUE(delivered);
+}
+
+// Two uploads of one file name arriving at the same time do not meet: each
+// call sees its own content, and nothing is left behind.
+TEST(Interference, SimultaneousUploadsOfOneNameStayApart) {
+    ts::InstallOptions options;
+    options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
+    ScriptedServer s(options);
+    ASSERT_TRUE(s.server->waitReady()) << s.server->output();
+    ASSERT_EQ(ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                          {"Content-Type: application/json"}, "{}")
+                  .status,
+              201);
+    s.tree.clearCalls();
+    const std::vector<std::string> contents = {std::string(64, 'A'), std::string(64, 'B')};
+    std::vector<std::string> answers(contents.size());
+    std::vector<std::thread> uploaders;
+    for (size_t i = 0; i < contents.size(); ++i)
+        uploaders.emplace_back([&, i] {
+            answers[i] = trickleUpload(
+                s.tree.port, ts::multipartBody(kBoundary, {{"file", "same.bin", contents[i]}}), 8,
+                30);
+        });
+    for (auto& t : uploaders)
+        t.join();
+    std::multiset<std::string> seen;
+    for (const auto& call : s.tree.calls())
+        if (call.value("entry", "") == "POST")
+            seen.insert(call.value("fileContent", ""));
+    EXPECT_EQ(seen, std::multiset<std::string>(contents.begin(), contents.end()));
+    for (const std::string& answer : answers)
+        EXPECT_EQ(rel::statusOf(answer), 200) << answer;
+    for (const char* dir : {"uploads", "uploads-incoming"}) {
+        std::error_code ec;
+        EXPECT_TRUE(std::filesystem::is_empty(s.tree.serverDir + dir, ec)) << dir;
+    }
+}
+
+// One address cannot hold more connections than the cap: the next ones are
+// closed at once, other addresses are served, and a freed slot is reused.
+TEST(Interference, ConnectionCapClosesOnlyTheExcessOfOneAddress) {
+    ts::InstallOptions options;
+    options.connectionsPerClient = 4;
+    options.extraConfig = "\"RequestHeadTimeout\": 60000";
+    ScriptedServer s(options);
+    ASSERT_TRUE(s.server->waitReady()) << s.server->output();
+
+    std::vector<int> held;
+    for (int i = 0; i < 4; ++i)
+        held.push_back(ts::connectLoopback(s.tree.port, 5000, "127.0.0.2"));
+    const int excess = ts::connectLoopback(s.tree.port, 5000, "127.0.0.2");
+    ASSERT_GE(excess, 0);
+    EXPECT_TRUE(closedByServer(excess, 5000)) << "the fifth connection was kept";
+    ::close(excess);
+    for (int fd : held)
+        EXPECT_FALSE(closedByServer(fd, 0)) << "an admitted connection was closed";
+    EXPECT_EQ(ts::request(s.tree.port, "GET", "/redfish/v1").status, 200);
+
+    // A slot given back is taken again once the server has seen the close.
+    ::close(held.back());
+    held.pop_back();
+    bool servedAgain = false;
+    for (const auto deadline = Clock::now() + std::chrono::seconds(10);
+         !servedAgain && Clock::now() < deadline;) {
+        const int fd = ts::connectLoopback(s.tree.port, 5000, "127.0.0.2");
+        servedAgain = fd >= 0 && sendAll(fd, ts::requestText(s.tree.port, "GET", "/redfish/v1")) &&
+                      !closedByServer(fd, 200);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    EXPECT_TRUE(servedAgain);
+    for (int fd : held)
+        ::close(fd);
+}
+
+// A connection that sends no whole request head in time is closed; one that
+// sends its head in pieces within the time is answered.
+TEST(Interference, HeadDeadlineClosesSilentConnectionsOnly) {
+    ts::InstallOptions options;
+    options.extraConfig = "\"RequestHeadTimeout\": 400";
+    ScriptedServer s(options);
+    ASSERT_TRUE(s.server->waitReady()) << s.server->output();
+
+    const int silent = ts::connectLoopback(s.tree.port, 5000);
+    ASSERT_GE(silent, 0);
+    const auto start = Clock::now();
+    EXPECT_TRUE(closedByServer(silent, 8000)) << "a silent connection was kept";
+    EXPECT_LT(rel::millisSince(start), 8000);
+    ::close(silent);
+
+    const std::string text = ts::requestText(s.tree.port, "GET", "/redfish/v1");
+    const size_t half = text.size() / 2;
+    const int fd = ts::connectLoopback(s.tree.port, 5000);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(sendAll(fd, text.substr(0, half)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a head sent in two pieces
+    ASSERT_TRUE(sendAll(fd, text.substr(half)));
+    std::string raw;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        raw.append(buffer, static_cast<size_t>(n));
+    ::close(fd);
+    EXPECT_EQ(rel::statusOf(raw), 200) << raw;
+}
