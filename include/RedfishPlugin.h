@@ -37,7 +37,9 @@
 //   Variants: a login reply {"response": {"HttpStatus":201, "Data": {...},
 //   "Headers": {"X-Auth-Token": ..., "Location": ...}}}, and a file answer
 //   whose "Data" object holds "contentType" and "fileName" (a full path) naming a
-//   file the server streams back.
+//   file the server streams back. The server opens that file before the
+//   plug-in's next call can begin and sends what it opened, so a plug-in that
+//   replaces the file by renaming a new one over it never has an answer mixed.
 // * pluginCallsMayOverlap(): optional. Non-zero means the server may call this
 //   plug-in's command entry points from several threads at once, without the
 //   process-wide handler lock; the plug-in then guards its own state. Absent,

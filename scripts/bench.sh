@@ -17,6 +17,7 @@ CLIENT_COUNTS="16 64"
 PROTOCOLS="http https"
 KINDS="root get login patch"
 DO_BUILD=1
+INTERFERENCE=1
 JOBS="${TOLVANE_BENCH_JOBS:-2}"
 REPEAT="${TOLVANE_BENCH_REPEAT:-1}"
 
@@ -39,6 +40,7 @@ server from a temporary install tree on free loopback ports, runs the load tool
   --kinds LIST      of root get login patch (default all four)
   --build-dir DIR   build directory (default build-bench; env TOLVANE_BENCH_BUILD_DIR)
   --no-build        use what the build directory holds
+  --no-interference skip the interference scenarios
   --help            this text
 
 Environment: TOLVANE_BENCH_KEEP=1 keeps the temporary tree (logs, raw
@@ -49,6 +51,13 @@ Goals (ratios to the reference in the same run): service root req/s at least
 0.9 over HTTP and 0.95 over TLS; plug-in GET req/s at least 0.8; p99 latency
 at 64 clients at most 1.5 times the reference's; peak RSS under 20 MB; server
 CPU per plug-in GET under 1.3 times the reference's per request.
+
+Interference (HTTP, the shipped connection limits): a victim of 2 clients
+measures the service root and a plug-in GET alone and then beside each
+aggressor (bench/aggressor.py): 8 clients of wrong logins, 8 clients of right
+logins, one upload trickling 1 byte per 100 ms, 60 idle connections from
+127.0.0.2. Goal: the victim's p99 beside an aggressor at most 3 times its p99
+alone.
 EOF
 }
 
@@ -62,6 +71,7 @@ while [ $# -gt 0 ]; do
     --kinds) KINDS="$2"; shift 2 ;;
     --build-dir) BUILD_DIR="$2"; shift 2 ;;
     --no-build) DO_BUILD=0; shift ;;
+    --no-interference) INTERFERENCE=0; shift ;;
     --help | -h) usage; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
@@ -203,12 +213,13 @@ if [ "$SERVER_STATE" = ok ]; then
     chmod 600 "${SERVER_DIR}server.pem"
 fi
 
-# Writes the default configuration with the protocol and port of this phase.
+# Writes the default configuration with the protocol and port of this phase;
+# a third argument replaces the per-client connection cap.
 write_config() {
-    local proto="$1" port="$2"
-    python3 - "$ROOT/config/ServerConfiguration.json" "${SERVER_DIR}ServerConfiguration.json" "$proto" "$port" <<'PY'
+    local proto="$1" port="$2" cap="${3:-}"
+    python3 - "$ROOT/config/ServerConfiguration.json" "${SERVER_DIR}ServerConfiguration.json" "$proto" "$port" "$cap" <<'PY'
 import json, sys
-src, dest, proto, port = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+src, dest, proto, port, cap = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
 with open(src) as f:
     config = json.load(f)
 config["CommunicationProtocolHttps"] = proto == "https"
@@ -219,6 +230,8 @@ config["CommunicationHostAddressHttp"] = "127.0.0.1"
 # Trace records are written for every mask but 5 and 6; 0 writes them and
 # nothing else.
 config["RedfishDebugMask"] = 0
+if cap:
+    config["MaximumConnectionsPerClient"] = int(cap)
 with open(dest, "w") as f:
     json.dump(config, f, indent=4)
 PY
@@ -227,9 +240,9 @@ PY
 SERVER_PID=""
 SERVER_PORT=""
 start_server() {
-    local proto="$1"
+    local proto="$1" cap="${2:-}"
     SERVER_PORT="$(free_port)"
-    write_config "$proto" "$SERVER_PORT"
+    write_config "$proto" "$SERVER_PORT" "$cap"
     TOLVANE_INSTALL_PATH="$INSTALL" TOLVANE_LOG_DIR="${INSTALL}logs/" \
         "${SERVER_DIR}tolvaneredfishserver" run >"$WORK/server-$proto.out" 2>&1 &
     SERVER_PID=$!
@@ -304,7 +317,9 @@ echo "bench: ${RUN_SECONDS} s per scenario after ${WARMUP_SECONDS} s warm-up; cl
 for proto in $PROTOCOLS; do
     server_up=0
     if [ "$SERVER_STATE" = ok ]; then
-        if start_server "$proto"; then
+        # Every load client comes from 127.0.0.1, unlike real clients: the
+        # per-address cap is raised for these scenarios.
+        if start_server "$proto" 256; then
             server_up=1
         else
             SERVER_STATE="the Redfish server did not start (see above)"
@@ -345,6 +360,75 @@ for proto in $PROTOCOLS; do
     done
     stop_server
 done
+
+# --- Interference --------------------------------------------------------------------
+
+# A victim of 2 clients measures KIND for the run's seconds; the RESULT lands
+# in results/int-KIND-CONDITION.1.kv.
+victim() {
+    local kind="$1" condition="$2" token="$3"
+    local extra=(--token "$token")
+    [ "$kind" = get ] && extra+=(--get-uri "$GET_URI")
+    run_load "int-$kind-$condition" 1 http "$SERVER_PORT" "$SERVER_PID" 2 "$kind" "${extra[@]}"
+}
+
+AGGRESSOR_PID=""
+stop_aggressor() {
+    if [ -n "$AGGRESSOR_PID" ]; then
+        kill -KILL "$AGGRESSOR_PID" 2>/dev/null || true
+        wait "$AGGRESSOR_PID" 2>/dev/null || true
+    fi
+    AGGRESSOR_PID=""
+}
+
+# Logs in and prints the token, or nothing.
+login_token() {
+    python3 - "$SERVER_PORT" "$1" <<'PY' 2>/dev/null || true
+import json, sys, urllib.request
+port, password = sys.argv[1], sys.argv[2]
+body = json.dumps({"UserName": "admin", "Password": password}).encode()
+req = urllib.request.Request(f"http://127.0.0.1:{port}/redfish/v1/SessionService/Sessions",
+                             data=body, headers={"Content-Type": "application/json"}, method="POST")
+with urllib.request.urlopen(req, timeout=30) as r:
+    print(r.headers.get("X-Auth-Token", ""))
+PY
+}
+
+INTERFERENCE_STATE=""
+if [ "$INTERFERENCE" = 1 ] && [ "$SERVER_STATE" = ok ]; then
+    # The shipped limits: the victim and the login clients stay within
+    # 127.0.0.1's share, the idle connections come from 127.0.0.2.
+    if start_server http; then
+        for _ in $(seq 1 150); do
+            [ -s "$PASSWORD_FILE" ] && break
+            sleep 0.1
+        done
+        password="$(head -n1 "$PASSWORD_FILE" 2>/dev/null || true)"
+        token="$(login_token "$password")"
+        if [ -z "$token" ]; then
+            INTERFERENCE_STATE="no login for the victim"
+        else
+            echo "bench: interference: victim of 2 clients beside each aggressor"
+            for condition in none wronglogins logins trickle idle; do
+                case "$condition" in
+                wronglogins) python3 "$ROOT/bench/aggressor.py" logins --port "$SERVER_PORT" --clients 8 & ;;
+                logins) python3 "$ROOT/bench/aggressor.py" logins --port "$SERVER_PORT" --clients 8 \
+                    --password "$password" & ;;
+                trickle) python3 "$ROOT/bench/aggressor.py" trickle --port "$SERVER_PORT" --token "$token" & ;;
+                idle) python3 "$ROOT/bench/aggressor.py" idle --port "$SERVER_PORT" --count 60 \
+                    --source 127.0.0.2 & ;;
+                esac
+                [ "$condition" = none ] || { AGGRESSOR_PID=$!; sleep 1; }
+                victim root "$condition" "$token"
+                victim get "$condition" "$token"
+                stop_aggressor
+            done
+        fi
+        stop_server
+    else
+        INTERFERENCE_STATE="the Redfish server did not start"
+    fi
+fi
 
 # --- Table ------------------------------------------------------------------------
 
@@ -449,3 +533,57 @@ for where, text, m in goals:
 if server_state != "ok":
     print(f"Note: {server_state}; only the reference was measured where rows say so.")
 PY
+
+# --- Interference table ---------------------------------------------------------
+
+if [ "$INTERFERENCE" = 1 ]; then
+    python3 - "$WORK/results" "${INTERFERENCE_STATE:-$SERVER_STATE}" <<'PY'
+import os, sys
+results, state = sys.argv[1], sys.argv[2]
+conditions = [("none", "alone"), ("wronglogins", "8 clients of wrong logins"),
+              ("logins", "8 clients of right logins"), ("trickle", "upload at 1 byte/100 ms"),
+              ("idle", "60 idle connections (127.0.0.2)")]
+
+def load(label):
+    path = os.path.join(results, f"{label}.1.kv")
+    if not os.path.exists(path):
+        return None
+    fields = {}
+    for item in open(path).read().split()[1:]:
+        key, _, value = item.partition("=")
+        fields[key] = value
+    return fields
+
+def num(fields, key):
+    try:
+        return float(fields[key])
+    except (KeyError, TypeError, ValueError):
+        return None
+
+print()
+print("Interference: a victim of 2 clients over HTTP, alone and beside each aggressor;")
+print("goal: p99 beside an aggressor at most 3 times the p99 alone (same run).")
+header = f"{'victim':<6} {'aggressor':<34} {'req/s':>8} {'p50 ms':>7} {'p99 ms':>7} {'x alone':>7} {'err':>5}  goal"
+print(header)
+print("-" * len(header))
+met = total = 0
+for kind in ("root", "get"):
+    alone = load(f"int-{kind}-none")
+    alone_p99 = num(alone, "p99_ms") if alone else None
+    for condition, text in conditions:
+        f = load(f"int-{kind}-{condition}")
+        if f is None or num(f, "p99_ms") is None:
+            print(f"{kind:<6} {text:<34} not run: {state}")
+            continue
+        p99 = num(f, "p99_ms")
+        ratio = p99 / alone_p99 if alone_p99 else None
+        goal = ""
+        if condition != "none" and ratio is not None:
+            total += 1
+            met += ratio <= 3
+            goal = "met" if ratio <= 3 else "NOT met"
+        print(f"{kind:<6} {text:<34} {num(f,'rps'):8.0f} {num(f,'p50_ms'):7.2f} {p99:7.2f} "
+              f"{'-' if ratio is None else '%7.2f' % ratio:>7} {f.get('errors','-'):>5}  {goal}")
+print(f"Interference goals met: {met} of {total}")
+PY
+fi
