@@ -5,6 +5,7 @@
 #include <string>
 
 #include "civetweb.h"
+#include "protocol/protocolprofile.h"
 #include "redfishserver/installpaths.h"
 #include "redfishserver/serverconfig.h"
 
@@ -70,7 +71,12 @@ bool buildServerOptions(const char* const* table, size_t count) {
             else
                 std::snprintf(gListeningPortText, sizeof gListeningPortText, "%d",
                               ServerConfig.CommunicationPortHttp);
-            gServerOptions.emplace_back(gListeningPortText);
+            // The standard profile listens on IPv6 as well: "+" asks the
+            // engine for one socket that takes both.
+            if (protocolProfile() == ProtocolProfile::Standard)
+                gServerOptions.push_back(std::string("+") + gListeningPortText);
+            else
+                gServerOptions.emplace_back(gListeningPortText);
             ++i;
         } else if (std::strcmp(entry, "request_timeout_ms") == 0) {
             // A time-out of 0 makes the library drop requests; without the

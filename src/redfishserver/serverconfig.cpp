@@ -5,6 +5,7 @@
 #include <string>
 
 #include "jsonadapter.h"
+#include "protocol/protocolprofile.h"
 #include "redfishserver/installpaths.h"
 
 ServerConfiguration ServerConfig;
@@ -125,6 +126,7 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg) {
         reader.read(IntegerKey{"MaximumConnectionsPerClient", &C::MaximumConnectionsPerClient},
                     next);
         reader.read(IntegerKey{"RequestHeadTimeout", &C::RequestHeadTimeout}, next);
+        reader.read(TextKey{"RedfishProtocolProfile", &C::RedfishProtocolProfile}, next);
         cfg = std::move(next);
         return true;
     } catch (const std::exception&) {
@@ -161,6 +163,8 @@ void readServerConfiguration() {
         text.resize(zero);
     if (!applyServerConfiguration(text, ServerConfig))
         WriteOutLog("failed to parse the config file ..............\n");
+    else if (!isKnownProfileName(ServerConfig.RedfishProtocolProfile))
+        WriteOutLog("Unknown RedfishProtocolProfile; serving the Classic profile\n");
 }
 
 namespace {

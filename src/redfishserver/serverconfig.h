@@ -40,6 +40,8 @@ struct ServerConfiguration {
     // Milliseconds a connection has to send a whole request head (the TLS
     // handshake included); 0 means the built-in 10,000.
     int32_t RequestHeadTimeout = 0;
+    // "Classic" (also when absent) or "Standard"; see protocol/protocolprofile.h.
+    std::string RedfishProtocolProfile;
 };
 
 // The process-wide settings record.

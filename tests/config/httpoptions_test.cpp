@@ -207,3 +207,23 @@ TEST_F(HttpOptions, LibraryReportsTls) {
     ++initCalls;
     EXPECT_EQ(mg_init_library(2) & 2u, 2u);
 }
+
+// Only the standard profile listens on IPv6 as well; an unknown profile name
+// falls back to the classic answer, never to something in between.
+TEST_F(HttpOptions, OnlyTheStandardProfileListensOnIpv6Too) {
+    struct Row {
+        const char* profile;
+        const char* ports;
+    };
+    for (const Row& row : {Row{"", "8443s"}, Row{"Classic", "8443s"}, Row{"Standrad", "8443s"},
+                           Row{"Standard", "+8443s"}, Row{"standard", "+8443s"}}) {
+        SCOPED_TRACE(row.profile);
+        ServerConfig.CommunicationProtocolHttps = true;
+        ServerConfig.CommunicationPortHttps = 8443;
+        ServerConfig.RedfishProtocolProfile = row.profile;
+        ASSERT_TRUE(init());
+        ASSERT_GE(gServerOptions.size(), 2u);
+        EXPECT_EQ(gServerOptions[1], row.ports);
+        EXPECT_STREQ(gListeningPortText, "8443s"); // the start-up line names the port alone
+    }
+}
