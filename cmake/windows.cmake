@@ -16,6 +16,11 @@ if(NOT TOLVANE_OPENSSL_PREFIX OR NOT EXISTS ${TOLVANE_OPENSSL_PREFIX}/lib/libcry
   message(FATAL_ERROR "Set TOLVANE_OPENSSL_PREFIX to the output of scripts/windows-openssl.sh")
 endif()
 set(OPENSSL_ROOT_DIR ${TOLVANE_OPENSSL_PREFIX})
+# The prefix changes with the package version: look the libraries up anew on
+# every configure rather than keep paths to an older one.
+foreach(var OPENSSL_INCLUDE_DIR LIB_EAY SSL_EAY OPENSSL_CRYPTO_LIBRARY OPENSSL_SSL_LIBRARY)
+  unset(${var} CACHE)
+endforeach()
 set(OPENSSL_USE_STATIC_LIBS TRUE)
 list(APPEND CMAKE_FIND_ROOT_PATH ${TOLVANE_OPENSSL_PREFIX})
 
