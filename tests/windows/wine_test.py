@@ -372,7 +372,7 @@ def service_state(ctx):
     return None
 
 
-def service_install_sets_name_and_description(ctx):
+def service_install_sets_name_and_description_once(ctx):
     tree = ctx.service_tree
     tree.use()
     r = ctx.wine.wine([tree.exe, "install"])
@@ -380,6 +380,10 @@ def service_install_sets_name_and_description(ctx):
     expect(service_state(ctx) == "STOPPED", "the new service is not there, stopped")
     q = ctx.wine.wine(["reg", "query", SERVICE_KEY, "/v", "Description"])
     expect("Tolvane Redfish Server" in q.stdout, "description: %r" % q.stdout)
+    # ERROR_SERVICE_EXISTS
+    again = ctx.wine.wine([tree.exe, "install"])
+    expect(again.stdout.replace("\r\n", "\n") == "CreateService failed (1073)\n",
+           "second install: %r" % again.stdout)
 
 
 def service_sc_start_runs_and_answers(ctx):
@@ -412,6 +416,8 @@ def service_uninstall_removes_it(ctx):
     expect(r.stdout.replace("\r\n", "\n") == RESOURCE_PLUGIN_UNLOADABLE + "Service deleted successfully\n",
            "uninstall: %r" % r.stdout)
     wait_until(lambda: service_state(ctx) is None, "the service to be gone")
+    again = ctx.wine.wine([tree.exe, "uninstall"])
+    expect(again.stdout == "", "uninstall of no service printed %r" % again.stdout)
 
 
 CHECKS = [
@@ -422,7 +428,7 @@ CHECKS = [
     missing_or_broken_log_plugin_ends_start_with_message_and_exit_1,
     missing_or_broken_resource_plugin_exits_1_with_messages,
     plugins_built_against_either_printlog_declaration_load,
-    service_install_sets_name_and_description,
+    service_install_sets_name_and_description_once,
     service_sc_start_runs_and_answers,
     service_sc_stop_in_order_with_one_plugin_shutdown,
     service_uninstall_removes_it,
