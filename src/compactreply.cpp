@@ -222,15 +222,55 @@ class PrintedFormReader {
     std::vector<std::string_view> names_;
 };
 
+void clear(CompactReply& out) {
+    out.hasStatus = false;
+    out.status = 0;
+    out.hasData = false;
+    out.dataIsString = false;
+    out.data = std::string_view();
+    out.text.clear();
+}
+
 } // namespace
 
 bool readCompactReply(std::string_view text, CompactReply& out) {
-    out = CompactReply();
+    clear(out);
     PrintedFormReader reader(text);
     if (!reader.topObject(out)) {
-        out = CompactReply();
+        clear(out);
         return false;
     }
+    return true;
+}
+
+bool readReplyAsWritten(std::string_view text, CompactReply& out) {
+    clear(out);
+    json::Value root;
+    if (!json::parseObjectAsWritten(text, root))
+        return false;
+    const auto status = root.find("HttpStatus");
+    if (status != root.end()) {
+        out.hasStatus = true;
+        out.status = json::asInteger64(json::writtenNumber(*status));
+    }
+    const auto data = root.find("Data");
+    if (data == root.end())
+        return true;
+    out.hasData = true;
+    if (data->is_string()) {
+        // Characters as they are; only a backslash needs its escape.
+        out.dataIsString = true;
+        const std::string& characters = data->get_ref<const std::string&>();
+        out.text.reserve(characters.size());
+        for (const char c : characters) {
+            if (c == '\\')
+                out.text += '\\';
+            out.text += c;
+        }
+    } else {
+        out.text = json::dumpAsWritten(*data);
+    }
+    out.data = out.text;
     return true;
 }
 

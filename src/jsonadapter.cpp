@@ -75,7 +75,8 @@ size_t objectEnd(std::string_view t, size_t start) {
 // object is small and through a hash index once it has grown, so many
 // distinct names cost time in proportion to their number. Also notes the
 // literal text of every fraction or exponent number that is a direct member
-// of the top-level object (the value keeps only the double).
+// of the top-level object (the value keeps only the double), or with
+// `asWritten` holds every number as its text.
 class BudgetedBuilder {
   public:
     using number_integer_t = Value::number_integer_t;
@@ -84,16 +85,24 @@ class BudgetedBuilder {
     using string_t = Value::string_t;
     using binary_t = Value::binary_t;
 
-    BudgetedBuilder(Value& root, NumberLiterals* literals) : root_(root), literals_(literals) {}
+    BudgetedBuilder(Value& root, NumberLiterals* literals, bool asWritten)
+        : root_(root), literals_(literals), asWritten_(asWritten) {}
 
     bool null() { return scalar(Value(nullptr)); }
     bool boolean(bool v) { return scalar(Value(v)); }
-    bool number_integer(number_integer_t v) { return scalar(Value(v)); }
-    bool number_unsigned(number_unsigned_t v) { return scalar(Value(v)); }
+    // The library reads every number written with a minus sign as a signed
+    // integer (when it fits), so a zero here was written "-0". Integers are
+    // otherwise written in the one form they print in.
+    bool number_integer(number_integer_t v) {
+        return scalar(asWritten_ ? held(v == 0 ? "-0" : std::to_string(v)) : Value(v));
+    }
+    bool number_unsigned(number_unsigned_t v) {
+        return scalar(asWritten_ ? held(std::to_string(v)) : Value(v));
+    }
     bool number_float(number_float_t v, const string_t& s) {
         if (literals_ && stack_.size() == 1)
             (*literals_)[key_] = s;
-        place(Value(v));
+        place(asWritten_ ? held(s) : Value(v));
         return true;
     }
     bool string(string_t& v) { return scalar(Value(std::move(v))); }
@@ -186,6 +195,10 @@ class BudgetedBuilder {
         return true;
     }
 
+    static Value held(const std::string& text) {
+        return Value::binary(Value::binary_t::container_type(text.begin(), text.end()));
+    }
+
     // A later value of a repeated name replaces an earlier number.
     void forgetLiteral() {
         if (literals_ && stack_.size() == 1)
@@ -194,6 +207,7 @@ class BudgetedBuilder {
 
     Value& root_;
     NumberLiterals* literals_;
+    const bool asWritten_;
     std::vector<Frame> stack_;
     Value* slot_ = nullptr;
     std::string key_;
@@ -202,7 +216,7 @@ class BudgetedBuilder {
 // Parses the object, or with `arrays` the object or array, that starts the
 // text; see parseObject.
 bool parseContainer(std::string_view text, Value& out, NumberLiterals* literals, bool arrays,
-                    size_t* end) {
+                    size_t* end, bool asWritten = false) {
     out = Value();
     if (literals)
         literals->clear();
@@ -216,7 +230,7 @@ bool parseContainer(std::string_view text, Value& out, NumberLiterals* literals,
         // Built aside, so a refused text leaves `out` null and frees all of it.
         Value v;
         NumberLiterals found;
-        BudgetedBuilder builder(v, literals ? &found : nullptr);
+        BudgetedBuilder builder(v, literals ? &found : nullptr, asWritten);
         std::string_view container = text.substr(i, close - i);
         if (!Value::sax_parse(container.begin(), container.end(), &builder,
                               Value::input_format_t::json, true, true))
@@ -232,7 +246,59 @@ bool parseContainer(std::string_view text, Value& out, NumberLiterals* literals,
     }
 }
 
+void appendAsWritten(const Value& v, std::string& out) {
+    switch (v.type()) {
+    case Value::value_t::object: {
+        char separator = '{';
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            out += separator;
+            out += dump(Value(it.key()));
+            out += ':';
+            appendAsWritten(it.value(), out);
+            separator = ',';
+        }
+        out += separator == '{' ? "{}" : "}";
+        break;
+    }
+    case Value::value_t::array: {
+        char separator = '[';
+        for (const Value& element : v) {
+            out += separator;
+            appendAsWritten(element, out);
+            separator = ',';
+        }
+        out += separator == '[' ? "[]" : "]";
+        break;
+    }
+    case Value::value_t::binary: {
+        const auto& text = v.get_binary();
+        out.append(text.begin(), text.end());
+        break;
+    }
+    default:
+        out += dump(v);
+        break;
+    }
+}
+
 } // namespace
+
+bool parseObjectAsWritten(std::string_view text, Value& out) {
+    return parseContainer(text, out, nullptr, false, nullptr, true);
+}
+
+std::string dumpAsWritten(const Value& v) {
+    std::string out;
+    appendAsWritten(v, out);
+    return out;
+}
+
+Value writtenNumber(const Value& v) {
+    if (!v.is_binary())
+        return v;
+    const auto& text = v.get_binary();
+    return Value::parse(text.begin(), text.end(), nullptr, false);
+}
 
 bool parseObject(std::string_view text, Value& out, NumberLiterals* literals) {
     return parseContainer(text, out, literals, false, nullptr);

@@ -44,6 +44,18 @@ using NumberLiterals = std::map<std::string, std::string>;
 // also gives the literal texts described above (empty on failure).
 bool parseObject(std::string_view text, Value& out, NumberLiterals* literals = nullptr);
 
+// As parseObject, but every number keeps the text it was written with: it is
+// held as a binary value of that text, a kind no JSON text gives otherwise.
+// For texts passed on as written; see dumpAsWritten and writtenNumber.
+bool parseObjectAsWritten(std::string_view text, Value& out);
+
+// Compact JSON text of a value from parseObjectAsWritten, as dump prints it
+// except that numbers come out as written.
+std::string dumpAsWritten(const Value& v);
+
+// A number held as written, as parseObject reads it; any other value as is.
+Value writtenNumber(const Value& v);
+
 // parseObject for callers with no use for the difference: exhausted memory
 // also counts as no object (false, `out` null).
 bool tryParseObject(std::string_view text, Value& out);
