@@ -50,8 +50,13 @@ set(TOLVANE_WINDOWS_SYSTEM_LIBS ws2_32 crypt32 advapi32 user32 bcrypt)
 
 # Export everything of the program's own objects (the HTTP library's
 # functions, the wrapper classes, Logger::PrintLog), nothing of the static
-# libraries.
+# libraries: a plug-in links its own copy of the runtime, and the unwinder's
+# functions in the import library would clash with it.
+set(TOLVANE_WINDOWS_UNEXPORTED_LIBS libssl.a libcrypto.a libwinpthread.a libpthread.a libgcc.a
+    libgcc_eh.a libstdc++.a libsupc++.a libmingwex.a libmingw32.a)
+list(JOIN TOLVANE_WINDOWS_UNEXPORTED_LIBS ":" TOLVANE_WINDOWS_UNEXPORTED)
 function(tolvane_windows_program target)
-  target_link_options(${target} PRIVATE -Wl,--export-all-symbols -Wl,--exclude-libs,libssl.a:libcrypto.a:libwinpthread.a:libpthread.a)
+  target_link_options(${target} PRIVATE -Wl,--export-all-symbols
+                      -Wl,--exclude-libs,${TOLVANE_WINDOWS_UNEXPORTED})
   target_link_libraries(${target} PRIVATE ${TOLVANE_WINDOWS_SYSTEM_LIBS})
 endfunction()

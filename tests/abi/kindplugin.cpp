@@ -2,10 +2,13 @@
 // of Logger::PrintLog, with the record kind either as the EnumLoggerType
 // enumeration or as a plain int (TOLVANE_KIND_AS_ENUM). Loading it proves the
 // program exports the matching name; initializeAllPlugins writes one trace
-// record through it and answers every GET with a fixed reply.
+// record through it, holding a text made by the HTTP library's function and
+// by the wrapper class, which the program exports as well. Every GET gets a
+// fixed reply.
 #include <string>
 
 #include "RedfishPlugin.h"
+#include "civetserver.h"
 
 #if TOLVANE_KIND_AS_ENUM
 enum EnumLoggerType { LOGGER_TRACE_RECORD = 0 };
@@ -22,7 +25,10 @@ class Logger {
 };
 
 REDFISH_PLUGIN_EXPORT bool initializeAllPlugins(RedfishModuleHandle) {
-    Logger::PrintLog(static_cast<KindType>(0), "kind plug-in (%s) linked\n", TOLVANE_KIND_NAME);
+    std::string encoded;
+    CivetServer::urlEncode("a b", encoded);
+    Logger::PrintLog(static_cast<KindType>(0), "kind plug-in (%s) linked: %s %s\n",
+                     TOLVANE_KIND_NAME, encoded.c_str(), mg_version());
     return true;
 }
 

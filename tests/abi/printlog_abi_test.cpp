@@ -31,11 +31,13 @@ TEST_P(PrintLogAbi, PluginBuiltAgainstThisDeclarationLoadsAndWritesThroughThePro
     EXPECT_NE(tree.traceLog().find(GetParam().record), std::string::npos) << tree.traceLog();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Declarations, PrintLogAbi,
-    ::testing::Values(KindCase{"EnumLoggerType", TOLVANE_ENUM_KIND_PLUGIN,
-                               "kind plug-in (enum) linked\n"},
-                      KindCase{"Int", TOLVANE_INT_KIND_PLUGIN, "kind plug-in (int) linked\n"}),
-    [](const ::testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Declarations, PrintLogAbi,
+                         ::testing::Values(KindCase{"EnumLoggerType", TOLVANE_ENUM_KIND_PLUGIN,
+                                                    "kind plug-in (enum) linked: a%20b 1.15"},
+                                           KindCase{"Int", TOLVANE_INT_KIND_PLUGIN,
+                                                    "kind plug-in (int) linked: a%20b 1.15"}),
+                         [](const ::testing::TestParamInfo<KindCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

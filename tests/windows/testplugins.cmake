@@ -5,7 +5,7 @@
 foreach(kind Enum Int)
   add_library(${kind}KindPlugin SHARED ${CMAKE_SOURCE_DIR}/tests/abi/kindplugin.cpp)
   set_target_properties(${kind}KindPlugin PROPERTIES PREFIX "" OUTPUT_NAME ${kind}KindPlugin)
-  target_include_directories(${kind}KindPlugin PRIVATE ${CMAKE_SOURCE_DIR}/include)
+  target_include_directories(${kind}KindPlugin PRIVATE ${TOLVANE_PUBLIC_INCLUDES})
   target_link_libraries(${kind}KindPlugin PRIVATE tolvaneredfishserver)
   target_compile_options(${kind}KindPlugin PRIVATE ${TOLVANE_WARNINGS})
 endforeach()
