@@ -22,6 +22,8 @@ const std::vector<RoleDefinition>& roleDefinitions() {
         {"OSUser",
          "A host operating system user; acts with its operating system privilege level",
          {"Login", "ConfigureComponents"}},
+        // DMTF's standard read-only role, for clients that expect it.
+        {"ReadOnly", "Reads the service and changes its own password", {"Login", "ConfigureSelf"}},
     };
     return roles;
 }

@@ -19,7 +19,8 @@ struct RoleDefinition {
     std::vector<std::string> privileges;
 };
 
-// Administrator, Operator, ReadOnlyUser and OSUser. The server refuses every
+// Administrator, Operator, ReadOnlyUser, OSUser and the standard ReadOnly
+// (which reads, where ReadOnlyUser has no access). The server refuses every
 // request of a ReadOnlyUser session and of an OSUser session whose operating
 // system privilege level is "undefined" or "ReadOnlyUser".
 const std::vector<RoleDefinition>& roleDefinitions();

@@ -576,7 +576,7 @@ TEST_F(PluginAbi, AccountManagementAndRoles) {
     EXPECT_FALSE(fs::exists(plugin.serverDir / "InitialAdminPassword.txt"));
 
     Call roles = plugin.get("/redfish/v1/AccountService/Roles?$expand=Members");
-    ASSERT_EQ(roles.data["Members"].size(), 4u);
+    ASSERT_EQ(roles.data["Members"].size(), 5u);
     EXPECT_EQ(roles.data["Members"][2]["@odata.id"],
               "/redfish/v1/AccountService/Roles/ReadOnlyUser");
     EXPECT_EQ(roles.data["Members"][3]["@odata.id"], "/redfish/v1/AccountService/Roles/OSUser");
