@@ -127,9 +127,11 @@ int32_t RedfishServerHandler::convertPluginReply(const char* reply, std::string&
     int32_t httpStatus = 500;
     try {
         // Replies as the JSON library prints them (the usual case) are read
-        // without building a document; the body comes out the same.
+        // without building a document; any other valid reply is read keeping
+        // its numbers as written. The body comes out the same either way.
         CompactReply compact;
-        if (readCompactReply(reply ? reply : "", compact)) {
+        const std::string_view text = reply ? reply : "";
+        if (readCompactReply(text, compact) || readReplyAsWritten(text, compact)) {
             if (!compact.hasStatus) {
                 body = "{}";
                 return httpStatus;

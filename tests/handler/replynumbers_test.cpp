@@ -7,6 +7,7 @@
 
 #include "compactreply.h"
 #include "jsonadapter.h"
+#include "redfishserverhandler.h"
 
 namespace {
 
@@ -96,3 +97,25 @@ TEST(ReplyNumbers, TextsTheParserRefusesAreStillRefused) {
 }
 
 } // namespace
+
+// The same through the handler's reply conversion, which every answer uses.
+TEST(ReplyNumbers, ConvertedAnswersKeepNumbersAsWritten) {
+    struct Row {
+        const char* reply;
+        int32_t status;
+        const char* body;
+    };
+    for (const Row& row : {
+             Row{R"({"HttpStatus":200,"Data":{"CapacityGiB":1.50,"Blocks":1e3}})", 200,
+                 R"({"CapacityGiB":1.50,"Blocks":1e3})"},
+             Row{R"({ "HttpStatus" : 201 , "Data" : [ 12345678901234567890123 ] })", 201,
+                 "[12345678901234567890123]"},
+             Row{R"({"HttpStatus":200,"Data":"1.50"})", 200, "1.50"},
+             Row{"not json", 500, "root parse failed"},
+         }) {
+        std::string body;
+        EXPECT_EQ(RedfishServerHandler::convertPluginReply(row.reply, body), row.status)
+            << row.reply;
+        EXPECT_EQ(body, row.body) << row.reply;
+    }
+}
