@@ -28,6 +28,7 @@ Json computerSystem(PluginService& service) {
     Json j =
         resource(systemUri(), "#ComputerSystem.v1_27_0.ComputerSystem", kSystemId, "Host System");
     j["SystemType"] = "Physical";
+    j["HostingRoles"] = Json::array({"StorageServer"}); // a member of StorageSystems
     j["Manufacturer"] = "Quorvex";
     j["Model"] = "Storage Host";
     j["Status"] = status("Enabled", "OK");
@@ -146,10 +147,12 @@ void addServiceResources(Router& router, PluginService& service) {
     });
 
     // Swordfish entry points: the storage systems are the host system with
-    // its controller; no Swordfish storage services are offered.
+    // its controller (a "StorageServer" by its HostingRoles); no Swordfish
+    // storage services are offered. Only the Swordfish collection type may
+    // stand at this URI.
     router.add("GET", "StorageSystems", [](const Request&) {
         return Reply::ok(collection(R + "/StorageSystems",
-                                    "#ComputerSystemCollection.ComputerSystemCollection",
+                                    "#StorageSystemCollection.StorageSystemCollection",
                                     "Storage Systems", {systemUri()}));
     });
     router.add("GET", "StorageServices", [](const Request&) {

@@ -40,3 +40,13 @@ TEST_F(PluginStandard, StandardReadOnlyRoleIsOfferedAndAssignable) {
     EXPECT_EQ(plugin.login("reader", "reader-pass-1").reply["response"]["Data"]["Role"],
               kRoles + "ReadOnly");
 }
+
+TEST_F(PluginStandard, StorageSystemsCarriesTheTypeThatAllowsItsUri) {
+    Call systems = plugin.get("/redfish/v1/StorageSystems");
+    ASSERT_EQ(systems.status, 200);
+    EXPECT_EQ(systems.data["@odata.type"], "#StorageSystemCollection.StorageSystemCollection");
+    for (const auto& member : systems.data["Members"]) {
+        Call system = plugin.get(member["@odata.id"].get<std::string>());
+        EXPECT_EQ(system.data["HostingRoles"], Json::array({"StorageServer"}));
+    }
+}

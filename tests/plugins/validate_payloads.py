@@ -32,7 +32,8 @@ except ImportError:
     sys.exit(not_run("python3-jsonschema is missing"))
 
 # Swordfish collections have no schema among the DMTF Redfish schemas.
-NO_SCHEMA = {"#StorageServiceCollection.StorageServiceCollection"}
+NO_SCHEMA = {"#StorageServiceCollection.StorageServiceCollection",
+             "#StorageSystemCollection.StorageSystemCollection"}
 
 
 def load_store(schema_dir):
