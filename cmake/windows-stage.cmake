@@ -2,6 +2,7 @@
 # goes under the install path on a Windows machine, and stage/sdk/ with the
 # headers and the import library plug-in authors link against.
 set(TOLVANE_STAGE_SDK_DIR ${TOLVANE_STAGE_DIR}/sdk)
+set(TOLVANE_STAGE_IMPORT_LIBRARY ${TOLVANE_STAGE_SDK_DIR}/lib/libtolvaneredfishserver.dll.a)
 # The engine's own C++ wrapper header is left out: its name differs from ours
 # only in letter case, which a Windows file system does not tell apart.
 set(TOLVANE_SDK_HEADERS
@@ -22,7 +23,8 @@ add_custom_target(stage ALL
   COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/stage-config.sh ${CMAKE_SOURCE_DIR} ${TOLVANE_STAGE_SERVER_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TOLVANE_SDK_HEADERS} ${TOLVANE_STAGE_SDK_DIR}/include/
   COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_LINKER_FILE:tolvaneredfishserver>
-          ${TOLVANE_STAGE_SDK_DIR}/lib/
+          ${TOLVANE_STAGE_IMPORT_LIBRARY}
+  BYPRODUCTS ${TOLVANE_STAGE_IMPORT_LIBRARY}
   DEPENDS tolvaneredfishserver WebServerAbstractionModule LogServicePlugin
   COMMENT "Staging the Windows install tree in ${TOLVANE_STAGE_DIR}")
 
