@@ -94,6 +94,8 @@ std::string takeOsPrivilege(const Json& oem) {
         if (!it.value().is_object())
             throw errors::propertyValueTypeError(argumentText(it.value()), "Oem/Veltrano");
         for (auto m = it.value().begin(); m != it.value().end(); ++m) {
+            if (m.key().find('@') != std::string::npos)
+                continue; // "@odata.type" as the account's payload shows it
             if (m.key() != "OSPrivilegeLevel")
                 throw errors::propertyUnknown("Oem/Veltrano/" + m.key());
             level = takeString(m.value(), "Oem/Veltrano/OSPrivilegeLevel");

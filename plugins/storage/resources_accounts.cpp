@@ -6,6 +6,7 @@
 
 #include "crypto.h"
 #include "messages.h"
+#include "oemschema.h"
 #include "payloads.h"
 #include "service.h"
 
@@ -36,7 +37,7 @@ Json accountPayload(const Account& a, int64_t now) {
     j["Password"] = nullptr; // never shown
     j["AccountTypes"] = Json::array({"Redfish"});
     j["Links"] = Json{{"Role", link(kRoles + "/" + a.roleId)}};
-    j["Oem"] = Json{{"Veltrano", Json{{"OSPrivilegeLevel", a.osPrivilegeLevel}}}};
+    j["Oem"] = oem::oemMember("ManagerAccount", Json{{"OSPrivilegeLevel", a.osPrivilegeLevel}});
     return j;
 }
 

@@ -1,6 +1,7 @@
 // The service root and the top of the tree: systems, chassis, managers and
 // the task, event, schema and Swordfish collections.
 #include "messages.h"
+#include "oemschema.h"
 #include "payloads.h"
 #include "service.h"
 
@@ -140,10 +141,25 @@ void addServiceResources(Router& router, PluginService& service) {
                                     "Event Subscriptions", {}));
     });
 
+    // The DMTF schemas are public; only the OEM schema is served here, as
+    // JSON schema and as CSDL (which $metadata refers to).
     router.add("GET", "JsonSchemas", [](const Request&) {
         return Reply::ok(collection(R + "/JsonSchemas",
                                     "#JsonSchemaFileCollection.JsonSchemaFileCollection",
-                                    "JSON Schema Collection", {}));
+                                    "JSON Schema Collection", {oem::jsonSchemaFileUri()}));
+    });
+    router.add("GET", "JsonSchemas/{file}", [](const Request& r) {
+        requireId(r.param("file"), oem::kNamespace, "JsonSchemaFile");
+        return Reply::ok(oem::jsonSchemaFile());
+    });
+    router.add("GET", "JsonSchemas/{file}/{document}", [&service](const Request& r) {
+        requireId(r.param("file"), oem::kNamespace, "JsonSchemaFile");
+        if (r.path == oem::jsonSchemaUri())
+            return Reply::ok(oem::jsonSchema());
+        if (r.path != oem::csdlUri())
+            throw errors::resourceMissingAtUri(r.path);
+        return Reply::file((service.paths().schemaDir / oem::csdlFileName()).string(),
+                           "application/xml");
     });
 
     // Swordfish entry points: the storage systems are the host system with

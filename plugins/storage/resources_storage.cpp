@@ -4,6 +4,7 @@
 
 #include "crypto.h"
 #include "messages.h"
+#include "oemschema.h"
 #include "payloads.h"
 #include "service.h"
 #include "storagevalidation.h"
@@ -11,10 +12,6 @@
 namespace tolvane::plugin {
 
 namespace {
-
-const std::vector<std::string> kOemActions = {
-    "Veltrano.InstallOrUpgradeFirmware", "Veltrano.RestoreConfiguration", "Veltrano.SPDMOperations",
-    "Veltrano.UpgradeMicrocode", "Veltrano.ExportConfiguration"};
 
 std::string worstHealth(const std::vector<std::string>& healths) {
     if (std::find(healths.begin(), healths.end(), "Critical") != healths.end())
@@ -52,7 +49,7 @@ Json storagePayload(const Controller& c) {
     j["Links"] =
         Json{{"Enclosures", Json::array({link(std::string(kRoot) + "/Chassis/" + kChassisId)})}};
     Json oem = Json::object();
-    for (const auto& action : kOemActions) {
+    for (const auto& action : oem::actionNames()) {
         Json a = Json{{"target", oemActionUri(c.id, action)}};
         if (action == "Veltrano.SPDMOperations")
             a["Operation@Redfish.AllowableValues"] =
@@ -89,7 +86,7 @@ Json controllerPayload(const Controller& c) {
                  {"NotAfter", c.spdmCertificate->notAfter},
                  {"FingerprintSHA256", c.spdmCertificate->fingerprintSha256}};
     }
-    j["Oem"] = Json{{"Veltrano", veltrano}};
+    j["Oem"] = oem::oemMember("StorageController", veltrano);
     return j;
 }
 

@@ -5,6 +5,7 @@
 
 #include "crypto.h"
 #include "messages.h"
+#include "oemschema.h"
 #include "persistence.h"
 
 namespace tolvane::plugin {
@@ -84,6 +85,9 @@ void PluginService::saveAccounts() {
 void PluginService::load(std::ostream& out) {
     loadStorage();
     loadAccounts(out);
+    // Written anew at each start: it follows the running plug-in's table.
+    std::filesystem::create_directories(paths_.schemaDir);
+    writeFileAtomically(paths_.schemaDir / oem::csdlFileName(), oem::csdl(), 0644);
 }
 
 void PluginService::loadStorage() {

@@ -77,6 +77,12 @@ int main() {
         }
         out[uri] = c.data;
         collectLinks(c.data, queue, seen);
+        // The schemas the service serves itself, for its OEM objects.
+        if (c.data.value("@odata.type", "").rfind("#JsonSchemaFile.", 0) == 0) {
+            for (const auto& location : c.data["Location"])
+                out["schema:" + location["Uri"].get<std::string>()] =
+                    plugin.get(location["Uri"].get<std::string>()).data;
+        }
     }
     std::cout << out.dump(2) << std::endl;
     return 0;

@@ -1,6 +1,7 @@
 // What standard Redfish clients and validators expect of the resource
 // plug-in: the DMTF roles, types that fit their URIs, described OEM
 // extensions, account ETags and event subscriptions.
+#include <map>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -49,4 +50,73 @@ TEST_F(PluginStandard, StorageSystemsCarriesTheTypeThatAllowsItsUri) {
         Call system = plugin.get(member["@odata.id"].get<std::string>());
         EXPECT_EQ(system.data["HostingRoles"], Json::array({"StorageServer"}));
     }
+}
+
+namespace {
+
+// Every resource reached from the service root by its links.
+std::map<std::string, Json> wholeTree(LoadedPlugin& plugin) {
+    std::map<std::string, Json> tree;
+    std::vector<std::string> queue = {"/redfish/v1"};
+    while (!queue.empty()) {
+        const std::string uri = queue.back();
+        queue.pop_back();
+        if (tree.count(uri))
+            continue;
+        tree[uri] = plugin.get(uri).data;
+        std::vector<const Json*> values = {&tree[uri]};
+        while (!values.empty()) {
+            const Json* v = values.back();
+            values.pop_back();
+            for (auto it = v->begin(); v->is_structured() && it != v->end(); ++it) {
+                if (v->is_object() && it.key() == "@odata.id" && it->is_string())
+                    queue.push_back(it->get<std::string>());
+                else
+                    values.push_back(&*it);
+            }
+        }
+    }
+    return tree;
+}
+
+} // namespace
+
+TEST_F(PluginStandard, OemObjectsAndActionsAreDescribedByTheServedOemSchema) {
+    Call file = plugin.get("/redfish/v1/JsonSchemas/Veltrano");
+    ASSERT_EQ(file.status, 200);
+    Call schema = plugin.get(file.data["Location"][0]["Uri"].get<std::string>());
+    ASSERT_EQ(schema.status, 200);
+    const Json& definitions = schema.data["definitions"];
+    Call csdl = plugin.get("/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml");
+    ASSERT_EQ(csdl.data["contentType"], "application/xml");
+    const std::string xml = readFile(csdl.data["fileName"].get<std::string>());
+    ASSERT_NE(xml.find("Namespace=\"Veltrano.v1_0_0\""), std::string::npos);
+
+    size_t objects = 0, actions = 0;
+    for (const auto& [uri, payload] : wholeTree(plugin)) {
+        if (payload.contains("Oem")) {
+            for (const auto& [ns, object] : payload["Oem"].items()) {
+                ++objects;
+                const std::string type = object.value("@odata.type", "");
+                ASSERT_EQ(type.rfind("#Veltrano.v1_0_0.", 0), 0u) << uri << " Oem/" << ns;
+                const std::string name = type.substr(type.rfind('.') + 1);
+                EXPECT_TRUE(definitions.contains(name)) << type;
+                EXPECT_NE(xml.find("<ComplexType Name=\"" + name + "\""), std::string::npos);
+            }
+        }
+        if (payload.contains("Actions") && payload["Actions"].contains("Oem")) {
+            for (const auto& [key, action] : payload["Actions"]["Oem"].items()) {
+                ++actions;
+                const std::string name = key.substr(std::string("#Veltrano.").size());
+                EXPECT_TRUE(definitions.contains(name)) << key;
+                EXPECT_NE(xml.find("<Action Name=\"" + name + "\""), std::string::npos) << key;
+            }
+        }
+    }
+    EXPECT_GE(objects, 2u);
+    EXPECT_EQ(actions, 5u);
+    // A client may send an OEM object back as it read it.
+    Json oem = plugin.get(kAccounts + "/1").data["Oem"];
+    oem["Veltrano"]["OSPrivilegeLevel"] = "Operator";
+    EXPECT_EQ(plugin.patch(kAccounts + "/1", {{"Oem", oem}}).status, 200);
 }

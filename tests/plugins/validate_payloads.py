@@ -86,6 +86,45 @@ def schema_of(odata_type):
     return parts[0] + ".json", parts[1]
 
 
+def oem_objects(value, path=""):
+    """Yields (path, object) for every object under an "Oem" property; the
+    OEM actions under "Actions" are described by their action schema."""
+    if isinstance(value, dict):
+        for key, member in value.items():
+            if key == "Oem" and isinstance(member, dict) and not path.endswith("/Actions"):
+                for name, obj in member.items():
+                    yield path + "/Oem/" + name, obj
+            else:
+                yield from oem_objects(member, path + "/" + key)
+    elif isinstance(value, list):
+        for i, member in enumerate(value):
+            yield from oem_objects(member, "%s/%d" % (path, i))
+
+
+def check_oem(store, key, payload):
+    """Every OEM object names its type, and a schema the service serves
+    describes it. Returns the number of failures."""
+    failures = 0
+    for path, obj in oem_objects(payload):
+        odata_type = obj.get("@odata.type") if isinstance(obj, dict) else None
+        if not odata_type:
+            print("FAIL %s at %s: no @odata.type" % (key, path))
+            failures += 1
+            continue
+        name, definition = schema_of(odata_type)
+        url = next((u for u in store if u.endswith("/" + name)), None)
+        if url is None:
+            print("FAIL %s at %s: no served schema %s" % (key, path, name))
+            failures += 1
+            continue
+        schema = {"$ref": url + "#/definitions/" + definition}
+        resolver = LocalResolver(base_uri=url, referrer=store[url], store=store)
+        for e in jsonschema.Draft7Validator(schema, resolver=resolver).iter_errors(obj):
+            print("FAIL %s at %s: %s" % (key, path, e.message))
+            failures += 1
+    return failures
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
@@ -96,6 +135,9 @@ def main():
         return not_run("schemas not found at %s" % schema_dir)
     store = load_store(schema_dir)
     dump = json.loads(subprocess.run([tool], check=True, capture_output=True, text=True).stdout)
+    for key in [k for k in dump if k.startswith("schema:")]:
+        served = dump.pop(key)
+        store[served.get("$id", key[len("schema:"):])] = served
     error_validator = validator_for(store, "redfish-error.v1_0_2.json", "RedfishError")
     checked, failures, types = 0, 0, set()
     for key, payload in dump.items():
@@ -118,6 +160,7 @@ def main():
             if not key.startswith(("login:", "create:")) and payload.get("@odata.id") != key:
                 print("FAIL %s: @odata.id is %s" % (key, payload.get("@odata.id")))
                 failures += 1
+        failures += check_oem(store, key, payload)
         errors = sorted(validator.iter_errors(payload), key=lambda e: list(e.path))
         for e in errors:
             print("FAIL %s at %s: %s" % (key, "/".join(map(str, e.path)), e.message))
