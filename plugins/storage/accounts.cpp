@@ -57,6 +57,15 @@ std::string Account::sessionPrivilegeLevel() const {
     return roleId == "OSUser" ? osPrivilegeLevel : roleId;
 }
 
+std::string Account::etag(int64_t now) const {
+    const std::string fields[] = {
+        id, userName, roleId, enabled ? "1" : "0", locked(now) ? "1" : "0", salt, osPrivilegeLevel};
+    std::string text;
+    for (const auto& field : fields)
+        text += field + '\0';
+    return "\"" + crypto::sha256Hex(text).substr(0, 32) + "\"";
+}
+
 namespace {
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {

@@ -52,6 +52,9 @@ struct Account {
     bool lockedFor(const std::string& clientAddress, int64_t now) const;
     // "Role" and "OSPrivilegeLevel" of this account's sessions.
     std::string sessionPrivilegeLevel() const;
+    // A strong entity tag (quoted) of what the account's payload shows at
+    // `now`; a new password changes it too (it comes with a new salt).
+    std::string etag(int64_t now) const;
 };
 
 // A password's salted hash. Computing one costs the full PBKDF2 rounds, so

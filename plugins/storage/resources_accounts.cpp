@@ -30,6 +30,7 @@ Json sessionPayload(const Session& s) {
 Json accountPayload(const Account& a, int64_t now) {
     Json j = resource(kAccounts + "/" + a.id, "#ManagerAccount.v1_14_1.ManagerAccount", a.id,
                       "User Account");
+    j["@odata.etag"] = a.etag(now);
     j["UserName"] = a.userName;
     j["RoleId"] = a.roleId;
     j["Enabled"] = a.enabled;

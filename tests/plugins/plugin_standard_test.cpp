@@ -2,6 +2,7 @@
 // plug-in: the DMTF roles, types that fit their URIs, described OEM
 // extensions, account ETags and event subscriptions.
 #include <map>
+#include <set>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -119,4 +120,26 @@ TEST_F(PluginStandard, OemObjectsAndActionsAreDescribedByTheServedOemSchema) {
     Json oem = plugin.get(kAccounts + "/1").data["Oem"];
     oem["Veltrano"]["OSPrivilegeLevel"] = "Operator";
     EXPECT_EQ(plugin.patch(kAccounts + "/1", {{"Oem", oem}}).status, 200);
+}
+
+TEST_F(PluginStandard, AccountEtagChangesWithEveryChangeOfTheAccount) {
+    Call created = plugin.post(
+        kAccounts, {{"UserName", "etaguser"}, {"Password", "etag-pass-1"}, {"RoleId", "Operator"}});
+    ASSERT_EQ(created.status, 201);
+    const std::string uri = created.data["@odata.id"];
+    std::set<std::string> seen = {created.data.value("@odata.etag", "")};
+    const std::string first = *seen.begin();
+    ASSERT_TRUE(first.size() > 2 && first.front() == '"' && first.back() == '"') << first;
+    EXPECT_EQ(plugin.get(uri).data["@odata.etag"], first); // unchanged: the same tag
+    const Json changes[] = {{{"RoleId", "ReadOnly"}},
+                            {{"Enabled", false}},
+                            {{"Password", "etag-pass-2"}},
+                            {{"Password", "etag-pass-2"}}, // the same password, anew
+                            {{"UserName", "etaguser2"}},
+                            {{"Oem", {{"Veltrano", {{"OSPrivilegeLevel", "Operator"}}}}}}};
+    for (const auto& change : changes) {
+        ASSERT_EQ(plugin.patch(uri, change).status, 200) << change.dump();
+        const std::string tag = plugin.get(uri).data["@odata.etag"];
+        EXPECT_TRUE(seen.insert(tag).second) << change.dump() << " kept " << tag;
+    }
 }
