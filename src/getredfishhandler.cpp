@@ -5,6 +5,8 @@
 #include "jsonadapter.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/protocolprofile.h"
+#include "protocol/serviceroot.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
 
@@ -61,6 +63,11 @@ const OwnDocument& versionDocument() {
 
 const OwnDocument& serviceRoot() {
     static const OwnDocument document = convert(&RedfishServerHandler::buildServiceRoot);
+    return document;
+}
+
+const OwnDocument& standardServiceRoot() {
+    static const OwnDocument document = convert(&buildStandardServiceRoot);
     return document;
 }
 
@@ -133,7 +140,8 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     if (equalsIgnoreCase(path, "/redfish") || equalsIgnoreCase(path, "/redfish/"))
         own = &versionDocument();
     else if (equalsIgnoreCase(path, "/redfish/v1") || equalsIgnoreCase(path, "/redfish/v1/"))
-        own = &serviceRoot();
+        own = protocolProfile() == ProtocolProfile::Standard ? &standardServiceRoot()
+                                                             : &serviceRoot();
 
     if (own) {
         // Own documents: no authorisation, no plug-in.

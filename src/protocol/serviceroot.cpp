@@ -1,0 +1,124 @@
+#include "protocol/serviceroot.h"
+
+#include <openssl/rand.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "jsonadapter.h"
+#include "redfishserver/installpaths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool isUuidText(const std::string& text) {
+    if (text.size() != 36)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    }
+    return true;
+}
+
+// A random (version 4) UUID; "" when no random bytes are to be had.
+std::string randomUuid() {
+    unsigned char bytes[16];
+    if (RAND_bytes(bytes, sizeof bytes) != 1)
+        return "";
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0f) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3f) | 0x80);
+    static const char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            text += '-';
+        text += kHex[bytes[i] >> 4];
+        text += kHex[bytes[i] & 0x0f];
+    }
+    return text;
+}
+
+json::Value link(const char* uri) {
+    json::Value v = json::Value::object();
+    v["@odata.id"] = uri;
+    return v;
+}
+
+} // namespace
+
+std::string keptServiceUuid(const std::string& path) {
+    {
+        std::ifstream in(path);
+        std::string text;
+        if (in && std::getline(in, text) && isUuidText(text))
+            return text;
+    }
+    const std::string uuid = randomUuid();
+    if (uuid.empty())
+        return "";
+    // Written whole under another name first: a crash leaves no half UUID.
+    const std::string temporary = path + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << uuid << '\n';
+        if (!out.flush())
+            return "";
+    }
+    std::error_code ec;
+    fs::rename(temporary, path, ec);
+    if (ec) {
+        fs::remove(temporary, ec);
+        return "";
+    }
+    return uuid;
+}
+
+std::string serviceUuidPath() {
+    return serverDirectory() + "ServiceUUID";
+}
+
+void buildStandardServiceRoot(std::string& out) {
+    json::Value doc = json::Value::object();
+    doc["@odata.id"] = "/redfish/v1";
+    doc["@odata.type"] = "#ServiceRoot.v1_20_0.ServiceRoot";
+    doc["Id"] = "RootService";
+    doc["Name"] = "Root Service";
+    doc["RedfishVersion"] = "1.20.0";
+    const std::string uuid = keptServiceUuid(serviceUuidPath());
+    if (!uuid.empty())
+        doc["UUID"] = uuid;
+    // What the server does with a query: any $expand asks the plug-in for the
+    // members one level down; nothing else is taken.
+    json::Value features = json::Value::object();
+    features["ExpandQuery"]["ExpandAll"] = true;
+    features["ExpandQuery"]["Levels"] = false;
+    features["ExpandQuery"]["Links"] = false;
+    features["ExpandQuery"]["NoLinks"] = false;
+    features["FilterQuery"] = false;
+    features["SelectQuery"] = false;
+    features["OnlyMemberQuery"] = false;
+    features["ExcerptQuery"] = false;
+    doc["ProtocolFeaturesSupported"] = features;
+    doc["StorageServices"] = link("/redfish/v1/StorageServices");
+    doc["StorageSystems"] = link("/redfish/v1/StorageSystems");
+    doc["Systems"] = link("/redfish/v1/Systems");
+    doc["Chassis"] = link("/redfish/v1/Chassis");
+    doc["Managers"] = link("/redfish/v1/Managers");
+    doc["Tasks"] = link("/redfish/v1/TaskService");
+    doc["SessionService"] = link("/redfish/v1/SessionService");
+    doc["AccountService"] = link("/redfish/v1/AccountService");
+    doc["EventService"] = link("/redfish/v1/EventService");
+    doc["JsonSchemas"] = link("/redfish/v1/JsonSchemas");
+    doc["Links"]["Sessions"] = link("/redfish/v1/SessionService/Sessions");
+
+    json::Value reply = json::Value::object();
+    reply["Data"] = doc;
+    reply["HttpStatus"] = 200;
+    out = json::dump(reply);
+}
