@@ -5,6 +5,7 @@
 #include "jsonadapter.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/metadata.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/serviceroot.h"
 #include "redfishtrace.h"
@@ -44,12 +45,12 @@ struct OwnDocument {
     std::string answer;
 };
 
-OwnDocument convert(void (*build)(std::string&)) {
+OwnDocument convert(void (*build)(std::string&), const char* contentType = "application/json") {
     std::string reply;
     build(reply);
     OwnDocument document;
     document.status = RedfishServerHandler::convertPluginReply(reply.c_str(), document.body);
-    appendResponseHead(document.answer, document.status, "application/json");
+    appendResponseHead(document.answer, document.status, contentType);
     document.answer += document.body;
     return document;
 }
@@ -69,6 +70,27 @@ const OwnDocument& serviceRoot() {
 const OwnDocument& standardServiceRoot() {
     static const OwnDocument document = convert(&buildStandardServiceRoot);
     return document;
+}
+
+const OwnDocument& odataServiceDocument() {
+    static const OwnDocument document = convert(&buildODataServiceDocument);
+    return document;
+}
+
+const OwnDocument& metadataDocument() {
+    static const OwnDocument document = convert(&buildMetadataDocument, "application/xml");
+    return document;
+}
+
+// The standard profile's own documents beside the root: "" none.
+const OwnDocument* standardDocument(const std::string& path) {
+    if (protocolProfile() != ProtocolProfile::Standard)
+        return nullptr;
+    if (equalsIgnoreCase(path, "/redfish/v1/odata") || equalsIgnoreCase(path, "/redfish/v1/odata/"))
+        return &odataServiceDocument();
+    if (path == "/redfish/v1/$metadata" || path == "/redfish/v1/$metadata/")
+        return &metadataDocument();
+    return nullptr;
 }
 
 } // namespace
@@ -142,6 +164,8 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     else if (equalsIgnoreCase(path, "/redfish/v1") || equalsIgnoreCase(path, "/redfish/v1/"))
         own = protocolProfile() == ProtocolProfile::Standard ? &standardServiceRoot()
                                                              : &serviceRoot();
+    else
+        own = standardDocument(path);
 
     if (own) {
         // Own documents: no authorisation, no plug-in.

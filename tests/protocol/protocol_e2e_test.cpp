@@ -53,3 +53,32 @@ TEST(StandardServiceRoot, UuidIsMadeOncePerInstallation) {
     ts::InstallTree other(standardProfile());
     EXPECT_NE(serviceRoot(other).value("UUID", ""), first);
 }
+
+// Clients read the OData documents before they log in; the classic profile
+// keeps them behind the login as the plug-in's resources.
+TEST(StandardDocuments, ODataDocumentsNeedNoLoginOnlyInTheStandardProfile) {
+    ts::InstallTree tree(standardProfile());
+    ts::ServerProcess server(tree);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+
+    const ts::Response odata = ts::request(tree.port, "GET", "/redfish/v1/odata");
+    ASSERT_EQ(odata.status, 200) << odata.raw;
+    const nlohmann::json doc = nlohmann::json::parse(odata.body, nullptr, false);
+    ASSERT_TRUE(doc.is_object()) << odata.body;
+    EXPECT_EQ(doc.value("@odata.context", ""), "/redfish/v1/$metadata");
+    ASSERT_TRUE(doc["value"].is_array());
+    EXPECT_EQ(doc["value"][0].value("url", ""), "/redfish/v1/");
+
+    const ts::Response metadata = ts::request(tree.port, "GET", "/redfish/v1/$metadata");
+    ASSERT_EQ(metadata.status, 200) << metadata.raw;
+    EXPECT_NE(metadata.header("Content-Type").find("application/xml"), std::string::npos);
+    for (const char* part : {"<edmx:Edmx", "<EntityContainer Name=\"Service\"",
+                             "Uri=\"http://redfish.dmtf.org/schemas/v1/ServiceRoot_v1.xml\"",
+                             "<edmx:Include Namespace=\"ServiceRoot.v1_20_0\"/>", "</edmx:Edmx>"})
+        EXPECT_NE(metadata.body.find(part), std::string::npos) << part;
+
+    ts::InstallTree classic;
+    ts::ServerProcess classicServer(classic);
+    ASSERT_TRUE(classicServer.waitReady()) << classicServer.output();
+    EXPECT_EQ(ts::request(classic.port, "GET", "/redfish/v1/odata").status, 401);
+}

@@ -1,0 +1,122 @@
+#include "protocol/metadata.h"
+
+#include "jsonadapter.h"
+
+namespace {
+
+// A schema the metadata document references: its namespace, the version
+// the service's resources use ("" for unversioned collections) and where
+// the schema is published.
+struct SchemaReference {
+    const char* name;
+    const char* version;
+    const char* uri; // null: the DMTF schema "<name>_v1.xml"
+};
+
+// The namespaces of every resource the service and the bundled resource
+// plug-in serve, and those their payloads rely on.
+const SchemaReference kSchemas[] = {
+    {"AccountService", "v1_18_1", nullptr},
+    {"Chassis", "v1_28_0", nullptr},
+    {"ChassisCollection", "", nullptr},
+    {"ComputerSystem", "v1_27_0", nullptr},
+    {"ComputerSystemCollection", "", nullptr},
+    {"Drive", "v1_22_0", nullptr},
+    {"DriveCollection", "", nullptr},
+    {"Event", "v1_13_0", nullptr},
+    {"EventDestination", "v1_16_0", nullptr},
+    {"EventDestinationCollection", "", nullptr},
+    {"EventService", "v1_12_0", nullptr},
+    {"JsonSchemaFile", "v1_1_5", nullptr},
+    {"JsonSchemaFileCollection", "", nullptr},
+    {"Manager", "v1_24_0", nullptr},
+    {"ManagerAccount", "v1_14_1", nullptr},
+    {"ManagerAccountCollection", "", nullptr},
+    {"ManagerCollection", "", nullptr},
+    {"Message", "v1_3_0", nullptr},
+    {"RedfishExtensions", "v1_0_0", nullptr},
+    {"Resource", "v1_0_0", nullptr},
+    {"Role", "v1_3_3", nullptr},
+    {"RoleCollection", "", nullptr},
+    {"ServiceRoot", "v1_20_0", nullptr},
+    {"Session", "v1_8_0", nullptr},
+    {"SessionCollection", "", nullptr},
+    {"SessionService", "v1_2_0", nullptr},
+    {"Storage", "v1_21_0", nullptr},
+    {"StorageCollection", "", nullptr},
+    {"StorageController", "v1_11_0", nullptr},
+    {"StorageControllerCollection", "", nullptr},
+    {"TaskCollection", "", nullptr},
+    {"TaskService", "v1_3_0", nullptr},
+    {"Volume", "v1_10_2", nullptr},
+    {"VolumeCollection", "", nullptr},
+};
+
+// Links of the service document: the service root's collections.
+const char* const kServiceLinks[][2] = {
+    {"Systems", "/redfish/v1/Systems"},
+    {"Chassis", "/redfish/v1/Chassis"},
+    {"Managers", "/redfish/v1/Managers"},
+    {"StorageServices", "/redfish/v1/StorageServices"},
+    {"StorageSystems", "/redfish/v1/StorageSystems"},
+    {"Tasks", "/redfish/v1/TaskService"},
+    {"SessionService", "/redfish/v1/SessionService"},
+    {"AccountService", "/redfish/v1/AccountService"},
+    {"EventService", "/redfish/v1/EventService"},
+    {"JsonSchemas", "/redfish/v1/JsonSchemas"},
+    {"Sessions", "/redfish/v1/SessionService/Sessions"},
+};
+
+void wrap(json::Value data, std::string& out) {
+    json::Value reply = json::Value::object();
+    reply["Data"] = std::move(data);
+    reply["HttpStatus"] = 200;
+    out = json::dump(reply);
+}
+
+} // namespace
+
+void buildODataServiceDocument(std::string& out) {
+    json::Value doc = json::Value::object();
+    doc["@odata.context"] = "/redfish/v1/$metadata";
+    json::Value value = json::Value::array();
+    json::Value service = json::Value::object();
+    service["name"] = "Service";
+    service["kind"] = "Singleton";
+    service["url"] = "/redfish/v1/";
+    value.push_back(service);
+    for (const auto& link : kServiceLinks) {
+        json::Value entry = json::Value::object();
+        entry["name"] = link[0];
+        entry["kind"] = "Singleton";
+        entry["url"] = link[1];
+        value.push_back(entry);
+    }
+    doc["value"] = value;
+    wrap(doc, out);
+}
+
+void buildMetadataDocument(std::string& out) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<edmx:Edmx xmlns:edmx=\"http://docs.oasis-open.org/odata/ns/edmx\" "
+                      "Version=\"4.0\">\n";
+    for (const SchemaReference& schema : kSchemas) {
+        const std::string uri = schema.uri ? schema.uri
+                                           : std::string("http://redfish.dmtf.org/schemas/v1/") +
+                                                 schema.name + "_v1.xml";
+        xml += "  <edmx:Reference Uri=\"" + uri + "\">\n";
+        xml += "    <edmx:Include Namespace=\"" + std::string(schema.name) + "\"/>\n";
+        if (*schema.version)
+            xml += "    <edmx:Include Namespace=\"" + std::string(schema.name) + "." +
+                   schema.version + "\"/>\n";
+        xml += "  </edmx:Reference>\n";
+    }
+    xml += "  <edmx:DataServices>\n"
+           "    <Schema xmlns=\"http://docs.oasis-open.org/odata/ns/edm\" Namespace=\"Service\">\n"
+           "      <EntityContainer Name=\"Service\" "
+           "Extends=\"ServiceRoot.v1_20_0.ServiceContainer\"/>\n"
+           "    </Schema>\n"
+           "  </edmx:DataServices>\n"
+           "</edmx:Edmx>\n";
+    wrap(json::Value(xml), out);
+}
