@@ -13,6 +13,7 @@ PluginPaths PluginPaths::forServerDirectory(const fs::path& serverDir) {
     p.serverDir = serverDir;
     p.stateFile = serverDir / "PluginState.json";
     p.accountsFile = serverDir / "Accounts.json";
+    p.subscriptionsFile = serverDir / "EventSubscriptions.json";
     p.adminPasswordFile = serverDir / "InitialAdminPassword.txt";
     p.backupFile = serverDir / "ConfigurationBackup.json";
     p.uploadsDir = serverDir / "uploads";

@@ -11,6 +11,7 @@ struct PluginPaths {
     std::filesystem::path serverDir;
     std::filesystem::path stateFile;         // PluginState.json: storage model
     std::filesystem::path accountsFile;      // Accounts.json: accounts with password hashes
+    std::filesystem::path subscriptionsFile; // EventSubscriptions.json
     std::filesystem::path adminPasswordFile; // InitialAdminPassword.txt
     std::filesystem::path backupFile;        // ConfigurationBackup.json: the last export
     std::filesystem::path uploadsDir;        // where the server stores uploaded files

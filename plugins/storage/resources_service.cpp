@@ -1,5 +1,5 @@
 // The service root and the top of the tree: systems, chassis, managers and
-// the task, event, schema and Swordfish collections.
+// the task, schema and Swordfish collections.
 #include "messages.h"
 #include "oemschema.h"
 #include "payloads.h"
@@ -123,22 +123,6 @@ void addServiceResources(Router& router, PluginService& service) {
     router.add("GET", "TaskService/Tasks", [](const Request&) {
         return Reply::ok(collection(R + "/TaskService/Tasks", "#TaskCollection.TaskCollection",
                                     "Task Collection", {}));
-    });
-
-    router.add("GET", "EventService", [](const Request&) {
-        Json j = resource(R + "/EventService", "#EventService.v1_12_0.EventService", "EventService",
-                          "Event Service");
-        j["ServiceEnabled"] = false;
-        j["DeliveryRetryAttempts"] = 0;
-        j["DeliveryRetryIntervalSeconds"] = 0;
-        j["Status"] = status("Disabled", "OK");
-        j["Subscriptions"] = link(R + "/EventService/Subscriptions");
-        return Reply::ok(j);
-    });
-    router.add("GET", "EventService/Subscriptions", [](const Request&) {
-        return Reply::ok(collection(R + "/EventService/Subscriptions",
-                                    "#EventDestinationCollection.EventDestinationCollection",
-                                    "Event Subscriptions", {}));
     });
 
     // The DMTF schemas are public; only the OEM schema is served here, as

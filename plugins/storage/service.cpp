@@ -40,14 +40,16 @@ std::string utcTimeText(int64_t seconds) {
     return text;
 }
 
-PluginService::PluginService(PluginPaths paths, PluginLog log, Clock clock)
+PluginService::PluginService(PluginPaths paths, PluginLog log, Clock clock,
+                             EventDelivery::Policy delivery)
     : paths_(std::move(paths)), log_(log), clock_(std::move(clock)),
-      storage_(StorageModel::makeDefault()) {
+      storage_(StorageModel::makeDefault()), delivery_(log, delivery) {
     router_.guardWith(modelLock_);
     addServiceResources(router_, *this);
     addStorageResources(router_, *this);
     addAccountResources(router_, *this);
     addOemActions(router_, *this);
+    addEventResources(router_, *this);
 }
 
 int64_t PluginService::now() const {
@@ -82,51 +84,82 @@ void PluginService::saveAccounts() {
     saveJsonFile(paths_.accountsFile, accounts_.toJson());
 }
 
+void PluginService::raiseStorageEvents(const StorageModel& before) noexcept {
+    try {
+        if (subscriptions_.all().empty())
+            return;
+        const std::vector<EventRecord> records = storageEvents(before, storage_);
+        if (records.empty())
+            return;
+        const std::string id = std::to_string(nextEventId_++);
+        const std::string when = utcTimeText(now());
+        for (const auto& s : subscriptions_.all()) {
+            if (!delivery_.enqueue(s.destination,
+                                   eventPayload(records, id, s.context, when).dump()))
+                log_.error("raiseStorageEvents",
+                           "event " + id + " for subscription " + s.id + " not queued");
+        }
+    } catch (const std::exception& e) {
+        log_.error("raiseStorageEvents", e.what());
+    } catch (...) {
+    }
+}
+
+void PluginService::saveSubscriptions() {
+    saveJsonFile(paths_.subscriptionsFile, subscriptions_.toJson());
+}
+
+template <typename Model, typename Parse>
+bool PluginService::loadFile(const fs::path& file, const char* what, Model& model, Parse parse) {
+    LoadedJson loaded = loadJsonFile(file);
+    if (loaded.status == LoadedJson::Status::Loaded) {
+        try {
+            model = parse(loaded.value);
+            return true;
+        } catch (const std::exception& e) {
+            loaded.problem = e.what();
+        }
+    }
+    if (loaded.status != LoadedJson::Status::Missing) {
+        fs::path aside = moveAside(file);
+        log_.error("PluginService::load", std::string(what) + " file unusable (" + loaded.problem +
+                                              "), moved to " + aside.string());
+    }
+    return false;
+}
+
+void PluginService::loadSubscriptions() {
+    if (!loadFile(paths_.subscriptionsFile, "subscriptions", subscriptions_,
+                  SubscriptionStore::fromJson))
+        subscriptions_ = SubscriptionStore();
+}
+
 void PluginService::load(std::ostream& out) {
     loadStorage();
     loadAccounts(out);
+    loadSubscriptions();
     // Written anew at each start: it follows the running plug-in's table.
     std::filesystem::create_directories(paths_.schemaDir);
     writeFileAtomically(paths_.schemaDir / oem::csdlFileName(), oem::csdl(), 0644);
 }
 
 void PluginService::loadStorage() {
-    LoadedJson loaded = loadJsonFile(paths_.stateFile);
-    if (loaded.status == LoadedJson::Status::Loaded) {
-        try {
-            storage_ = StorageModel::fromJson(loaded.value);
-            return;
-        } catch (const std::exception& e) {
-            loaded.problem = e.what();
-        }
-    }
-    if (loaded.status != LoadedJson::Status::Missing) {
-        fs::path aside = moveAside(paths_.stateFile);
-        log_.error("PluginService::loadStorage", "state file unusable (" + loaded.problem +
-                                                     "), moved to " + aside.string() +
-                                                     "; starting with the default configuration");
-    }
+    if (loadFile(paths_.stateFile, "state", storage_, StorageModel::fromJson))
+        return;
+    // Starting with the default configuration.
     storage_ = StorageModel::makeDefault();
     saveStorage();
 }
 
 void PluginService::loadAccounts(std::ostream& out) {
-    LoadedJson loaded = loadJsonFile(paths_.accountsFile);
-    if (loaded.status == LoadedJson::Status::Loaded) {
-        try {
-            accounts_ = AccountStore::fromJson(loaded.value);
-            if (!accounts_.empty())
-                return;
-            loaded.problem = "no accounts";
-        } catch (const std::exception& e) {
-            loaded.problem = e.what();
-        }
-    }
-    if (loaded.status != LoadedJson::Status::Missing) {
-        fs::path aside = moveAside(paths_.accountsFile);
-        log_.error("PluginService::loadAccounts",
-                   "accounts file unusable (" + loaded.problem + "), moved to " + aside.string());
-    }
+    auto parse = [](const Json& state) {
+        AccountStore store = AccountStore::fromJson(state);
+        if (store.empty())
+            throw std::runtime_error("no accounts");
+        return store;
+    };
+    if (loadFile(paths_.accountsFile, "accounts", accounts_, parse))
+        return;
     // First start: one administrator with a random password, told once.
     accounts_ = AccountStore();
     const std::string password = crypto::randomPassword(20);

@@ -16,6 +16,8 @@
 #include <string>
 
 #include "accounts.h"
+#include "delivery.h"
+#include "events.h"
 #include "paths.h"
 #include "pluginlog.h"
 #include "router.h"
@@ -41,7 +43,8 @@ class PluginService {
   public:
     using Clock = std::function<int64_t()>;
 
-    PluginService(PluginPaths paths, PluginLog log = PluginLog(), Clock clock = Clock());
+    PluginService(PluginPaths paths, PluginLog log = PluginLog(), Clock clock = Clock(),
+                  EventDelivery::Policy delivery = EventDelivery::Policy());
 
     // Reads the state and account files (moving unreadable ones aside) and
     // creates the first administrator when there are no accounts; the
@@ -56,6 +59,8 @@ class PluginService {
     StorageModel& storage() { return storage_; }
     AccountStore& accounts() { return accounts_; }
     SessionStore& sessions() { return sessions_; }
+    SubscriptionStore& subscriptions() { return subscriptions_; }
+    const EventDelivery& delivery() const { return delivery_; }
     const PluginPaths& paths() const { return paths_; }
     const PluginLog& log() const { return log_; }
     int64_t now() const;
@@ -64,30 +69,39 @@ class PluginService {
     // The controller behind a Storage Id under the system; throws 404.
     Controller& controller(const std::string& systemId, const std::string& storageId);
 
-    // Runs `change` on the storage model (or the accounts) and saves it, with
-    // the model lock held alone by the caller; when
-    // `change` throws or the file cannot be written, the model is put back as
-    // it was, so a refused request changes nothing.
+    // Runs `change` on the storage model (or the accounts, or the event
+    // subscriptions) and saves it, with the model lock held alone by the
+    // caller; when `change` throws or the file cannot be written, the model is
+    // put back as it was, so a refused request changes nothing. A saved change
+    // of the storage raises its events.
     template <typename F> auto changeStorage(F change) {
         return transact(
-            storage_, [this] { saveStorage(); }, change);
+            storage_, [this] { saveStorage(); },
+            [this](const StorageModel& before) { raiseStorageEvents(before); }, change);
     }
     template <typename F> auto changeAccounts(F change) {
         return transact(
-            accounts_, [this] { saveAccounts(); }, change);
+            accounts_, [this] { saveAccounts(); }, [](const AccountStore&) {}, change);
+    }
+    template <typename F> auto changeSubscriptions(F change) {
+        return transact(
+            subscriptions_, [this] { saveSubscriptions(); }, [](const SubscriptionStore&) {},
+            change);
     }
 
   private:
-    template <typename Model, typename Save, typename F>
-    auto transact(Model& model, Save save, F change) {
+    template <typename Model, typename Save, typename Saved, typename F>
+    auto transact(Model& model, Save save, Saved saved, F change) {
         Model before = model;
         try {
             if constexpr (std::is_void_v<decltype(change())>) {
                 change();
                 save();
+                saved(before);
             } else {
                 auto result = change();
                 save();
+                saved(before);
                 return result;
             }
         } catch (...) {
@@ -95,10 +109,19 @@ class PluginService {
             throw;
         }
     }
+    // Queues an Event for every subscriber of what changed since `before`;
+    // never throws (a change is not undone for an event that cannot go).
+    void raiseStorageEvents(const StorageModel& before) noexcept;
     void saveStorage();
     void saveAccounts();
+    void saveSubscriptions();
+    // Reads `file` into `model` with `parse` (which throws on a bad file);
+    // false when it is missing or unusable, and an unusable one is moved aside.
+    template <typename Model, typename Parse>
+    bool loadFile(const std::filesystem::path& file, const char* what, Model& model, Parse parse);
     void loadStorage();
     void loadAccounts(std::ostream& out);
+    void loadSubscriptions();
 
     PluginPaths paths_;
     PluginLog log_;
@@ -106,8 +129,12 @@ class PluginService {
     StorageModel storage_;
     AccountStore accounts_;
     SessionStore sessions_;
+    SubscriptionStore subscriptions_;
+    uint64_t nextEventId_ = 1;
     Router router_;
     mutable std::shared_mutex modelLock_;
+    // Last, so that its thread stops before the rest goes.
+    EventDelivery delivery_;
 };
 
 // Route tables, one per area of the resource tree.
@@ -115,6 +142,7 @@ void addServiceResources(Router& router, PluginService& service);
 void addStorageResources(Router& router, PluginService& service);
 void addAccountResources(Router& router, PluginService& service);
 void addOemActions(Router& router, PluginService& service);
+void addEventResources(Router& router, PluginService& service);
 
 } // namespace tolvane::plugin
 

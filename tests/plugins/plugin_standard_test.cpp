@@ -1,15 +1,28 @@
 // What standard Redfish clients and validators expect of the resource
 // plug-in: the DMTF roles, types that fit their URIs, described OEM
 // extensions, account ETags and event subscriptions.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <set>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "delivery.h"
 #include "pluginharness.h"
+#include "service.h"
 
 using namespace plugintest;
+namespace plugin = tolvane::plugin;
 
 namespace {
 
@@ -142,4 +155,202 @@ TEST_F(PluginStandard, AccountEtagChangesWithEveryChangeOfTheAccount) {
         const std::string tag = plugin.get(uri).data["@odata.etag"];
         EXPECT_TRUE(seen.insert(tag).second) << change.dump() << " kept " << tag;
     }
+}
+
+namespace {
+
+// A subscriber on a free loopback port: keeps every POSTed body and answers
+// 200, or, told to hang, takes the request and never answers.
+class Subscriber {
+  public:
+    explicit Subscriber(bool answer = true) : answer_(answer) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd_, 8) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("no loopback listener");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Subscriber() {
+        stop_ = true;
+        shutdown(fd_, SHUT_RDWR); // ends the accept()
+        thread_.join();
+        close(fd_);
+        for (int held : held_)
+            close(held);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/events"; }
+    // The bodies once `count` requests came in (fewer after 20 s).
+    std::vector<Json> waitFor(size_t count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait_for(lock, std::chrono::seconds(20), [&] { return requests_ >= count; });
+        return bodies_;
+    }
+
+  private:
+    void run() {
+        while (!stop_) {
+            int client = accept(fd_, nullptr, nullptr);
+            if (client < 0)
+                return;
+            std::string text;
+            char buffer[4096];
+            size_t need = std::string::npos;
+            while (need == std::string::npos || text.size() < need) {
+                ssize_t n = recv(client, buffer, sizeof(buffer), 0);
+                if (n <= 0)
+                    break;
+                text.append(buffer, static_cast<size_t>(n));
+                size_t end = text.find("\r\n\r\n");
+                size_t header = text.find("Content-Length: ");
+                if (end != std::string::npos && header != std::string::npos && header < end)
+                    need = end + 4 + std::stoul(text.substr(header + 16));
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++requests_;
+            if (answer_) {
+                const size_t end = text.find("\r\n\r\n");
+                bodies_.push_back(Json::parse(text.substr(end + 4), nullptr, false));
+                const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+                send(client, ok.data(), ok.size(), MSG_NOSIGNAL);
+                close(client);
+            } else {
+                held_.push_back(client);
+            }
+            arrived_.notify_all();
+        }
+    }
+    bool answer_;
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    size_t requests_ = 0;
+    std::vector<Json> bodies_;
+    std::vector<int> held_;
+};
+
+const std::string kSubscriptions = "/redfish/v1/EventService/Subscriptions";
+const std::string kVolumes = "/redfish/v1/Systems/1/Storage/1/Volumes";
+
+std::string messageId(const Call& c) {
+    return c.data["error"]["@Message.ExtendedInfo"][0].value("MessageId", "");
+}
+
+} // namespace
+
+TEST_F(PluginStandard, SubscriptionsAreCheckedKeptAndDeleted) {
+    const Json good = {
+        {"Destination", "https://192.0.2.5/events"}, {"Protocol", "Redfish"}, {"Context", "ctx"}};
+    const struct {
+        const char* change;
+        Json value;
+        const char* messageId;
+    } refused[] = {
+        {"Destination", "ftp://192.0.2.5/x", "PropertyValueFormatError"},
+        {"Destination", "http://", "PropertyValueFormatError"},
+        {"Destination", "http://user:pw@host/x", "PropertyValueFormatError"},
+        {"Destination", "http://host/a b", "PropertyValueFormatError"},
+        {"Destination", nullptr, "PropertyMissing"},
+        {"Protocol", "FTP", "PropertyValueNotInList"},
+        {"Protocol", nullptr, "PropertyMissing"},
+        {"Context", 5, "PropertyValueTypeError"},
+        {"HttpHeaders", Json::array(), "PropertyUnknown"},
+    };
+    for (const auto& row : refused) {
+        Json body = good;
+        if (row.value.is_null())
+            body.erase(row.change);
+        else
+            body[row.change] = row.value;
+        Call c = plugin.post(kSubscriptions, body);
+        EXPECT_EQ(c.status, 400) << body.dump();
+        EXPECT_NE(messageId(c).find(row.messageId), std::string::npos) << body.dump();
+    }
+    Call created = plugin.post(kSubscriptions, good);
+    ASSERT_EQ(created.status, 201) << created.text;
+    const std::string uri = created.data["@odata.id"];
+    // Kept across a restart of the plug-in.
+    plugin.uninitialize();
+    ASSERT_TRUE(plugin.initialize());
+    EXPECT_EQ(plugin.get(kSubscriptions).data["Members"], Json::array({{{"@odata.id", uri}}}));
+    Call member = plugin.get(uri);
+    EXPECT_EQ(member.data["Destination"], good["Destination"]);
+    EXPECT_EQ(member.data["Context"], "ctx");
+    EXPECT_EQ(plugin.del(uri).status, 200);
+    EXPECT_EQ(plugin.get(uri).status, 404);
+    EXPECT_EQ(plugin.get(kSubscriptions).data["Members"].size(), 0u);
+}
+
+TEST(PluginEvents, StorageChangesReachEverySubscriber) {
+    struct TempDir {
+        std::filesystem::path path = makeTempDir("events");
+        ~TempDir() { std::filesystem::remove_all(path); }
+    } dir;
+    plugin::PluginService service(plugin::PluginPaths::forServerDirectory(dir.path));
+    std::ostringstream announcement;
+    service.load(announcement);
+    Subscriber subscriber;
+    ASSERT_EQ(service
+                  .dispatch("POST", kSubscriptions,
+                            Json{{"Destination", subscriber.url()},
+                                 {"Protocol", "Redfish"},
+                                 {"Context", "storage-watch"}}
+                                .dump())
+                  .status,
+              201);
+    const Json volume = {
+        {"RAIDType", "RAID1"},
+        {"Links",
+         {{"Drives", Json::array({Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/0"}},
+                                  Json{{"@odata.id", "/redfish/v1/Chassis/1/Drives/1"}}})}}}};
+    const std::string volumeUri = kVolumes + "/1";
+    ASSERT_EQ(service.dispatch("POST", kVolumes, volume.dump()).status, 201);
+    ASSERT_EQ(service.dispatch("PATCH", volumeUri, R"({"Name":"Renamed"})").status, 200);
+    ASSERT_EQ(service.dispatch("DELETE", volumeUri, "{}").status, 200);
+    {
+        std::unique_lock<std::shared_mutex> lock(service.modelLock());
+        service.changeStorage(
+            [&] { service.storage().controllers().front().drives[3].health = "Critical"; });
+    }
+    const struct {
+        const char* messageId;
+        std::string origin;
+    } expected[] = {
+        {"ResourceEvent.1.4.3.ResourceCreated", volumeUri},
+        {"ResourceEvent.1.4.3.ResourceChanged", volumeUri},
+        {"ResourceEvent.1.4.3.ResourceRemoved", volumeUri},
+        {"ResourceEvent.1.4.3.ResourceStatusChangedCritical", "/redfish/v1/Chassis/1/Drives/3"}};
+    const std::vector<Json> events = subscriber.waitFor(std::size(expected));
+    ASSERT_EQ(events.size(), std::size(expected));
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i]["@odata.type"], "#Event.v1_13_0.Event");
+        EXPECT_EQ(events[i]["Context"], "storage-watch");
+        const Json& record = events[i]["Events"][0];
+        EXPECT_EQ(record["MessageId"], expected[i].messageId);
+        EXPECT_EQ(record["OriginOfCondition"]["@odata.id"], expected[i].origin);
+    }
+}
+
+TEST(PluginEvents, HangingSubscriberNeitherBlocksNorGrowsTheQueue) {
+    Subscriber hanging(false);
+    plugin::DeliveryPolicy policy;
+    policy.maxQueued = 2;
+    policy.attempts = 1;
+    policy.attemptTimeoutMs = 60000;
+    auto delivery = std::make_unique<plugin::EventDelivery>(plugin::PluginLog(), policy);
+    ASSERT_TRUE(delivery->enqueue(hanging.url(), "{}"));
+    hanging.waitFor(1); // the worker is now stuck in its first delivery
+    EXPECT_TRUE(delivery->enqueue(hanging.url(), "{}"));
+    EXPECT_TRUE(delivery->enqueue(hanging.url(), "{}"));
+    EXPECT_FALSE(delivery->enqueue(hanging.url(), "{}")); // full: dropped, not waited for
+    const auto start = std::chrono::steady_clock::now();
+    delivery.reset(); // cuts the hanging attempt short
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
