@@ -5,6 +5,7 @@
 #include <iostream>
 #include <set>
 
+#include "events.h"
 #include "pluginharness.h"
 
 using namespace plugintest;
@@ -53,6 +54,23 @@ int main() {
                 "/redfish/v1/AccountService/Accounts",
                 {{"UserName", "viewer"}, {"Password", "viewer-pass-1"}, {"RoleId", "ReadOnlyUser"}})
             .data;
+    out["create:subscription"] = plugin
+                                     .post("/redfish/v1/EventService/Subscriptions",
+                                           {{"Destination", "http://192.0.2.7/events"},
+                                            {"Protocol", "Redfish"},
+                                            {"Context", "dump"}})
+                                     .data;
+    // An event as subscribers receive it: a health change and a new volume.
+    namespace model = tolvane::plugin;
+    model::StorageModel before = model::StorageModel::makeDefault(), after = before;
+    model::Controller& c = after.controllers().front();
+    c.drives[0].health = "Warning";
+    model::Volume v;
+    v.id = "1";
+    v.driveIds = {"1"};
+    c.volumes.push_back(v);
+    out["event:storage"] = model::eventPayload(model::storageEvents(before, after), "1", "dump",
+                                               "2026-01-02T03:04:05Z");
     out["error:notfound"] = plugin.get("/redfish/v1/Chassis/1/Drives/99").data;
     out["error:notallowed"] = plugin.call("PATCH", "/redfish/v1/Systems", "{}").data;
     out["error:malformed"] = plugin.call("POST", storage + "/Volumes", "{").data;

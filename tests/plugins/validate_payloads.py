@@ -157,7 +157,7 @@ def main():
                 failures += 1
                 continue
             types.add(odata_type)
-            if not key.startswith(("login:", "create:")) and payload.get("@odata.id") != key:
+            if not key.startswith(("login:", "create:", "event:")) and payload.get("@odata.id") != key:
                 print("FAIL %s: @odata.id is %s" % (key, payload.get("@odata.id")))
                 failures += 1
         failures += check_oem(store, key, payload)
@@ -168,7 +168,8 @@ def main():
         checked += 1
     for required in ("#Storage.v1_21_0.Storage", "#Drive.v1_22_0.Drive", "#Volume.v1_10_2.Volume",
                      "#Session.v1_8_0.Session", "#ManagerAccount.v1_14_1.ManagerAccount",
-                     "#VolumeCollection.VolumeCollection"):
+                     "#VolumeCollection.VolumeCollection", "#Event.v1_13_0.Event",
+                     "#EventDestination.v1_16_0.EventDestination"):
         if required not in types:
             print("FAIL no payload of type %s was checked" % required)
             failures += 1
