@@ -18,7 +18,6 @@ PluginPaths PluginPaths::forServerDirectory(const fs::path& serverDir) {
     p.backupFile = serverDir / "ConfigurationBackup.json";
     p.uploadsDir = serverDir / "uploads";
     p.incomingUploadsDir = serverDir / "uploads-incoming";
-    p.schemaDir = serverDir / "schemas";
     const char* env = std::getenv("TOLVANE_LOG_DIR");
     if (env && *env)
         p.logDir = fs::path(env);

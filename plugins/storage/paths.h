@@ -19,7 +19,6 @@ struct PluginPaths {
     // per request below it, and the file in there is what we are handed.
     std::filesystem::path incomingUploadsDir; // uploads-incoming
     std::filesystem::path logDir;             // $TOLVANE_LOG_DIR, else <server dir>/../logs
-    std::filesystem::path schemaDir;          // schemas: the OEM CSDL the service serves
 
     static PluginPaths forServerDirectory(const std::filesystem::path& serverDir);
 };

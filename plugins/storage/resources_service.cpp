@@ -126,7 +126,8 @@ void addServiceResources(Router& router, PluginService& service) {
     });
 
     // The DMTF schemas are public; only the OEM schema is served here, as
-    // JSON schema and as CSDL (which $metadata refers to).
+    // JSON schema and as CSDL (which $metadata refers to). The CSDL is the
+    // reply's "Data" as a string, which the server sends as it is.
     router.add("GET", "JsonSchemas", [](const Request&) {
         return Reply::ok(collection(R + "/JsonSchemas",
                                     "#JsonSchemaFileCollection.JsonSchemaFileCollection",
@@ -136,14 +137,13 @@ void addServiceResources(Router& router, PluginService& service) {
         requireId(r.param("file"), oem::kNamespace, "JsonSchemaFile");
         return Reply::ok(oem::jsonSchemaFile());
     });
-    router.add("GET", "JsonSchemas/{file}/{document}", [&service](const Request& r) {
+    router.add("GET", "JsonSchemas/{file}/{document}", [](const Request& r) {
         requireId(r.param("file"), oem::kNamespace, "JsonSchemaFile");
         if (r.path == oem::jsonSchemaUri())
             return Reply::ok(oem::jsonSchema());
         if (r.path != oem::csdlUri())
             throw errors::resourceMissingAtUri(r.path);
-        return Reply::file((service.paths().schemaDir / oem::csdlFileName()).string(),
-                           "application/xml");
+        return Reply::ok(Json(oem::csdl()));
     });
 
     // Swordfish entry points: the storage systems are the host system with

@@ -5,7 +5,6 @@
 
 #include "crypto.h"
 #include "messages.h"
-#include "oemschema.h"
 #include "persistence.h"
 
 namespace tolvane::plugin {
@@ -138,9 +137,6 @@ void PluginService::load(std::ostream& out) {
     loadStorage();
     loadAccounts(out);
     loadSubscriptions();
-    // Written anew at each start: it follows the running plug-in's table.
-    std::filesystem::create_directories(paths_.schemaDir);
-    writeFileAtomically(paths_.schemaDir / oem::csdlFileName(), oem::csdl(), 0644);
 }
 
 void PluginService::loadStorage() {

@@ -255,3 +255,12 @@ TEST_F(BundledServer, ExportRestoreRoundTripAndStateAcrossRestart) {
     EXPECT_NE(ts::readFile(tree.logDir + "RedfishServer.log").find("REDFISHSERVER"),
               std::string::npos);
 }
+
+// The OEM schema's CSDL reaches the client as XML text, not wrapped in JSON.
+TEST_F(BundledServer, OemCsdlReachesTheClientAsXml) {
+    ts::Response csdl =
+        send("GET", "/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml", adminToken());
+    ASSERT_EQ(csdl.status, 200) << csdl.raw;
+    EXPECT_EQ(csdl.body.rfind("<?xml", 0), 0u) << csdl.body.substr(0, 200);
+    EXPECT_NE(csdl.body.find("Namespace=\"Veltrano.v1_0_0\""), std::string::npos);
+}

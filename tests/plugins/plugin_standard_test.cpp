@@ -101,9 +101,11 @@ TEST_F(PluginStandard, OemObjectsAndActionsAreDescribedByTheServedOemSchema) {
     Call schema = plugin.get(file.data["Location"][0]["Uri"].get<std::string>());
     ASSERT_EQ(schema.status, 200);
     const Json& definitions = schema.data["definitions"];
+    // The CSDL as the reply's text, which the server sends as it is.
     Call csdl = plugin.get("/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml");
-    ASSERT_EQ(csdl.data["contentType"], "application/xml");
-    const std::string xml = readFile(csdl.data["fileName"].get<std::string>());
+    ASSERT_TRUE(csdl.data.is_string()) << csdl.text;
+    const std::string xml = csdl.data.get<std::string>();
+    ASSERT_EQ(xml.rfind("<?xml", 0), 0u);
     ASSERT_NE(xml.find("Namespace=\"Veltrano.v1_0_0\""), std::string::npos);
 
     size_t objects = 0, actions = 0;
