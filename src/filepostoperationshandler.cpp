@@ -179,7 +179,8 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     request.path = normalisedUri(ri);
     request.multipart = true;
     if (!passGate(
-             conn, request, [&calls](const std::string& uri) { return calls.read(uri); }, nullptr)
+             conn, request, [&calls](const std::string& uri) { return calls.read(uri); }, nullptr,
+             [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); })
              .pass)
         return true;
     if (!pluginModule) {

@@ -28,7 +28,8 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     request.exempt = road.exempt;
     const GateOutcome gate = passGate(
         conn, request, [&calls](const std::string& uri) { return calls.read(uri); },
-        [&]() -> const std::string& { return requestBody.text(); });
+        [&]() -> const std::string& { return requestBody.text(); },
+        [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); });
     if (!gate.pass) {
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
         return true;

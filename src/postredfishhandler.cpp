@@ -218,7 +218,8 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     RequestBody requestBody(*this, conn);
     if (!passGate(
              conn, request, [&calls](const std::string& uri) { return calls.read(uri); },
-             [&]() -> const std::string& { return requestBody.text(); })
+             [&]() -> const std::string& { return requestBody.text(); },
+             [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); })
              .pass) {
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
@@ -297,6 +298,65 @@ PrivilegeSet RedfishServerHandler::rolePrivileges(const std::string& roleId, Plu
         }
     }
     return standardRolePrivileges(roleId).value_or(0);
+}
+
+std::optional<SessionRecord>
+RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& address,
+                                       const BasicCredentials& credentials) {
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (auto known = basicVerdictCache().find(credentials, now))
+        return known;
+    const CommandHandlerFn post = calls.entry(REDFISH_ENTRY_POST);
+    if (!post)
+        return std::nullopt;
+    json::Value body = json::Value::object();
+    body["UserName"] = credentials.user;
+    body["Password"] = credentials.password;
+    const std::string argument = buildLoginArgument(knownHostName(), json::dump(body), address);
+
+    // The login, the role's privileges and the end of the plug-in's session
+    // are one step, like a session login.
+    calls.hold();
+    struct Release {
+        PluginCalls& calls;
+        ~Release() { calls.release(); } // on every way out, before any answer
+    } release{calls};
+    std::string reply;
+    calls.call(post, "/redfish/v1/SessionService/Sessions", argument, reply);
+    json::Value root;
+    if (!json::tryParseObject(reply, root))
+        return std::nullopt;
+    // A refused login may come as a plain envelope.
+    const json::Value& response = json::hasMember(root, "response") ? root.at("response") : root;
+    const int64_t status =
+        json::hasMember(response, "HttpStatus") ? json::asInteger64(response.at("HttpStatus")) : 0;
+    if (status != 201) {
+        if (status == 401)
+            loginThrottle().recordFailure(address, now);
+        return std::nullopt;
+    }
+    std::string location;
+    getJsonMemberText(getResponseHeadersText(root).c_str(), "Location", location);
+    SessionRecord record;
+    record.sessionInfo = json::memberText(response, "Data");
+    record.hostName = knownHostName();
+    record.clientAddress = address;
+    record.createdAt = now;
+    record.userName = credentials.user;
+    const bool permitted = roleRulesPermit(record.sessionInfo);
+    if (permitted) {
+        record.roleVerdict = 1;
+        record.privileges = rolePrivileges(effectiveRoleId(record.sessionInfo), calls);
+    }
+    // No session is left behind: the credentials come with every request.
+    const CommandHandlerFn remove = calls.entry(REDFISH_ENTRY_DELETE);
+    std::string ignored;
+    if (remove && !location.empty() && isSafeHeaderValue(location))
+        calls.call(remove, location, "{}", ignored);
+    if (!permitted)
+        return std::nullopt;
+    basicVerdictCache().store(credentials, record, now);
+    return record;
 }
 
 bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "RedfishPlugin.h"
 #include "civetserver.h"
 #include "logcontext.h"
 #include "plugincall/plugincalls.h"
+#include "session/basicauth.h"
 #include "session/sessiontable.h"
 
 // What a method's road to the plug-in does in its own way.
@@ -137,6 +139,10 @@ class RedfishServerHandler : public CivetHandler {
     // The privileges of a role, from the plug-in's role document when it
     // serves one, else those of the standard role of that name.
     PrivilegeSet rolePrivileges(const std::string& roleId, PluginCalls& calls);
+    // Checks Basic credentials with a login at the plug-in that leaves no
+    // session behind (postredfishhandler.cpp); verdicts are cached briefly.
+    std::optional<SessionRecord> verifyBasicLogin(PluginCalls& calls, const std::string& address,
+                                                  const BasicCredentials& credentials);
     // Login (postredfishhandler.cpp).
     bool handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
                      const std::string& pluginUri, const std::string& body, PluginCalls& calls);

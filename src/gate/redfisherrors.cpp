@@ -47,6 +47,13 @@ std::string invalidUri(const std::string& uri) {
                        json::Value::array({uri}));
 }
 
+std::string noValidSession() {
+    return errorObject("NoValidSession",
+                       "There is no valid session established with the implementation.", "Critical",
+                       "Establish a session before retrying the operation, or send valid "
+                       "credentials.");
+}
+
 std::string crossSiteRequestRefused() {
     return errorObject("InsufficientPrivilege",
                        "A request that carries only the session cookie must come from this "

@@ -14,6 +14,7 @@ std::string insufficientPrivilege();
 std::string sessionLimitExceeded();
 std::string invalidUri(const std::string& uri);
 std::string crossSiteRequestRefused();
+std::string noValidSession();
 std::string tooManyFailedLogins(long long retryAfterSeconds);
 
 } // namespace redfisherror

@@ -7,6 +7,7 @@
 #include "gate/redfisherrors.h"
 #include "gate/requestpath.h"
 #include "jsonadapter.h"
+#include "protocol/protocolprofile.h"
 #include "redfishserverhandler.h"
 #include "session/loginthrottle.h"
 #include "session/privileges.h"
@@ -85,7 +86,8 @@ std::string rawRequestPath(struct mg_connection* conn) {
 }
 
 GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
-                     const ResourceReader& readResource, const BodyReader& readBody) {
+                     const ResourceReader& readResource, const BodyReader& readBody,
+                     const BasicLogin& basicLogin) {
     const struct mg_request_info* ri = conn ? mg_get_request_info(conn) : nullptr;
     if (!ri)
         return refused();
@@ -116,6 +118,8 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     }
 
     const char* headerToken = mg_get_header(conn, "X-Auth-Token");
+    // Without the token header the credentials (cookie or Basic) are ones a
+    // browser sends by itself: the cross-site rules apply.
     const bool cookieOnly = !(headerToken && *headerToken);
     GateOutcome outcome;
     outcome.session =
@@ -123,8 +127,25 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
             ? std::nullopt
             : authorizedSession(address, presentedToken(headerToken, mg_get_header(conn, "Cookie")),
                                 now());
+    const bool standard = protocolProfile() == ProtocolProfile::Standard;
+    if (!outcome.session && standard && basicLogin && !address.empty()) {
+        // Basic credentials are a login on every request: the same throttle.
+        if (auto credentials = basicCredentials(mg_get_header(conn, "Authorization"))) {
+            const int64_t wait = loginThrottle().blockedFor(address, now());
+            if (wait > 0) {
+                writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
+                                 "Retry-After: " + std::to_string(wait) + "\r\n");
+                return refused();
+            }
+            outcome.session = basicLogin(*credentials);
+        }
+    }
     if (!outcome.session) {
-        RedfishServerHandler::answerUnauthorized(conn);
+        if (standard)
+            writeErrorAnswer(conn, 401, redfisherror::noValidSession(),
+                             "WWW-Authenticate: Basic realm=\"Redfish\"\r\n");
+        else
+            RedfishServerHandler::answerUnauthorized(conn);
         return refused();
     }
 
@@ -157,6 +178,15 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     return outcome;
 }
 
+namespace {
+// Ends the logins of `user`: its sessions (but the one holding `keepToken`)
+// and its Basic verdicts.
+void endLoginsOf(const std::string& user, const std::string& keepToken = "") {
+    removeSessionsOfUser(user, keepToken);
+    basicVerdictCache().forgetUser(user);
+}
+} // namespace
+
 void applySessionEffects(const GateRequest& request, const GateOutcome& outcome, int status,
                          const std::string& body) {
     if (status < 200 || status > 299)
@@ -168,14 +198,14 @@ void applySessionEffects(const GateRequest& request, const GateOutcome& outcome,
     if (outcome.accountUser.empty() || !isAccountMember(request.path))
         return;
     if (request.method == "DELETE") {
-        removeSessionsOfUser(outcome.accountUser);
+        endLoginsOf(outcome.accountUser);
         return;
     }
     if (request.method != "PATCH")
         return;
     json::Value changes;
     if (!json::tryParseObject(body, changes)) {
-        removeSessionsOfUser(outcome.accountUser); // unknown change: assume the worst
+        endLoginsOf(outcome.accountUser); // unknown change: assume the worst
         return;
     }
     bool revoke = false;
@@ -190,6 +220,5 @@ void applySessionEffects(const GateRequest& request, const GateOutcome& outcome,
         return;
     // The user who changed their own password keeps the session that did it.
     const bool own = outcome.session && outcome.session->userName == outcome.accountUser;
-    removeSessionsOfUser(outcome.accountUser,
-                         onlyPassword && own ? outcome.session->token : std::string());
+    endLoginsOf(outcome.accountUser, onlyPassword && own ? outcome.session->token : std::string());
 }

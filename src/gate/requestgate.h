@@ -9,6 +9,7 @@
 #include <string>
 
 #include "jsonadapter.h"
+#include "session/basicauth.h"
 #include "session/sessiontable.h"
 
 struct mg_connection;
@@ -31,6 +32,10 @@ json::Value resourceData(const std::string& reply);
 // The request body, read on demand.
 using BodyReader = std::function<const std::string&()>;
 
+// Checks HTTP Basic credentials through the plug-in's login: the login they
+// stand for (never stored in the session table), or nullopt.
+using BasicLogin = std::function<std::optional<SessionRecord>(const BasicCredentials&)>;
+
 struct GateOutcome {
     bool pass = false;                    // false: the refusal has been written
     std::optional<SessionRecord> session; // the caller's session, when it has one
@@ -40,8 +45,11 @@ struct GateOutcome {
 // The raw path as sent (percent escapes intact) of the request.
 std::string rawRequestPath(struct mg_connection* conn);
 
+// `basicLogin` (standard profile only; may be empty) is asked when a request
+// carries no session but Basic credentials.
 GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
-                     const ResourceReader& readResource, const BodyReader& readBody);
+                     const ResourceReader& readResource, const BodyReader& readBody,
+                     const BasicLogin& basicLogin = BasicLogin());
 
 // After a plug-in answer with `status`: a deleted session resource ends its
 // login; a deleted account, or one whose password, role, enabled state or

@@ -1,0 +1,145 @@
+// HTTP Basic authentication in the standard profile: a login on every
+// request through the plug-in, with the same throttle, no session left
+// behind, and no verdict that outlives a password change.
+#include <gtest/gtest.h>
+
+#include <openssl/evp.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "session/basicauth.h"
+#include "testsupport.h"
+
+namespace {
+
+std::string base64(const std::string& text) {
+    std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                                  reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string basic(const std::string& user, const std::string& password) {
+    return "Authorization: Basic " + base64(user + ":" + password);
+}
+
+// The program with the bundled plug-ins in `profile`, ready for logins.
+struct BundledServer {
+    explicit BundledServer(const char* profile) : tree(options(profile)) {
+        server = std::make_unique<ts::ServerProcess>(tree);
+        ready = server->waitReady(30000);
+        for (int i = 0; ready && i < 300 && password().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // plug-in start-up
+    }
+    static ts::InstallOptions options(const char* profile) {
+        ts::InstallOptions o;
+        o.resourcePlugin = ts::storagePlugin();
+        o.logPlugin = ts::logServicePlugin();
+        o.extraConfig = std::string("\"RedfishProtocolProfile\": \"") + profile + "\"";
+        return o;
+    }
+    std::string password() const {
+        std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
+        while (!p.empty() && (p.back() == '\n' || p.back() == '\r'))
+            p.pop_back();
+        return p;
+    }
+    ts::Response get(const std::string& target, const std::string& header) const {
+        return ts::request(tree.port, "GET", target, {header});
+    }
+    ts::InstallTree tree;
+    std::unique_ptr<ts::ServerProcess> server;
+    bool ready = false;
+};
+
+} // namespace
+
+// Only a well-formed Basic value of a name and a password is credentials.
+TEST(BasicCredentials, MalformedValuesAreNoCredentials) {
+    EXPECT_TRUE(basicCredentials(("Basic " + base64("admin:pw:with:colons")).c_str()));
+    EXPECT_EQ(basicCredentials(("basic " + base64("a:b")).c_str())->password, "b");
+    const std::vector<std::string> values = {"Bearer abc",
+                                             "Basic",
+                                             "Basic !!!!",
+                                             "Basic " + base64("no-colon"),
+                                             "Basic " + base64(":empty-user"),
+                                             "Basic " + base64(std::string("admin:pw\0x", 10)),
+                                             "Basic " + base64("admin\r\n:pw"),
+                                             "Basicx " + base64("a:b")};
+    for (const std::string& value : values)
+        EXPECT_FALSE(basicCredentials(value.c_str())) << value;
+}
+
+// Right credentials open every request without leaving a session; wrong or
+// missing ones get 401 with the challenge that tells clients to use Basic.
+TEST(BasicAuthE2E, CredentialsAreALoginOnEveryRequestAndLeaveNoSession) {
+    BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string right = basic("admin", s.password());
+    EXPECT_EQ(s.get("/redfish/v1/Systems", right).status, 200);
+    const ts::Response sessions = s.get("/redfish/v1/SessionService/Sessions", right);
+    ASSERT_EQ(sessions.status, 200) << sessions.raw;
+    EXPECT_EQ(nlohmann::json::parse(sessions.body).value("Members@odata.count", -1), 0);
+
+    for (const std::string& header : {basic("admin", "wrong"), std::string("X-Other: 1")}) {
+        const ts::Response r = s.get("/redfish/v1/Systems", header);
+        EXPECT_EQ(r.status, 401) << header;
+        EXPECT_EQ(r.header("WWW-Authenticate"), "Basic realm=\"Redfish\"") << header;
+        EXPECT_NE(r.body.find("NoValidSession"), std::string::npos) << r.body;
+    }
+}
+
+// Guessing passwords with Basic is throttled like session logins.
+TEST(BasicAuthE2E, RepeatedWrongCredentialsAreThrottled) {
+    BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    int status = 0;
+    for (int i = 0; i < 10 && status != 429; ++i)
+        status = s.get("/redfish/v1/Systems", basic("admin", "guess" + std::to_string(i))).status;
+    EXPECT_EQ(status, 429);
+    EXPECT_EQ(s.get("/redfish/v1/Systems", basic("admin", s.password())).status, 429);
+}
+
+// A password change ends what the old password opened, cached verdict
+// included.
+TEST(BasicAuthE2E, OldPasswordStopsWorkingAtOnce) {
+    BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string old = basic("admin", s.password());
+    ASSERT_EQ(s.get("/redfish/v1/Systems", old).status, 200); // cached now
+    const ts::Response accounts = s.get("/redfish/v1/AccountService/Accounts", old);
+    ASSERT_EQ(accounts.status, 200) << accounts.raw;
+    std::string admin;
+    const nlohmann::json collection = nlohmann::json::parse(accounts.body, nullptr, false);
+    for (const auto& member : collection["Members"]) {
+        const std::string uri = member["@odata.id"];
+        const ts::Response account = s.get(uri, old);
+        ASSERT_EQ(account.status, 200) << account.raw;
+        if (nlohmann::json::parse(account.body, nullptr, false).value("UserName", "") == "admin")
+            admin = uri;
+    }
+    ASSERT_FALSE(admin.empty());
+    const ts::Response changed =
+        ts::request(s.tree.port, "PATCH", admin, {old, "Content-Type: application/json"},
+                    "{\"Password\":\"Another-Secret-42\"}");
+    ASSERT_LT(changed.status, 300) << changed.raw;
+    EXPECT_EQ(s.get("/redfish/v1/Systems", old).status, 401);
+    EXPECT_EQ(s.get("/redfish/v1/Systems", basic("admin", "Another-Secret-42")).status, 200);
+}
+
+// The classic profile knows no Basic authentication and sends no challenge.
+TEST(BasicAuthE2E, ClassicProfileIgnoresBasicCredentials) {
+    BundledServer s("Classic");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const ts::Response r = s.get("/redfish/v1/Systems", basic("admin", s.password()));
+    EXPECT_EQ(r.status, 401);
+    EXPECT_FALSE(r.hasHeader("WWW-Authenticate"));
+    EXPECT_EQ(r.body, "Unauthorized user");
+}
