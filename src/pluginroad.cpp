@@ -3,13 +3,24 @@
 // conversion and the answer.
 #include "gate/requestgate.h"
 #include "logcontext.h"
+#include "protocol/protocolprofile.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
 
 namespace {
 const char* const kSendFailed = " Failed to send the response to client";
+
+// Schema documents in CSDL are XML; the standard profile says so.
+const char* answerContentType(const std::string& path) {
+    const std::string suffix = ".xml";
+    const bool xml = path.size() > suffix.size() &&
+                     path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                     path.rfind("/redfish/v1/JsonSchemas/", 0) == 0;
+    return xml && protocolProfile() == ProtocolProfile::Standard ? "application/xml"
+                                                                 : "application/json";
 }
+} // namespace
 
 bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const PluginRoad& road) {
     const LogContext& log = road.log;
@@ -68,7 +79,7 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     // Head and body in one write: one system call and one packet fewer.
     std::string answer;
     answer.reserve(96 + out.size());
-    appendResponseHead(answer, httpStatus, "application/json");
+    appendResponseHead(answer, httpStatus, answerContentType(request.path));
     answer += out;
     if (writeBody(conn, answer) < 0) {
         if (road.failedWrite == FailedWrite::TracedAndLogged)

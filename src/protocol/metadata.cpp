@@ -50,6 +50,14 @@ const SchemaReference kSchemas[] = {
     {"TaskService", "v1_3_0", nullptr},
     {"Volume", "v1_10_2", nullptr},
     {"VolumeCollection", "", nullptr},
+    // Swordfish collections the service root links.
+    {"StorageServiceCollection", "",
+     "http://redfish.dmtf.org/schemas/swordfish/v1/StorageServiceCollection_v1.xml"},
+    {"StorageSystemCollection", "",
+     "http://redfish.dmtf.org/schemas/swordfish/v1/StorageSystemCollection_v1.xml"},
+    // The bundled resource plug-in's OEM extensions, described by the schema
+    // it serves itself.
+    {"Veltrano", "v1_0_0", "/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml"},
 };
 
 // Links of the service document: the service root's collections.

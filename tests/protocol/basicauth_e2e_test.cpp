@@ -12,8 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "protocoltest.h"
 #include "session/basicauth.h"
-#include "testsupport.h"
 
 namespace {
 
@@ -29,35 +29,6 @@ std::string base64(const std::string& text) {
 std::string basic(const std::string& user, const std::string& password) {
     return "Authorization: Basic " + base64(user + ":" + password);
 }
-
-// The program with the bundled plug-ins in `profile`, ready for logins.
-struct BundledServer {
-    explicit BundledServer(const char* profile) : tree(options(profile)) {
-        server = std::make_unique<ts::ServerProcess>(tree);
-        ready = server->waitReady(30000);
-        for (int i = 0; ready && i < 300 && password().empty(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // plug-in start-up
-    }
-    static ts::InstallOptions options(const char* profile) {
-        ts::InstallOptions o;
-        o.resourcePlugin = ts::storagePlugin();
-        o.logPlugin = ts::logServicePlugin();
-        o.extraConfig = std::string("\"RedfishProtocolProfile\": \"") + profile + "\"";
-        return o;
-    }
-    std::string password() const {
-        std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
-        while (!p.empty() && (p.back() == '\n' || p.back() == '\r'))
-            p.pop_back();
-        return p;
-    }
-    ts::Response get(const std::string& target, const std::string& header) const {
-        return ts::request(tree.port, "GET", target, {header});
-    }
-    ts::InstallTree tree;
-    std::unique_ptr<ts::ServerProcess> server;
-    bool ready = false;
-};
 
 } // namespace
 
@@ -80,7 +51,7 @@ TEST(BasicCredentials, MalformedValuesAreNoCredentials) {
 // Right credentials open every request without leaving a session; wrong or
 // missing ones get 401 with the challenge that tells clients to use Basic.
 TEST(BasicAuthE2E, CredentialsAreALoginOnEveryRequestAndLeaveNoSession) {
-    BundledServer s("Standard");
+    pt::BundledServer s("Standard");
     ASSERT_TRUE(s.ready) << s.server->output();
     const std::string right = basic("admin", s.password());
     EXPECT_EQ(s.get("/redfish/v1/Systems", right).status, 200);
@@ -98,7 +69,7 @@ TEST(BasicAuthE2E, CredentialsAreALoginOnEveryRequestAndLeaveNoSession) {
 
 // Guessing passwords with Basic is throttled like session logins.
 TEST(BasicAuthE2E, RepeatedWrongCredentialsAreThrottled) {
-    BundledServer s("Standard");
+    pt::BundledServer s("Standard");
     ASSERT_TRUE(s.ready) << s.server->output();
     int status = 0;
     for (int i = 0; i < 10 && status != 429; ++i)
@@ -110,7 +81,7 @@ TEST(BasicAuthE2E, RepeatedWrongCredentialsAreThrottled) {
 // A password change ends what the old password opened, cached verdict
 // included.
 TEST(BasicAuthE2E, OldPasswordStopsWorkingAtOnce) {
-    BundledServer s("Standard");
+    pt::BundledServer s("Standard");
     ASSERT_TRUE(s.ready) << s.server->output();
     const std::string old = basic("admin", s.password());
     ASSERT_EQ(s.get("/redfish/v1/Systems", old).status, 200); // cached now
@@ -136,10 +107,24 @@ TEST(BasicAuthE2E, OldPasswordStopsWorkingAtOnce) {
 
 // The classic profile knows no Basic authentication and sends no challenge.
 TEST(BasicAuthE2E, ClassicProfileIgnoresBasicCredentials) {
-    BundledServer s("Classic");
+    pt::BundledServer s("Classic");
     ASSERT_TRUE(s.ready) << s.server->output();
     const ts::Response r = s.get("/redfish/v1/Systems", basic("admin", s.password()));
     EXPECT_EQ(r.status, 401);
     EXPECT_FALSE(r.hasHeader("WWW-Authenticate"));
     EXPECT_EQ(r.body, "Unauthorized user");
+}
+
+// The bundled plug-in's OEM schema is referenced by $metadata and served as
+// XML, so validators find the OEM actions' definitions.
+TEST(BasicAuthE2E, OemSchemaIsReferencedAndServedAsXml) {
+    pt::BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string csdl = "/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml";
+    const ts::Response metadata = ts::request(s.tree.port, "GET", "/redfish/v1/$metadata");
+    EXPECT_NE(metadata.body.find("Uri=\"" + csdl + "\""), std::string::npos);
+    const ts::Response r = s.get(csdl, basic("admin", s.password()));
+    ASSERT_EQ(r.status, 200) << r.raw;
+    EXPECT_NE(r.header("Content-Type").find("application/xml"), std::string::npos);
+    EXPECT_EQ(r.body.rfind("<?xml", 0), 0u) << r.body.substr(0, 80);
 }
