@@ -186,7 +186,9 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
                     " Response OUT: ",
                     FailedWrite::TracedAndLogged,
                     forwarded};
-    // The session service document is readable before a login.
-    road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService");
+    // The classic profile lets the session service document be read before a
+    // login; a standard service answers only its own documents without one.
+    road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService") &&
+                  protocolProfile() == ProtocolProfile::Classic;
     return forwardToPlugin(conn, road);
 }

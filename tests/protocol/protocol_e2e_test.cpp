@@ -77,8 +77,12 @@ TEST(StandardDocuments, ODataDocumentsNeedNoLoginOnlyInTheStandardProfile) {
                              "<edmx:Include Namespace=\"ServiceRoot.v1_20_0\"/>", "</edmx:Edmx>"})
         EXPECT_NE(metadata.body.find(part), std::string::npos) << part;
 
+    // Nothing but the own documents is readable without a login.
+    EXPECT_EQ(ts::request(tree.port, "GET", "/redfish/v1/SessionService").status, 401);
+
     ts::InstallTree classic;
     ts::ServerProcess classicServer(classic);
     ASSERT_TRUE(classicServer.waitReady()) << classicServer.output();
     EXPECT_EQ(ts::request(classic.port, "GET", "/redfish/v1/odata").status, 401);
+    EXPECT_EQ(ts::request(classic.port, "GET", "/redfish/v1/SessionService").status, 200);
 }
