@@ -7,6 +7,7 @@
 #include "postrules.h"
 #include "protocol/metadata.h"
 #include "protocol/protocolprofile.h"
+#include "protocol/requestrules.h"
 #include "protocol/serviceroot.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
@@ -169,6 +170,10 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
 
     if (own) {
         // Own documents: no authorisation, no plug-in.
+        if (refuseUnsupportedODataVersion(conn)) {
+            REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
+            return true;
+        }
         if (tracing)
             writeRequestTrace(method, requestUri, "{}");
         publishStatus(own->status);

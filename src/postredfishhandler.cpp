@@ -14,6 +14,7 @@
 #include "loginrules.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/requestrules.h"
 #include "redfishserver/pluginhost.h"
 #include "redfishserver/serverconfig.h"
 #include "redfishserverhandler.h"
@@ -198,8 +199,10 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "HTTP POST request received for URI = %s\n",
                 requestUri);
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Method = %s\n", method);
-    // Decisions and the plug-in see the path with dot segments resolved.
-    const std::string pluginUri = pluginUriOf(normalisedUri(ri));
+    // Decisions and the plug-in see the path with dot segments resolved (and,
+    // in the standard profile, a collection's "/Members" as the collection).
+    const std::string target = postTargetOf(normalisedUri(ri));
+    const std::string pluginUri = pluginUriOf(target);
 
     if (!pluginModule) {
         REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
@@ -212,7 +215,7 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
                       CivetServer::callHoldsGlobalLock(conn));
     GateRequest request;
     request.method = method;
-    request.path = normalisedUri(ri);
+    request.path = target;
     request.login = isLoginUri(request.path);
     const bool login = request.login;
     RequestBody requestBody(*this, conn);

@@ -47,6 +47,12 @@ std::string invalidUri(const std::string& uri) {
                        json::Value::array({uri}));
 }
 
+std::string headerInvalid(const std::string& header) {
+    return errorObject("HeaderInvalid", "Header '" + header + "' is invalid.", "Critical",
+                       "Resubmit the request with a valid value of the header.",
+                       json::Value::array({header}));
+}
+
 std::string noValidSession() {
     return errorObject("NoValidSession",
                        "There is no valid session established with the implementation.", "Critical",

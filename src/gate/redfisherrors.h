@@ -15,6 +15,7 @@ std::string sessionLimitExceeded();
 std::string invalidUri(const std::string& uri);
 std::string crossSiteRequestRefused();
 std::string noValidSession();
+std::string headerInvalid(const std::string& header);
 std::string tooManyFailedLogins(long long retryAfterSeconds);
 
 } // namespace redfisherror

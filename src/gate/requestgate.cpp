@@ -8,6 +8,7 @@
 #include "gate/requestpath.h"
 #include "jsonadapter.h"
 #include "protocol/protocolprofile.h"
+#include "protocol/requestrules.h"
 #include "redfishserverhandler.h"
 #include "session/loginthrottle.h"
 #include "session/privileges.h"
@@ -98,6 +99,8 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
         writeErrorAnswer(conn, 400, redfisherror::invalidUri(raw));
         return refused();
     }
+    if (refuseUnsupportedODataVersion(conn))
+        return refused();
     const std::string address = ri->remote_addr;
 
     if (request.login) {

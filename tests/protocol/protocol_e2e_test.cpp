@@ -86,3 +86,28 @@ TEST(StandardDocuments, ODataDocumentsNeedNoLoginOnlyInTheStandardProfile) {
     EXPECT_EQ(ts::request(classic.port, "GET", "/redfish/v1/odata").status, 401);
     EXPECT_EQ(ts::request(classic.port, "GET", "/redfish/v1/SessionService").status, 200);
 }
+
+// A client asking for an OData version the service does not speak is told
+// so before anything else; POST to a collection's Members creates in it.
+TEST(StandardRequests, UnsupportedODataVersionAndPostToMembers) {
+    ts::InstallOptions options = standardProfile();
+    ts::InstallTree tree(options);
+    tree.setReply("POST /redfish/v1/SessionService/Sessions",
+                  R"({"response":{"HttpStatus":201,"Data":{"Role":"Administrator"},)"
+                  R"("Headers":{"X-Auth-Token":"members-token","Location":"/redfish/v1/)"
+                  R"(SessionService/Sessions/1"}}})");
+    ts::ServerProcess server(tree);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    for (const char* target : {"/redfish/v1/", "/redfish/v1/Systems"}) {
+        const ts::Response r = ts::request(tree.port, "GET", target, {"OData-Version: 4.1"});
+        EXPECT_EQ(r.status, 412) << target;
+        EXPECT_NE(r.body.find("HeaderInvalid"), std::string::npos) << r.body;
+    }
+    EXPECT_EQ(ts::request(tree.port, "GET", "/redfish/v1/", {"OData-Version: 4.0"}).status, 200);
+
+    const ts::Response login =
+        ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions/Members",
+                    {"Content-Type: application/json"}, R"({"UserName":"a","Password":"b"})");
+    EXPECT_EQ(login.status, 201) << login.raw;
+    EXPECT_EQ(login.header("X-Auth-Token"), "members-token");
+}

@@ -1,0 +1,20 @@
+// Request rules of the standard profile that come before anything else.
+#ifndef TOLVANE_REQUESTRULES_H
+#define TOLVANE_REQUESTRULES_H
+
+#include <string>
+
+struct mg_connection;
+
+// The only OData version the service speaks.
+constexpr const char* kODataVersion = "4.0";
+
+// In the standard profile, a request that asks for another OData version
+// than 4.0 is answered 412 here; true when it was.
+bool refuseUnsupportedODataVersion(struct mg_connection* conn);
+
+// In the standard profile, a POST to a collection's "/Members" is a POST to
+// the collection: `path` without that last segment. Otherwise `path`.
+std::string postTargetOf(const std::string& path);
+
+#endif
