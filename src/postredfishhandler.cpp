@@ -14,11 +14,13 @@
 #include "loginrules.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserver/pluginhost.h"
 #include "redfishserver/serverconfig.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
+#include "responseheadtext.h"
 #include "redfishserver/installpaths.h"
 #include "session/loginthrottle.h"
 #include "session/sessionauth.h"
@@ -76,6 +78,24 @@ std::string loginToken(const json::Value& reply) {
     std::string token;
     getJsonMemberText(getResponseHeadersText(reply).c_str(), "X-Auth-Token", token);
     return token;
+}
+
+// The head of a plain POST answer. In the standard profile a 201 names what
+// it created in "Location" (its "@odata.id"), as clients expect.
+void writePlainAnswerHead(struct mg_connection* conn, int status, const json::Value& data) {
+    if (status != 201 || protocolProfile() != ProtocolProfile::Standard || !data.is_object()) {
+        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+        return;
+    }
+    const std::string created = json::memberText(data, "@odata.id");
+    if (created.empty() || created.front() != '/' || !isSafeHeaderValue(created)) {
+        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+        return;
+    }
+    std::string head;
+    appendResponseHead(head, status, kJsonType);
+    head.insert(head.size() - 2, "Location: " + created + "\r\n"); // before the blank line
+    mg_write(conn, head.data(), head.size());
 }
 
 } // namespace
@@ -139,7 +159,7 @@ bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const
         calls.release();
         status = answerStatus(root);
         body = std::move(dataText);
-        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+        writePlainAnswerHead(conn, status, data);
     } else {
         // A file answer: the plug-in names a file whose bytes form the body.
         const std::string fileName = json::memberText(data, "fileName");

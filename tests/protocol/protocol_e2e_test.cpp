@@ -92,10 +92,12 @@ TEST(StandardDocuments, ODataDocumentsNeedNoLoginOnlyInTheStandardProfile) {
 TEST(StandardRequests, UnsupportedODataVersionAndPostToMembers) {
     ts::InstallOptions options = standardProfile();
     ts::InstallTree tree(options);
-    tree.setReply("POST /redfish/v1/SessionService/Sessions",
-                  R"({"response":{"HttpStatus":201,"Data":{"Role":"Administrator"},)"
-                  R"("Headers":{"X-Auth-Token":"members-token","Location":"/redfish/v1/)"
-                  R"(SessionService/Sessions/1"}}})");
+    tree.setReply(
+        "POST /redfish/v1/SessionService/Sessions",
+        R"({"response":{"HttpStatus":201,"Data":{"Role":"/redfish/v1/AccountService/Roles/)"
+        R"(Administrator","OSPrivilegeLevel":"Administrator"},)"
+        R"("Headers":{"X-Auth-Token":"members-token","Location":"/redfish/v1/)"
+        R"(SessionService/Sessions/1"}}})");
     ts::ServerProcess server(tree);
     ASSERT_TRUE(server.waitReady()) << server.output();
     for (const char* target : {"/redfish/v1/", "/redfish/v1/Systems"}) {
@@ -110,4 +112,23 @@ TEST(StandardRequests, UnsupportedODataVersionAndPostToMembers) {
                     {"Content-Type: application/json"}, R"({"UserName":"a","Password":"b"})");
     EXPECT_EQ(login.status, 201) << login.raw;
     EXPECT_EQ(login.header("X-Auth-Token"), "members-token");
+
+    // A 201 names what it created; a name that would break the head does not.
+    struct Row {
+        const char* created;
+        const char* location;
+    };
+    for (const Row& row :
+         {Row{"/redfish/v1/AccountService/Accounts/7", "/redfish/v1/AccountService/Accounts/7"},
+          Row{"/redfish/v1/X\\r\\nSet-Cookie: a=b", ""}}) {
+        tree.setReply("POST /redfish/v1/AccountService/Accounts",
+                      std::string(R"({"HttpStatus":201,"Data":{"@odata.id":")") + row.created +
+                          "\"}}");
+        const ts::Response created =
+            ts::request(tree.port, "POST", "/redfish/v1/AccountService/Accounts",
+                        {"X-Auth-Token: members-token", "Content-Type: application/json"}, "{}");
+        EXPECT_EQ(created.status, 201) << created.raw;
+        EXPECT_EQ(created.header("Location"), row.location) << created.raw;
+        EXPECT_FALSE(created.hasHeader("Set-Cookie")) << created.raw;
+    }
 }
