@@ -6,6 +6,7 @@
 #include "loglines.h"
 #include "postrules.h"
 #include "protocol/metadata.h"
+#include "protocol/owndocument.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "protocol/serviceroot.h"
@@ -22,19 +23,6 @@ bool queryAsksForExpand(const char* query) {
     if (!query || !*query)
         return false;
     return mg_strcasestr("Members", query) == nullptr;
-}
-
-json::Value link(const char* uri) {
-    json::Value v = json::Value::object();
-    v["@odata.id"] = uri;
-    return v;
-}
-
-void wrapInReply(const json::Value& document, std::string& out) {
-    json::Value reply = json::Value::object();
-    reply["Data"] = document;
-    reply["HttpStatus"] = 200;
-    out = json::dump(reply);
 }
 
 // An own document as it is answered: its reply passed through the reply
@@ -111,16 +99,8 @@ void RedfishServerHandler::buildServiceRoot(std::string& out) {
     doc["Name"] = "Root Service";
     doc["RedfishVersion"] = "1.0.2";
     doc["UUID"] = "Not Aplicable";
-    doc["StorageServices"] = link("/redfish/v1/StorageServices");
-    doc["StorageSystems"] = link("/redfish/v1/StorageSystems");
-    doc["Systems"] = link("/redfish/v1/Systems");
-    doc["Chassis"] = link("/redfish/v1/Chassis");
-    doc["Managers"] = link("/redfish/v1/Managers");
-    doc["Tasks"] = link("/redfish/v1/TaskService");
-    doc["SessionService"] = link("/redfish/v1/SessionService");
-    doc["AccountService"] = link("/redfish/v1/AccountService");
-    doc["EventService"] = link("/redfish/v1/EventService");
-    doc["JsonSchemas"] = link("/redfish/v1/JsonSchemas");
+    for (const RootCollection& collection : kRootCollections)
+        doc[collection.name] = resourceLink(collection.uri);
     wrapInReply(doc, out);
 }
 

@@ -1,6 +1,7 @@
 #include "protocol/metadata.h"
 
 #include "jsonadapter.h"
+#include "protocol/owndocument.h"
 
 namespace {
 
@@ -60,48 +61,25 @@ const SchemaReference kSchemas[] = {
     {"Veltrano", "v1_0_0", "/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml"},
 };
 
-// Links of the service document: the service root's collections.
-const char* const kServiceLinks[][2] = {
-    {"Systems", "/redfish/v1/Systems"},
-    {"Chassis", "/redfish/v1/Chassis"},
-    {"Managers", "/redfish/v1/Managers"},
-    {"StorageServices", "/redfish/v1/StorageServices"},
-    {"StorageSystems", "/redfish/v1/StorageSystems"},
-    {"Tasks", "/redfish/v1/TaskService"},
-    {"SessionService", "/redfish/v1/SessionService"},
-    {"AccountService", "/redfish/v1/AccountService"},
-    {"EventService", "/redfish/v1/EventService"},
-    {"JsonSchemas", "/redfish/v1/JsonSchemas"},
-    {"Sessions", "/redfish/v1/SessionService/Sessions"},
-};
-
-void wrap(json::Value data, std::string& out) {
-    json::Value reply = json::Value::object();
-    reply["Data"] = std::move(data);
-    reply["HttpStatus"] = 200;
-    out = json::dump(reply);
-}
-
 } // namespace
 
 void buildODataServiceDocument(std::string& out) {
     json::Value doc = json::Value::object();
     doc["@odata.context"] = "/redfish/v1/$metadata";
     json::Value value = json::Value::array();
-    json::Value service = json::Value::object();
-    service["name"] = "Service";
-    service["kind"] = "Singleton";
-    service["url"] = "/redfish/v1/";
-    value.push_back(service);
-    for (const auto& link : kServiceLinks) {
+    auto singleton = [&value](const char* name, const char* url) {
         json::Value entry = json::Value::object();
-        entry["name"] = link[0];
+        entry["name"] = name;
         entry["kind"] = "Singleton";
-        entry["url"] = link[1];
+        entry["url"] = url;
         value.push_back(entry);
-    }
+    };
+    singleton("Service", "/redfish/v1/");
+    for (const RootCollection& collection : kRootCollections)
+        singleton(collection.name, collection.uri);
+    singleton("Sessions", "/redfish/v1/SessionService/Sessions");
     doc["value"] = value;
-    wrap(doc, out);
+    wrapInReply(doc, out);
 }
 
 void buildMetadataDocument(std::string& out) {
@@ -126,5 +104,5 @@ void buildMetadataDocument(std::string& out) {
            "    </Schema>\n"
            "  </edmx:DataServices>\n"
            "</edmx:Edmx>\n";
-    wrap(json::Value(xml), out);
+    wrapInReply(json::Value(xml), out);
 }

@@ -5,10 +5,10 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "jsonadapter.h"
+#include "protocol/owndocument.h"
 #include "redfishserver/installpaths.h"
 
 namespace fs = std::filesystem;
@@ -42,12 +42,6 @@ std::string randomUuid() {
         text += kHex[bytes[i] & 0x0f];
     }
     return text;
-}
-
-json::Value link(const char* uri) {
-    json::Value v = json::Value::object();
-    v["@odata.id"] = uri;
-    return v;
 }
 
 } // namespace
@@ -105,20 +99,8 @@ void buildStandardServiceRoot(std::string& out) {
     features["OnlyMemberQuery"] = false;
     features["ExcerptQuery"] = false;
     doc["ProtocolFeaturesSupported"] = features;
-    doc["StorageServices"] = link("/redfish/v1/StorageServices");
-    doc["StorageSystems"] = link("/redfish/v1/StorageSystems");
-    doc["Systems"] = link("/redfish/v1/Systems");
-    doc["Chassis"] = link("/redfish/v1/Chassis");
-    doc["Managers"] = link("/redfish/v1/Managers");
-    doc["Tasks"] = link("/redfish/v1/TaskService");
-    doc["SessionService"] = link("/redfish/v1/SessionService");
-    doc["AccountService"] = link("/redfish/v1/AccountService");
-    doc["EventService"] = link("/redfish/v1/EventService");
-    doc["JsonSchemas"] = link("/redfish/v1/JsonSchemas");
-    doc["Links"]["Sessions"] = link("/redfish/v1/SessionService/Sessions");
-
-    json::Value reply = json::Value::object();
-    reply["Data"] = doc;
-    reply["HttpStatus"] = 200;
-    out = json::dump(reply);
+    for (const RootCollection& collection : kRootCollections)
+        doc[collection.name] = resourceLink(collection.uri);
+    doc["Links"]["Sessions"] = resourceLink("/redfish/v1/SessionService/Sessions");
+    wrapInReply(doc, out);
 }

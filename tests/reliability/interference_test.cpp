@@ -32,6 +32,14 @@ struct ScriptedServer {
                       rel::scriptedLoginReply(kToken, "/redfish/v1/SessionService/Sessions/1"));
         server = std::make_unique<ts::ServerProcess>(tree);
     }
+    // Starts the program and logs in: whether both worked.
+    bool startAndLogIn() const {
+        if (!server->waitReady())
+            return false;
+        return ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                           {"Content-Type: application/json"}, "{}")
+                   .status == 201;
+    }
     ts::Response get(const std::string& target) const {
         return ts::request(tree.port, "GET", target, {std::string("X-Auth-Token: ") + kToken});
     }
@@ -127,11 +135,7 @@ TEST(Interference, PluginCallsOverlapOnlyWhenThePluginSaysSo) {
         options.resourcePlugin = ts::scriptedPlugin(c.variant);
         ScriptedServer s(options);
         s.tree.setReply("GET", "{\"HttpStatus\":200,\"Data\":{}}", 100);
-        ASSERT_TRUE(s.server->waitReady()) << s.server->output();
-        ASSERT_EQ(ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions",
-                              {"Content-Type: application/json"}, "{}")
-                      .status,
-                  201);
+        ASSERT_TRUE(s.startAndLogIn()) << s.server->output();
         s.tree.clearCalls();
         std::vector<std::thread> clients;
         std::atomic<int> answered{0};
@@ -158,11 +162,7 @@ TEST(Interference, TricklingUploadDoesNotHoldUpAGet) {
     ts::InstallOptions options;
     options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
     ScriptedServer s(options);
-    ASSERT_TRUE(s.server->waitReady()) << s.server->output();
-    ASSERT_EQ(ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions",
-                          {"Content-Type: application/json"}, "{}")
-                  .status,
-              201);
+    ASSERT_TRUE(s.startAndLogIn()) << s.server->output();
     const std::string content(80, 'T');
     const std::string body = ts::multipartBody(kBoundary, {{"file", "fw.bin", content}});
 
@@ -191,11 +191,7 @@ TEST(Interference, SimultaneousUploadsOfOneNameStayApart) {
     ts::InstallOptions options;
     options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
     ScriptedServer s(options);
-    ASSERT_TRUE(s.server->waitReady()) << s.server->output();
-    ASSERT_EQ(ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions",
-                          {"Content-Type: application/json"}, "{}")
-                  .status,
-              201);
+    ASSERT_TRUE(s.startAndLogIn()) << s.server->output();
     s.tree.clearCalls();
     const std::vector<std::string> contents = {std::string(64, 'A'), std::string(64, 'B')};
     std::vector<std::string> answers(contents.size());
