@@ -27,6 +27,12 @@ target_compile_definitions(civetweb_engine_objects PRIVATE SOCKET_TIMEOUT_QUANTU
 # The stop flag is written by the stopping thread and read by every worker:
 # have the engine access it atomically instead of as a plain int.
 target_compile_definitions(civetweb_engine_objects PRIVATE STOP_FLAG_NEEDS_LOCK)
+# Handlers write answers concurrently, and the engine formats each Date header
+# through gmtime's shared buffer unless told to use gmtime_r. Windows' C runtime
+# keeps that buffer per thread and has no gmtime_r.
+if(NOT WIN32)
+  target_compile_definitions(civetweb_engine_objects PRIVATE REENTRANT_TIME)
+endif()
 # Third-party code: keep its own warnings out of our build output.
 target_compile_options(civetweb_engine_objects PRIVATE -w)
 target_link_libraries(civetweb_engine_objects PUBLIC OpenSSL::SSL OpenSSL::Crypto Threads::Threads ${CMAKE_DL_LIBS})
