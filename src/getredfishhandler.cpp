@@ -5,6 +5,7 @@
 #include "jsonadapter.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/answercapture.h"
 #include "protocol/metadata.h"
 #include "protocol/owndocument.h"
 #include "protocol/protocolprofile.h"
@@ -157,7 +158,7 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         if (tracing)
             writeRequestTrace(method, requestUri, "{}");
         publishStatus(own->status);
-        mg_write(conn, own->answer.data(), own->answer.size());
+        writeAnswerBytes(conn, own->answer.data(), own->answer.size());
         if (tracing)
             writeResponseTrace(method, own->status, own->body.c_str());
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");

@@ -1,9 +1,11 @@
 // The one road of GET, PATCH and DELETE to the resource plug-in: the gate,
 // the entry point, the body, the trace records, the call, the reply
 // conversion and the answer.
+#include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
 #include "logcontext.h"
 #include "protocol/protocolprofile.h"
+#include "protocol/standardanswer.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
@@ -19,6 +21,23 @@ const char* answerContentType(const std::string& path) {
                      path.rfind("/redfish/v1/JsonSchemas/", 0) == 0;
     return xml && protocolProfile() == ProtocolProfile::Standard ? "application/xml"
                                                                  : "application/json";
+}
+
+// A change sent with If-Match goes ahead only while the resource is what the
+// client last read: its ETag is the tag of the body a GET answers now. The
+// plug-in calls are held from this read through the change, so for a plug-in
+// taking one call at a time nothing can come between.
+bool changeIsStale(struct mg_connection* conn, const char* method, const std::string& pluginUri,
+                   PluginCalls& calls) {
+    const char* ifMatch = mg_get_header(conn, "If-Match");
+    if (!ifMatch || protocolProfile() != ProtocolProfile::Standard ||
+        (std::string(method) != "PATCH" && std::string(method) != "DELETE"))
+        return false;
+    calls.hold();
+    std::string current;
+    const std::string reply = calls.read(pluginUri);
+    const int32_t status = RedfishServerHandler::convertPluginReply(reply.c_str(), current);
+    return !entityTagListNames(ifMatch, status == 200 ? entityTagOf(current) : std::string());
 }
 } // namespace
 
@@ -61,6 +80,15 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     }
     const std::string& body = requestBody.text();
     writeRequestTrace(method, requestUri, body.c_str());
+
+    if (changeIsStale(conn, method, road.pluginUri, calls)) {
+        calls.release();
+        publishStatus(412);
+        writeErrorAnswer(conn, 412, redfisherror::preconditionFailed());
+        writeResponseTrace(method, 412, "Precondition Failed");
+        REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
 
     // The call and the session changes it causes are one step; the answer
     // is written after it, so a slow reader holds up no other request.

@@ -14,6 +14,7 @@
 #include "loginrules.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/answercapture.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserver/pluginhost.h"
@@ -48,7 +49,7 @@ long long streamFile(struct mg_connection* conn, std::FILE* file) {
         size_t n = std::fread(piece.data(), 1, piece.size(), file);
         if (n == 0)
             return total;
-        int written = mg_write(conn, piece.data(), n);
+        int written = writeAnswerBytes(conn, piece.data(), n);
         if (written < 0)
             return -1;
         total += written;
@@ -95,7 +96,7 @@ void writePlainAnswerHead(struct mg_connection* conn, int status, const json::Va
     std::string head;
     appendResponseHead(head, status, kJsonType);
     head.insert(head.size() - 2, "Location: " + created + "\r\n"); // before the blank line
-    mg_write(conn, head.data(), head.size());
+    writeAnswerBytes(conn, head.data(), head.size());
 }
 
 } // namespace
@@ -419,7 +420,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
         if (status == 401)
             loginThrottle().recordFailure(clientAddress, static_cast<int64_t>(std::time(nullptr)));
         writeResponseHeader(conn, status, kJsonType);
-        if (mg_write(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
+        if (writeAnswerBytes(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
             REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
@@ -496,7 +497,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
 
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " Response OUT: %s",
                 maskToken(answer, secret).c_str());
-    if (mg_write(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
+    if (writeAnswerBytes(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
         REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
     return true;

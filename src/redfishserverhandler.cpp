@@ -10,6 +10,7 @@
 #include "hostheader.h"
 #include "jsonadapter.h"
 #include "loglines.h"
+#include "protocol/answercapture.h"
 #include "responseheadtext.h"
 #include "session/sessionauth.h"
 
@@ -236,7 +237,7 @@ void RedfishServerHandler::writeResponseHeader(struct mg_connection* conn, int s
     std::string head;
     head.reserve(96);
     appendResponseHead(head, status, contentType);
-    mg_write(conn, head.data(), head.size());
+    writeAnswerBytes(conn, head.data(), head.size());
 }
 
 bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const char* method,
@@ -266,13 +267,14 @@ bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const c
 void RedfishServerHandler::answerUnauthorized(struct mg_connection* conn) {
     static const char kText[] = "Unauthorized user";
     writeResponseHeader(conn, 401, "application/json");
-    mg_write(conn, kText, sizeof(kText) - 1);
+    writeAnswerBytes(conn, kText, sizeof(kText) - 1);
 }
 
 long long RedfishServerHandler::writeBody(struct mg_connection* conn, const std::string& body) {
     long long written = 0;
     while (static_cast<size_t>(written) < body.size()) {
-        int n = mg_write(conn, body.data() + written, body.size() - static_cast<size_t>(written));
+        int n = writeAnswerBytes(conn, body.data() + written,
+                                 body.size() - static_cast<size_t>(written));
         if (n < 0)
             return -1;
         if (n == 0)

@@ -55,11 +55,21 @@ class RedfishServerHandler : public CivetHandler {
     bool handleFilePost(CivetServer* server, struct mg_connection* conn) override;
     bool handleDelete(CivetServer* server, struct mg_connection* conn) override;
     bool handlePatch(CivetServer* server, struct mg_connection* conn) override;
-    using CivetHandler::handleDelete;
-    using CivetHandler::handleFilePost;
-    using CivetHandler::handleGet;
-    using CivetHandler::handlePatch;
-    using CivetHandler::handlePost;
+    // The standard profile's road (protocol/standardroad.cpp): each runs the
+    // plain form above with its answer captured and sends that through the
+    // standard answer writer. In the classic profile they leave the status
+    // unset, so the plain forms answer exactly as before.
+    bool handleGet(CivetServer* server, struct mg_connection* conn, int* status) override;
+    bool handlePost(CivetServer* server, struct mg_connection* conn, int* status) override;
+    bool handleFilePost(CivetServer* server, struct mg_connection* conn, int* status) override;
+    bool handleDelete(CivetServer* server, struct mg_connection* conn, int* status) override;
+    bool handlePatch(CivetServer* server, struct mg_connection* conn, int* status) override;
+    bool handleHead(CivetServer* server, struct mg_connection* conn, int* status) override;
+    bool handleOptions(CivetServer* server, struct mg_connection* conn, int* status) override;
+    bool handlePut(CivetServer* server, struct mg_connection* conn, int* status) override;
+    using CivetHandler::handleHead;
+    using CivetHandler::handleOptions;
+    using CivetHandler::handlePut;
 
     // Common checks (redfishserverhandler.cpp).
     bool isAuthorized(struct mg_connection* conn);

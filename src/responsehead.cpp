@@ -4,10 +4,11 @@
 
 #include "civetweb.h"
 #include "civetweb_ext.h"
+#include "protocol/answercapture.h"
 
 namespace {
-
 constexpr int kLibraryStateError = -3; // something was sent already
+} // namespace
 
 std::string httpDate(std::time_t now) {
     std::tm utc{};
@@ -21,10 +22,11 @@ std::string httpDate(std::time_t now) {
     return std::string(text, n);
 }
 
-} // namespace
-
 int ResponseHead::start(int status) {
-    int result = mg_response_header_start(conn_, status);
+    // A captured answer is written as bytes; the library's head functions
+    // would send it past the capture.
+    int result =
+        answerIsCaptured(conn_) ? kLibraryStateError : mg_response_header_start(conn_, status);
     if (result == kLibraryStateError) {
         direct_ = true;
         result = 0;
@@ -61,7 +63,8 @@ int ResponseHead::send() {
     if (!hasConnection)
         head += "Connection: close\r\n";
     head += "\r\n";
-    return mg_write(conn_, head.data(), head.size()) == static_cast<int>(head.size()) ? 0 : -1;
+    return writeAnswerBytes(conn_, head.data(), head.size()) == static_cast<int>(head.size()) ? 0
+                                                                                              : -1;
 }
 
 bool sendInterimContinue(struct mg_connection* conn) {

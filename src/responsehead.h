@@ -5,11 +5,15 @@
 #ifndef TOLVANE_RESPONSEHEAD_H
 #define TOLVANE_RESPONSEHEAD_H
 
+#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
 
 struct mg_connection;
+
+// "Sun, 06 Nov 1994 08:49:37 GMT": the Date header's form of `now`.
+std::string httpDate(std::time_t now);
 
 class ResponseHead {
   public:

@@ -203,10 +203,44 @@ static int tolvane_is_http1_version(const char* version) {
  * answer's header. Such a version is dropped, so the answer carries the
  * engine's default version; a request that parsed but names another version
  * gets the engine's 505 answer as before. */
+/* Non-zero: a well-formed request whose method the engine does not know is
+ * answered 501 (Not Implemented) rather than 400. Set once before start. */
+static volatile int tolvane_unknown_method_501 = 0;
+
+void tolvane_answer_unknown_methods_501(int on) {
+    tolvane_unknown_method_501 = on;
+}
+
+/* Whether `text` is an HTTP token (RFC 9110 tchar), as a method must be. */
+static int tolvane_is_token(const char* text) {
+    static const char extra[] = "!#$%&'*+-.^_`|~";
+    if ((text == NULL) || (*text == '\0')) {
+        return 0;
+    }
+    for (; *text != '\0'; ++text) {
+        if (!isalnum((unsigned char)*text) && (strchr(extra, *text) == NULL)) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
 static int tolvane_get_request_traced(struct mg_connection* conn, char* ebuf, size_t ebuf_len,
                                       int* err) {
     int ok = get_request(conn, ebuf, ebuf_len, err);
     tolvane_trace_request(conn);
+    /* The parser stops at an unknown method only after the version passed,
+     * so a request line of token, target and HTTP/1.x names a method we do
+     * not implement; anything else stays a bad request. */
+    if (!ok && (*err == 400) && tolvane_unknown_method_501
+        && (conn->request_info.request_method != NULL)
+        && (conn->request_info.http_version != NULL)
+        && tolvane_is_http1_version(conn->request_info.http_version)
+        && tolvane_is_token(conn->request_info.request_method)
+        && !is_valid_http_method(conn->request_info.request_method)) {
+        mg_snprintf(conn, NULL, ebuf, ebuf_len, "Method not implemented");
+        *err = 501;
+    }
     if ((conn->request_info.http_version != NULL) &&
         !tolvane_is_http1_version(conn->request_info.http_version)) {
         if (ok) {
@@ -488,4 +522,20 @@ static double tolvane_head_timeout(const struct mg_connection* conn, double requ
 static unsigned tolvane_handshake_timeout(const struct mg_connection* conn, unsigned timeout_ms) {
     const double seconds = tolvane_head_timeout(conn, timeout_ms / 1000.0);
     return (unsigned)(seconds * 1000.0);
+}
+
+/* Whether the engine will keep the connection open after the current
+ * answer: the same test it makes once the handler returns (keep-alive
+ * enabled and wanted, the request body read to its end). */
+int tolvane_answer_keeps_alive(const struct mg_connection* conn) {
+    if (conn == NULL) {
+        return 0;
+    }
+    return STOP_FLAG_IS_ZERO(&conn->phys_ctx->stop_flag) && should_keep_alive(conn)
+           && (conn->content_len >= 0) && (conn->request_len > 0)
+           && ((conn->is_chunked == 4)
+               || (!conn->is_chunked
+                   && ((conn->consumed_content == conn->content_len)
+                       || ((conn->request_len + conn->content_len) <= conn->data_len))))
+           && (conn->protocol_type == PROTOCOL_TYPE_HTTP1);
 }

@@ -75,6 +75,61 @@ std::string tooManyFailedLogins(long long retryAfterSeconds) {
         "Wait for the indicated time and retry the login.", json::Value::array({seconds}));
 }
 
+std::string preconditionFailed() {
+    return errorObject("PreconditionFailed",
+                       "The ETag supplied did not match the resource's current ETag.", "Critical",
+                       "Read the resource again and retry with its current ETag.");
+}
+
+std::string operationNotAllowed() {
+    return errorObject("OperationNotAllowed", "The HTTP method is not allowed on this resource.",
+                       "Critical", "Use one of the methods the Allow header names.");
+}
+
+std::string queryParameterUnsupported(const std::string& name) {
+    return errorObject("QueryParameterUnsupported",
+                       "Query parameter '" + name + "' is not supported.", "Warning",
+                       "Correct or remove the query parameter and resubmit the request.",
+                       json::Value::array({name}));
+}
+
+std::string forStatus(int status, const std::string& uri) {
+    switch (status) {
+    case 401:
+        return noValidSession();
+    case 403:
+        return insufficientPrivilege();
+    case 404:
+        return errorObject("ResourceMissingAtURI",
+                           "The resource at the URI '" + uri + "' was not found.", "Critical",
+                           "Correct the URI and resubmit the request.", json::Value::array({uri}));
+    case 405:
+    case 501:
+        return operationNotAllowed();
+    case 412:
+        return preconditionFailed();
+    case 413:
+        return errorObject("PayloadTooLarge",
+                           "The request body exceeds the maximum size the service takes.",
+                           "Critical", "Send a smaller request body.");
+    case 500:
+        return errorObject("InternalError",
+                           "The request failed due to an internal service error. The service is "
+                           "still operational.",
+                           "Critical",
+                           "Resubmit the request. If the problem persists, restart "
+                           "the service.");
+    case 503:
+        return errorObject("ServiceShuttingDown", "The service cannot take the request now.",
+                           "Critical", "Resubmit the request when the service is available.");
+    default:
+        return errorObject("GeneralError",
+                           "The request could not be handled (HTTP status " +
+                               std::to_string(status) + ").",
+                           "Critical", "Correct the request and resubmit it.");
+    }
+}
+
 } // namespace redfisherror
 
 void writeErrorAnswer(struct mg_connection* conn, int status, const std::string& errorJson,

@@ -17,6 +17,13 @@ std::string crossSiteRequestRefused();
 std::string noValidSession();
 std::string headerInvalid(const std::string& header);
 std::string tooManyFailedLogins(long long retryAfterSeconds);
+std::string preconditionFailed();
+std::string operationNotAllowed();
+std::string queryParameterUnsupported(const std::string& name);
+// The error of a status the server answers without a more specific one
+// (GeneralError for any status the table does not name); `uri` is the
+// request's path, named by the 404 message.
+std::string forStatus(int status, const std::string& uri);
 
 } // namespace redfisherror
 

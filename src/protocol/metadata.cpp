@@ -61,7 +61,32 @@ const SchemaReference kSchemas[] = {
     {"Veltrano", "v1_0_0", "/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml"},
 };
 
+const char* const kDmtfSchemas = "http://redfish.dmtf.org/schemas/v1/";
+
 } // namespace
+
+std::string jsonSchemaUriOf(std::string_view odataType) {
+    if (odataType.empty() || odataType.front() != '#')
+        return "";
+    odataType.remove_prefix(1);
+    // "Namespace.vX_Y_Z.Type" or, unversioned, "Namespace.Type".
+    const std::string_view name = odataType.substr(0, odataType.find('.'));
+    std::string_view versioned = odataType.substr(0, odataType.rfind('.'));
+    for (const SchemaReference& schema : kSchemas) {
+        if (name != schema.name)
+            continue;
+        std::string base = kDmtfSchemas;
+        if (schema.uri) {
+            // Published beside its CSDL; only absolute homes are linked.
+            const std::string_view csdl = schema.uri;
+            if (csdl.rfind("http", 0) != 0)
+                return "";
+            base = std::string(csdl.substr(0, csdl.rfind('/') + 1));
+        }
+        return base + std::string(versioned) + ".json";
+    }
+    return "";
+}
 
 void buildODataServiceDocument(std::string& out) {
     json::Value doc = json::Value::object();

@@ -5,10 +5,16 @@
 #define TOLVANE_METADATA_H
 
 #include <string>
+#include <string_view>
 
 // Both as plug-in style replies {"Data":...,"HttpStatus":200}; the metadata
 // document is XML text in a string "Data".
 void buildODataServiceDocument(std::string& out);
 void buildMetadataDocument(std::string& out);
+
+// The JSON schema that describes a resource of `odataType`
+// ("#ServiceRoot.v1_20_0.ServiceRoot"), for the Link header; "" for a type
+// whose namespace the service does not reference.
+std::string jsonSchemaUriOf(std::string_view odataType);
 
 #endif

@@ -13,6 +13,11 @@ constexpr const char* kODataVersion = "4.0";
 // than 4.0 is answered 412 here; true when it was.
 bool refuseUnsupportedODataVersion(struct mg_connection* conn);
 
+// The first query parameter of `query` (the text after "?") that names an
+// OData option ("$...") the service does not take, "" when there is none.
+// "$expand" is taken; parameters without "$" are not the service's concern.
+std::string unsupportedQueryOption(const char* query);
+
 // In the standard profile, a POST to a collection's "/Members" is a POST to
 // the collection: `path` without that last segment. Otherwise `path`.
 std::string postTargetOf(const std::string& path);

@@ -112,6 +112,12 @@ bool buildServerOptions(const char* const* table, size_t count) {
             gServerOptions.emplace_back(entry);
         }
     }
+    // Standard answers carry their length, so a connection can serve the
+    // next request; an idle one is closed after two seconds.
+    if (protocolProfile() == ProtocolProfile::Standard) {
+        for (const char* option : {"enable_keep_alive", "yes", "keep_alive_timeout_ms", "2000"})
+            gServerOptions.emplace_back(option);
+    }
     return true;
 }
 

@@ -17,6 +17,8 @@
 #include "Logger.h"
 #include "loglines.h"
 #include "pluginhost.h"
+#include "protocol/protocolprofile.h"
+#include "protocol/standardroad.h"
 #include "redfishserverhandler.h"
 #include "serverconfig.h"
 #include "startupfiles.h"
@@ -141,7 +143,15 @@ void mainRedfishServer() {
 
     WriteOutLog("Starting Redfish Server....\n");
     try {
-        server.reset(new CivetServer(gServerOptions));
+        // The standard profile answers the engine's own errors (unparsable
+        // requests, unknown paths and methods) as Redfish errors too.
+        CivetCallbacks callbacks;
+        const bool standard = protocolProfile() == ProtocolProfile::Standard;
+        if (standard) {
+            callbacks.http_error = answerEngineError;
+            answerUnknownMethodsNotImplemented();
+        }
+        server.reset(new CivetServer(gServerOptions, standard ? &callbacks : nullptr));
     } catch (const std::exception& e) {
         std::string text = e.what();
         if (text.empty() || text.back() != '\n')

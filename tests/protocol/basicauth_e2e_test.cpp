@@ -3,8 +3,6 @@
 // behind, and no verdict that outlives a password change.
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -15,22 +13,8 @@
 #include "protocoltest.h"
 #include "session/basicauth.h"
 
-namespace {
-
-std::string base64(const std::string& text) {
-    std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
-
-std::string basic(const std::string& user, const std::string& password) {
-    return "Authorization: Basic " + base64(user + ":" + password);
-}
-
-} // namespace
+using pt::base64;
+using pt::basic;
 
 // Only a well-formed Basic value of a name and a password is credentials.
 TEST(BasicCredentials, MalformedValuesAreNoCredentials) {

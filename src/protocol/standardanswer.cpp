@@ -1,0 +1,274 @@
+#include "protocol/standardanswer.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include <openssl/evp.h>
+
+#include "civetweb.h"
+#include "gate/redfisherrors.h"
+#include "jsonadapter.h"
+#include "postrules.h"
+#include "protocol/allowedmethods.h"
+#include "protocol/metadata.h"
+#include "responsehead.h"
+
+namespace {
+
+// Headers this writer decides alone; a produced one of these names is
+// dropped and, where it applies, written anew.
+const char* const kWriterHeaders[] = {
+    "Connection",
+    "Keep-Alive",
+    "Date",
+    "Content-Length",
+    "Transfer-Encoding",
+    "OData-Version",
+    "Cache-Control",
+    "ETag",
+    "Link",
+    "Allow",
+    "X-Frame-Options",
+    "X-Content-Type-Options",
+    "Strict-Transport-Security",
+};
+
+// An answer carrying one of these holds a credential: nobody may store it.
+const char* const kCredentialHeaders[] = {"X-Auth-Token", "Set-Cookie"};
+
+// Sent with every answer.
+const std::pair<const char*, const char*> kFixedHeaders[] = {
+    {"OData-Version", "4.0"},
+    {"X-Frame-Options", "DENY"},
+    {"X-Content-Type-Options", "nosniff"},
+};
+
+// The age the engine's own option gives (strict_transport_security_max_age).
+const char* const kStrictTransportSecurity = "max-age=15552000";
+const char* const kBasicChallenge = "Basic realm=\"Redfish\"";
+
+bool oneOf(std::string_view name, const char* const* names, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (equalsIgnoreCase(name, names[i]))
+            return true;
+    }
+    return false;
+}
+
+template <size_t N> bool oneOf(std::string_view name, const char* const (&names)[N]) {
+    return oneOf(name, names, N);
+}
+
+bool hasHeader(const HeaderList& headers, std::string_view name) {
+    for (const auto& header : headers) {
+        if (equalsIgnoreCase(header.first, name))
+            return true;
+    }
+    return false;
+}
+
+bool isSafeText(std::string_view text) {
+    for (char c : text) {
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    }
+    return true;
+}
+
+bool isRedfishError(const std::string& body) {
+    json::Value object;
+    return json::tryParseObject(body, object) && object.contains("error") &&
+           object["error"].is_object();
+}
+
+// The top-level "@odata.type" of a JSON object, found without building a
+// document: every answer of a GET is scanned, and most are never parsed.
+std::string topLevelODataType(std::string_view body) {
+    static const std::string_view kKey = "\"@odata.type\"";
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == '"') {
+            if (depth == 1 && body.compare(i, kKey.size(), kKey) == 0) {
+                size_t at = body.find('"', i + kKey.size());
+                const size_t colon = body.find(':', i + kKey.size());
+                if (at == std::string_view::npos || colon == std::string_view::npos || colon > at)
+                    return "";
+                const size_t end = body.find('"', at + 1);
+                if (end == std::string_view::npos)
+                    return "";
+                const std::string_view value = body.substr(at + 1, end - at - 1);
+                return value.find('\\') == std::string_view::npos ? std::string(value) : "";
+            }
+            inString = true;
+        }
+    }
+    return "";
+}
+
+bool isGetOrHead(const std::string& method) {
+    return method == "GET" || method == "HEAD";
+}
+
+} // namespace
+
+std::optional<ProducedAnswer> readProducedAnswer(std::string_view bytes) {
+    const size_t lineEnd = bytes.find("\r\n");
+    if (bytes.rfind("HTTP/1.", 0) != 0 || lineEnd == std::string_view::npos)
+        return std::nullopt;
+    const size_t space = bytes.find(' ');
+    if (space == std::string_view::npos || space + 4 > lineEnd)
+        return std::nullopt;
+    ProducedAnswer answer;
+    answer.status = 0;
+    for (size_t i = space + 1; i < space + 4; ++i) {
+        if (bytes[i] < '0' || bytes[i] > '9')
+            return std::nullopt;
+        answer.status = answer.status * 10 + (bytes[i] - '0');
+    }
+    size_t at = lineEnd + 2;
+    for (;;) {
+        const size_t end = bytes.find("\r\n", at);
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        if (end == at)
+            break;
+        const std::string_view line = bytes.substr(at, end - at);
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos || colon == 0)
+            return std::nullopt;
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        answer.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+        at = end + 2;
+    }
+    answer.body.assign(bytes.substr(at + 2));
+    return answer;
+}
+
+std::string entityTagOf(std::string_view body) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(body.data(), body.size(), digest, &size, EVP_sha256(), nullptr) != 1)
+        return "";
+    // 128 bits are plenty to tell two versions of a resource apart.
+    std::string tag = "\"";
+    char hex[3];
+    for (unsigned int i = 0; i < 16 && i < size; ++i) {
+        std::snprintf(hex, sizeof hex, "%02x", digest[i]);
+        tag += hex;
+    }
+    return tag + "\"";
+}
+
+bool entityTagListNames(std::string_view list, std::string_view tag) {
+    size_t at = 0;
+    while (at < list.size()) {
+        size_t end = list.find(',', at);
+        if (end == std::string_view::npos)
+            end = list.size();
+        std::string_view item = list.substr(at, end - at);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
+            item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t'))
+            item.remove_suffix(1);
+        if (item.rfind("W/", 0) == 0)
+            item.remove_prefix(2);
+        if (item == "*" || (!tag.empty() && item == tag))
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer answer) {
+    // A header that could split the head is never sent; nor is the rest of
+    // an answer that tried.
+    bool safe = answer.status >= 100 && answer.status <= 599;
+    for (const auto& header : answer.headers)
+        safe =
+            safe && !header.first.empty() && isSafeText(header.first) && isSafeText(header.second);
+    if (!safe)
+        answer = ProducedAnswer{500, {{"Content-Type", "application/json"}}, ""};
+
+    // An error is a Redfish error object, whoever made it.
+    if (answer.status >= 400) {
+        if (!isRedfishError(answer.body))
+            answer.body = redfisherror::forStatus(answer.status, request.path);
+        HeaderList kept;
+        for (auto& header : answer.headers) {
+            if (!equalsIgnoreCase(header.first, "Content-Type"))
+                kept.push_back(std::move(header));
+        }
+        kept.emplace(kept.begin(), "Content-Type", "application/json");
+        answer.headers = std::move(kept);
+    }
+
+    HeaderList out;
+    bool credential = false;
+    for (auto& header : answer.headers) {
+        if (oneOf(header.first, kWriterHeaders))
+            continue;
+        credential = credential || oneOf(header.first, kCredentialHeaders);
+        out.push_back(std::move(header));
+    }
+
+    const bool read = isGetOrHead(request.method);
+    int status = answer.status;
+    bool sendBody = request.method != "HEAD";
+    if (read && status == 200 && !answer.body.empty()) {
+        const std::string tag = entityTagOf(answer.body);
+        if (!tag.empty()) {
+            out.emplace_back("ETag", tag);
+            if (!request.ifNoneMatch.empty() && entityTagListNames(request.ifNoneMatch, tag)) {
+                status = 304;
+                sendBody = false;
+            }
+        }
+        const std::string schema = jsonSchemaUriOf(topLevelODataType(answer.body));
+        if (!schema.empty() && isSafeText(schema))
+            out.emplace_back("Link", "<" + schema + ">; rel=describedby");
+    }
+    if ((read && status < 400) || status == 405 || request.method == "OPTIONS")
+        out.emplace_back("Allow", allowedMethodsOf(request.path));
+    if (status == 401 && !hasHeader(out, "WWW-Authenticate"))
+        out.emplace_back("WWW-Authenticate", kBasicChallenge);
+    const bool noBody = status == 204 || status == 304 || status < 200;
+    if (noBody) {
+        sendBody = false;
+        for (auto it = out.begin(); it != out.end();) {
+            it = equalsIgnoreCase(it->first, "Content-Type") ? out.erase(it) : it + 1;
+        }
+    } else {
+        out.emplace_back("Content-Length", std::to_string(answer.body.size()));
+    }
+    out.emplace_back("Cache-Control", credential ? "no-store" : "no-cache");
+    for (const auto& fixed : kFixedHeaders)
+        out.emplace_back(fixed.first, fixed.second);
+    if (request.tls)
+        out.emplace_back("Strict-Transport-Security", kStrictTransportSecurity);
+    out.emplace_back("Date", httpDate(std::time(nullptr)));
+    out.emplace_back("Connection", request.keepAlive ? "keep-alive" : "close");
+
+    std::string bytes = "HTTP/1.1 " + std::to_string(status) + " " +
+                        mg_get_response_code_text(nullptr, status) + "\r\n";
+    for (const auto& header : out)
+        bytes += header.first + ": " + header.second + "\r\n";
+    bytes += "\r\n";
+    if (sendBody)
+        bytes += answer.body;
+    return bytes;
+}

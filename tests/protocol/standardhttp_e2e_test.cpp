@@ -1,0 +1,126 @@
+// The HTTP a standard client sees from the program with the bundled plug-ins:
+// persistent connections, HEAD, OPTIONS, 405, 501, and changes guarded by
+// entity tags.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "protocoltest.h"
+
+namespace {
+
+const char* const kAccounts = "/redfish/v1/AccountService/Accounts";
+
+std::string messageIdOf(const ts::Response& r) {
+    const nlohmann::json body = nlohmann::json::parse(r.body, nullptr, false);
+    if (!body.is_object() || !body.contains("error"))
+        return "(no error object) " + r.body;
+    return body["error"]["@Message.ExtendedInfo"][0].value("MessageId", "");
+}
+
+} // namespace
+
+// Answers carry their length, so one connection serves several requests and
+// a client's "Connection: close" still ends it.
+TEST(StandardHttp, OneConnectionServesSeveralRequests) {
+    pt::BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string raw =
+        ts::exchange(s.tree.port, "GET /redfish/v1/ HTTP/1.1\r\nHost: a\r\n\r\n"
+                                  "HEAD /redfish/v1/ HTTP/1.1\r\nHost: a\r\n\r\n"
+                                  "GET /redfish HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
+    const ts::Response first = ts::parseResponse(raw);
+    ASSERT_EQ(first.status, 200) << raw;
+    EXPECT_EQ(first.header("Connection"), "keep-alive");
+    const size_t length = std::stoul(first.header("Content-Length"));
+    const std::string rest = raw.substr(first.headerBlock.size() + length);
+    const ts::Response head = ts::parseResponse(rest);
+    ASSERT_EQ(head.status, 200) << rest;
+    EXPECT_EQ(head.header("Content-Length"), first.header("Content-Length"));
+    EXPECT_EQ(head.header("ETag"), first.header("ETag"));
+    const ts::Response last = ts::parseResponse(rest.substr(head.headerBlock.size()));
+    EXPECT_EQ(last.status, 200) << rest;
+    EXPECT_EQ(last.header("Connection"), "close");
+    EXPECT_NE(last.body.find("\"v1\""), std::string::npos) << last.body;
+}
+
+// Methods a resource does not take are named as such, with what it takes.
+TEST(StandardHttp, MethodsAndQueriesTheServiceDoesNotTakeAreNamed) {
+    pt::BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string auth = pt::basic("admin", s.password());
+    const struct {
+        const char* method;
+        const char* target;
+        int status;
+        const char* messageId;
+        const char* allow;
+    } cases[] = {
+        {"PUT", "/redfish/v1/Systems", 405, "Base.1.22.1.OperationNotAllowed", "GET, HEAD"},
+        {"BREW", "/redfish/v1/Systems", 501, "Base.1.22.1.OperationNotAllowed", ""},
+        {"GET", "/redfish/v1/Systems?$top=1", 501, "Base.1.22.1.QueryParameterUnsupported", ""},
+        {"GET", "/elsewhere", 404, "Base.1.22.1.ResourceMissingAtURI", ""},
+        {"DELETE", "/redfish/v1/Systems", 405, "Base.1.22.1.OperationNotAllowed", "GET, HEAD"},
+    };
+    for (const auto& c : cases) {
+        const ts::Response r = ts::request(s.tree.port, c.method, c.target, {auth});
+        EXPECT_EQ(r.status, c.status) << c.method << " " << c.target << "\n" << r.raw;
+        EXPECT_EQ(messageIdOf(r), c.messageId) << c.method << " " << c.target;
+        if (*c.allow) {
+            EXPECT_EQ(r.header("Allow"), c.allow) << c.method << " " << c.target;
+        }
+    }
+    const ts::Response options = ts::request(s.tree.port, "OPTIONS", kAccounts);
+    EXPECT_EQ(options.status, 200) << options.raw;
+    EXPECT_EQ(options.header("Allow"), "GET, HEAD, POST");
+    EXPECT_EQ(options.body, "");
+}
+
+// A client that read a resource cannot overwrite or delete a newer version
+// of it (a lost update), and nobody learns an entity tag before the login.
+TEST(StandardHttp, StaleIfMatchCannotOverwriteOrDelete) {
+    pt::BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string auth = pt::basic("admin", s.password());
+    const ts::Response created =
+        ts::request(s.tree.port, "POST", kAccounts, {auth, "Content-Type: application/json"},
+                    R"({"UserName":"op1","Password":"Operator-pass-1","RoleId":"Operator"})");
+    ASSERT_EQ(created.status, 201) << created.raw;
+    const std::string account = created.header("Location");
+    ASSERT_FALSE(account.empty()) << created.raw;
+
+    const ts::Response read = ts::request(s.tree.port, "GET", account, {auth});
+    const std::string tag = read.header("ETag");
+    ASSERT_FALSE(tag.empty()) << read.raw;
+    EXPECT_EQ(ts::request(s.tree.port, "GET", account, {auth, "If-None-Match: " + tag}).status,
+              304);
+
+    const std::string readOnly = R"({"RoleId":"ReadOnly"})";
+    const std::string json = "Content-Type: application/json";
+    EXPECT_EQ(
+        ts::request(s.tree.port, "PATCH", account, {"If-Match: " + tag, json}, readOnly).status,
+        401);
+    const ts::Response stale =
+        ts::request(s.tree.port, "PATCH", account, {auth, "If-Match: \"0123\"", json}, readOnly);
+    EXPECT_EQ(stale.status, 412) << stale.raw;
+    EXPECT_EQ(messageIdOf(stale), "Base.1.22.1.PreconditionFailed");
+    EXPECT_EQ(ts::request(s.tree.port, "GET", account, {auth}).header("ETag"), tag);
+
+    const ts::Response current =
+        ts::request(s.tree.port, "PATCH", account, {auth, "If-Match: " + tag, json}, readOnly);
+    EXPECT_LT(current.status, 300) << current.raw;
+    const ts::Response changed = ts::request(s.tree.port, "GET", account, {auth});
+    EXPECT_NE(changed.header("ETag"), tag);
+    EXPECT_EQ(ts::request(s.tree.port, "GET", account, {auth, "If-None-Match: " + tag}).status,
+              200);
+
+    EXPECT_EQ(ts::request(s.tree.port, "DELETE", account, {auth, "If-Match: " + tag}).status, 412);
+    EXPECT_EQ(ts::request(s.tree.port, "GET", account, {auth}).status, 200);
+    EXPECT_LT(
+        ts::request(s.tree.port, "DELETE", account, {auth, "If-Match: " + changed.header("ETag")})
+            .status,
+        300);
+    EXPECT_EQ(ts::request(s.tree.port, "GET", account, {auth}).status, 404);
+}
