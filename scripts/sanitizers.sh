@@ -47,10 +47,12 @@ run_asan() {
     -DCMAKE_C_FLAGS_DEBUG="-g -O1" -DCMAKE_CXX_FLAGS_DEBUG="-g -O1 -D_GLIBCXX_ASSERTIONS" \
     -DTOLVANE_BUILD_BENCH=ON >/dev/null
   cmake --build build-asan -j "$JOBS" >/dev/null
+  # The validators walk the service in the plain build; slowed down here they
+  # would only add minutes.
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
      UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
      TOLVANE_SOAK_SECONDS="${TOLVANE_SOAK_SECONDS:-5}" \
-     ctest -j "$JOBS" --timeout 600 --output-on-failure --no-tests=error)
+     ctest -j "$JOBS" --timeout 600 --output-on-failure --no-tests=error -LE conformance)
 }
 
 run_tsan() {
