@@ -7,10 +7,12 @@
 #include <utility>
 
 #include "compactreply.h"
+#include "gate/redfisherrors.h"
 #include "hostheader.h"
 #include "jsonadapter.h"
 #include "loglines.h"
 #include "protocol/answercapture.h"
+#include "protocol/protocolprofile.h"
 #include "responseheadtext.h"
 #include "session/sessionauth.h"
 
@@ -256,6 +258,11 @@ bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const c
     REDFISH_LOG("RedfishServerHandler::answerBodyFailure", LOG_LEVEL_ERROR,
                 " Request body refused: %s %s: %d %s", method ? method : "", uri ? uri : "", status,
                 getStatusText(status));
+    if (protocolProfile() == ProtocolProfile::Standard) {
+        writeErrorAnswer(conn, status,
+                         redfisherror::forStatus(status, normalisedUri(mg_get_request_info(conn))));
+        return true;
+    }
     json::Value error;
     error["error"]["code"] = "Base.1.0.GeneralError";
     error["error"]["message"] = getStatusText(status);

@@ -75,10 +75,15 @@ bool isSafeText(std::string_view text) {
     return true;
 }
 
+// A Redfish error object, kept as its maker wrote it: it may say more than
+// a message for the status could.
 bool isRedfishError(const std::string& body) {
     json::Value object;
-    return json::tryParseObject(body, object) && object.contains("error") &&
-           object["error"].is_object();
+    if (!json::tryParseObject(body, object) || !object.contains("error") ||
+        !object["error"].is_object())
+        return false;
+    const json::Value& error = object["error"];
+    return error.contains("code") && error["code"].is_string();
 }
 
 // The top-level "@odata.type" of a JSON object, found without building a

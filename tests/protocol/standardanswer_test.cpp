@@ -115,7 +115,9 @@ TEST(StandardAnswer, ErrorsCarryRedfishErrorObjects) {
         {413, "", "Base.1.22.1.PayloadTooLarge"},
         {500, "root parse failed", "Base.1.22.1.InternalError"},
         {501, "", "Base.1.22.1.OperationNotAllowed"},
-        {409, "{\"error\":{\"code\":\"Own.Conflict\"}}", "Own.Conflict"},
+        {409, "{\"error\":{\"code\":\"Own.Conflict\",\"@Message.ExtendedInfo\":[]}}",
+         "Own.Conflict"},
+        {400, "{\"error\":{\"message\":\"no code\"}}", "Base.1.22.1.GeneralError"},
     };
     for (const auto& c : cases) {
         const std::string bytes =

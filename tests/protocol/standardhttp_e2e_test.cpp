@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -15,9 +16,12 @@ const char* const kAccounts = "/redfish/v1/AccountService/Accounts";
 
 std::string messageIdOf(const ts::Response& r) {
     const nlohmann::json body = nlohmann::json::parse(r.body, nullptr, false);
-    if (!body.is_object() || !body.contains("error"))
-        return "(no error object) " + r.body;
-    return body["error"]["@Message.ExtendedInfo"][0].value("MessageId", "");
+    const nlohmann::json info = body.is_object() && body.contains("error")
+                                    ? body["error"].value("@Message.ExtendedInfo", nlohmann::json())
+                                    : nlohmann::json();
+    if (!info.is_array() || info.empty() || !info[0].is_object())
+        return "(no error messages) " + r.body;
+    return info[0].value("MessageId", "");
 }
 
 } // namespace
@@ -57,15 +61,24 @@ TEST(StandardHttp, MethodsAndQueriesTheServiceDoesNotTakeAreNamed) {
         int status;
         const char* messageId;
         const char* allow;
+        std::vector<std::string> extra = {};
     } cases[] = {
         {"PUT", "/redfish/v1/Systems", 405, "Base.1.22.1.OperationNotAllowed", "GET, HEAD"},
         {"BREW", "/redfish/v1/Systems", 501, "Base.1.22.1.OperationNotAllowed", ""},
         {"GET", "/redfish/v1/Systems?$top=1", 501, "Base.1.22.1.QueryParameterUnsupported", ""},
         {"GET", "/elsewhere", 404, "Base.1.22.1.ResourceMissingAtURI", ""},
         {"DELETE", "/redfish/v1/Systems", 405, "Base.1.22.1.OperationNotAllowed", "GET, HEAD"},
+        {"PATCH",
+         "/redfish/v1/Systems/1",
+         413,
+         "Base.1.22.1.PayloadTooLarge",
+         "",
+         {"Content-Type: application/json", "Content-Length: 999999999"}},
     };
     for (const auto& c : cases) {
-        const ts::Response r = ts::request(s.tree.port, c.method, c.target, {auth});
+        std::vector<std::string> headers = c.extra;
+        headers.push_back(auth);
+        const ts::Response r = ts::request(s.tree.port, c.method, c.target, headers);
         EXPECT_EQ(r.status, c.status) << c.method << " " << c.target << "\n" << r.raw;
         EXPECT_EQ(messageIdOf(r), c.messageId) << c.method << " " << c.target;
         if (*c.allow) {
