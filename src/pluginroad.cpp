@@ -37,7 +37,7 @@ bool changeIsStale(struct mg_connection* conn, const char* method, const std::st
     std::string current;
     const std::string reply = calls.read(pluginUri);
     const int32_t status = RedfishServerHandler::convertPluginReply(reply.c_str(), current);
-    return !entityTagListNames(ifMatch, status == 200 ? entityTagOf(current) : std::string());
+    return !entityTagListNames(ifMatch, status == 200 ? resourceEntityTag(current) : std::string());
 }
 } // namespace
 

@@ -179,6 +179,20 @@ std::string entityTagOf(std::string_view body) {
     return tag + "\"";
 }
 
+std::string resourceEntityTag(std::string_view body) {
+    if (body.find("\"@odata.etag\"") != std::string_view::npos) {
+        json::Value object;
+        if (json::tryParseObject(std::string(body), object)) {
+            const std::string own = json::memberText(object, "@odata.etag");
+            const bool quoted = own.size() >= 2 && own.back() == '"' &&
+                                (own.front() == '"' || own.rfind("W/\"", 0) == 0);
+            if (quoted && isSafeText(own))
+                return own;
+        }
+    }
+    return entityTagOf(body);
+}
+
 bool entityTagListNames(std::string_view list, std::string_view tag) {
     size_t at = 0;
     while (at < list.size()) {
@@ -235,7 +249,7 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
     int status = answer.status;
     bool sendBody = request.method != "HEAD";
     if (read && status == 200 && !answer.body.empty()) {
-        const std::string tag = entityTagOf(answer.body);
+        const std::string tag = resourceEntityTag(answer.body);
         if (!tag.empty()) {
             out.emplace_back("ETag", tag);
             if (!request.ifNoneMatch.empty() && entityTagListNames(request.ifNoneMatch, tag)) {

@@ -41,6 +41,11 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
 // The strong entity tag of a body: a quoted hash of its bytes.
 std::string entityTagOf(std::string_view body);
 
+// The entity tag of a resource whose GET answers `body`: the resource's own
+// "@odata.etag" when it states one (header and payload then agree), else
+// entityTagOf(body).
+std::string resourceEntityTag(std::string_view body);
+
 // Whether an If-Match / If-None-Match value ("*" or a list of tags) names
 // `tag`. Weak tags ("W/...") match their strong form, as If-None-Match asks.
 bool entityTagListNames(std::string_view list, std::string_view tag);

@@ -150,6 +150,12 @@ TEST(StandardAnswer, HeadAndConditionalReadsLeaveTheBodyOut) {
         standardAnswerBytes({"GET", "/redfish/v1/", false, true, "\"other\""}, root);
     EXPECT_EQ(stale.rfind("HTTP/1.1 200 ", 0), 0u);
     EXPECT_EQ(bodyOf(stale), kRoot);
+    // A resource's own tag is its header's; a malformed one is not used.
+    EXPECT_EQ(resourceEntityTag(R"({"@odata.etag":"\"v7\"","A":1})"), "\"v7\"");
+    EXPECT_EQ(resourceEntityTag(R"({"@odata.etag":"W/\"v7\""})"), "W/\"v7\"");
+    for (const char* body : {R"({"@odata.etag":"v7"})", R"({"@odata.etag":"\"a\r\nB: c\""})",
+                             R"({"X":{"@odata.etag":"\"inner\""}})"})
+        EXPECT_EQ(resourceEntityTag(body), entityTagOf(body)) << body;
     EXPECT_FALSE(entityTagListNames("", tag));
     EXPECT_FALSE(entityTagListNames("\"\"", ""));
 }

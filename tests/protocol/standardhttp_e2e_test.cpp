@@ -107,6 +107,8 @@ TEST(StandardHttp, StaleIfMatchCannotOverwriteOrDelete) {
     const ts::Response read = ts::request(s.tree.port, "GET", account, {auth});
     const std::string tag = read.header("ETag");
     ASSERT_FALSE(tag.empty()) << read.raw;
+    // Header and payload name the same version.
+    EXPECT_EQ(nlohmann::json::parse(read.body, nullptr, false).value("@odata.etag", ""), tag);
     EXPECT_EQ(ts::request(s.tree.port, "GET", account, {auth, "If-None-Match: " + tag}).status,
               304);
 
