@@ -18,6 +18,7 @@ PROTOCOLS="http https"
 KINDS="root get login patch"
 DO_BUILD=1
 INTERFERENCE=1
+KEEPALIVE=1
 JOBS="${TOLVANE_BENCH_JOBS:-2}"
 REPEAT="${TOLVANE_BENCH_REPEAT:-1}"
 
@@ -41,6 +42,7 @@ server from a temporary install tree on free loopback ports, runs the load tool
   --build-dir DIR   build directory (default build-bench; env TOLVANE_BENCH_BUILD_DIR)
   --no-build        use what the build directory holds
   --no-interference skip the interference scenarios
+  --no-keepalive    skip the persistent-connection comparison
   --help            this text
 
 Environment: TOLVANE_BENCH_KEEP=1 keeps the temporary tree (logs, raw
@@ -58,6 +60,10 @@ aggressor (bench/aggressor.py): 8 clients of wrong logins, 8 clients of right
 logins, one upload trickling 1 byte per 100 ms, 60 idle connections from
 127.0.0.2. Goal: the victim's p99 beside an aggressor at most 3 times its p99
 alone.
+
+Persistent connections (HTTPS, the shipped standard profile): one client's
+sequential GETs of the service root and a plug-in GET with a new connection
+per request, then over one kept-alive connection (bench/keepalive.py).
 EOF
 }
 
@@ -72,6 +78,7 @@ while [ $# -gt 0 ]; do
     --build-dir) BUILD_DIR="$2"; shift 2 ;;
     --no-build) DO_BUILD=0; shift ;;
     --no-interference) INTERFERENCE=0; shift ;;
+    --no-keepalive) KEEPALIVE=0; shift ;;
     --help | -h) usage; exit 0 ;;
     *) echo "bench: unknown option $1 (see --help)" >&2; exit 2 ;;
     esac
@@ -435,6 +442,25 @@ if [ "$INTERFERENCE" = 1 ] && [ "$SERVER_STATE" = ok ]; then
     fi
 fi
 
+# --- Persistent connections --------------------------------------------------------
+
+KEEPALIVE_STATE=""
+if [ "$KEEPALIVE" = 1 ] && [ "$SERVER_STATE" = ok ]; then
+    if start_server https; then
+        for _ in $(seq 1 150); do
+            [ -s "$PASSWORD_FILE" ] && break
+            sleep 0.1
+        done
+        password="$(head -n1 "$PASSWORD_FILE" 2>/dev/null || true)"
+        python3 "$ROOT/bench/keepalive.py" --port "$SERVER_PORT" --password "$password" \
+            --seconds "$RUN_SECONDS" --get-uri "$GET_URI" >"$WORK/keepalive.txt" 2>&1 ||
+            KEEPALIVE_STATE="failed: $(tail -1 "$WORK/keepalive.txt")"
+        stop_server
+    else
+        KEEPALIVE_STATE="the Redfish server did not start"
+    fi
+fi
+
 # --- Table ------------------------------------------------------------------------
 
 python3 - "$WORK/results" "$PROTOCOLS" "$CLIENT_COUNTS" "$KINDS" "$SERVER_STATE" "$RUN_SECONDS" "${BUILD_TYPE:-unknown}" "$REPEAT" <<'PY'
@@ -591,4 +617,15 @@ for kind in ("root", "get"):
               f"{'-' if ratio is None else '%7.2f' % ratio:>7} {f.get('errors','-'):>5}  {goal}")
 print(f"Interference goals met: {met} of {total}")
 PY
+fi
+
+# --- Persistent connections table ------------------------------------------------
+
+if [ "$KEEPALIVE" = 1 ]; then
+    if [ -n "$KEEPALIVE_STATE" ]; then
+        echo
+        echo "Persistent connections: not measured ($KEEPALIVE_STATE)"
+    elif [ -s "$WORK/keepalive.txt" ]; then
+        cat "$WORK/keepalive.txt"
+    fi
 fi
