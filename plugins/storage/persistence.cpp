@@ -22,12 +22,18 @@ std::string errnoText(const std::string& what, const fs::path& path) {
     return what + " " + path.string() + ": " + std::strerror(errno);
 }
 
+// Makes a rename in `dir` durable. Windows cannot open a directory for that;
+// its file system journals the rename itself.
 void syncDirectory(const fs::path& dir) {
+#if defined(_WIN32)
+    (void)dir;
+#else
     int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
+#endif
 }
 
 } // namespace
