@@ -1,5 +1,8 @@
 #include "exchange.h"
 
+#include <cctype>
+#include <cstdlib>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -129,12 +132,90 @@ TlsClientContext::~TlsClientContext() {
     SSL_CTX_free(ctx);
 }
 
-Exchanger::Exchanger(const Endpoint& endpoint, const TlsClientContext* tls, int timeoutMs)
-    : endpoint(endpoint), tls(tls), timeoutMs(timeoutMs) {}
+Exchanger::Exchanger(const Endpoint& endpoint, const TlsClientContext* tls, int timeoutMs,
+                     bool keepAlive)
+    : endpoint(endpoint), tls(tls), timeoutMs(timeoutMs), keepAlive(keepAlive && !tls) {}
 
 Exchanger::~Exchanger() {
     if (savedSession)
         SSL_SESSION_free(savedSession);
+    if (keptFd >= 0)
+        ::close(keptFd);
+}
+
+size_t completeAnswerLength(const std::string& bytes) {
+    const size_t headEnd = bytes.find("\r\n\r\n");
+    if (headEnd == std::string::npos)
+        return 0;
+    static const char kName[] = "\r\ncontent-length:";
+    const size_t nameLength = sizeof kName - 1;
+    for (size_t at = bytes.find("\r\n"); at < headEnd; at = bytes.find("\r\n", at + 2)) {
+        if (at + nameLength > headEnd)
+            break;
+        bool match = true;
+        for (size_t i = 0; i < nameLength && match; ++i)
+            match = std::tolower(static_cast<unsigned char>(bytes[at + i])) == kName[i];
+        if (!match)
+            continue;
+        const size_t length = std::strtoull(bytes.c_str() + at + nameLength, nullptr, 10);
+        const size_t total = headEnd + 4 + length;
+        return bytes.size() >= total ? total : 0;
+    }
+    return 0;
+}
+
+ExchangeResult Exchanger::exchangeKept(const std::string& request, std::string& response) {
+    ExchangeResult result;
+    // A kept connection the server closed while idle fails at once; one
+    // fresh connection then carries the request.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool reused = keptFd >= 0;
+        if (!reused && (keptFd = connectSocket(result)) < 0)
+            return result;
+        result = ExchangeResult();
+        response.clear();
+        size_t sent = 0;
+        while (sent < request.size() && result.error == ErrorKind::None) {
+            ssize_t n = ::send(keptFd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                result.error = ErrorKind::Send;
+                result.detail = errnoText("send", n < 0 ? errno : EPIPE);
+            } else {
+                sent += static_cast<size_t>(n);
+            }
+        }
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        char buf[kReadChunk];
+        bool closed = false;
+        while (result.error == ErrorKind::None && completeAnswerLength(response) == 0) {
+            ssize_t n = ::recv(keptFd, buf, sizeof buf, 0);
+            if (n > 0) {
+                response.append(buf, static_cast<size_t>(n));
+            } else if (n == 0) {
+                closed = true;
+                break;
+            } else if (errno != EINTR) {
+                result.error = ErrorKind::Read;
+                result.detail = errnoText("read", errno);
+            }
+            if (result.error == ErrorKind::None && pastDeadline(deadline)) {
+                result.error = ErrorKind::Read;
+                result.detail = "read: response not complete within the time-out";
+            }
+        }
+        const bool keep = result.error == ErrorKind::None && !closed &&
+                          response.find("\r\nConnection: close\r\n") == std::string::npos;
+        if (!keep) {
+            ::close(keptFd);
+            keptFd = -1;
+        }
+        if (reused && response.empty() && (closed || result.error != ErrorKind::None))
+            continue;
+        return result;
+    }
+    return result;
 }
 
 int Exchanger::connectSocket(ExchangeResult& result) {
@@ -183,6 +264,8 @@ int Exchanger::connectSocket(ExchangeResult& result) {
 }
 
 ExchangeResult Exchanger::exchange(const std::string& request, std::string& response) {
+    if (keepAlive)
+        return exchangeKept(request, response);
     response.clear();
     ExchangeResult result;
     int fd = connectSocket(result);

@@ -1,5 +1,7 @@
 // One request/response exchange over a fresh TCP connection, plain or TLS:
-// connect, (handshake), send all bytes, read until the server closes.
+// connect, (handshake), send all bytes, read until the server closes. Plain
+// HTTP may instead keep the connection: the answer then ends after its
+// Content-Length, and the next exchange reuses the connection.
 #ifndef TOLVANE_BENCH_EXCHANGE_H
 #define TOLVANE_BENCH_EXCHANGE_H
 
@@ -51,26 +53,36 @@ struct ExchangeResult {
 // session when the context allows resumption.
 class Exchanger {
   public:
-    // `tls` null: plain HTTP.
-    Exchanger(const Endpoint& endpoint, const TlsClientContext* tls, int timeoutMs);
+    // `tls` null: plain HTTP. `keepAlive` (plain HTTP only): reuse the
+    // connection while the server keeps it open.
+    Exchanger(const Endpoint& endpoint, const TlsClientContext* tls, int timeoutMs,
+              bool keepAlive = false);
     ~Exchanger();
     Exchanger(const Exchanger&) = delete;
     Exchanger& operator=(const Exchanger&) = delete;
 
     // Sends `request` and fills `response` with every byte read until the
-    // server closed the connection (cleared first).
+    // server closed the connection, or, kept alive, until the answer's end
+    // (cleared first).
     ExchangeResult exchange(const std::string& request, std::string& response);
 
   private:
     int connectSocket(ExchangeResult& result);
     ExchangeResult exchangePlain(int fd, const std::string& request, std::string& response);
+    ExchangeResult exchangeKept(const std::string& request, std::string& response);
     ExchangeResult exchangeTls(int fd, const std::string& request, std::string& response);
 
     Endpoint endpoint;
     const TlsClientContext* tls;
     int timeoutMs;
     SSL_SESSION* savedSession = nullptr;
+    bool keepAlive = false;
+    int keptFd = -1;
 };
+
+// The length of a whole answer at the start of `bytes` (head and a body of
+// its Content-Length), 0 while incomplete or when it has no length.
+size_t completeAnswerLength(const std::string& bytes);
 
 } // namespace bench
 

@@ -134,12 +134,14 @@ std::string loadHelpText() {
 
 Load and fault tool for the Redfish server. Every client (one thread each)
 repeats: connect, (TLS handshake), send one request, read until the server
-closes, check the response. Responses are close-delimited; no keep-alive.
+closes, check the response. With --keep-alive (plain HTTP) each client keeps
+its connection and reads each answer to its Content-Length.
 
 Target:
   --host ADDR            numeric IPv4 or IPv6 address (default 127.0.0.1)
   --port N               port (required)
   --tls                  HTTPS; a full handshake on every request by default
+  --keep-alive           plain HTTP: keep each client's connection open
   --resume               allow TLS session resumption (tickets or session ids)
   --tls-version V        pin TLS 1.2 or 1.3 (default: the highest both sides offer)
 
@@ -206,6 +208,10 @@ ParseOutcome parseLoadOptions(int argc, const char* const* argv, LoadOptions& op
         }
         if (arg == "--tls") {
             options.tls = true;
+            continue;
+        }
+        if (arg == "--keep-alive") {
+            options.keepAlive = true;
             continue;
         }
         if (arg == "--resume") {
@@ -299,6 +305,8 @@ ParseOutcome parseLoadOptions(int argc, const char* const* argv, LoadOptions& op
     }
     if (options.port == 0)
         return fail("--port is required (see --help)");
+    if (options.keepAlive && options.tls)
+        return fail("--keep-alive is for plain HTTP only");
     for (const std::string* uri : {&options.rootUri, &options.getUri, &options.loginUri,
                                    &options.patchUri, &options.uploadUri}) {
         if (uri->empty() || (*uri)[0] != '/' || uri->find_first_of(" \r\n") != std::string::npos)

@@ -26,6 +26,7 @@ struct LoadOptions {
     std::string host = "127.0.0.1";
     int port = 0;
     bool tls = false;
+    bool keepAlive = false;      // plain HTTP: one connection per client, kept open
     bool resumeSessions = false; // TLS session resumption; off: a full handshake every request
     std::string tlsVersion;      // "", "1.2" or "1.3": pin the protocol version
     int clients = 16;

@@ -46,7 +46,7 @@ void runClient(int index, const LoadOptions& options, const Endpoint& endpoint,
     }
     const std::vector<RequestKind> sequence = mixSequence(options.mix);
     size_t position = static_cast<size_t>(index) % sequence.size();
-    Exchanger exchanger(endpoint, tls, options.timeoutMs);
+    Exchanger exchanger(endpoint, tls, options.timeoutMs, options.keepAlive);
     std::string response;
     response.reserve(4096);
 

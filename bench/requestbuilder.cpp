@@ -24,7 +24,8 @@ std::string compose(const std::string& method, const std::string& uri, const Loa
         request += "Content-Type: " + contentType + "\r\n";
         request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     }
-    request += "Connection: close\r\n\r\n";
+    // HTTP/1.1 keeps the connection unless told otherwise.
+    request += options.keepAlive ? "\r\n" : "Connection: close\r\n\r\n";
     request += body;
     return request;
 }

@@ -61,9 +61,11 @@ logins, one upload trickling 1 byte per 100 ms, 60 idle connections from
 127.0.0.2. Goal: the victim's p99 beside an aggressor at most 3 times its p99
 alone.
 
-Persistent connections (HTTPS, the shipped standard profile): one client's
-sequential GETs of the service root and a plug-in GET with a new connection
-per request, then over one kept-alive connection (bench/keepalive.py).
+The reference comparisons run the server in the classic profile, whose bytes
+the reference sends. Persistent connections (HTTP, 16 clients): the service
+root and a plug-in GET in the classic profile, in the standard profile, and
+in the standard profile with each client's connection kept alive (goal: at
+least twice the classic profile's service root rate).
 EOF
 }
 
@@ -221,12 +223,13 @@ if [ "$SERVER_STATE" = ok ]; then
 fi
 
 # Writes the default configuration with the protocol and port of this phase;
-# a third argument replaces the per-client connection cap.
+# a third argument replaces the per-client connection cap, a fourth the
+# protocol profile.
 write_config() {
-    local proto="$1" port="$2" cap="${3:-}"
-    python3 - "$ROOT/config/ServerConfiguration.json" "${SERVER_DIR}ServerConfiguration.json" "$proto" "$port" "$cap" <<'PY'
+    local proto="$1" port="$2" cap="${3:-}" profile="${4:-}"
+    python3 - "$ROOT/config/ServerConfiguration.json" "${SERVER_DIR}ServerConfiguration.json" "$proto" "$port" "$cap" "$profile" <<'PY'
 import json, sys
-src, dest, proto, port, cap = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
+src, dest, proto, port, cap, profile = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5], sys.argv[6]
 with open(src) as f:
     config = json.load(f)
 config["CommunicationProtocolHttps"] = proto == "https"
@@ -239,6 +242,8 @@ config["CommunicationHostAddressHttp"] = "127.0.0.1"
 config["RedfishDebugMask"] = 0
 if cap:
     config["MaximumConnectionsPerClient"] = int(cap)
+if profile:
+    config["RedfishProtocolProfile"] = profile
 with open(dest, "w") as f:
     json.dump(config, f, indent=4)
 PY
@@ -247,9 +252,9 @@ PY
 SERVER_PID=""
 SERVER_PORT=""
 start_server() {
-    local proto="$1" cap="${2:-}"
+    local proto="$1" cap="${2:-}" profile="${3:-}"
     SERVER_PORT="$(free_port)"
-    write_config "$proto" "$SERVER_PORT" "$cap"
+    write_config "$proto" "$SERVER_PORT" "$cap" "$profile"
     TOLVANE_INSTALL_PATH="$INSTALL" TOLVANE_LOG_DIR="${INSTALL}logs/" \
         "${SERVER_DIR}tolvaneredfishserver" run >"$WORK/server-$proto.out" 2>&1 &
     SERVER_PID=$!
@@ -325,8 +330,9 @@ for proto in $PROTOCOLS; do
     server_up=0
     if [ "$SERVER_STATE" = ok ]; then
         # Every load client comes from 127.0.0.1, unlike real clients: the
-        # per-address cap is raised for these scenarios.
-        if start_server "$proto" 256; then
+        # per-address cap is raised for these scenarios. The reference sends
+        # the classic profile's bytes; the server is measured in that profile.
+        if start_server "$proto" 256 Classic; then
             server_up=1
         else
             SERVER_STATE="the Redfish server did not start (see above)"
@@ -444,21 +450,32 @@ fi
 
 # --- Persistent connections --------------------------------------------------------
 
+# The service root and a plug-in GET over HTTP at 16 clients: the classic
+# profile (a connection per request), the standard profile with the same
+# connections, and the standard profile with each client's connection kept.
 KEEPALIVE_STATE=""
 if [ "$KEEPALIVE" = 1 ] && [ "$SERVER_STATE" = ok ]; then
-    if start_server https; then
+    for profile in Classic Standard; do
+        if ! start_server http 256 "$profile"; then
+            KEEPALIVE_STATE="the Redfish server did not start"
+            break
+        fi
         for _ in $(seq 1 150); do
             [ -s "$PASSWORD_FILE" ] && break
             sleep 0.1
         done
-        password="$(head -n1 "$PASSWORD_FILE" 2>/dev/null || true)"
-        python3 "$ROOT/bench/keepalive.py" --port "$SERVER_PORT" --password "$password" \
-            --seconds "$RUN_SECONDS" --get-uri "$GET_URI" >"$WORK/keepalive.txt" 2>&1 ||
-            KEEPALIVE_STATE="failed: $(tail -1 "$WORK/keepalive.txt")"
+        token="$(login_token "$(head -n1 "$PASSWORD_FILE" 2>/dev/null || true)")"
+        connections="close"
+        [ "$profile" = Standard ] && connections="close kept"
+        for connection in $connections; do
+            extra=()
+            [ "$connection" = kept ] && extra+=(--keep-alive)
+            run_load "ka-$profile-$connection-root" 1 http "$SERVER_PORT" "$SERVER_PID" 16 root "${extra[@]}"
+            run_load "ka-$profile-$connection-get" 1 http "$SERVER_PORT" "$SERVER_PID" 16 get \
+                --get-uri "$GET_URI" --token "$token" "${extra[@]}"
+        done
         stop_server
-    else
-        KEEPALIVE_STATE="the Redfish server did not start"
-    fi
+    done
 fi
 
 # --- Table ------------------------------------------------------------------------
@@ -622,10 +639,48 @@ fi
 # --- Persistent connections table ------------------------------------------------
 
 if [ "$KEEPALIVE" = 1 ]; then
-    if [ -n "$KEEPALIVE_STATE" ]; then
-        echo
-        echo "Persistent connections: not measured ($KEEPALIVE_STATE)"
-    elif [ -s "$WORK/keepalive.txt" ]; then
-        cat "$WORK/keepalive.txt"
-    fi
+    python3 - "$WORK/results" "${KEEPALIVE_STATE:-$SERVER_STATE}" <<'PY'
+import os, sys
+results, state = sys.argv[1], sys.argv[2]
+
+def load(label):
+    path = os.path.join(results, f"{label}.1.kv")
+    if not os.path.exists(path):
+        return {}
+    return dict(item.partition("=")[::2] for item in open(path).read().split()[1:])
+
+def num(fields, key):
+    try:
+        return float(fields[key])
+    except (KeyError, ValueError):
+        return None
+
+print()
+print("Persistent connections: HTTP, 16 clients; goal: the standard profile with")
+print("kept connections at least 2x the classic profile's service root rate.")
+if state != "ok":
+    print(f"  not measured: {state}")
+    sys.exit(0)
+header = f"{'profile':<9} {'connections':<22} {'GET':<5} {'req/s':>8} {'x classic':>9} {'p50 ms':>7} {'p99 ms':>7} {'err':>5}"
+print(header)
+print("-" * len(header))
+rows = [("Classic", "close", "one per request"), ("Standard", "close", "one per request"),
+        ("Standard", "kept", "kept alive")]
+for kind in ("root", "get"):
+    classic = num(load(f"ka-Classic-close-{kind}"), "rps")
+    for profile, connection, text in rows:
+        f = load(f"ka-{profile}-{connection}-{kind}")
+        rps = num(f, "rps")
+        if rps is None:
+            print(f"{profile:<9} {text:<22} {kind:<5} {'-':>8}")
+            continue
+        ratio = f"{rps / classic:.2f}" if classic else "-"
+        print(f"{profile:<9} {text:<22} {kind:<5} {rps:>8.0f} {ratio:>9} {num(f, 'p50_ms') or 0:>7.2f} "
+              f"{num(f, 'p99_ms') or 0:>7.2f} {f.get('errors', '-'):>5}")
+root_classic = num(load("ka-Classic-close-root"), "rps")
+root_kept = num(load("ka-Standard-kept-root"), "rps")
+if root_classic and root_kept:
+    met = "met" if root_kept >= 2 * root_classic else "NOT met"
+    print(f"Service root kept alive: {root_kept / root_classic:.2f}x classic, goal >= 2x {met}")
+PY
 fi

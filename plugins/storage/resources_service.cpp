@@ -4,6 +4,7 @@
 #include "oemschema.h"
 #include "payloads.h"
 #include "service.h"
+#include "swordfishschemas.h"
 
 namespace tolvane::plugin {
 
@@ -126,8 +127,9 @@ void addServiceResources(Router& router, PluginService& service) {
     });
 
     // The DMTF schemas are public; only the OEM schema is served here, as
-    // JSON schema and as CSDL (which $metadata refers to). The CSDL is the
-    // reply's "Data" as a string, which the server sends as it is.
+    // JSON schema and as CSDL (which $metadata refers to), and the CSDL of
+    // the two Swordfish collections the root links. The CSDL is the reply's
+    // "Data" as a string, which the server sends as it is.
     router.add("GET", "JsonSchemas", [](const Request&) {
         return Reply::ok(collection(R + "/JsonSchemas",
                                     "#JsonSchemaFileCollection.JsonSchemaFileCollection",
@@ -138,6 +140,8 @@ void addServiceResources(Router& router, PluginService& service) {
         return Reply::ok(oem::jsonSchemaFile());
     });
     router.add("GET", "JsonSchemas/{file}/{document}", [](const Request& r) {
+        if (auto swordfish = swordfish::collectionCsdl(r.param("file"), r.param("document")))
+            return Reply::ok(Json(*swordfish));
         requireId(r.param("file"), oem::kNamespace, "JsonSchemaFile");
         if (r.path == oem::jsonSchemaUri())
             return Reply::ok(oem::jsonSchema());

@@ -11,8 +11,13 @@ namespace {
 struct SchemaReference {
     const char* name;
     const char* version;
-    const char* uri; // null: the DMTF schema "<name>_v1.xml"
+    const char* uri;                // null: the DMTF schema "<name>_v1.xml"
+    const char* jsonBase = nullptr; // where its JSON schemas are published; null:
+                                    // DMTF's when `uri` is null, none otherwise
 };
+
+const char* const kDmtfSchemas = "http://redfish.dmtf.org/schemas/v1/";
+const char* const kSwordfishSchemas = "http://redfish.dmtf.org/schemas/swordfish/v1/";
 
 // The namespaces of every resource the service and the bundled resource
 // plug-in serve, and those their payloads rely on.
@@ -51,17 +56,18 @@ const SchemaReference kSchemas[] = {
     {"TaskService", "v1_3_0", nullptr},
     {"Volume", "v1_10_2", nullptr},
     {"VolumeCollection", "", nullptr},
-    // Swordfish collections the service root links.
+    // Swordfish collections the service root links; the bundled plug-in
+    // serves their CSDL, for clients that cannot reach the published one.
     {"StorageServiceCollection", "",
-     "http://redfish.dmtf.org/schemas/swordfish/v1/StorageServiceCollection_v1.xml"},
+     "/redfish/v1/JsonSchemas/StorageServiceCollection/StorageServiceCollection_v1.xml",
+     kSwordfishSchemas},
     {"StorageSystemCollection", "",
-     "http://redfish.dmtf.org/schemas/swordfish/v1/StorageSystemCollection_v1.xml"},
+     "/redfish/v1/JsonSchemas/StorageSystemCollection/StorageSystemCollection_v1.xml",
+     kSwordfishSchemas},
     // The bundled resource plug-in's OEM extensions, described by the schema
     // it serves itself.
     {"Veltrano", "v1_0_0", "/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml"},
 };
-
-const char* const kDmtfSchemas = "http://redfish.dmtf.org/schemas/v1/";
 
 } // namespace
 
@@ -75,15 +81,8 @@ std::string jsonSchemaUriOf(std::string_view odataType) {
     for (const SchemaReference& schema : kSchemas) {
         if (name != schema.name)
             continue;
-        std::string base = kDmtfSchemas;
-        if (schema.uri) {
-            // Published beside its CSDL; only absolute homes are linked.
-            const std::string_view csdl = schema.uri;
-            if (csdl.rfind("http", 0) != 0)
-                return "";
-            base = std::string(csdl.substr(0, csdl.rfind('/') + 1));
-        }
-        return base + std::string(versioned) + ".json";
+        const char* base = schema.jsonBase ? schema.jsonBase : schema.uri ? nullptr : kDmtfSchemas;
+        return base ? base + std::string(versioned) + ".json" : "";
     }
     return "";
 }

@@ -81,3 +81,36 @@ TEST(Exchange, ReadTimeOutIsAReadError) {
     EXPECT_EQ(result.error, bench::ErrorKind::Read);
     EXPECT_NE(result.detail.find("timed out"), std::string::npos) << result.detail;
 }
+
+TEST(Exchange, KeptAnswerEndsAtItsLength) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n";
+    const struct {
+        std::string bytes;
+        size_t length;
+    } cases[] = {
+        {head + "abcd", head.size() + 4},
+        {head + "abcdHTTP/1.1 200", head.size() + 4}, // the next answer's start stays out
+        {head + "abc", 0},
+        {"HTTP/1.1 200 OK\r\ncontent-length:0\r\n\r\n", 37},
+        {"HTTP/1.1 200 OK\r\nX-Content-Length: 1\r\n\r\n", 0}, // no length: read to the close
+        {"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(bench::completeAnswerLength(c.bytes), c.length) << c.bytes;
+}
+
+TEST(Exchange, KeptConnectionTheServerClosedIsReplaced) {
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    CannedServer server([&](int, const std::string&) { return reply; });
+    bench::Endpoint endpoint;
+    std::string error;
+    ASSERT_TRUE(bench::resolveEndpoint("127.0.0.1", server.port(), endpoint, error));
+    bench::Exchanger exchanger(endpoint, nullptr, 5000, true);
+    for (int i = 0; i < 3; ++i) {
+        std::string response;
+        auto result = exchanger.exchange("GET / HTTP/1.1\r\n\r\n", response);
+        EXPECT_EQ(result.error, bench::ErrorKind::None) << i << " " << result.detail;
+        EXPECT_EQ(response, reply) << i;
+    }
+    EXPECT_EQ(server.connections(), 3);
+}

@@ -48,17 +48,32 @@ if [ -z "$password" ]; then
 fi
 
 rm -rf "$OUT"
+# Both validators with a session; the Service Validator again with Basic
+# authentication, before the Protocol Validator changes accounts.
 status=0
-"$VALIDATORS/run-validators.sh" "https://127.0.0.1:$port" admin "$password" "$OUT" || status=$?
+RF_VALIDATORS=rsv RF_AUTH=Basic "$VALIDATORS/run-validators.sh" "https://127.0.0.1:$port" admin \
+  "$password" "$OUT/basic" || status=$?
+if [ "$status" -lt 2 ]; then
+  "$VALIDATORS/run-validators.sh" "https://127.0.0.1:$port" admin "$password" "$OUT" || status=$?
+fi
 if [ "$status" -ge 2 ]; then
   echo "conformance: the validators could not run (exit $status)"; exit 1
 fi
 kill -0 "$pid" 2>/dev/null || { echo "conformance: the server ended"; cat "$work/server.out"; exit 1; }
 
-# Every failed check must be a known one.
+# The Service Validator warns where a client would have to guess: no
+# warnings either.
 unknown=0
-for tool in rsv rpv; do
-  [ -f "$OUT/$tool-failures.txt" ] || continue
+for summary in "$OUT/summary.txt" "$OUT/basic/summary.txt"; do
+  if ! grep -Eq '^rsv .*WARN 0,' "$summary"; then
+    echo "unexpected Service Validator warnings: $(grep '^rsv' "$summary")"; unknown=$((unknown + 1))
+  fi
+done
+
+# Every failed check must be a known one.
+for failures in "$OUT"/rsv-failures.txt "$OUT"/rpv-failures.txt "$OUT"/basic/rsv-failures.txt; do
+  [ -f "$failures" ] || continue
+  tool=$(basename "$failures" -failures.txt)
   while IFS= read -r line; do
     [ -n "$line" ] || continue
     known=0
@@ -67,7 +82,7 @@ for tool in rsv rpv; do
       if [ "$who" = "$tool" ] && grep -Eq -- "$pattern" <<<"$line"; then known=1; break; fi
     done <"$here/known-failures.txt"
     if [ "$known" = 0 ]; then echo "unexpected $tool failure: $line"; unknown=$((unknown + 1)); fi
-  done <"$OUT/$tool-failures.txt"
+  done <"$failures"
 done
 echo "conformance: $unknown unexpected failures (reports in $OUT)"
 [ "$unknown" = 0 ]
