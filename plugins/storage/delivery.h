@@ -39,7 +39,8 @@ class EventDelivery {
     // no HTTP client is built in. Never blocks on the network.
     bool enqueue(const std::string& destination, const std::string& body);
 
-    // Whether this build can send events (it links libcurl).
+    // Whether this build can send events (built with libcurl's headers; the
+    // library itself is loaded on the first delivery).
     static bool available();
     const Policy& policy() const { return policy_; }
 
