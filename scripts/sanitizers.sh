@@ -19,7 +19,7 @@ JOBS="$(nproc)"
 TSAN_SELECTIONS=(DispatchLock PrefetchLock 'Trace\.LinesOfParallelRequests'
   'RollOver\.(TwoThreads|Concurrent)' 'LogSink\.Concurrent' ServiceStop
   'reliability\.(ConcurrentLogins|SlowClients|StopUnderLoad|Interference)' 'bench\.'
-  PluginOverlap 'GateE2E\.')
+  PluginOverlap 'GateE2E\.' 'StandardHttp\.')
 TSAN_TESTS="$(IFS='|'; echo "${TSAN_SELECTIONS[*]}")"
 # The load tool's smoke test takes an open port for a ready reference server;
 # slowed down by ThreadSanitizer it asks before the handler is registered and
@@ -63,7 +63,8 @@ run_tsan() {
   # tool and the test programs holding those tests.
   cmake --build build-tsan -j "$JOBS" --target stage httplayer_tests logger_tests \
     host_e2e_tests logservice_test reliability_tests bench_unit_tests bench_smoke_tests \
-    bench_serviceroot_tests plugin_overlap_test security_e2e_tests >/dev/null
+    bench_serviceroot_tests plugin_overlap_test security_e2e_tests \
+    standard_http_tests >/dev/null
   check_selections build-tsan "${TSAN_SELECTIONS[@]}"
   (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../scripts/tsan.supp" \
      TOLVANE_SOAK_SECONDS="${TOLVANE_SOAK_SECONDS:-5}" \

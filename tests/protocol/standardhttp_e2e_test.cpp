@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -48,6 +49,50 @@ TEST(StandardHttp, OneConnectionServesSeveralRequests) {
     EXPECT_EQ(last.status, 200) << rest;
     EXPECT_EQ(last.header("Connection"), "close");
     EXPECT_NE(last.body.find("\"v1\""), std::string::npos) << last.body;
+}
+
+// Answers are collected per request before they go out: clients at the same
+// time, several requests each on one connection, each get their own answers
+// in order and never another's.
+TEST(StandardHttp, ConcurrentClientsNeverGetAnotherClientsAnswer) {
+    pt::BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string auth = pt::basic("admin", s.password());
+    const std::vector<std::string> targets = {"/redfish/v1/Systems/1", "/redfish/v1/Chassis/1",
+                                              "/redfish/v1/Managers/1", "/redfish/v1/"};
+    constexpr int kClients = 8;
+    std::vector<std::string> problems(kClients);
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            std::string bytes;
+            for (size_t i = 0; i < targets.size(); ++i) {
+                const std::string& target = targets[(i + static_cast<size_t>(c)) % targets.size()];
+                bytes += "GET " + target + " HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n" +
+                         (i + 1 == targets.size() ? "Connection: close\r\n" : "") + "\r\n";
+            }
+            std::string rest = ts::exchange(s.tree.port, bytes);
+            for (size_t i = 0; i < targets.size(); ++i) {
+                const std::string& target = targets[(i + static_cast<size_t>(c)) % targets.size()];
+                const ts::Response r = ts::parseResponse(rest);
+                const std::string length = r.header("Content-Length");
+                const nlohmann::json body = nlohmann::json::parse(
+                    rest.substr(r.headerBlock.size(), length.empty() ? 0 : std::stoul(length)),
+                    nullptr, false);
+                const std::string id = body.is_object() ? body.value("@odata.id", "") : "";
+                if (r.status != 200 || id + (target.back() == '/' ? "/" : "") != target) {
+                    problems[static_cast<size_t>(c)] =
+                        target + " answered " + r.statusLine + " " + id;
+                    return;
+                }
+                rest.erase(0, r.headerBlock.size() + (length.empty() ? 0 : std::stoul(length)));
+            }
+        });
+    }
+    for (auto& t : clients)
+        t.join();
+    for (int c = 0; c < kClients; ++c)
+        EXPECT_EQ(problems[static_cast<size_t>(c)], "") << "client " << c;
 }
 
 // Methods a resource does not take are named as such, with what it takes.
