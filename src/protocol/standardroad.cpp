@@ -3,8 +3,8 @@
 #include <functional>
 
 #include "civetweb.h"
-#include "protocol/answercapture.h"
 #include "gate/redfisherrors.h"
+#include "protocol/answercapture.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserverhandler.h"
