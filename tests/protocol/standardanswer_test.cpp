@@ -90,9 +90,11 @@ TEST(StandardAnswer, HeadersFollowTheRequestAndTheAnswer) {
 // reaches the client, and neither does the rest of that answer.
 TEST(StandardAnswer, HeaderInjectionBecomesAnInternalError) {
     const AnswerContext get{"GET", "/redfish/v1/x", false, true, ""};
-    for (const char* value : {"a\rSet-Cookie: x=1", "a\nSet-Cookie: x=1", "a\0b"}) {
-        const std::string bytes = standardAnswerBytes(
-            get, {200, {{"Location", std::string(value, 17)}}, "{\"secret\":1}"});
+    const std::string values[] = {"a\rSet-Cookie: x=1", "a\nSet-Cookie: x=1",
+                                  std::string("a\0Set-Cookie: x=1", 17)};
+    for (const std::string& value : values) {
+        const std::string bytes =
+            standardAnswerBytes(get, {200, {{"Location", value}}, "{\"secret\":1}"});
         EXPECT_EQ(bytes.rfind("HTTP/1.1 500 ", 0), 0u) << bytes;
         EXPECT_EQ(bytes.find("Set-Cookie"), std::string::npos) << bytes;
         EXPECT_EQ(bytes.find("secret"), std::string::npos) << bytes;
