@@ -524,14 +524,33 @@ static unsigned tolvane_handshake_timeout(const struct mg_connection* conn, unsi
     return (unsigned)(seconds * 1000.0);
 }
 
+/* Whether the request frames its body in more than one way: two
+ * Content-Length or Transfer-Encoding fields, or one of each. A proxy in
+ * front may have read another body than the engine did (request smuggling),
+ * so nothing after such a request is taken from the connection. */
+static int tolvane_framing_is_ambiguous(const struct mg_connection* conn) {
+    int i, lengths = 0, encodings = 0;
+    for (i = 0; i < conn->request_info.num_headers; i++) {
+        const char* name = conn->request_info.http_headers[i].name;
+        if (mg_strcasecmp(name, "Content-Length") == 0) {
+            lengths++;
+        } else if (mg_strcasecmp(name, "Transfer-Encoding") == 0) {
+            encodings++;
+        }
+    }
+    return (lengths > 1) || (encodings > 1) || ((lengths > 0) && (encodings > 0));
+}
+
 /* Whether the engine will keep the connection open after the current
  * answer: the same test it makes once the handler returns (keep-alive
- * enabled and wanted, the request body read to its end). */
+ * enabled and wanted, the request body read to its end), and the request's
+ * body framed one way only. */
 int tolvane_answer_keeps_alive(const struct mg_connection* conn) {
     if (conn == NULL) {
         return 0;
     }
     return STOP_FLAG_IS_ZERO(&conn->phys_ctx->stop_flag) && should_keep_alive(conn)
+           && !tolvane_framing_is_ambiguous(conn)
            && (conn->content_len >= 0) && (conn->request_len > 0)
            && ((conn->is_chunked == 4)
                || (!conn->is_chunked

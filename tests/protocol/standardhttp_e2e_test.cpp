@@ -51,6 +51,27 @@ TEST(StandardHttp, OneConnectionServesSeveralRequests) {
     EXPECT_NE(last.body.find("\"v1\""), std::string::npos) << last.body;
 }
 
+// A request whose body is framed two ways may have been read differently by
+// a proxy in front; whatever follows it on the connection is never taken as
+// a request of its own (request smuggling).
+TEST(StandardHttp, AmbiguouslyFramedRequestEndsItsConnection) {
+    pt::BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string smuggled = "GET /redfish HTTP/1.1\r\nHost: a\r\n\r\n";
+    const std::string framings[] = {
+        "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+        "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n",
+        "Content-Length: 0\r\nContent-Length: 0\r\n\r\n",
+    };
+    for (const std::string& framing : framings) {
+        const std::string raw = ts::exchange(
+            s.tree.port, "GET /redfish/v1/ HTTP/1.1\r\nHost: a\r\n" + framing + smuggled);
+        const ts::Response first = ts::parseResponse(raw);
+        EXPECT_EQ(first.header("Connection"), "close") << framing << raw;
+        EXPECT_EQ(raw.find("HTTP/1.1", 1), std::string::npos) << framing << raw;
+    }
+}
+
 // Answers are collected per request before they go out: clients at the same
 // time, several requests each on one connection, each get their own answers
 // in order and never another's.
