@@ -172,39 +172,9 @@ ExchangeResult Exchanger::exchangeKept(const std::string& request, std::string& 
         const bool reused = keptFd >= 0;
         if (!reused && (keptFd = connectSocket(result)) < 0)
             return result;
-        result = ExchangeResult();
-        response.clear();
-        size_t sent = 0;
-        while (sent < request.size() && result.error == ErrorKind::None) {
-            ssize_t n = ::send(keptFd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                result.error = ErrorKind::Send;
-                result.detail = errnoText("send", n < 0 ? errno : EPIPE);
-            } else {
-                sent += static_cast<size_t>(n);
-            }
-        }
-        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-        char buf[kReadChunk];
         bool closed = false;
-        while (result.error == ErrorKind::None && completeAnswerLength(response) == 0) {
-            ssize_t n = ::recv(keptFd, buf, sizeof buf, 0);
-            if (n > 0) {
-                response.append(buf, static_cast<size_t>(n));
-            } else if (n == 0) {
-                closed = true;
-                break;
-            } else if (errno != EINTR) {
-                result.error = ErrorKind::Read;
-                result.detail = errnoText("read", errno);
-            }
-            if (result.error == ErrorKind::None && pastDeadline(deadline)) {
-                result.error = ErrorKind::Read;
-                result.detail = "read: response not complete within the time-out";
-            }
-        }
+        response.clear();
+        result = exchangePlain(keptFd, request, response, &closed);
         const bool keep = result.error == ErrorKind::None && !closed &&
                           response.find("\r\nConnection: close\r\n") == std::string::npos;
         if (!keep) {
@@ -275,7 +245,8 @@ ExchangeResult Exchanger::exchange(const std::string& request, std::string& resp
     return tls ? exchangeTls(fd, request, response) : exchangePlain(fd, request, response);
 }
 
-ExchangeResult Exchanger::exchangePlain(int fd, const std::string& request, std::string& response) {
+ExchangeResult Exchanger::exchangePlain(int fd, const std::string& request, std::string& response,
+                                        bool* closed) {
     ExchangeResult result;
     size_t sent = 0;
     while (sent < request.size()) {
@@ -291,11 +262,14 @@ ExchangeResult Exchanger::exchangePlain(int fd, const std::string& request, std:
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char buf[kReadChunk];
-    for (;;) {
+    // Kept alive, the answer ends at its length; otherwise at the close.
+    while (!closed || completeAnswerLength(response) == 0) {
         ssize_t n = ::recv(fd, buf, sizeof buf, 0);
         if (n > 0) {
             response.append(buf, static_cast<size_t>(n));
         } else if (n == 0) {
+            if (closed)
+                *closed = true;
             return result;
         } else if (errno != EINTR) {
             result.error = ErrorKind::Read;
@@ -309,6 +283,7 @@ ExchangeResult Exchanger::exchangePlain(int fd, const std::string& request, std:
             return result;
         }
     }
+    return result;
 }
 
 ExchangeResult Exchanger::exchangeTls(int fd, const std::string& request, std::string& response) {

@@ -68,7 +68,10 @@ class Exchanger {
 
   private:
     int connectSocket(ExchangeResult& result);
-    ExchangeResult exchangePlain(int fd, const std::string& request, std::string& response);
+    // `closed` given: the connection stays open, the answer ends at its
+    // Content-Length, and *closed tells whether the server closed it.
+    ExchangeResult exchangePlain(int fd, const std::string& request, std::string& response,
+                                 bool* closed = nullptr);
     ExchangeResult exchangeKept(const std::string& request, std::string& response);
     ExchangeResult exchangeTls(int fd, const std::string& request, std::string& response);
 
