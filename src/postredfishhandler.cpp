@@ -81,24 +81,6 @@ std::string loginToken(const json::Value& reply) {
     return token;
 }
 
-// The head of a plain POST answer. In the standard profile a 201 names what
-// it created in "Location" (its "@odata.id"), as clients expect.
-void writePlainAnswerHead(struct mg_connection* conn, int status, const json::Value& data) {
-    if (status != 201 || protocolProfile() != ProtocolProfile::Standard || !data.is_object()) {
-        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
-        return;
-    }
-    const std::string created = json::memberText(data, "@odata.id");
-    if (created.empty() || created.front() != '/' || !isSafeHeaderValue(created)) {
-        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
-        return;
-    }
-    std::string head;
-    appendResponseHead(head, status, kJsonType);
-    head.insert(head.size() - 2, "Location: " + created + "\r\n"); // before the blank line
-    writeAnswerBytes(conn, head.data(), head.size());
-}
-
 } // namespace
 
 const char* getJsonMemberText(const char* jsonText, const char* name, std::string& out) {
@@ -160,7 +142,7 @@ bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const
         calls.release();
         status = answerStatus(root);
         body = std::move(dataText);
-        writePlainAnswerHead(conn, status, data);
+        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
     } else {
         // A file answer: the plug-in names a file whose bytes form the body.
         const std::string fileName = json::memberText(data, "fileName");

@@ -144,11 +144,8 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
         }
     }
     if (!outcome.session) {
-        if (standard)
-            writeErrorAnswer(conn, 401, redfisherror::noValidSession(),
-                             "WWW-Authenticate: Basic realm=\"Redfish\"\r\n");
-        else
-            RedfishServerHandler::answerUnauthorized(conn);
+        // The standard profile's writer adds the challenge and the error object.
+        RedfishServerHandler::answerUnauthorized(conn);
         return refused();
     }
 

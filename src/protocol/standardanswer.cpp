@@ -86,10 +86,10 @@ bool isRedfishError(const std::string& body) {
     return error.contains("code") && error["code"].is_string();
 }
 
-// The top-level "@odata.type" of a JSON object, found without building a
-// document: every answer of a GET is scanned, and most are never parsed.
-std::string topLevelODataType(std::string_view body) {
-    static const std::string_view kKey = "\"@odata.type\"";
+// The top-level string member `key` (quoted, as "\"@odata.type\"") of a JSON
+// object, found without building a document: most answers are never parsed.
+// "" when absent or escaped.
+std::string topLevelString(std::string_view body, std::string_view key) {
     int depth = 0;
     bool inString = false;
     for (size_t i = 0; i < body.size(); ++i) {
@@ -106,9 +106,9 @@ std::string topLevelODataType(std::string_view body) {
         } else if (c == '}' || c == ']') {
             --depth;
         } else if (c == '"') {
-            if (depth == 1 && body.compare(i, kKey.size(), kKey) == 0) {
-                size_t at = body.find('"', i + kKey.size());
-                const size_t colon = body.find(':', i + kKey.size());
+            if (depth == 1 && body.compare(i, key.size(), key) == 0) {
+                size_t at = body.find('"', i + key.size());
+                const size_t colon = body.find(':', i + key.size());
                 if (at == std::string_view::npos || colon == std::string_view::npos || colon > at)
                     return "";
                 const size_t end = body.find('"', at + 1);
@@ -257,9 +257,15 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
                 sendBody = false;
             }
         }
-        const std::string schema = jsonSchemaUriOf(topLevelODataType(answer.body));
+        const std::string schema = jsonSchemaUriOf(topLevelString(answer.body, "\"@odata.type\""));
         if (!schema.empty() && isSafeText(schema))
             out.emplace_back("Link", "<" + schema + ">; rel=describedby");
+    }
+    // A 201 names what it created: the new resource's "@odata.id".
+    if (status == 201 && !hasHeader(out, "Location")) {
+        const std::string created = topLevelString(answer.body, "\"@odata.id\"");
+        if (!created.empty() && created.front() == '/' && isSafeText(created))
+            out.emplace_back("Location", created);
     }
     if ((read && status < 400) || status == 405 || request.method == "OPTIONS")
         out.emplace_back("Allow", allowedMethodsOf(request.path));
