@@ -37,17 +37,9 @@ std::string getOverIpv6(int port, const std::string& target) {
     addr.sin6_addr = in6addr_loopback;
     addr.sin6_port = htons(static_cast<uint16_t>(port));
     std::string raw;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        const std::string request =
-            "GET " + target + " HTTP/1.1\r\nHost: [::1]\r\nConnection: close\r\n\r\n";
-        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-            char buffer[4096];
-            ssize_t n;
-            while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-                raw.append(buffer, static_cast<size_t>(n));
-        }
-    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+        raw = ts::exchangeOn(fd, "GET " + target +
+                                     " HTTP/1.1\r\nHost: [::1]\r\nConnection: close\r\n\r\n");
     ::close(fd);
     return raw;
 }

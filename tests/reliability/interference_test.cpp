@@ -94,11 +94,7 @@ std::string trickleUpload(int port, const std::string& body, size_t piece, int p
     }
     if (progress)
         progress->sent = true;
-    std::string raw;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        raw.append(buffer, static_cast<size_t>(n));
+    const std::string raw = ts::exchangeOn(fd, "");
     ::close(fd);
     return raw;
 }
@@ -276,11 +272,7 @@ TEST(Interference, HeadDeadlineClosesSilentConnectionsOnly) {
     ASSERT_TRUE(sendAll(fd, text.substr(0, half)));
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a head sent in two pieces
     ASSERT_TRUE(sendAll(fd, text.substr(half)));
-    std::string raw;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        raw.append(buffer, static_cast<size_t>(n));
+    const std::string raw = ts::exchangeOn(fd, "");
     ::close(fd);
     EXPECT_EQ(rel::statusOf(raw), 200) << raw;
 }

@@ -17,13 +17,7 @@ inline std::string exchangeFrom(const char* source, int port, const std::string&
     const int fd = ts::connectLoopback(port, 10000, source);
     if (fd < 0)
         return "";
-    std::string raw;
-    if (::send(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            raw.append(buffer, static_cast<size_t>(n));
-    }
+    const std::string raw = ts::exchangeOn(fd, text);
     ::close(fd);
     return raw;
 }

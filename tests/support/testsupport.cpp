@@ -389,9 +389,7 @@ int connectLoopback(int port, int timeoutMs, const char* source) {
     return fd;
 }
 
-namespace {
-
-std::string plainExchange(int fd, const std::string& bytes, int timeoutMs) {
+std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs) {
     size_t off = 0;
     while (off < bytes.size()) {
         ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
@@ -411,6 +409,8 @@ std::string plainExchange(int fd, const std::string& bytes, int timeoutMs) {
     }
     return out;
 }
+
+namespace {
 
 std::string tlsExchange(int fd, const std::string& bytes, int timeoutMs) {
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
@@ -460,7 +460,7 @@ std::string exchange(int port, const std::string& bytes, bool tls, int timeoutMs
     int fd = connectLoopback(port, timeoutMs);
     if (fd < 0)
         return std::string();
-    std::string out = tls ? tlsExchange(fd, bytes, timeoutMs) : plainExchange(fd, bytes, timeoutMs);
+    std::string out = tls ? tlsExchange(fd, bytes, timeoutMs) : exchangeOn(fd, bytes, timeoutMs);
     ::close(fd);
     return out;
 }

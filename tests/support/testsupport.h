@@ -138,6 +138,10 @@ struct Response {
 // given; -1 on failure.
 int connectLoopback(int port, int timeoutMs = 10000, const char* source = nullptr);
 
+// On an open plain connection: sends `bytes` and reads until the server
+// closes or the time runs out; the raw bytes received.
+std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs = 10000);
+
 // Sends `bytes` (plain or TLS) and reads until the server closes or the time
 // runs out; the raw bytes received.
 std::string exchange(int port, const std::string& bytes, bool tls = false, int timeoutMs = 10000);
