@@ -8,21 +8,8 @@ PKGS=(build-essential cmake pkg-config dpkg-dev libssl-dev nlohmann-json3-dev
       python3-jsonschema clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64 patch
       xz-utils binutils git)
 
-missing=()
-for p in "${PKGS[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-SUDO=""
-if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
-
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "install-deps: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. "$(dirname "$0")/apt-missing.sh"
+install_missing install-deps "${PKGS[@]}"
 
 # The HTTP library is compiled from Debian's source package; apt-get source
 # needs a deb-src entry for bookworm.

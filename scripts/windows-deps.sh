@@ -6,20 +6,7 @@ set -euo pipefail
 
 PKGS=(g++-mingw-w64-x86-64-posix wine64 dpkg-dev perl make curl)
 
-missing=()
-for p in "${PKGS[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
-done
-
-SUDO=""
-if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
-
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "windows-deps: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  # wine64 alone, without its recommends (fonts, gstreamer, ...): the program
-  # runs headless.
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# wine64 alone, without its recommends (fonts, gstreamer, ...): the program
+# runs headless.
+. "$(dirname "$0")/apt-missing.sh"
+install_missing windows-deps "${PKGS[@]}"
