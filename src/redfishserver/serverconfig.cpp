@@ -19,6 +19,7 @@ constexpr size_t kDefaultMaximumUploadSize = 64 * 1024 * 1024;
 constexpr size_t kDefaultWorkerThreads = 50;
 constexpr size_t kDefaultConnectionsPerClient = 16;
 constexpr size_t kDefaultRequestHeadTimeoutMs = 10000;
+constexpr size_t kDefaultSessionsPerAccount = 8;
 
 // One configuration key and the field it fills.
 struct IntegerKey {
@@ -126,6 +127,7 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg) {
         reader.read(IntegerKey{"MaximumConnectionsPerClient", &C::MaximumConnectionsPerClient},
                     next);
         reader.read(IntegerKey{"RequestHeadTimeout", &C::RequestHeadTimeout}, next);
+        reader.read(IntegerKey{"MaximumSessionsPerAccount", &C::MaximumSessionsPerAccount}, next);
         reader.read(TextKey{"RedfishProtocolProfile", &C::RedfishProtocolProfile}, next);
         cfg = std::move(next);
         return true;
@@ -195,4 +197,9 @@ int connectionsPerClient() {
 int requestHeadTimeoutMs() {
     return static_cast<int>(
         capOrDefault(ServerConfig.RequestHeadTimeout, kDefaultRequestHeadTimeoutMs));
+}
+
+int sessionsPerAccount() {
+    return static_cast<int>(
+        capOrDefault(ServerConfig.MaximumSessionsPerAccount, kDefaultSessionsPerAccount));
 }

@@ -40,6 +40,8 @@ struct ServerConfiguration {
     // Milliseconds a connection has to send a whole request head (the TLS
     // handshake included); 0 means the built-in 10,000.
     int32_t RequestHeadTimeout = 0;
+    // Sessions one account may hold at once; 0 means the built-in 8.
+    int32_t MaximumSessionsPerAccount = 0;
     // "Classic" (also when absent) or "Standard"; see protocol/protocolprofile.h.
     std::string RedfishProtocolProfile;
 };
@@ -67,5 +69,6 @@ size_t maximumUploadSize();
 int workerThreadCount();
 int connectionsPerClient();
 int requestHeadTimeoutMs();
+int sessionsPerAccount();
 
 #endif
