@@ -148,8 +148,10 @@ class CivetServer {
 
     const void* getUserContext() const;
 
-    // Receiving bodies ahead of the handler lock (non-upload requests only).
-    // `maxBytes` caps a body; `deadlineMs` bounds the whole receipt.
+    // Receiving bodies outside the handler lock (non-upload requests only):
+    // ahead of a serialised handler, on the first ask of a concurrent one.
+    // `maxBytes` caps a body; `deadlineMs` bounds the whole receipt. A
+    // connection that has not authenticated has smaller limits of its own.
     void setBodyPrefetch(size_t maxBytes, int deadlineMs);
     // The outcome for this connection's current request, and the body when
     // Complete. Call from a handler operation.
@@ -164,6 +166,7 @@ class CivetServer {
         std::vector<char> postData;
         BodyPrefetch prefetch = BodyPrefetch::None;
         std::string body;
+        bool bodyOnDemand = false; // received on the handler's first ask
         bool holdsGlobalLock = false;
     };
 

@@ -35,6 +35,18 @@ int mg_remove(const struct mg_connection* conn, const char* path);
 int mg_base64_encode(const unsigned char* src, size_t src_len, char* dst, size_t* dst_len);
 int mg_base64_decode(const char* src, size_t src_len, unsigned char* dst, size_t* dst_len);
 
+// The program's own view of a connection (engineadditions.inl), not meant
+// for plug-ins. A connection counts as unauthenticated from its acceptance
+// until the gate accepts credentials on it; such connections are capped in
+// number and their requests must arrive within the head deadline.
+void tolvane_connection_authenticated(struct mg_connection* conn);
+// What is left of an unauthenticated connection's time for its current
+// request, in milliseconds; -1 once authenticated (or when unlimited).
+int tolvane_unauthenticated_ms_left(const struct mg_connection* conn);
+// Whether the current request's body has been read or lies wholly in the
+// engine's buffer, so that discarding it needs no wait.
+int tolvane_request_body_buffered(const struct mg_connection* conn);
+
 #ifdef __cplusplus
 }
 #endif

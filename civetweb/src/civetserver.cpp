@@ -2,6 +2,7 @@
 // callbacks and the method dispatch under the process-wide lock.
 #include "civetserver.h"
 
+#include <algorithm>
 #include <cassert>
 #include <chrono>
 #include <cstdlib>
@@ -142,6 +143,10 @@ CivetServer::CivetServer(const char** options, const struct CivetCallbacks* _cal
             limits.connectionsPerClient = std::atoi(options[i + 1]);
         } else if (name == kRequestHeadTimeoutOption) {
             limits.requestHeadTimeoutMs = std::atoi(options[i + 1]);
+        } else if (name == kWaitingConnectionsOption) {
+            limits.waitingConnections = std::atoi(options[i + 1]);
+        } else if (name == kWaitingBodyBytesOption) {
+            limits.waitingBodyBytes = static_cast<size_t>(std::max(std::atoi(options[i + 1]), 0));
         } else {
             engineOptions.push_back(options[i]);
             engineOptions.push_back(options[i + 1]);
@@ -287,6 +292,28 @@ void CivetServer::setBodyPrefetch(size_t maxBytes, int deadlineMs) {
     prefetchDeadlineMs = deadlineMs;
 }
 
+namespace {
+// Receives the current request's body within the server's limits: a
+// connection that has not authenticated gets the small cap and what is left
+// of its head deadline. A refused body is not read to its end after the
+// answer: the engine would otherwise drain whatever length the client
+// declared.
+BodyPrefetch receiveWithinLimits(struct mg_connection* conn, size_t maxBytes, int deadlineMs,
+                                 std::string& body) {
+    const int left = tolvane_unauthenticated_ms_left(conn);
+    if (left >= 0) {
+        const size_t cap = waitingBodyBytes(mg_get_context(conn));
+        maxBytes = cap > 0 ? std::min(maxBytes, cap) : maxBytes;
+        deadlineMs = std::max(left, 1);
+    }
+    const BodyPrefetch outcome = receiveRequestBody(conn, maxBytes, deadlineMs, body);
+    if (outcome == BodyPrefetch::TooLarge || outcome == BodyPrefetch::Incomplete) {
+        mg_disable_connection_keep_alive(conn);
+    }
+    return outcome;
+}
+} // namespace
+
 BodyPrefetch CivetServer::prefetchedBody(struct mg_connection* conn, std::string& body) {
     body.clear();
     const struct mg_request_info* ri = mg_get_request_info(conn);
@@ -298,14 +325,28 @@ BodyPrefetch CivetServer::prefetchedBody(struct mg_connection* conn, std::string
         return BodyPrefetch::None;
     }
     BodyPrefetch outcome = BodyPrefetch::None;
+    bool onDemand = false;
     mg_lock_context(contextOf(me));
     auto found = me->connections.find(conn);
     if (found != me->connections.end()) {
         outcome = found->second.prefetch;
+        onDemand = found->second.bodyOnDemand;
         if (outcome == BodyPrefetch::Complete) {
             body = found->second.body;
         }
     }
+    mg_unlock_context(contextOf(me));
+    if (!onDemand) {
+        return outcome;
+    }
+    // The first ask of a concurrent handler, after its own checks: only now
+    // is the body worth receiving. No lock is held while it arrives.
+    outcome = receiveWithinLimits(conn, me->prefetchMax, me->prefetchDeadlineMs, body);
+    mg_lock_context(contextOf(me));
+    CivetConnection& record = me->connections[conn];
+    record.bodyOnDemand = false;
+    record.prefetch = outcome;
+    record.body = body;
     mg_unlock_context(contextOf(me));
     return outcome;
 }
@@ -368,15 +409,18 @@ int CivetServer::handleRequest(struct mg_connection* conn, void* cbdata, bool se
     const struct mg_request_info* ri = mg_get_request_info(conn);
     const Operation op = chooseOperation(ri->request_method, mg_get_header(conn, "Content-Type"));
 
-    // Bodies are received before the lock so a slow sender holds up only its
-    // own request. Uploads stream to disk in the handler (under the lock only
-    // for a serialised handler), and requests no operation takes stay with
-    // the engine untouched.
+    // A serialised handler's body is received before the lock so a slow
+    // sender holds up only its own request; a concurrent handler receives it
+    // when it first asks, after its own checks of the head, so a body nobody
+    // was entitled to send is never awaited or buffered. Uploads stream to
+    // disk in the handler, and requests no operation takes stay with the
+    // engine untouched.
+    const bool receive = me->prefetchMax > 0 && handler != nullptr && op != Operation::None &&
+                         op != Operation::FilePost;
     BodyPrefetch outcome = BodyPrefetch::None;
     std::string body;
-    if (me->prefetchMax > 0 && handler != nullptr && op != Operation::None &&
-        op != Operation::FilePost) {
-        outcome = receiveRequestBody(conn, me->prefetchMax, me->prefetchDeadlineMs, body);
+    if (receive && serialised) {
+        outcome = receiveWithinLimits(conn, me->prefetchMax, me->prefetchDeadlineMs, body);
     }
 
     mg_lock_context(contextOf(me));
@@ -384,23 +428,26 @@ int CivetServer::handleRequest(struct mg_connection* conn, void* cbdata, bool se
     record = CivetConnection();
     record.prefetch = outcome;
     record.body = std::move(body);
+    record.bodyOnDemand = receive && !serialised;
     record.holdsGlobalLock = serialised;
     mg_unlock_context(contextOf(me));
-
-    // A refused body is not read to its end after the answer: the engine
-    // would otherwise drain whatever length the client declared.
-    if (outcome == BodyPrefetch::TooLarge || outcome == BodyPrefetch::Incomplete) {
-        mg_disable_connection_keep_alive(conn);
-    }
 
     if (handler == nullptr) {
         return 0;
     }
-    if (!serialised) {
-        return dispatch(op, handler, me, conn);
+    int result;
+    if (serialised) {
+        GlobalLockGuard lock;
+        result = dispatch(op, handler, me, conn);
+    } else {
+        result = dispatch(op, handler, me, conn);
     }
-    GlobalLockGuard lock;
-    return dispatch(op, handler, me, conn);
+    // A body left on the wire is not drained after the answer: its sender
+    // may be slow, or may never send it.
+    if (!tolvane_request_body_buffered(conn)) {
+        mg_disable_connection_keep_alive(conn);
+    }
+    return result;
 }
 
 int CivetServer::authHandler(struct mg_connection* conn, void* cbdata) {

@@ -1,15 +1,30 @@
 #include "connectionlimits.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A connection that has not authenticated, and since when its current
+// request has been awaited.
+struct Waiting {
+    std::intptr_t sock;
+    std::string address;
+    Clock::time_point since;
+};
 
 struct ContextLimits {
     ConnectionLimits limits;
     std::unordered_map<std::string, int> open; // per client address
+    std::vector<Waiting> waiting;
 };
 
 std::mutex& registryMutex() {
@@ -43,17 +58,64 @@ int openConnectionsOf(const struct mg_context* ctx, const std::string& address) 
     return count == found->second.open.end() ? 0 : count->second;
 }
 
-// Called by the engine's listening thread for every accepted connection: 1
-// admits it (and counts it), 0 has it closed at once.
-extern "C" int tolvane_client_connection_admit(const struct mg_context* ctx, const char* address) {
-    std::lock_guard<std::mutex> lock(registryMutex());
+namespace {
+// With the waiting connections at their cap, a newcomer from `address` takes
+// the place of the oldest waiting connection of the address that holds the
+// most, provided that address holds at least two more than the newcomer's or
+// the newcomer's holds none. A client that connects now and then thus always
+// gets in, while an address that opens many waits for its own to end, and
+// the two never trade places back and forth. End: the newcomer is refused.
+std::vector<Waiting>::iterator makeRoom(std::vector<Waiting>& waiting, const std::string& address) {
+    std::unordered_map<std::string, int> held;
+    int most = 0;
+    for (const Waiting& w : waiting)
+        most = std::max(most, ++held[w.address]);
+    const int mine = held[address];
+    if (mine != 0 && most < mine + 2)
+        return waiting.end();
+    auto oldest = waiting.end();
+    for (auto it = waiting.begin(); it != waiting.end(); ++it)
+        if (held[it->address] == most && (oldest == waiting.end() || it->since < oldest->since))
+            oldest = it;
+    return oldest;
+}
+
+std::vector<Waiting>::iterator waitingEntry(ContextLimits& limits, std::intptr_t sock) {
+    return std::find_if(limits.waiting.begin(), limits.waiting.end(),
+                        [sock](const Waiting& w) { return w.sock == sock; });
+}
+
+ContextLimits* limitsOf(const struct mg_context* ctx) {
     auto found = registry().find(ctx);
-    if (found == registry().end() || found->second.limits.connectionsPerClient <= 0)
+    return found == registry().end() ? nullptr : &found->second;
+}
+} // namespace
+
+// Called by the engine's listening thread for every accepted connection: 1
+// admits it (and counts it), 0 has it closed at once. A waiting connection
+// that must make room is ended through `endSocket`, under the lock, so its
+// worker cannot have closed the socket (and the number been reused) first.
+extern "C" int tolvane_client_connection_admit(const struct mg_context* ctx, const char* address,
+                                               std::intptr_t sock,
+                                               void (*endSocket)(std::intptr_t sock)) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    ContextLimits* c = limitsOf(ctx);
+    if (c == nullptr)
         return 1;
-    int& open = found->second.open[address];
-    if (open >= found->second.limits.connectionsPerClient)
+    const int perClient = c->limits.connectionsPerClient;
+    if (perClient > 0 && c->open.count(address) != 0 && c->open[address] >= perClient)
         return 0;
-    ++open;
+    const auto cap = static_cast<std::size_t>(std::max(c->limits.waitingConnections, 0));
+    if (cap > 0 && c->waiting.size() >= cap) {
+        auto room = makeRoom(c->waiting, address);
+        if (room == c->waiting.end())
+            return 0;
+        endSocket(room->sock);
+        c->waiting.erase(room);
+    }
+    if (perClient > 0)
+        ++c->open[address];
+    c->waiting.push_back(Waiting{sock, address, Clock::now()});
     return 1;
 }
 
@@ -77,4 +139,45 @@ extern "C" int tolvane_request_head_timeout_ms(const struct mg_context* ctx) {
     std::lock_guard<std::mutex> lock(registryMutex());
     auto found = registry().find(ctx);
     return found == registry().end() ? 0 : found->second.limits.requestHeadTimeoutMs;
+}
+
+// A further request on a waiting connection: its time starts again.
+extern "C" void tolvane_waiting_restart(const struct mg_context* ctx, std::intptr_t sock) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (ContextLimits* c = limitsOf(ctx)) {
+        auto entry = waitingEntry(*c, sock);
+        if (entry != c->waiting.end())
+            entry->since = Clock::now();
+    }
+}
+
+// The connection authenticated or is about to close.
+extern "C" void tolvane_waiting_forget(const struct mg_context* ctx, std::intptr_t sock) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    if (ContextLimits* c = limitsOf(ctx)) {
+        auto entry = waitingEntry(*c, sock);
+        if (entry != c->waiting.end())
+            c->waiting.erase(entry);
+    }
+}
+
+// Milliseconds left of a waiting connection's head deadline (0 when used
+// up); -1 when it does not wait or no deadline is set.
+extern "C" int tolvane_waiting_ms_left(const struct mg_context* ctx, std::intptr_t sock) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    ContextLimits* c = limitsOf(ctx);
+    if (c == nullptr || c->limits.requestHeadTimeoutMs <= 0)
+        return -1;
+    auto entry = waitingEntry(*c, sock);
+    if (entry == c->waiting.end())
+        return -1;
+    const auto used =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - entry->since).count();
+    return static_cast<int>(std::max<long long>(c->limits.requestHeadTimeoutMs - used, 0));
+}
+
+std::size_t waitingBodyBytes(const struct mg_context* ctx) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    const ContextLimits* c = limitsOf(ctx);
+    return c == nullptr ? 0 : c->limits.waitingBodyBytes;
 }

@@ -225,9 +225,54 @@ static int tolvane_is_token(const char* text) {
     return 1;
 }
 
+/* Whether every Content-Length field of the request says the same length in
+ * digits alone (trailing blanks aside). A sign, a tail, a list or a second
+ * value is read one way by the engine and maybe another by a proxy in front
+ * (request smuggling); an empty value names no length at all. */
+static int tolvane_content_length_is_clean(const struct mg_connection* conn) {
+    const char* first = NULL;
+    size_t first_len = 0;
+    int i;
+    for (i = 0; i < conn->request_info.num_headers; i++) {
+        const char* value = conn->request_info.http_headers[i].value;
+        size_t len;
+        if (mg_strcasecmp(conn->request_info.http_headers[i].name, "Content-Length") != 0) {
+            continue;
+        }
+        len = strspn(value, "0123456789");
+        /* 18 digits still fit the engine's 64-bit length. */
+        if ((len == 0) || (len > 18) || (value[len + strspn(value + len, " \t")] != '\0')) {
+            return 0;
+        }
+        if ((first != NULL) && ((len != first_len) || (memcmp(first, value, len) != 0))) {
+            return 0;
+        }
+        first = value;
+        first_len = len;
+    }
+    return 1;
+}
+
+static void tolvane_waiting_restart_of(const struct mg_connection* conn);
+
 static int tolvane_get_request_traced(struct mg_connection* conn, char* ebuf, size_t ebuf_len,
                                       int* err) {
-    int ok = get_request(conn, ebuf, ebuf_len, err);
+    int ok;
+    /* A waiting connection's time runs per request, from here. */
+    if (conn->handled_requests > 0) {
+        tolvane_waiting_restart_of(conn);
+    }
+    ok = get_request(conn, ebuf, ebuf_len, err);
+    if ((ok || (*err == 411)) && (conn->request_info.request_method != NULL) &&
+        !tolvane_content_length_is_clean(conn)) {
+        mg_snprintf(conn, NULL, ebuf, ebuf_len, "%s", "Bad request");
+        *err = 400;
+        ok = 0;
+    }
+    if (!ok) {
+        /* The engine closes after a refused request; the answer says so. */
+        conn->must_close = 1;
+    }
     tolvane_trace_request(conn);
     /* The parser stops at an unknown method only after the version passed,
      * so a request line of token, target and HTTP/1.x names a method we do
@@ -320,12 +365,39 @@ static int tolvane_judge_target(const char* block, size_t len) {
     return 0;
 }
 
+/* Whether the engine's header parser would silently drop header lines: it
+ * stops at a line that starts with a blank (an obsolete folded line,
+ * RFC 9112 5.2) and after MG_MAX_HEADERS lines, so a Content-Length after
+ * either would frame the body differently than a proxy in front did. */
+static int tolvane_drops_header_lines(const char* block, size_t block_len) {
+    const char* end = block + block_len;
+    const char* line = memchr(block, '\n', block_len);
+    int count = 0;
+
+    while (line != NULL) {
+        line++; /* past the line feed */
+        if ((line >= end) || (*line == '\r') || (*line == '\n')) {
+            return 0; /* end of the header block */
+        }
+        if ((*line == ' ') || (*line == '\t') || (++count > MG_MAX_HEADERS)) {
+            return 1;
+        }
+        line = memchr(line, '\n', (size_t)(end - line));
+    }
+    return 0;
+}
+
 /* The method a request is handled as: a header line starting with the
  * override text replaces the request line's method; PATCH wins over DELETE.
- * Runs before the block is split in place. */
+ * A head whose lines the parser would drop gets no valid method, so the
+ * engine refuses it (400) and closes. Runs before the block is split in
+ * place. */
 static const char* tolvane_request_method(const char* header_block, size_t block_len,
                                           const struct mg_request_info* ri) {
     tolvane_note_request_target(ri, tolvane_judge_target(header_block, block_len));
+    if (tolvane_drops_header_lines(header_block, block_len)) {
+        return "";
+    }
     if (tolvane_has_header_line(header_block, block_len, "X-HTTP-Method-Override: PATCH")) {
         return "PATCH";
     }
@@ -483,16 +555,34 @@ int tolvane_handle_form_request_capped(struct mg_connection* conn, struct mg_for
 }
 
 /* Connection limits of the program's server object (connectionlimits.cpp):
- * the cap on one client address's open connections and the request head's
- * own deadline. Only server contexts are limited, never the client side. */
-int tolvane_client_connection_admit(const struct mg_context* ctx, const char* address);
+ * the cap on one client address's open connections, the request head's own
+ * deadline, and the connections that have not yet authenticated ("waiting"
+ * ones): how many there may be, and how long each may take for a request.
+ * Only server contexts are limited, never the client side. Sockets travel as
+ * intptr_t so the same interface serves POSIX and Windows. */
+int tolvane_client_connection_admit(const struct mg_context* ctx, const char* address,
+                                    intptr_t sock, void (*end_socket)(intptr_t sock));
 void tolvane_client_connection_release(const struct mg_context* ctx, const char* address);
 int tolvane_request_head_timeout_ms(const struct mg_context* ctx);
+void tolvane_waiting_restart(const struct mg_context* ctx, intptr_t sock);
+void tolvane_waiting_forget(const struct mg_context* ctx, intptr_t sock);
+int tolvane_waiting_ms_left(const struct mg_context* ctx, intptr_t sock);
+
+static int tolvane_is_server(const struct mg_connection* conn) {
+    return (conn != NULL) && (conn->phys_ctx != NULL) &&
+           (conn->phys_ctx->context_type == CONTEXT_SERVER);
+}
+
+/* Ends a waiting connection that has to make room: its worker's next read
+ * or handshake step fails at once and the worker closes it as usual. */
+static void tolvane_end_socket(intptr_t sock) {
+    shutdown((SOCKET)sock, SHUTDOWN_BOTH);
+}
 
 static int tolvane_admit_socket(struct mg_context* ctx, const struct socket* so) {
     char address[IP_ADDR_STR_LEN];
     sockaddr_to_string(address, sizeof(address), &so->rsa);
-    return tolvane_client_connection_admit(ctx, address);
+    return tolvane_client_connection_admit(ctx, address, (intptr_t)so->sock, tolvane_end_socket);
 }
 
 static void tolvane_release_socket(struct mg_context* ctx, const struct socket* so) {
@@ -501,20 +591,53 @@ static void tolvane_release_socket(struct mg_context* ctx, const struct socket* 
     tolvane_client_connection_release(ctx, address);
 }
 
+static void tolvane_waiting_restart_of(const struct mg_connection* conn) {
+    if (tolvane_is_server(conn)) {
+        tolvane_waiting_restart(conn->phys_ctx, (intptr_t)conn->client.sock);
+    }
+}
+
+/* Called before the socket is closed, so the count never names a socket
+ * number the system may already have given to a new connection. */
+static void tolvane_connection_closing(struct mg_connection* conn) {
+    if (tolvane_is_server(conn) && (conn->client.sock != INVALID_SOCKET)) {
+        tolvane_waiting_forget(conn->phys_ctx, (intptr_t)conn->client.sock);
+    }
+}
+
+/* The gate has accepted the credentials of a request on this connection:
+ * it no longer counts as waiting and gets the ordinary deadlines. */
+void tolvane_connection_authenticated(struct mg_connection* conn) {
+    tolvane_connection_closing(conn);
+}
+
+/* Milliseconds left for the current request of a connection that has not
+ * authenticated (handshake, head and body together); -1 for any other. */
+int tolvane_unauthenticated_ms_left(const struct mg_connection* conn) {
+    if (!tolvane_is_server(conn)) {
+        return -1;
+    }
+    return tolvane_waiting_ms_left(conn->phys_ctx, (intptr_t)conn->client.sock);
+}
+
 /* The shorter of the engine's time-out (seconds, < 0: none) and the head's
- * deadline. */
+ * deadline: what is left of the waiting connection's time, else the head
+ * deadline itself. */
 static double tolvane_head_timeout(const struct mg_connection* conn, double request_timeout) {
     int head_ms;
     double head;
-    if ((conn == NULL) || (conn->phys_ctx == NULL) ||
-        (conn->phys_ctx->context_type != CONTEXT_SERVER)) {
+    if (!tolvane_is_server(conn)) {
         return request_timeout;
     }
-    head_ms = tolvane_request_head_timeout_ms(conn->phys_ctx);
-    if (head_ms <= 0) {
-        return request_timeout;
+    head_ms = tolvane_unauthenticated_ms_left(conn);
+    if (head_ms < 0) {
+        head_ms = tolvane_request_head_timeout_ms(conn->phys_ctx);
+        if (head_ms <= 0) {
+            return request_timeout;
+        }
     }
-    head = head_ms / 1000.0;
+    /* Time used up: the next wait ends at once. */
+    head = (head_ms > 0) ? head_ms / 1000.0 : 0.001;
     return ((request_timeout < 0.0) || (head < request_timeout)) ? head : request_timeout;
 }
 
@@ -522,6 +645,19 @@ static double tolvane_head_timeout(const struct mg_connection* conn, double requ
 static unsigned tolvane_handshake_timeout(const struct mg_connection* conn, unsigned timeout_ms) {
     const double seconds = tolvane_head_timeout(conn, timeout_ms / 1000.0);
     return (unsigned)(seconds * 1000.0);
+}
+
+/* The body of the current request lies wholly in the engine's buffer (or
+ * has been read): the engine can discard it without waiting for a byte. */
+int tolvane_request_body_buffered(const struct mg_connection* conn) {
+    if (conn == NULL) {
+        return 0;
+    }
+    if (conn->is_chunked) {
+        return conn->is_chunked >= 3;
+    }
+    return (conn->content_len <= 0) || (conn->consumed_content >= conn->content_len) ||
+           ((conn->request_len + conn->content_len) <= conn->data_len);
 }
 
 /* Whether the request frames its body in more than one way: two

@@ -148,6 +148,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
         RedfishServerHandler::answerUnauthorized(conn);
         return refused();
     }
+    tolvane_connection_authenticated(conn); // ordinary deadlines and body cap from now on
 
     if (cookieOnly) {
         CrossSiteFacts facts;

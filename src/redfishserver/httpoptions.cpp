@@ -28,7 +28,9 @@ const char* const kPlainOptions[] = {
     "strict_transport_security_max_age", "15552000",
     "num_threads",                       "50",
     "max_connections_per_client",        "16",
-    "request_head_timeout_ms",           "10000",
+    "request_head_timeout_ms",           "5000",
+    "max_unauthenticated_connections",   "16",
+    "max_unauthenticated_body_bytes",    "4096",
     "",
 };
 
@@ -43,10 +45,32 @@ const char* const kTlsOptions[] = {
     "strict_transport_security_max_age", "15552000",
     "num_threads",                       "50",
     "max_connections_per_client",        "16",
-    "request_head_timeout_ms",           "10000",
+    "request_head_timeout_ms",           "5000",
+    "max_unauthenticated_connections",   "16",
+    "max_unauthenticated_body_bytes",    "4096",
     "",
 };
 // clang-format on
+
+// Options whose value is a number from the configuration.
+struct NumberOption {
+    const char* name;
+    int (*value)();
+};
+const NumberOption kNumberOptions[] = {
+    {"num_threads", workerThreadCount},
+    {"max_connections_per_client", connectionsPerClient},
+    {"request_head_timeout_ms", requestHeadTimeoutMs},
+    {"max_unauthenticated_connections", unauthenticatedConnections},
+    {"max_unauthenticated_body_bytes", unauthenticatedBodySize},
+};
+
+const NumberOption* numberOption(const char* name) {
+    for (const NumberOption& option : kNumberOptions)
+        if (std::strcmp(option.name, name) == 0)
+            return &option;
+    return nullptr;
+}
 
 constexpr size_t entriesBeforeEnd(size_t arrayLength) {
     return arrayLength - 1;
@@ -96,17 +120,9 @@ bool buildServerOptions(const char* const* table, size_t count) {
             gServerOptions.emplace_back(entry);
             gServerOptions.push_back(serverCertificatePath());
             ++i;
-        } else if (std::strcmp(entry, "num_threads") == 0) {
+        } else if (const NumberOption* number = numberOption(entry)) {
             gServerOptions.emplace_back(entry);
-            gServerOptions.push_back(std::to_string(workerThreadCount()));
-            ++i;
-        } else if (std::strcmp(entry, "max_connections_per_client") == 0) {
-            gServerOptions.emplace_back(entry);
-            gServerOptions.push_back(std::to_string(connectionsPerClient()));
-            ++i;
-        } else if (std::strcmp(entry, "request_head_timeout_ms") == 0) {
-            gServerOptions.emplace_back(entry);
-            gServerOptions.push_back(std::to_string(requestHeadTimeoutMs()));
+            gServerOptions.push_back(std::to_string(number->value()));
             ++i;
         } else {
             gServerOptions.emplace_back(entry);

@@ -18,7 +18,12 @@ constexpr size_t kDefaultMaximumUploadSize = 64 * 1024 * 1024;
 // the worker count, so one address cannot hold every worker.
 constexpr size_t kDefaultWorkerThreads = 50;
 constexpr size_t kDefaultConnectionsPerClient = 16;
-constexpr size_t kDefaultRequestHeadTimeoutMs = 10000;
+// Connections that have not authenticated get a small share of the workers
+// and a short deadline: a handshake and a head take a real client well under
+// a second. A login's body is a few hundred bytes.
+constexpr size_t kDefaultRequestHeadTimeoutMs = 5000;
+constexpr size_t kDefaultUnauthenticatedConnections = 16;
+constexpr size_t kDefaultUnauthenticatedBodySize = 4096;
 constexpr size_t kDefaultSessionsPerAccount = 8;
 
 // One configuration key and the field it fills.
@@ -127,6 +132,11 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg) {
         reader.read(IntegerKey{"MaximumConnectionsPerClient", &C::MaximumConnectionsPerClient},
                     next);
         reader.read(IntegerKey{"RequestHeadTimeout", &C::RequestHeadTimeout}, next);
+        reader.read(
+            IntegerKey{"MaximumUnauthenticatedConnections", &C::MaximumUnauthenticatedConnections},
+            next);
+        reader.read(
+            IntegerKey{"MaximumUnauthenticatedBodySize", &C::MaximumUnauthenticatedBodySize}, next);
         reader.read(IntegerKey{"MaximumSessionsPerAccount", &C::MaximumSessionsPerAccount}, next);
         reader.read(TextKey{"RedfishProtocolProfile", &C::RedfishProtocolProfile}, next);
         cfg = std::move(next);
@@ -197,6 +207,16 @@ int connectionsPerClient() {
 int requestHeadTimeoutMs() {
     return static_cast<int>(
         capOrDefault(ServerConfig.RequestHeadTimeout, kDefaultRequestHeadTimeoutMs));
+}
+
+int unauthenticatedConnections() {
+    return static_cast<int>(capOrDefault(ServerConfig.MaximumUnauthenticatedConnections,
+                                         kDefaultUnauthenticatedConnections));
+}
+
+int unauthenticatedBodySize() {
+    return static_cast<int>(
+        capOrDefault(ServerConfig.MaximumUnauthenticatedBodySize, kDefaultUnauthenticatedBodySize));
 }
 
 int sessionsPerAccount() {

@@ -37,9 +37,18 @@ struct ServerConfiguration {
     int32_t NumberOfWorkerThreads = 0;
     // Open connections one client address may hold; 0 means the built-in 16.
     int32_t MaximumConnectionsPerClient = 0;
-    // Milliseconds a connection has to send a whole request head (the TLS
-    // handshake included); 0 means the built-in 10,000.
+    // Milliseconds a connection has to send a whole request head. Until it
+    // has authenticated this covers the TLS handshake and a login's body
+    // too, counted from the connection's start (or the previous answer);
+    // 0 means the built-in 5,000.
     int32_t RequestHeadTimeout = 0;
+    // Connections that have not authenticated yet, across all addresses; 0
+    // means the built-in 16. Keep it well below NumberOfWorkerThreads: the
+    // rest of the workers stay with authenticated work.
+    int32_t MaximumUnauthenticatedConnections = 0;
+    // Largest request body (bytes) read before authentication (a login's);
+    // 0 means the built-in 4,096.
+    int32_t MaximumUnauthenticatedBodySize = 0;
     // Sessions one account may hold at once; 0 means the built-in 8.
     int32_t MaximumSessionsPerAccount = 0;
     // "Classic" (also when absent) or "Standard"; see protocol/protocolprofile.h.
@@ -69,6 +78,9 @@ size_t maximumUploadSize();
 int workerThreadCount();
 int connectionsPerClient();
 int requestHeadTimeoutMs();
+// Effective cap on unauthenticated connections and on their bodies (bytes).
+int unauthenticatedConnections();
+int unauthenticatedBodySize();
 int sessionsPerAccount();
 
 #endif

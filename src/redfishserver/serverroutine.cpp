@@ -88,8 +88,9 @@ bool prepareInstallTree() {
     return false;
 }
 
-// Body receipt ahead of the handler lock may take as long as the library's
-// own request time-out, but never less than ten seconds.
+// An authenticated request's body may take as long as the library's own
+// request time-out, but never less than ten seconds; before authentication
+// the head deadline bounds it instead (connectionlimits.h).
 int prefetchDeadlineMs() {
     return std::max<int>(ServerConfig.SessionTimeout, 10000);
 }
@@ -172,8 +173,9 @@ void mainRedfishServer() {
     std::string hostAddress = chooseHostAddress();
     auto handler = std::make_unique<RedfishServerHandler>(hostAddress, gHandleForInstanceOfLibrary,
                                                           ServerConfig.SessionTimeout);
-    // Non-upload bodies are received before the process-wide handler lock is
-    // taken, so a slow client cannot hold up every other request.
+    // Non-upload bodies are received outside the process-wide handler lock,
+    // on the handler's first ask after the gate, so a slow client cannot hold
+    // up every other request and nobody's body is awaited unasked.
     server->setBodyPrefetch(maximumRequestBodySize(), prefetchDeadlineMs());
     // The handler takes the process-wide lock itself, around plug-in calls only.
     server->addConcurrentHandler("/redfish", handler.get());

@@ -69,7 +69,11 @@ TEST_F(HttpOptions, TlsModeList) {
                         "max_connections_per_client",
                         "16",
                         "request_head_timeout_ms",
-                        "10000"};
+                        "5000",
+                        "max_unauthenticated_connections",
+                        "16",
+                        "max_unauthenticated_body_bytes",
+                        "4096"};
     EXPECT_EQ(gServerOptions, expected);
     EXPECT_STREQ(gListeningPortText, "8443s");
     EXPECT_EQ(outLog(), "Library initialized with SSL\n");
@@ -97,7 +101,11 @@ TEST_F(HttpOptions, PlainModeList) {
                         "max_connections_per_client",
                         "16",
                         "request_head_timeout_ms",
-                        "10000"};
+                        "5000",
+                        "max_unauthenticated_connections",
+                        "16",
+                        "max_unauthenticated_body_bytes",
+                        "4096"};
     EXPECT_EQ(gServerOptions, expected);
     EXPECT_STREQ(gListeningPortText, "8080");
     EXPECT_EQ(outLog(), "");
@@ -129,7 +137,11 @@ TEST_F(HttpOptions, NoConfigurationGivesPortZeroAndNoTimeout) {
                         "max_connections_per_client",
                         "16",
                         "request_head_timeout_ms",
-                        "10000"};
+                        "5000",
+                        "max_unauthenticated_connections",
+                        "16",
+                        "max_unauthenticated_body_bytes",
+                        "4096"};
     EXPECT_EQ(gServerOptions, expected);
     EXPECT_STREQ(gListeningPortText, "0");
 }

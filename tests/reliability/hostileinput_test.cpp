@@ -374,3 +374,27 @@ TEST_F(HostileInput, BrokenMultipartUploadsLeaveNothingBehind) {
     EXPECT_NE(arg.value("absoluteFilePath", "").find("fw.img"), std::string::npos);
     EXPECT_TRUE(uploadsLeft().empty());
 }
+
+// A length one reader takes one way and another reader another (a sign, a
+// tail, a list, two values) or a folded header line the engine would stop
+// at: 400, and what follows on the connection is never taken as a request.
+TEST_F(HostileInput, AmbiguousLengthOrFoldedHeaderIsRefusedAndEndsTheConnection) {
+    const std::string patch = "PATCH /redfish/v1/Systems/1 HTTP/1.1\r\nHost: 127.0.0.1\r\n" + kAuth;
+    const std::string smuggled = "GET /redfish HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string framings[] = {
+        "Content-Length: +2",
+        "Content-Length: 2abc",
+        "Content-Length: 2,2",
+        "Content-Length:",
+        "Content-Length: 2\r\nContent-Length: 3",
+        "X-Note: a\r\n folded\r\nContent-Length: 2",
+        "X-Note: a\r\n\tfolded\r\nContent-Length: 2",
+    };
+    for (const std::string& framing : framings) {
+        const rel::Exchange ex =
+            rel::roundTrip(tree->port, patch + "\r\n" + framing + "\r\n\r\n{}" + smuggled);
+        EXPECT_EQ(rel::statusOf(ex.raw), 400) << framing << ": " << ex.raw;
+        EXPECT_EQ(ex.raw.find("HTTP/1.1", 1), std::string::npos) << framing << ": " << ex.raw;
+        EXPECT_TRUE(newCalls().empty()) << framing << " reached the plug-in";
+    }
+}

@@ -135,3 +135,66 @@ TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
     EXPECT_EQ(patches, kSlowClients);
     EXPECT_TRUE(server.running());
 }
+
+namespace {
+// A server of few workers whose scripted plug-in logs anyone in as `token`.
+struct SmallServer {
+    explicit SmallServer(const std::string& extraConfig, int unauthenticated = 256)
+        : tree(options(extraConfig, unauthenticated)) {
+        tree.setReply(
+            "POST /redfish/v1/SessionService/Sessions",
+            rel::scriptedLoginReply("small-token", "/redfish/v1/SessionService/Sessions/1"));
+    }
+    static ts::InstallOptions options(const std::string& extraConfig, int unauthenticated) {
+        ts::InstallOptions o;
+        o.unauthenticatedConnections = unauthenticated;
+        o.extraConfig = "\"NumberOfWorkerThreads\": 8, " + extraConfig;
+        return o;
+    }
+    ts::InstallTree tree;
+};
+} // namespace
+
+// Connections from several addresses that never send a byte once held every
+// worker until their head deadline, and a logged-in client waited for it.
+TEST(SlowClients, IdleUnauthenticatedConnectionsLeaveWorkersToALoggedInClient) {
+    SmallServer s("\"RequestHeadTimeout\": 60000", 4);
+    ts::ServerProcess server(s.tree);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    std::vector<int> idle;
+    for (int i = 0; i < 24; ++i)
+        idle.push_back(ts::connectLoopback(s.tree.port, 10000,
+                                           ("127.0.0." + std::to_string(2 + i % 4)).c_str()));
+    const ts::Response r =
+        ts::request(s.tree.port, "GET", "/redfish/v1/Systems", {"X-Auth-Token: small-token"});
+    EXPECT_NE(r.status, -1) << "no worker was left for the client";
+    for (int fd : idle)
+        ::close(fd);
+}
+
+// A head that declares a body it never sends once had the body awaited (and
+// buffered) before anyone asked who sent it. Unauthenticated requests are
+// answered from the head; a login's body is small and due within the head
+// deadline. Either way the connection ends without waiting for the body.
+TEST(SlowClients, UnsentBodyOfAnUnauthenticatedRequestHoldsNoWorker) {
+    SmallServer s("\"RequestHeadTimeout\": 2000");
+    ts::ServerProcess server(s.tree);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    s.tree.clearCalls();
+    const std::string login = "/redfish/v1/SessionService/Sessions";
+    const struct {
+        std::string target;
+        int length;
+        int status;
+    } cases[] = {{"/redfish/v1/Systems", 1000, 401}, {login, 100000, 413}, {login, 100, 400}};
+    for (const auto& c : cases) {
+        const rel::Exchange ex = rel::roundTrip(
+            s.tree.port,
+            "POST " + c.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                std::to_string(c.length) + "\r\nContent-Type: application/json\r\n\r\n",
+            10000);
+        EXPECT_FALSE(ex.timedOut) << c.target << " waited for its body";
+        EXPECT_EQ(rel::statusOf(ex.raw), c.status) << c.target << ": " << ex.raw;
+    }
+    EXPECT_TRUE(s.tree.calls().empty());
+}

@@ -169,6 +169,8 @@ std::string InstallTree::defaultConfig(const InstallOptions& options) const {
       << "  \"CommunicationPortHttp\": " << port << ",\n"
       << "  \"SessionTimeout\": 30000,\n"
       << "  \"MaximumConnectionsPerClient\": " << options.connectionsPerClient << ",\n"
+      << "  \"MaximumUnauthenticatedConnections\": " << options.unauthenticatedConnections
+      << ",\n"
       << "  \"RedfishDebugMask\": " << options.debugMask;
     if (!options.extraConfig.empty())
         c << ",\n  " << options.extraConfig;

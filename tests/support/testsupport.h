@@ -43,6 +43,7 @@ struct InstallOptions {
     // Every test client comes from one loopback address, unlike real clients:
     // the cap is raised to let the load tests' crowds in.
     int connectionsPerClient = 256; // MaximumConnectionsPerClient
+    int unauthenticatedConnections = 256; // MaximumUnauthenticatedConnections, likewise
     std::string extraConfig;        // members appended to the default configuration, e.g. "\"A\":1"
 };
 
