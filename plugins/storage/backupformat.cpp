@@ -5,6 +5,7 @@
 #include "boundedjson.h"
 #include "crypto.h"
 #include "imageformat.h"
+#include "messages.h"
 #include "storagevalidation.h"
 
 namespace tolvane::plugin {
@@ -24,6 +25,18 @@ const Json& member(const Json& object, const char* name, Json::value_t type) {
         throw FileFormatError(std::string("the backup lacks a valid \"") + name + "\"");
     }
     return object[name];
+}
+
+// Whether the REST API would take `id` in place of the Id of `row`, a volume
+// that parseSavedVolume() took: its very rule, not a copy of it.
+bool apiTakesVolumeId(Json row, const std::string& id) {
+    row["Id"] = id;
+    try {
+        parseSavedVolume(row);
+        return true;
+    } catch (const RedfishError&) {
+        return false;
+    }
 }
 
 } // namespace
@@ -98,6 +111,11 @@ RestoreResult restoreBackup(const Controller& current, const std::string& text,
             const SavedVolume saved = parseSavedVolume(jv);
             if (c.volume(saved.id))
                 throw FileFormatError("the backup holds volume " + saved.id + " twice");
+            // The next volume gets the Id after the highest: one the API refuses
+            // would make every later export unrestorable.
+            if (!apiTakesVolumeId(jv, std::to_string(std::stoull(saved.id) + 1)))
+                throw FileFormatError("volume Id " + saved.id +
+                                      " leaves no valid Id for the next volume");
             Volume v;
             v.id = saved.id;
             v.name = saved.spec.name;

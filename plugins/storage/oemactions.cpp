@@ -3,6 +3,8 @@
 // a file that the server streams back.
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <shared_mutex>
 
 #include <sys/stat.h>
 
@@ -113,8 +115,16 @@ RedfishError badFile(const std::string& action, const FileFormatError& e) {
     return error;
 }
 
-Reply installImage(PluginService& s, Controller& c, const Json& args, const std::string& action,
+// The image is read and hashed with no lock held, so looping uploads of large
+// images hold no reader off; the model lock is taken only to check the image
+// against the controller and install it.
+Reply installImage(PluginService& s, const Request& r, const std::string& action,
                    const std::string& component) {
+    {
+        std::shared_lock<std::shared_mutex> reading(s.modelLock());
+        s.controller(r.param("system"), r.param("storage")); // a missing one first (404)
+    }
+    const Json& args = r.body();
     // The missing file first: it is what a JSON POST of this action lacks.
     const std::string bytes = readUpload(s, args, action);
     checkParameters(args, action, {"AllowDowngrade"});
@@ -125,6 +135,8 @@ Reply installImage(PluginService& s, Controller& c, const Json& args, const std:
     } catch (const FileFormatError& e) {
         throw badFile(action, e);
     }
+    std::unique_lock<std::shared_mutex> writing(s.modelLock());
+    Controller& c = s.controller(r.param("system"), r.param("storage"));
     if (info.model != c.model)
         throw errors::actionParameterValueError(kUploadParameter, action)
             .withDetail("The image is for the model " + info.model + ", not " + c.model + ".");
@@ -274,15 +286,16 @@ Reply spdmOperations(PluginService& s, Controller& c, const Json& args) {
 
 void addOemActions(Router& router, PluginService& service) {
     PluginService* s = &service;
-    router.add("POST", "Systems/{system}/Storage/{storage}/Actions/Oem/{action}",
+    router.add("POST", "Systems/{system}/Storage/{storage}/Actions/Oem/{action}", Access::Own,
                [s](const Request& r) {
-                   Controller& c = s->controller(r.param("system"), r.param("storage"));
                    const std::string& action = r.param("action");
-                   const Json& args = r.body();
                    if (action == "Veltrano.InstallOrUpgradeFirmware")
-                       return installImage(*s, c, args, action, "Firmware");
+                       return installImage(*s, r, action, "Firmware");
                    if (action == "Veltrano.UpgradeMicrocode")
-                       return installImage(*s, c, args, action, "Microcode");
+                       return installImage(*s, r, action, "Microcode");
+                   std::unique_lock<std::shared_mutex> writing(s->modelLock());
+                   Controller& c = s->controller(r.param("system"), r.param("storage"));
+                   const Json& args = r.body();
                    if (action == "Veltrano.RestoreConfiguration")
                        return restoreConfiguration(*s, c, args);
                    if (action == "Veltrano.SPDMOperations")

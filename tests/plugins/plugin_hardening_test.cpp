@@ -7,7 +7,10 @@
 #include <chrono>
 #include <cstdarg>
 #include <functional>
+#include <future>
 #include <optional>
+#include <shared_mutex>
+#include <sstream>
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -20,6 +23,7 @@
 #include "imageformat.h"
 #include "persistence.h"
 #include "pluginlog.h"
+#include "service.h"
 
 #include "pluginharness.h"
 
@@ -184,6 +188,16 @@ TEST_F(Hardening, ForgedRestoreRowsAreRefused) {
     edited["Configuration"]["Volumes"][0]["Name"] = "Edited by hand";
     EXPECT_EQ(restore(resigned(edited)).status, 200);
 }
+// A volume Id at the top of the range left the next volume an Id that no
+// restore takes: every later export was unrestorable.
+TEST_F(Hardening, RestoreRefusesAVolumeIdThatLeavesTheNextVolumeNone) {
+    Json forged = exported();
+    forged["Configuration"]["Volumes"][0]["Id"] = "9999999999999999999";
+    const Call refused = restore(resigned(forged));
+    EXPECT_EQ(refused.status, 400) << refused.text.substr(0, 300);
+    EXPECT_NE(refused.text.find("9999999999999999999"), std::string::npos) << refused.text;
+    EXPECT_EQ(plugin.get(kVolumes + "/1").status, 200) << "the refused restore changed nothing";
+}
 TEST_F(Hardening, NumbersPastTheirRangeGet400Not500) {
     const std::string links = "\"Links\":{\"Drives\":[{\"@odata.id\":\"" + kDrives + "/0\"}]}";
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -322,6 +336,31 @@ TEST_F(Hardening, ControlCharactersCannotForgeLogLines) {
     EXPECT_EQ(capturedLog.find("\n2030"), std::string::npos) << capturedLog;
     EXPECT_NE(capturedLog.find("a\\n2030"), std::string::npos) << capturedLog;
 }
+// Looping firmware uploads held every reader off while their images were read
+// and hashed under the write lock: an image is checked while readers read.
+TEST(FirmwareUpload, LoopingUploadsDoNotHoldReadersOffWhileTheImageIsChecked) {
+    const fs::path dir = makeTempDir("firmware");
+    tolvane::plugin::PluginService service(tolvane::plugin::PluginPaths::forServerDirectory(dir));
+    std::ostringstream announcement;
+    service.load(announcement);
+    std::string image =
+        tolvane::plugin::buildImage("Firmware", "any", "9.9.9", std::string(8u << 20, 'p'));
+    image.back() = 'q'; // damaged: only the whole hash tells
+    writeFile(dir / "uploads" / "image.bin", image);
+    const Json args = {{"absoluteFilePath", (dir / "uploads" / "image.bin").string()}};
+    std::shared_lock<std::shared_mutex> reader(service.modelLock());
+    auto install = std::async(std::launch::async, [&] {
+        return service.dispatch("POST", kActions + "Veltrano.InstallOrUpgradeFirmware",
+                                args.dump());
+    });
+    const bool answeredWhileRead =
+        install.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    reader.unlock();
+    EXPECT_TRUE(answeredWhileRead) << "the image was checked under the write lock";
+    EXPECT_EQ(install.get().status, 400);
+    fs::remove_all(dir);
+}
+
 TEST(AccountsFile, OutOfRangeIterationCountsMakeTheRecordCorrupt) {
     tolvane::plugin::AccountStore store;
     store.create("alice", "correct horse", "Administrator");
