@@ -29,6 +29,19 @@ std::string errorObject(const char* messageId, const std::string& message, const
 
 namespace redfisherror {
 
+std::string success() {
+    json::Value info = json::Value::object();
+    info["@odata.type"] = "#Message.v1_1_1.Message";
+    info["MessageId"] = std::string(kRegistry) + ".Success";
+    info["Message"] = "The request completed successfully.";
+    info["MessageArgs"] = json::Value::array();
+    info["MessageSeverity"] = "OK";
+    info["Resolution"] = "None.";
+    json::Value body = json::Value::object();
+    body["@Message.ExtendedInfo"] = json::Value::array({info});
+    return json::dump(body);
+}
+
 std::string insufficientPrivilege() {
     return errorObject("InsufficientPrivilege",
                        "The session's privileges do not allow the requested operation.", "Critical",

@@ -10,6 +10,8 @@ struct mg_connection;
 namespace redfisherror {
 
 // The JSON text {"error":{"code","message","@Message.ExtendedInfo":[...]}}.
+// The body of a request that succeeded with nothing else to say.
+std::string success();
 std::string insufficientPrivilege();
 std::string sessionLimitExceeded();
 std::string invalidUri(const std::string& uri);

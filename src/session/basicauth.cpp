@@ -83,25 +83,31 @@ std::optional<SessionRecord> BasicVerdictCache::find(const BasicCredentials& cre
     return found->second.record;
 }
 
-void BasicVerdictCache::store(const BasicCredentials& credentials, const SessionRecord& record,
-                              int64_t now) {
+bool BasicVerdictCache::store(const BasicCredentials& credentials, const SessionRecord& record,
+                              int64_t now, uint64_t generation) {
+    // Revocation takes the session table's lock and then forgets verdicts:
+    // under that lock the generation check and the store cannot be split.
+    std::lock_guard<std::recursive_mutex> revocation(sessionTableMutex());
+    if (accountGeneration(credentials.user) != generation)
+        return false;
     if (salt_.empty())
-        return; // without a secret salt a stored hash could be guessed
+        return true; // without a secret salt a stored hash could be guessed
     const std::string key = keyOf(credentials);
     if (key.empty())
-        return;
+        return true;
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = entries_.begin(); it != entries_.end();)
         it = it->second.expires <= now ? entries_.erase(it) : std::next(it);
     if (entries_.size() >= kMaxVerdicts)
-        return;
+        return true;
     entries_[key] = Entry{record, now + kBasicVerdictSeconds};
+    return true;
 }
 
 void BasicVerdictCache::forgetUser(const std::string& user) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = entries_.begin(); it != entries_.end();)
-        it = it->second.record.userName == user ? entries_.erase(it) : std::next(it);
+        it = sameAccountName(it->second.record.userName, user) ? entries_.erase(it) : std::next(it);
 }
 
 BasicVerdictCache& basicVerdictCache() {

@@ -29,8 +29,11 @@ class BasicVerdictCache {
   public:
     BasicVerdictCache();
     std::optional<SessionRecord> find(const BasicCredentials& credentials, int64_t now);
-    void store(const BasicCredentials& credentials, const SessionRecord& record, int64_t now);
-    // A changed or removed account's verdicts end at once.
+    // Keeps the verdict unless the account of `record` was revoked since its
+    // login name had `generation`; false (nothing kept) in that case.
+    bool store(const BasicCredentials& credentials, const SessionRecord& record, int64_t now,
+               uint64_t generation);
+    // A changed or removed account's verdicts end at once (any letter case).
     void forgetUser(const std::string& user);
 
   private:

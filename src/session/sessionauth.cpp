@@ -87,6 +87,18 @@ std::string effectiveRoleId(const std::string& sessionInfo) {
     return roleIdOf(role);
 }
 
+std::string sessionAccountName(const std::string& sessionInfo, const std::string& typed) {
+    json::Value info;
+    json::Value session;
+    if (json::tryParseObject(sessionInfo, info) &&
+        json::tryParseObject(json::memberText(info, "Data"), session)) {
+        const json::Value name = session.value("UserName", json::Value());
+        if (name.is_string() && !name.get<std::string>().empty())
+            return name.get<std::string>();
+    }
+    return typed;
+}
+
 bool authorizeSession(const std::string& clientAddress, const std::string& token, int64_t now) {
     return authorizedSession(clientAddress, token, now).has_value();
 }

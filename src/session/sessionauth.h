@@ -32,4 +32,9 @@ bool roleRulesPermit(const std::string& sessionInfo);
 // for an OSUser the role its "OSPrivilegeLevel" names. "" when unreadable.
 std::string effectiveRoleId(const std::string& sessionInfo);
 
+// The account a login stands for: the "UserName" of the session resource in
+// the login data (the plug-in's own spelling), else `typed`, the name the
+// client sent.
+std::string sessionAccountName(const std::string& sessionInfo, const std::string& typed);
+
 #endif

@@ -2,9 +2,12 @@
 #include "session/sessiontable.h"
 
 #include <algorithm>
+#include <cctype>
+#include <unordered_map>
 #include <mutex>
 
 #include "gate/requestpath.h"
+#include "postrules.h"
 
 std::vector<SessionRecord> sessionTable;
 
@@ -36,23 +39,77 @@ int pruneExpiredSessions(int64_t now) {
     return removed;
 }
 
-AddSessionResult addSession(SessionRecord record, int maximum, int64_t now) {
+bool sameAccountName(const std::string& a, const std::string& b) {
+    return !a.empty() && equalsIgnoreCase(a, b);
+}
+
+namespace {
+
+std::string accountKey(const std::string& userName) {
+    std::string key = userName;
+    for (char& c : key)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
+// Generations of revoked accounts only: an account never revoked is at 0.
+std::unordered_map<std::string, uint64_t>& generations() {
+    static std::unordered_map<std::string, uint64_t> instance;
+    return instance;
+}
+
+bool isAdministrator(const SessionRecord& r) {
+    return (r.privileges & privilege::ConfigureUsers) != 0;
+}
+
+} // namespace
+
+uint64_t accountGeneration(const std::string& userName) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
+    auto found = generations().find(accountKey(userName));
+    return found == generations().end() ? 0 : found->second;
+}
+
+AddSessionResult addSession(SessionRecord record, int maximum, int64_t now,
+                            const SessionAdmission& admission) {
     std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     if (!storableToken(record.token))
         return AddSessionResult::NoToken;
+    // Checked under the lock that revocation takes: a login whose account
+    // changed while it was checked is refused, never left standing.
+    if (admission.generation && *admission.generation != accountGeneration(admission.loginName))
+        return AddSessionResult::Revoked;
     pruneExpiredSessions(now);
+    auto evict = [&](std::vector<SessionRecord>::iterator at) {
+        if (admission.evicted)
+            admission.evicted->push_back(*at);
+        sessionTable.erase(at);
+    };
+    // Records are appended in login order, so the first of an account is its oldest.
+    auto oldestOwn = [&] {
+        return std::find_if(sessionTable.begin(), sessionTable.end(), [&](const SessionRecord& r) {
+            return sameAccountName(r.userName, record.userName);
+        });
+    };
+    if (admission.perAccount > 0) {
+        const auto own =
+            std::count_if(sessionTable.begin(), sessionTable.end(), [&](const SessionRecord& r) {
+                return sameAccountName(r.userName, record.userName);
+            });
+        for (auto excess = own - admission.perAccount + 1; excess > 0; --excess)
+            evict(oldestOwn());
+    }
     const size_t cap = maximum > 0 ? static_cast<size_t>(maximum) : kDefaultMaximumSessions;
     if (sessionTable.size() >= cap) {
-        // Records are appended in login order, so the first of the user is
-        // its oldest. Another user's session is never evicted: a login must
-        // not be able to end someone else's.
-        auto own = std::find_if(
-            sessionTable.begin(), sessionTable.end(), [&record](const SessionRecord& r) {
-                return !record.userName.empty() && r.userName == record.userName;
-            });
-        if (own == sessionTable.end())
+        // Another account's session is never evicted, so a login cannot end
+        // someone else's, except that the administrator can always get in.
+        auto room = oldestOwn();
+        if (room == sessionTable.end() && isAdministrator(record))
+            room = std::find_if(sessionTable.begin(), sessionTable.end(),
+                                [](const SessionRecord& r) { return !isAdministrator(r); });
+        if (room == sessionTable.end())
             return AddSessionResult::Full;
-        sessionTable.erase(own);
+        evict(room);
     }
     sessionTable.push_back(std::move(record));
     return AddSessionResult::Stored;
@@ -62,9 +119,10 @@ int removeSessionsOfUser(const std::string& userName, const std::string& keepTok
     std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
     if (userName.empty())
         return 0;
+    ++generations()[accountKey(userName)];
     auto first =
         std::remove_if(sessionTable.begin(), sessionTable.end(), [&](const SessionRecord& r) {
-            return r.userName == userName &&
+            return sameAccountName(r.userName, userName) &&
                    (keepToken.empty() || !constantTimeEquals(r.token, keepToken));
         });
     int removed = static_cast<int>(sessionTable.end() - first);
@@ -95,6 +153,27 @@ int removeSessionsByLocation(const std::string& uri) {
     int removed = static_cast<int>(sessionTable.end() - first);
     sessionTable.erase(first, sessionTable.end());
     return removed;
+}
+
+std::optional<SessionRecord> sessionAt(const std::string& uri, int64_t now) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
+    for (const SessionRecord& r : sessionTable)
+        if (!r.location.empty() && !sessionExpired(r, now) && samePath(r.location, uri))
+            return r;
+    return std::nullopt;
+}
+
+std::vector<std::string> sessionLocations(int64_t now) {
+    std::lock_guard<std::recursive_mutex> lock(sessionTableMutex());
+    std::vector<std::string> out;
+    for (const SessionRecord& r : sessionTable) {
+        if (r.location.empty() || sessionExpired(r, now))
+            continue;
+        if (std::none_of(out.begin(), out.end(),
+                         [&](const std::string& known) { return samePath(known, r.location); }))
+            out.push_back(r.location);
+    }
+    return out;
 }
 
 bool constantTimeEquals(const std::string& a, const std::string& b) {

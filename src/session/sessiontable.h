@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,7 @@ struct SessionRecord {
     // What the role rules make of sessionInfo, worked out at its first use:
     // -1 not yet, 0 refused, 1 permitted. sessionInfo never changes.
     int roleVerdict = -1;
-    std::string userName;        // the login's "UserName"
+    std::string userName;        // the account's own "UserName", as the plug-in spells it
     PrivilegeSet privileges = 0; // from the role, learned at login
 };
 
@@ -33,17 +34,40 @@ extern std::vector<SessionRecord> sessionTable;
 // The table's lock; recursive so that one step may call several functions.
 std::recursive_mutex& sessionTableMutex();
 
-enum class AddSessionResult { Stored, NoToken, Full };
+enum class AddSessionResult { Stored, NoToken, Full, Revoked };
+
+// What a login's record must satisfy beyond the table's cap.
+struct SessionAdmission {
+    // Sessions one account may hold (<= 0: no cap of its own); its oldest
+    // makes room for its newest.
+    int perAccount = 0;
+    // The generation of the name the client logged in with, read before its
+    // credentials were checked: a revocation since then refuses the record.
+    std::string loginName;
+    std::optional<uint64_t> generation;
+    // Receives the records removed to make room (the plug-in must hear of them).
+    std::vector<SessionRecord>* evicted = nullptr;
+};
 
 // Appends a record after removing expired ones. When `maximum` records
 // (kDefaultMaximumSessions when `maximum` <= 0) are live, the oldest record
-// of the same user makes room; without one the table is full and nothing is
-// evicted. Records with an empty token, or the fallback texts "root parse
-// failed" / "{}", are not stored.
-AddSessionResult addSession(SessionRecord record, int maximum, int64_t now);
+// of the same account makes room; without one, an administrator's login
+// (ConfigureUsers) ends the oldest session that is not an administrator's,
+// anyone else's finds the table full. Records with an empty token, or the
+// fallback texts "root parse failed" / "{}", are not stored.
+AddSessionResult addSession(SessionRecord record, int maximum, int64_t now,
+                            const SessionAdmission& admission = SessionAdmission());
 
-// Removes every record of `userName` except the one holding `keepToken`
-// (none kept when it is empty). Returns the number removed.
+// Whether two user names name one account: the plug-ins match names without
+// regard to ASCII letter case, so revocation must too.
+bool sameAccountName(const std::string& a, const std::string& b);
+
+// The account's generation: it moves on with every revocation of the account.
+uint64_t accountGeneration(const std::string& userName);
+
+// Removes every record of `userName` (any letter case) except the one holding
+// `keepToken` (none kept when it is empty) and moves the account's
+// generation on. Returns the number removed.
 int removeSessionsOfUser(const std::string& userName, const std::string& keepToken = "");
 
 // Index of the first record whose client address and token both match
@@ -53,6 +77,12 @@ int findSession(const std::string& clientAddress, const std::string& token);
 // Removes every record whose location names the same path as `uri` (letter
 // case and empty segments ignored). Returns the number removed.
 int removeSessionsByLocation(const std::string& uri);
+
+// A copy of the live record whose location names `uri`, if any.
+std::optional<SessionRecord> sessionAt(const std::string& uri, int64_t now);
+
+// The locations of the live records, in login order, each once.
+std::vector<std::string> sessionLocations(int64_t now);
 
 // True when `record` is past its lifetime at `now` (seconds since the epoch).
 bool sessionExpired(const SessionRecord& record, int64_t now);

@@ -103,6 +103,53 @@ TEST_F(Sessions, RevokingAUserEndsAllItsSessionsButTheKeptOne) {
     EXPECT_EQ(sessionTable[0].token, "b1");
 }
 
+TEST_F(Sessions, AnAccountIsOneAccountInAnyLetterCase) {
+    const char info[] = "{\"Data\":{\"UserName\":\"mallory\"}}";
+    EXPECT_EQ(sessionAccountName(info, "MALLORY"), "mallory");
+    EXPECT_EQ(sessionAccountName("{}", "MALLORY"), "MALLORY");
+    sessionTable.push_back(record("m1", "127.0.0.1", kNow, kAdmin, "", "MALLORY"));
+    sessionTable.push_back(record("m2", "127.0.0.1", kNow, kAdmin, "", "Mallory"));
+    EXPECT_EQ(removeSessionsOfUser("mallory"), 2);
+}
+
+TEST_F(Sessions, ALoginThatRacedARevocationIsRefused) {
+    const uint64_t before = accountGeneration("MALLORY");
+    removeSessionsOfUser("mallory"); // the account changed while the login was checked
+    SessionAdmission admission;
+    admission.loginName = "MALLORY";
+    admission.generation = before;
+    EXPECT_EQ(
+        AddSessionResult::Revoked,
+        addSession(record("t", "127.0.0.1", kNow, kAdmin, "", "mallory"), 0, kNow, admission));
+    admission.generation = accountGeneration("Mallory");
+    EXPECT_EQ(
+        AddSessionResult::Stored,
+        addSession(record("t", "127.0.0.1", kNow, kAdmin, "", "mallory"), 0, kNow, admission));
+}
+
+TEST_F(Sessions, OneAccountCannotFillTheTableAndTheAdministratorAlwaysGetsIn) {
+    SessionAdmission admission;
+    admission.perAccount = 2;
+    std::vector<SessionRecord> evicted;
+    admission.evicted = &evicted;
+    for (int i = 0; i < 4; ++i)
+        addSession(record("r" + std::to_string(i), "127.0.0.2", kNow, kAdmin, "", "reader"), 3,
+                   kNow, admission);
+    ASSERT_EQ(sessionTable.size(), 2u); // the reader's own oldest made room
+    EXPECT_EQ(sessionTable[0].token, "r2");
+    ASSERT_EQ(evicted.size(), 2u);
+    EXPECT_EQ(evicted[0].token, "r0");
+    addSession(record("o", "127.0.0.3", kNow, kAdmin, "", "other"), 3, kNow, admission);
+    SessionRecord admin = record("a", "127.0.0.1", kNow, kAdmin, "", "admin");
+    admin.privileges = privilege::All;
+    EXPECT_EQ(AddSessionResult::Stored, addSession(admin, 3, kNow, admission));
+    EXPECT_EQ(findSession("127.0.0.2", "r2"), -1) << "the oldest non-administrator made room";
+    admin.token = "b";
+    admin.userName = "root";
+    sessionTable[0].privileges = sessionTable[1].privileges = privilege::All;
+    EXPECT_EQ(AddSessionResult::Full, addSession(admin, 3, kNow, admission));
+}
+
 TEST_F(Sessions, DefaultCapWhenNotConfigured) {
     for (int maximum : {0, -5}) {
         sessionTable.clear();

@@ -2,8 +2,6 @@
 #ifndef TOLVANE_PROTOCOLTEST_H
 #define TOLVANE_PROTOCOLTEST_H
 
-#include <openssl/evp.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
@@ -13,14 +11,7 @@
 
 namespace pt {
 
-inline std::string base64(const std::string& text) {
-    std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
+using ts::base64;
 
 // The Authorization header line of HTTP Basic credentials.
 inline std::string basic(const std::string& user, const std::string& password) {
