@@ -61,17 +61,17 @@ int openConnectionsOf(const struct mg_context* ctx, const std::string& address) 
 namespace {
 // With the waiting connections at their cap, a newcomer from `address` takes
 // the place of the oldest waiting connection of the address that holds the
-// most, provided that address holds at least two more than the newcomer's or
-// the newcomer's holds none. A client that connects now and then thus always
-// gets in, while an address that opens many waits for its own to end, and
-// the two never trade places back and forth. End: the newcomer is refused.
+// most, provided that address holds more than the newcomer's. A client that
+// opens a connection or two thus always gets in (its own are young, so they
+// are not the ones to go), while an address that opens many waits for its
+// own to end. End: the newcomer is refused.
 std::vector<Waiting>::iterator makeRoom(std::vector<Waiting>& waiting, const std::string& address) {
     std::unordered_map<std::string, int> held;
     int most = 0;
     for (const Waiting& w : waiting)
         most = std::max(most, ++held[w.address]);
     const int mine = held[address];
-    if (mine != 0 && most < mine + 2)
+    if (most <= mine)
         return waiting.end();
     auto oldest = waiting.end();
     for (auto it = waiting.begin(); it != waiting.end(); ++it)
