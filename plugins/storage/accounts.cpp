@@ -415,34 +415,68 @@ Json AccountStore::toJson() const {
     return Json{{"NextId", nextId_}, {"Accounts", list}};
 }
 
+namespace {
+
+Account accountFromJson(const Json& j) {
+    Account a;
+    a.id = j.at("Id").get<std::string>();
+    a.userName = j.at("UserName").get<std::string>();
+    a.roleId = j.at("RoleId").get<std::string>();
+    a.enabled = j.at("Enabled").get<bool>();
+    a.osPrivilegeLevel = j.value("OSPrivilegeLevel", std::string("undefined"));
+    a.salt = j.at("Salt").get<std::string>();
+    const Json& n = j.at("Iterations");
+    const bool inRange =
+        n.is_number_unsigned()
+            ? n.get<uint64_t>() >= static_cast<uint64_t>(AccountStore::kMinIterations) &&
+                  n.get<uint64_t>() <= static_cast<uint64_t>(AccountStore::kMaxIterations)
+            : n.is_number_integer() && n.get<int64_t>() >= AccountStore::kMinIterations &&
+                  n.get<int64_t>() <= AccountStore::kMaxIterations;
+    if (!inRange)
+        throw std::runtime_error("an iteration count out of range");
+    a.iterations = n.get<int>();
+    a.hash = j.at("Hash").get<std::string>();
+    // The Ids the service hands out: decimal, no leading zero.
+    const bool decimalId = !a.id.empty() && a.id.size() <= 18 && a.id[0] != '0' &&
+                           a.id.find_first_not_of("0123456789") == std::string::npos;
+    if (!decimalId || !findRole(a.roleId) || a.hash.empty() || a.salt.empty())
+        throw std::runtime_error("not a valid account");
+    checkUserName(a.userName);
+    return a;
+}
+
+} // namespace
+
 AccountStore AccountStore::fromJson(const Json& state) {
     try {
         AccountStore store;
         store.nextId_ = state.at("NextId").get<uint64_t>();
-        for (const auto& j : state.at("Accounts")) {
-            Account a;
-            a.id = j.at("Id").get<std::string>();
-            a.userName = j.at("UserName").get<std::string>();
-            a.roleId = j.at("RoleId").get<std::string>();
-            a.enabled = j.at("Enabled").get<bool>();
-            a.osPrivilegeLevel = j.value("OSPrivilegeLevel", std::string("undefined"));
-            a.salt = j.at("Salt").get<std::string>();
-            const Json& n = j.at("Iterations");
-            const bool inRange =
-                n.is_number_unsigned()
-                    ? n.get<uint64_t>() >= static_cast<uint64_t>(kMinIterations) &&
-                          n.get<uint64_t>() <= static_cast<uint64_t>(kMaxIterations)
-                    : n.is_number_integer() && n.get<int64_t>() >= kMinIterations &&
-                          n.get<int64_t>() <= kMaxIterations;
-            if (!inRange)
-                throw std::runtime_error("account " + a.id +
-                                         " has an iteration count out of range");
-            a.iterations = n.get<int>();
-            a.hash = j.at("Hash").get<std::string>();
-            if (!findRole(a.roleId) || a.hash.empty())
-                throw std::runtime_error("account " + a.id + " is not valid");
-            store.accounts_.push_back(a);
+        const Json& list = state.at("Accounts");
+        if (!list.is_array())
+            throw std::runtime_error("accounts: \"Accounts\" is not a list");
+        // One damaged entry costs that entry, never the others.
+        size_t index = 0;
+        for (const auto& j : list) {
+            const std::string where = "entry " + std::to_string(index++);
+            try {
+                Account a = accountFromJson(j);
+                for (const Account& kept : store.accounts_) {
+                    if (kept.id == a.id)
+                        throw std::runtime_error("Id " + a.id + " used twice");
+                    if (equalsIgnoringCase(kept.userName, a.userName))
+                        throw std::runtime_error("user name \"" + a.userName + "\" used twice");
+                }
+                store.nextId_ = std::max<uint64_t>(store.nextId_, std::stoull(a.id) + 1);
+                store.accounts_.push_back(a);
+            } catch (const std::exception& e) {
+                store.skipped_.push_back(where + ": " + e.what());
+            }
         }
+        const bool administered =
+            std::any_of(store.accounts_.begin(), store.accounts_.end(),
+                        [](const Account& a) { return a.enabled && a.roleId == "Administrator"; });
+        if (!store.accounts_.empty() && !administered)
+            throw std::runtime_error("accounts: no enabled Administrator");
         return store;
     } catch (const Json::exception& e) {
         throw std::runtime_error(std::string("accounts: ") + e.what());

@@ -151,7 +151,11 @@ class AccountStore {
     Json toJson() const;
     static AccountStore fromJson(const Json& state); // throws std::runtime_error
 
+    // Entries of the loaded file that were left out, and why.
+    const std::vector<std::string>& skippedEntries() const { return skipped_; }
+
   private:
+    std::vector<std::string> skipped_;
     size_t enabledAdministrators() const;
     std::vector<Account> accounts_;
     uint64_t nextId_ = 1;

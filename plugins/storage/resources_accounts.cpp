@@ -228,7 +228,8 @@ void addAccountResources(Router& router, PluginService& service) {
         if (!password.empty())
             hashed = PasswordHash::of(password);
         WriteLock writing(s->modelLock());
-        return s->changeAccounts([&] {
+        bool firstPasswordReplaced = false;
+        Reply reply = s->changeAccounts([&] {
             Account& a = findAccount(*s, r.param("account"));
             const Account before = a;
             s->accounts().patch(a, body, hashed ? &*hashed : nullptr);
@@ -236,12 +237,16 @@ void addAccountResources(Router& router, PluginService& service) {
             if (a.hash != before.hash || a.roleId != before.roleId || a.enabled != before.enabled ||
                 a.osPrivilegeLevel != before.osPrivilegeLevel)
                 s->sessions().removeForAccount(a.id);
-            if (a.hash != before.hash && a.id == "1") {
-                std::error_code ec; // the first password is no longer current
-                std::filesystem::remove(s->paths().adminPasswordFile, ec);
-            }
+            firstPasswordReplaced = a.hash != before.hash && a.id == "1";
             return Reply::ok(accountPayload(a, s->now()));
         });
+        // Only once the new password is stored is the first one no longer
+        // current: a refused change must leave its only record in place.
+        if (firstPasswordReplaced) {
+            std::error_code ec;
+            std::filesystem::remove(s->paths().adminPasswordFile, ec);
+        }
+        return reply;
     });
     router.add("DELETE", "AccountService/Accounts/{account}", [s](const Request& r) {
         return s->changeAccounts([&] {

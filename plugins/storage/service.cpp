@@ -154,8 +154,19 @@ void PluginService::loadAccounts(std::ostream& out) {
             throw std::runtime_error("no accounts");
         return store;
     };
-    if (loadFile(paths_.accountsFile, "accounts", accounts_, parse))
+    if (loadFile(paths_.accountsFile, "accounts", accounts_, parse)) {
+        if (accounts_.skippedEntries().empty())
+            return;
+        // The rest is served; the file as found is kept for whoever repairs it.
+        std::error_code ec;
+        const fs::path copy = paths_.accountsFile.string() + ".skipped-entries";
+        fs::copy_file(paths_.accountsFile, copy, fs::copy_options::overwrite_existing, ec);
+        for (const std::string& problem : accounts_.skippedEntries())
+            log_.error("PluginService::loadAccounts", "accounts file " + problem +
+                                                          "; entry left out, the file kept as " +
+                                                          copy.string());
         return;
+    }
     // First start: one administrator with a random password, told once.
     accounts_ = AccountStore();
     const std::string password = crypto::randomPassword(20);

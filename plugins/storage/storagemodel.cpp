@@ -118,13 +118,24 @@ Json volumeToJson(const Volume& v) {
                 {"Drives", v.driveIds}};
 }
 
+namespace {
+// A size as stored: a negative or fractional number would otherwise come
+// back as a huge unsigned one, be served and exported, and fail the restore.
+uint64_t sizeAt(const Json& j, const char* name) {
+    const Json& value = j.at(name);
+    if (!value.is_number_unsigned() || value.get<uint64_t>() == 0)
+        throw std::runtime_error(std::string(name) + " " + value.dump() + " is not a size");
+    return value.get<uint64_t>();
+}
+} // namespace
+
 Volume volumeFromJson(const Json& j) {
     Volume v;
     v.id = j.at("Id").get<std::string>();
     v.name = j.at("Name").get<std::string>();
     v.displayName = j.value("DisplayName", std::string());
     v.raidType = j.at("RAIDType").get<std::string>();
-    v.capacityBytes = j.at("CapacityBytes").get<uint64_t>();
+    v.capacityBytes = sizeAt(j, "CapacityBytes");
     v.stripSizeBytes = j.value("StripSizeBytes", uint64_t{65536});
     v.readCachePolicy = j.value("ReadCachePolicy", std::string("ReadAhead"));
     v.writeCachePolicy = j.value("WriteCachePolicy", std::string("WriteThrough"));
@@ -205,7 +216,7 @@ StorageModel StorageModel::fromJson(const Json& state) {
                 d.revision = jd.at("Revision").get<std::string>();
                 d.mediaType = jd.at("MediaType").get<std::string>();
                 d.protocol = jd.at("Protocol").get<std::string>();
-                d.capacityBytes = jd.at("CapacityBytes").get<uint64_t>();
+                d.capacityBytes = sizeAt(jd, "CapacityBytes");
                 d.blockSizeBytes = jd.at("BlockSizeBytes").get<uint32_t>();
                 d.rotationSpeedRPM = jd.at("RotationSpeedRPM").get<uint32_t>();
                 d.state = jd.at("State").get<std::string>();

@@ -94,6 +94,11 @@ TEST(StorageFault, FailedStateWriteRollsTheChangeBackWith500) {
         {"Accounts.json", "POST", kAccounts,
          R"({"UserName":"op1","Password":"Operator-pass-1","RoleId":"Operator"})",
          [](BundledPlugin& p) { return p.get(kAccounts)["Members@odata.count"] == 1; }},
+        // The first password's only record stays until its successor is stored.
+        {"Accounts.json", "PATCH", kAccounts + "/1", R"({"Password":"Admin-pass-new-1"})",
+         [](BundledPlugin& p) {
+             return fs::exists(p.tree.serverDir + "InitialAdminPassword.txt");
+         }},
     };
     BundledPlugin plugin;
     ASSERT_TRUE(plugin.start()) << plugin.server->output();
@@ -133,6 +138,67 @@ TEST(StorageFault, ValidJsonWithInvalidContentIsMovedAsideAndReplaced) {
         EXPECT_EQ(plugin.send("GET", kDrive).status, 200);
         EXPECT_TRUE(
             Json::parse(ts::readFile(plugin.tree.serverDir + c.first), nullptr, false).is_object());
+    }
+}
+
+// A damaged state file loads only what the REST API would have accepted; a
+// damaged entry costs that entry alone.
+TEST(StorageFault, DamagedStateFilesAreCheckedAsTheApiWould) {
+    BundledPlugin plugin;
+    ASSERT_TRUE(plugin.start()) << plugin.server->output();
+    ASSERT_EQ(plugin
+                  .send("POST", kAccounts,
+                        R"({"UserName":"op1","Password":"Operator-pass-1","RoleId":"Operator"})")
+                  .status,
+              201);
+    plugin.server->stop();
+    const std::string accountsFile = plugin.tree.serverDir + "Accounts.json";
+    const std::string stateFile = plugin.tree.serverDir + "PluginState.json";
+    const Json accounts = Json::parse(ts::readFile(accountsFile));
+    const Json state = Json::parse(ts::readFile(stateFile));
+    const struct {
+        const char* damage;
+        std::function<void(Json& accounts, Json& state)> apply;
+        std::function<bool(BundledPlugin&)> sound;
+    } cases[] = {
+        {"NextId below an account's Id", [](Json& a, Json&) { a["NextId"] = 1; },
+         [](BundledPlugin& p) {
+             const ts::Response r =
+                 p.send("POST", kAccounts,
+                        R"({"UserName":"op2","Password":"Operator-pass-2","RoleId":"Operator"})");
+             return Json::parse(r.body, nullptr, false).value("@odata.id", "") == kAccounts + "/3";
+         }},
+        {"the administrator's name twice",
+         [](Json& a, Json&) {
+             Json twin = a["Accounts"][1];
+             twin["Id"] = "9";
+             twin["UserName"] = "ADMIN";
+             a["Accounts"].push_back(twin);
+         },
+         [](BundledPlugin& p) { return p.get(kAccounts)["Members@odata.count"] == 2; }},
+        {"one damaged entry",
+         [](Json& a, Json&) {
+             a["Accounts"].push_back(Json{{"Id", "5"}});
+         },
+         [](BundledPlugin& p) { return p.get(kAccounts)["Members@odata.count"] == 2; }},
+        {"a negative capacity",
+         [](Json&, Json& s) { s["Controllers"][0]["Drives"][0]["CapacityBytes"] = -5; },
+         [](BundledPlugin& p) { return p.movedAside("PluginState.json") == 1; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.damage);
+        Json damagedAccounts = accounts;
+        Json damagedState = state;
+        c.apply(damagedAccounts, damagedState);
+        ts::writeFile(accountsFile, damagedAccounts.dump());
+        ts::writeFile(stateFile, damagedState.dump());
+        plugin.server = std::make_unique<ts::ServerProcess>(plugin.tree);
+        ASSERT_TRUE(plugin.start()) << "the administrator still logs in";
+        EXPECT_TRUE(c.sound(plugin));
+        plugin.server->stop();
+        for (const auto& e : fs::directory_iterator(plugin.tree.serverDir))
+            if (e.path().filename().string().find(".corrupt-") != std::string::npos)
+                fs::remove(e.path());
     }
 }
 
