@@ -2,6 +2,7 @@
 // successful delete of a session resource also ends that login here.
 #include "redfishserverhandler.h"
 
+#include "logging/logclip.h"
 #include "loglines.h"
 #include "redfishserver/pluginhost.h"
 #include "resourceuri.h"
@@ -27,8 +28,9 @@ bool RedfishServerHandler::handleDelete(CivetServer* server, struct mg_connectio
     const char* requestUri = ri->request_uri ? ri->request_uri : "";
     const std::string resource = resourceUri(normalisedUri(ri));
 
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "resourceName %s", resource.c_str());
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP DELETE request received for URI = %s\n", requestUri);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "resourceName %s", logtext::Clipped(resource).c_str());
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP DELETE request received for URI = %s\n",
+                logtext::Clipped(requestUri).c_str());
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Method = %s\n", method);
 
     if (!pluginModule) {

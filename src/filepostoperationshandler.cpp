@@ -10,6 +10,7 @@
 #include "formrequest.h"
 #include "gate/requestgate.h"
 #include "intake/uploadstaging.h"
+#include "logging/logclip.h"
 #include "loglines.h"
 #include "postredfishhandler.h"
 #include "postrules.h"
@@ -58,7 +59,8 @@ int uploadFieldFound(const char* key, const char* filename, char* path, size_t p
     // Only the last name component: the client's directories mean nothing here.
     const std::string base = uploadBaseName(filename);
     if (!isStorableBaseName(base)) {
-        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Refused the upload file name %s", filename);
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Refused the upload file name %s",
+                    logtext::Clipped(filename).c_str());
         return MG_FORM_FIELD_STORAGE_SKIP;
     }
     char install[kPathBufferSize] = {};
@@ -74,13 +76,14 @@ int uploadFieldFound(const char* key, const char* filename, char* path, size_t p
     const std::string target = form.staging.createFile(base);
     if (target.empty()) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Cannot create the upload file for %s",
-                    base.c_str());
+                    logtext::Clipped(base).c_str());
         form.storageFailed = true;
         return MG_FORM_FIELD_STORAGE_ABORT;
     }
     if (target.size() >= pathlen) {
         // A shortened path would name another file.
-        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Upload path too long: %s", target.c_str());
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Upload path too long: %s",
+                    logtext::Clipped(target).c_str());
         return MG_FORM_FIELD_STORAGE_SKIP;
     }
     std::memcpy(path, target.c_str(), target.size() + 1);
@@ -167,7 +170,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     const char* method = (ri && ri->request_method) ? ri->request_method : "";
     const char* requestUri = (ri && ri->request_uri) ? ri->request_uri : "";
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "HTTP POST  request received for URI = %s\n",
-                requestUri);
+                logtext::Clipped(requestUri).c_str());
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Method = %s\n", method);
     const std::string pluginUri = pluginUriOf(normalisedUri(ri));
 

@@ -3,6 +3,7 @@
 #include "redfishserverhandler.h"
 
 #include "jsonadapter.h"
+#include "logging/logclip.h"
 #include "loglines.h"
 #include "postrules.h"
 #include "protocol/answercapture.h"
@@ -129,7 +130,7 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
 
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Method = %s\n", method);
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP GET request received for URI = %s\n",
-                forwarded.c_str());
+                logtext::Clipped(forwarded).c_str());
 
     if (!pluginModule) {
         REDFISH_LOG(kFn, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");

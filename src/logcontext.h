@@ -20,7 +20,7 @@ struct LogContext {
 // REDFISH_LOG with the file, function and line of `context`.
 #define REDFISH_LOG_IN(context, level, msg, ...)                                                   \
     do {                                                                                           \
-        if (gLogFunction)                                                                          \
+        if (gLogFunction && logtext::levelEnabled(level))                                          \
             logtext::emitLine(gLogFunction, "%s:%s:%s:%s()::[%s]" msg, "REDFISHSERVER",            \
                               (context).file, (context).line, (context).function,                  \
                               LogLevelName(level), ##__VA_ARGS__);                                 \

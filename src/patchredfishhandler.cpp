@@ -1,6 +1,7 @@
 // PATCH: every request authorised and forwarded to the resource plug-in.
 #include "redfishserverhandler.h"
 
+#include "logging/logclip.h"
 #include "loglines.h"
 #include "redfishserver/pluginhost.h"
 #include "resourceuri.h"
@@ -26,7 +27,8 @@ bool RedfishServerHandler::handlePatch(CivetServer* server, struct mg_connection
     const char* requestUri = ri->request_uri ? ri->request_uri : "";
     const std::string resource = resourceUri(normalisedUri(ri));
 
-    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP PATCH request received for URI = %s\n", requestUri);
+    REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP PATCH request received for URI = %s\n",
+                logtext::Clipped(requestUri).c_str());
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Method = %s \n", method);
 
     if (!pluginModule) {

@@ -4,6 +4,7 @@
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
 #include "logcontext.h"
+#include "logging/audit.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/standardanswer.h"
 #include "redfishserverhandler.h"
@@ -103,6 +104,9 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s%s", road.outPrefix, out.c_str());
     applySessionEffects(request, gate, httpStatus, body);
     calls.release();
+    auditPluginAnswer(method, request.path, ri->remote_addr,
+                      gate.session ? gate.session->userName : "", gate.accountUser, httpStatus,
+                      body);
 
     // Head and body in one write: one system call and one packet fewer.
     std::string answer;

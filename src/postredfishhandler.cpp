@@ -11,7 +11,9 @@
 
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
+#include "logging/audit.h"
 #include "loginrules.h"
+#include "logging/logclip.h"
 #include "loglines.h"
 #include "postrules.h"
 #include "protocol/answercapture.h"
@@ -200,7 +202,7 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     const char* method = (ri && ri->request_method) ? ri->request_method : "";
     const char* requestUri = (ri && ri->request_uri) ? ri->request_uri : "";
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "HTTP POST request received for URI = %s\n",
-                requestUri);
+                logtext::Clipped(requestUri).c_str());
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Method = %s\n", method);
     // Decisions and the plug-in see the path with dot segments resolved (and,
     // in the standard profile, a collection's "/Members" as the collection).
@@ -222,11 +224,11 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     request.login = isLoginUri(request.path);
     const bool login = request.login;
     RequestBody requestBody(*this, conn);
-    if (!passGate(
-             conn, request, [&calls](const std::string& uri) { return calls.read(uri); },
-             [&]() -> const std::string& { return requestBody.text(); },
-             [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); })
-             .pass) {
+    const GateOutcome gate = passGate(
+        conn, request, [&calls](const std::string& uri) { return calls.read(uri); },
+        [&]() -> const std::string& { return requestBody.text(); },
+        [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); });
+    if (!gate.pass) {
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
@@ -260,6 +262,8 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
         calls.call(post, pluginUri, body, reply);
     }
     writeRequestTrace(method, requestUri, body.c_str());
+    auditPostReply(target, ri->remote_addr, gate.session ? gate.session->userName : "", body,
+                   reply);
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s", reply.c_str());
     return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kPostFunction), method, true, calls);
 }
@@ -337,6 +341,7 @@ RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& ad
     const int64_t status =
         json::hasMember(response, "HttpStatus") ? json::asInteger64(response.at("HttpStatus")) : 0;
     if (status != 201) {
+        auditRecord(AuditEvent::BasicLogin, address, credentials.user, static_cast<int>(status));
         if (status == 401)
             loginThrottle().recordFailure(address, now);
         return std::nullopt;
@@ -362,6 +367,7 @@ RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& ad
     if (!permitted)
         return std::nullopt;
     basicVerdictCache().store(credentials, record, now);
+    auditRecord(AuditEvent::BasicLogin, address, record.userName, 201);
     return record;
 }
 
@@ -399,6 +405,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
         calls.release();
         status = convertPluginReply(reply.c_str(), answer);
         publishStatus(status);
+        auditRecord(AuditEvent::Login, clientAddress, loginUserName(body), status);
         if (status == 401)
             loginThrottle().recordFailure(clientAddress, static_cast<int64_t>(std::time(nullptr)));
         writeResponseHeader(conn, status, kJsonType);
@@ -414,6 +421,8 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                                         : 0;
         if (replyStatus != 201) {
             calls.release();
+            auditRecord(AuditEvent::Login, clientAddress, loginUserName(body),
+                        static_cast<int>(replyStatus));
             if (replyStatus == 401)
                 loginThrottle().recordFailure(clientAddress,
                                               static_cast<int64_t>(std::time(nullptr)));
@@ -451,10 +460,12 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 if (!opened) {
                     REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
                                 " Session table full; login refused");
+                    auditRecord(AuditEvent::Login, clientAddress, loginUserName(body), 503);
                     writeErrorAnswer(conn, 503, redfisherror::sessionLimitExceeded());
                     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
                     return true;
                 }
+                auditRecord(AuditEvent::Login, clientAddress, loginUserName(body), 201);
                 ResponseHead head(conn);
                 const int started = head.start(201);
                 if (started != 0) {

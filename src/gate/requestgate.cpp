@@ -7,6 +7,7 @@
 #include "gate/redfisherrors.h"
 #include "gate/requestpath.h"
 #include "jsonadapter.h"
+#include "logging/refusallog.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserverhandler.h"
@@ -97,6 +98,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     if (tolvane_request_target_unsafe(ri) || !decodedPathHasOneMeaning(raw) ||
         !decodedPathHasOneMeaning(request.path)) {
         writeErrorAnswer(conn, 400, redfisherror::invalidUri(raw));
+        logRefusal(ri->remote_addr, 400, raw);
         return refused();
     }
     if (refuseUnsupportedODataVersion(conn))
@@ -108,6 +110,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
         if (wait > 0) {
             writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
                              "Retry-After: " + std::to_string(wait) + "\r\n");
+            logRefusal(address, 429, raw);
             return refused();
         }
         GateOutcome outcome;
@@ -138,6 +141,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
             if (wait > 0) {
                 writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
                                  "Retry-After: " + std::to_string(wait) + "\r\n");
+                logRefusal(address, 429, raw);
                 return refused();
             }
             outcome.session = basicLogin(*credentials);
@@ -146,6 +150,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     if (!outcome.session) {
         // The standard profile's writer adds the challenge and the error object.
         RedfishServerHandler::answerUnauthorized(conn);
+        logRefusal(address, 401, raw);
         return refused();
     }
     tolvane_connection_authenticated(conn); // ordinary deadlines and body cap from now on

@@ -1,5 +1,6 @@
 #include "logging/Logger.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "logging/loglines.h"
 #include "logging/logplatform.h"
 #include "logging/timestamp.h"
 #include "redfishserver/installpaths.h"
@@ -20,6 +22,9 @@ constexpr uint32_t kKindGroups[] = {0x0000F000u, 0x000000F0u, 0x0000000Fu, 0x000
                                     0x00F00000u};
 // The logger's own problems are reported only from setting 1 upwards.
 constexpr uint32_t kReportGroup = 0x000000F0u;
+
+// The mask as log lines read it: every line asks, so without a lock.
+std::atomic<uint32_t> gLineMask{0};
 
 struct LoggerState {
     std::string path;
@@ -109,6 +114,17 @@ void Logger::SetDebugLevel(int32_t level) {
     }
     std::lock_guard<std::mutex> lock(logMutex());
     state().levelMask = mask;
+    gLineMask.store(mask, std::memory_order_relaxed);
+}
+
+bool logtext::levelEnabled(int level) {
+    // Levels 1 to 4 share the record kinds' groups of the mask; ERROR and
+    // INFO (what an administrator needs whatever the setting) always pass.
+    if (level == 0 || level == 1)
+        return true;
+    if (level < 0 || level > 4)
+        return false;
+    return (gLineMask.load(std::memory_order_relaxed) & kKindGroups[level]) != 0;
 }
 
 void Logger::SetRollingSize(int32_t size) {

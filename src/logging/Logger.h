@@ -59,7 +59,7 @@ class Logger {
     static void PrintLogV(int type, const char* format, va_list args);
 };
 
-// "ERROR" for 0, "TRACE" for 4, "DEBUG" for anything else.
+// "ERROR" for 0, "INFO" for 1, "TRACE" for 4, "DEBUG" for anything else.
 const char* LogLevelName(int level);
 
 #endif

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace logtext {
 
@@ -56,27 +57,40 @@ inline void appendEscaped(std::string& out, const char* text, size_t size) {
     out.append(text, size);
 }
 
-// A zero-terminated text ready for a log line: the text itself when it holds
-// no control character (nearly always, and then without a copy), else an
-// escaped copy. Null stays null.
-class Escaped {
+// A zero-terminated text for a log line argument: the caller's own text,
+// borrowed, or a changed copy owned here. Null stays null.
+class LineText {
   public:
-    explicit Escaped(const char* text) : text_(text) {
+    LineText(const LineText&) = delete;
+    LineText& operator=(const LineText&) = delete;
+    const char* c_str() const { return text_; }
+
+  protected:
+    explicit LineText(const char* text) : text_(text) {}
+    void own(std::string copy) {
+        copy_ = std::move(copy);
+        text_ = copy_.c_str();
+    }
+
+  private:
+    const char* text_;
+    std::string copy_;
+};
+
+// The text itself when it holds no control character (nearly always, and
+// then without a copy), else an escaped copy.
+class Escaped : public LineText {
+  public:
+    explicit Escaped(const char* text) : LineText(text) {
         if (!text)
             return;
         const size_t size = std::strlen(text);
         if (firstControl(text, size) == size)
             return;
-        appendEscaped(copy_, text, size);
-        text_ = copy_.c_str();
+        std::string copy;
+        appendEscaped(copy, text, size);
+        own(std::move(copy));
     }
-    Escaped(const Escaped&) = delete;
-    Escaped& operator=(const Escaped&) = delete;
-    const char* c_str() const { return text_; }
-
-  private:
-    const char* text_;
-    std::string copy_;
 };
 
 } // namespace logtext

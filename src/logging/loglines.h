@@ -3,7 +3,9 @@
 // line number as text, qualified function name and level text. Text
 // arguments are written with their control characters escaped (logescape.h),
 // so no argument can start a line of its own; the format's own text,
-// its closing line feed included, is handed on as it is.
+// its closing line feed included, is handed on as it is. A line whose level
+// the RedfishDebugMask setting drops is decided before its arguments are
+// evaluated: it costs neither formatting nor I/O.
 #ifndef TOLVANE_LOGLINES_H
 #define TOLVANE_LOGLINES_H
 
@@ -62,13 +64,21 @@ template <class... Args> void emitLine(LogFn log, const char* format, Args... ar
 #define TOLVANE_STR(x) TOLVANE_STR2(x)
 
 #define LOG_LEVEL_ERROR 0
+#define LOG_LEVEL_INFO 1
 #define LOG_LEVEL_DEBUG 3
 #define LOG_LEVEL_TRACE 4
+
+namespace logtext {
+// ERROR and INFO lines are always written; DEBUG lines at settings 3 and 4,
+// TRACE lines at 4. Every request writes DEBUG lines, so the shipped setting
+// keeps them out of the file a client could otherwise fill.
+bool levelEnabled(int level);
+} // namespace logtext
 
 // REDFISH_LOG_AT("Class::function", "502", level, "message %s", args...)
 #define REDFISH_LOG_AT(func, linetext, level, msg, ...)                                            \
     do {                                                                                           \
-        if (gLogFunction)                                                                          \
+        if (gLogFunction && logtext::levelEnabled(level))                                          \
             logtext::emitLine(gLogFunction, "%s:%s:%s:%s()::[%s]" msg, "REDFISHSERVER",            \
                               sourceBaseName(__FILE__), linetext, func, LogLevelName(level),       \
                               ##__VA_ARGS__);                                                      \

@@ -25,6 +25,12 @@ class HandlerE2E : public ::testing::Test {
         server = std::make_unique<ts::ServerProcess>(*tree);
         ASSERT_TRUE(server->waitReady()) << server->output();
     }
+    // The per-request DEBUG lines are written from setting 3 on.
+    static ts::InstallOptions debugLines() {
+        ts::InstallOptions options;
+        options.debugMask = 3;
+        return options;
+    }
     std::string raw(const std::string& method, const std::string& target,
                     const std::vector<std::string>& headers = {}, const std::string& body = "") {
         return ts::request(tree->port, method, target, headers, body).raw;
@@ -229,6 +235,7 @@ TEST_F(HandlerE2E, DebugMask5WritesNoTraceRecordsAtAll) {
 TEST_F(HandlerE2E, MissingGetEntryPointAnswers500AndNothingElse) {
     ts::InstallOptions options;
     options.resourcePlugin = ts::scriptedPlugin("NoGet");
+    options.debugMask = 3;
     start(options);
     EXPECT_EQ(raw("GET", kExempt), head(500, "Internal Error"));
     const std::string trace = tree->traceLog();
@@ -247,7 +254,7 @@ TEST_F(HandlerE2E, MissingGetEntryPointAnswers500AndNothingElse) {
 }
 
 TEST_F(HandlerE2E, LogLinesInTheProgramsFormat) {
-    start();
+    start(debugLines());
     tree->setReply(std::string("GET ") + kExempt, "{\"HttpStatus\":200,\"Data\":{\"Id\":\"S\"}}");
     raw("GET", kExempt);
     const std::string log = tree->capturedLog();
@@ -265,7 +272,7 @@ TEST_F(HandlerE2E, LogLinesInTheProgramsFormat) {
 }
 
 TEST_F(HandlerE2E, DeleteByMethodOverrideReachesTheDeleteOperation) {
-    start();
+    start(debugLines());
     EXPECT_EQ(raw("POST", "/redfish/v1/Systems/1", {"X-HTTP-Method-Override: DELETE"}, "{}"),
               unauthorized());
     const std::string log = tree->capturedLog();

@@ -60,7 +60,7 @@ class InProcess : public ::testing::Test {
         setenv("SCRIPTED_PLUGIN_DIR", dir.c_str(), 1);
         setenv("TOLVANE_LOG_DIR", dir.c_str(), 1);
         Logger::SetLogFilePath();
-        Logger::SetDebugLevel(0);
+        Logger::SetDebugLevel(3); // trace records, and the DEBUG lines read below
         gLogFunction = &captureLog;
 
         module = dlopen(ts::scriptedPlugin(variant).c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "logging/Logger.h"
 #include "logging/loglines.h"
 
 namespace {
@@ -26,6 +27,7 @@ class LogLines : public ::testing::Test {
         captured.clear();
         saved = gLogFunction;
         gLogFunction = captureLog;
+        Logger::SetDebugLevel(4); // every level written
     }
     void TearDown() override { gLogFunction = saved; }
     LogFn saved = nullptr;
@@ -35,8 +37,9 @@ class LogLines : public ::testing::Test {
 
 TEST(LogLevelName, Table) {
     EXPECT_STREQ(LogLevelName(0), "ERROR");
+    EXPECT_STREQ(LogLevelName(1), "INFO");
     EXPECT_STREQ(LogLevelName(4), "TRACE");
-    for (int level : {1, 2, 3, 5, -1, 100})
+    for (int level : {2, 3, 5, -1, 100})
         EXPECT_STREQ(LogLevelName(level), "DEBUG") << level;
 }
 
@@ -75,6 +78,22 @@ TEST_F(LogLines, ControlCharactersInArgumentsCannotForgeLines) {
         EXPECT_EQ(captured[0],
                   std::string("REDFISHSERVER:loglines_test.cpp:1:F::g()::[DEBUG]URI = ") +
                       c.written + " (-7)\n");
+    }
+}
+
+TEST_F(LogLines, PerRequestDebugLinesCostNothingAtTheShippedSetting) {
+    struct Row {
+        int setting, level;
+        bool written;
+    } rows[] = {{0, 3, false}, {0, 4, false}, {0, 0, true},  {0, 1, true}, {3, 3, true},
+                {3, 4, false}, {4, 4, true},  {6, 3, false}, {6, 0, true}};
+    for (const Row& row : rows) {
+        Logger::SetDebugLevel(row.setting);
+        captured.clear();
+        int formatted = 0;
+        REDFISH_LOG_AT("F::g", "1", row.level, "%d", ++formatted);
+        EXPECT_EQ(captured.size(), row.written ? 1u : 0u) << row.setting << "/" << row.level;
+        EXPECT_EQ(formatted, row.written ? 1 : 0) << row.setting << "/" << row.level;
     }
 }
 

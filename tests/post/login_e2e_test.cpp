@@ -19,6 +19,7 @@ class LoginTest : public poste2e::ServerTest {
     ts::InstallOptions installOptions() override {
         ts::InstallOptions o;
         o.extraConfig = "\"SessionTimeout\": 1800";
+        o.debugMask = 3; // the per-request DEBUG lines are read
         return o;
     }
 };
@@ -234,6 +235,7 @@ class NoPostEntryTest : public poste2e::ServerTest {
     ts::InstallOptions installOptions() override {
         ts::InstallOptions o;
         o.resourcePlugin = ts::scriptedPlugin("NoPost");
+        o.debugMask = 3;
         return o;
     }
 };

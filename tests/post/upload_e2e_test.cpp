@@ -27,6 +27,7 @@ class UploadTest : public poste2e::ServerTest {
     ts::InstallOptions installOptions() override {
         ts::InstallOptions o;
         o.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
+        o.debugMask = 3; // the per-request DEBUG lines are read
         return o;
     }
     void SetUp() override {
