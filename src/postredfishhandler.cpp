@@ -314,8 +314,10 @@ std::optional<SessionRecord>
 RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& address,
                                        const BasicCredentials& credentials) {
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
-    if (auto known = basicVerdictCache().find(credentials, now))
+    if (auto known = basicVerdictCache().find(credentials, now)) {
+        loginThrottle().recordSuccess(address, credentials.user, now);
         return known;
+    }
     const CommandHandlerFn post = calls.entry(REDFISH_ENTRY_POST);
     if (!post)
         return std::nullopt;
@@ -343,9 +345,10 @@ RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& ad
     if (status != 201) {
         auditRecord(AuditEvent::BasicLogin, address, credentials.user, static_cast<int>(status));
         if (status == 401)
-            loginThrottle().recordFailure(address, now);
+            loginThrottle().recordFailure(address, credentials.user, now);
         return std::nullopt;
     }
+    loginThrottle().recordSuccess(address, credentials.user, now);
     std::string location;
     getJsonMemberText(getResponseHeadersText(root).c_str(), "Location", location);
     SessionRecord record;
@@ -381,11 +384,20 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     // Credentials never reach the trace file.
     writeRequestTrace(method, ri->request_uri ? ri->request_uri : "", kLoginTraceMask);
 
+    // Past the failure budget strangers hash one at a time, at a lower priority.
+    const std::string throttledUser = loginBodyUserName(body);
+    LoginLane lane(loginThrottle(), clientAddress, throttledUser, std::time(nullptr),
+                   !CivetServer::callHoldsGlobalLock(conn));
+    if (!lane.admitted()) {
+        writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(1), "Retry-After: 1\r\n");
+        return true;
+    }
     // The login and the session it stores are one step; the answer follows
     // once the plug-in is free again.
     calls.hold();
     std::string reply;
     calls.call(calls.entry(REDFISH_ENTRY_POST), pluginUri, argument, reply);
+    lane.leave();
 
     json::Value root;
     const bool parsed = json::tryParseObject(reply, root);
@@ -407,7 +419,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
         publishStatus(status);
         auditRecord(AuditEvent::Login, clientAddress, loginUserName(body), status);
         if (status == 401)
-            loginThrottle().recordFailure(clientAddress, static_cast<int64_t>(std::time(nullptr)));
+            loginThrottle().recordFailure(clientAddress, throttledUser, std::time(nullptr));
         writeResponseHeader(conn, status, kJsonType);
         if (writeAnswerBytes(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
             REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
@@ -424,8 +436,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
             auditRecord(AuditEvent::Login, clientAddress, loginUserName(body),
                         static_cast<int>(replyStatus));
             if (replyStatus == 401)
-                loginThrottle().recordFailure(clientAddress,
-                                              static_cast<int64_t>(std::time(nullptr)));
+                loginThrottle().recordFailure(clientAddress, throttledUser, std::time(nullptr));
             publishStatus(convertPluginReply(json::asText(response).c_str(), answer));
             writeResponseHeader(
                 conn, isAnswerableStatus(replyStatus) ? static_cast<int>(replyStatus) : 500,
@@ -447,6 +458,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
             } else {
                 publishStatus(201);
                 const int64_t now = static_cast<int64_t>(std::time(nullptr));
+                loginThrottle().recordSuccess(clientAddress, throttledUser, now);
                 SessionRecord record;
                 record.token = token;
                 record.sessionInfo = dataText;

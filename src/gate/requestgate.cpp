@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "civetserver.h"
 #include "civetweb.h"
 #include "gate/crosssite.h"
 #include "gate/redfisherrors.h"
@@ -63,6 +64,13 @@ GateOutcome refused() {
     return GateOutcome{};
 }
 
+GateOutcome answerThrottled(struct mg_connection* conn, int64_t wait) {
+    writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
+                     "Retry-After: " + std::to_string(wait) + "\r\n");
+    logRefusal(mg_get_request_info(conn)->remote_addr, 429, rawRequestPath(conn));
+    return refused();
+}
+
 } // namespace
 
 json::Value resourceData(const std::string& reply) {
@@ -106,13 +114,12 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     const std::string address = ri->remote_addr;
 
     if (request.login) {
-        const int64_t wait = loginThrottle().blockedFor(address, now());
-        if (wait > 0) {
-            writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
-                             "Retry-After: " + std::to_string(wait) + "\r\n");
-            logRefusal(address, 429, raw);
-            return refused();
-        }
+        // A blocked address is refused before its body is read.
+        if (const int64_t wait = loginThrottle().blockedFor(address, "", now()))
+            return answerThrottled(conn, wait);
+        const std::string user = readBody ? loginBodyUserName(readBody()) : std::string();
+        if (const int64_t wait = loginThrottle().blockedFor(address, user, now()))
+            return answerThrottled(conn, wait);
         GateOutcome outcome;
         outcome.pass = true;
         return outcome;
@@ -137,13 +144,13 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     if (!outcome.session && standard && basicLogin && !address.empty()) {
         // Basic credentials are a login on every request: the same throttle.
         if (auto credentials = basicCredentials(mg_get_header(conn, "Authorization"))) {
-            const int64_t wait = loginThrottle().blockedFor(address, now());
-            if (wait > 0) {
-                writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
-                                 "Retry-After: " + std::to_string(wait) + "\r\n");
-                logRefusal(address, 429, raw);
-                return refused();
-            }
+            if (const int64_t wait = loginThrottle().blockedFor(address, credentials->user, now()))
+                return answerThrottled(conn, wait);
+            // Past the failure budget strangers hash one at a time, at a lower priority.
+            LoginLane lane(loginThrottle(), address, credentials->user, now(),
+                           !CivetServer::callHoldsGlobalLock(conn));
+            if (!lane.admitted())
+                return answerThrottled(conn, 1);
             outcome.session = basicLogin(*credentials);
         }
     }

@@ -1,8 +1,10 @@
 // The gate's rules as data and pure functions: the privilege table, the
 // meaning of a path, cross-site requests and failed-login throttling.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <string>
+#include <vector>
 
 #include "gate/crosssite.h"
 #include "gate/requestpath.h"
@@ -144,35 +146,35 @@ TEST(LoginThrottle, FailedLoginsFromOneAddressBackOffWithoutTouchingOthers) {
     LoginThrottle throttle;
     const int64_t t0 = 1700000000;
     for (int i = 0; i < 5; ++i)
-        throttle.recordFailure("10.0.0.1", t0 + i);
-    EXPECT_EQ(throttle.blockedFor("10.0.0.1", t0 + 5), 0) << "five failures are allowed";
-    throttle.recordFailure("10.0.0.1", t0 + 5);
-    EXPECT_EQ(throttle.blockedFor("10.0.0.1", t0 + 5), 60);
-    EXPECT_EQ(throttle.blockedFor("10.0.0.2", t0 + 5), 0) << "other addresses are not blocked";
-    EXPECT_EQ(throttle.blockedFor("10.0.0.1", t0 + 65), 0);
+        throttle.recordFailure("10.0.0.1", "", t0 + i);
+    EXPECT_EQ(throttle.blockedFor("10.0.0.1", "", t0 + 5), 0) << "five failures are allowed";
+    throttle.recordFailure("10.0.0.1", "", t0 + 5);
+    EXPECT_EQ(throttle.blockedFor("10.0.0.1", "", t0 + 5), 60);
+    EXPECT_EQ(throttle.blockedFor("10.0.0.2", "", t0 + 5), 0) << "other addresses are not blocked";
+    EXPECT_EQ(throttle.blockedFor("10.0.0.1", "", t0 + 65), 0);
     // The next run of failures right after doubles the period, up to the cap.
     int64_t t = t0 + 65;
     int64_t expected = 120;
     for (int round = 0; round < 6; ++round) {
         for (int i = 0; i < 6; ++i)
-            throttle.recordFailure("10.0.0.1", t);
-        EXPECT_EQ(throttle.blockedFor("10.0.0.1", t), expected) << round;
+            throttle.recordFailure("10.0.0.1", "", t);
+        EXPECT_EQ(throttle.blockedFor("10.0.0.1", "", t), expected) << round;
         t += expected;
         expected = std::min<int64_t>(expected * 2, 15 * 60);
     }
     // A quiet window after the last block starts over.
     t += 120;
     for (int i = 0; i < 6; ++i)
-        throttle.recordFailure("10.0.0.1", t);
-    EXPECT_EQ(throttle.blockedFor("10.0.0.1", t), 60);
+        throttle.recordFailure("10.0.0.1", "", t);
+    EXPECT_EQ(throttle.blockedFor("10.0.0.1", "", t), 60);
 }
 
 TEST(LoginThrottle, FailuresSpreadOverMoreThanAWindowDoNotBlock) {
     LoginThrottle throttle;
     const int64_t t0 = 1700000000;
     for (int i = 0; i < 20; ++i)
-        throttle.recordFailure("10.0.0.1", t0 + i * 13); // at most 5 per 60 s
-    EXPECT_EQ(throttle.blockedFor("10.0.0.1", t0 + 20 * 13), 0);
+        throttle.recordFailure("10.0.0.1", "", t0 + i * 13); // at most 5 per 60 s
+    EXPECT_EQ(throttle.blockedFor("10.0.0.1", "", t0 + 20 * 13), 0);
 }
 
 TEST(LoginThrottle, AddressFloodKeepsTheTableBounded) {
@@ -181,8 +183,114 @@ TEST(LoginThrottle, AddressFloodKeepsTheTableBounded) {
     LoginThrottle throttle(policy);
     const int64_t t0 = 1700000000;
     for (int i = 0; i < 1000; ++i)
-        throttle.recordFailure("10.1." + std::to_string(i), t0 + 61 + i);
+        throttle.recordFailure("10.1." + std::to_string(i), "", t0 + 61 + i);
     EXPECT_LE(throttle.entryCount(), 100u);
+}
+
+// 64 clients over hundreds of addresses guessed at one account unhindered:
+// past ten failures the name's attempts are spaced, doubling up to a cap.
+TEST(LoginThrottle, RotatingAddressesStillSlowGuessesAtOneUser) {
+    LoginThrottle throttle;
+    int64_t t = 1700000000;
+    std::vector<int64_t> waits;
+    for (int i = 0; i < 18; ++i) {
+        const std::string address = "10.2.0." + std::to_string(i);
+        const int64_t wait = throttle.blockedFor(address, i % 2 ? "ADMIN" : "admin", t);
+        waits.push_back(wait);
+        if (wait > 0) {
+            ASSERT_EQ(throttle.blockedFor(address, "Admin", t += wait), 0) << i;
+        }
+        throttle.recordFailure(address, i % 2 ? "admin" : "Admin", t);
+    }
+    EXPECT_EQ(waits,
+              (std::vector<int64_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 4, 8, 16, 30, 30}));
+    EXPECT_EQ(throttle.blockedFor("10.3.0.1", "operator", t), 0) << "other names go on";
+}
+
+// The spacing must not become a lock-out that guessers impose on the owner.
+TEST(LoginThrottle, GuessesAtANameDoNotSlowItsOwnerAtAKnownAddress) {
+    LoginThrottle throttle;
+    const int64_t t0 = 1700000000;
+    throttle.recordSuccess("192.0.2.7", "admin", t0);
+    for (int i = 0; i < 50; ++i)
+        throttle.recordFailure("10.4.0." + std::to_string(i), "admin", t0 + 1);
+    const int64_t strangerWait = throttle.blockedFor("10.4.1.1", "admin", t0 + 1);
+    EXPECT_GT(strangerWait, 0);
+    EXPECT_LE(strangerWait, 30) << "a delay, never a lock-out";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(throttle.blockedFor("192.0.2.7", "ADMIN", t0 + 1), 0)
+            << "the owner takes no turn";
+}
+
+// One IPv6 /64 gives an attacker millions of addresses.
+TEST(LoginThrottle, AddressesOfOneIpv6Slash64CountAsOne) {
+    const struct {
+        std::string prefix; // failing addresses: prefix + 1..6 (or the prefix alone)
+        bool rotate;
+        const char* asked;
+        bool blocked;
+    } cases[] = {
+        {"2001:db8:1:2::", true, "2001:db8:1:2:ffff:ffff:ffff:fffe", true},
+        {"2001:db8:1:2::", true, "[2001:db8:1:2::77]", true},
+        {"2001:db8:1:2::", true, "2001:db8:1:3::1", false},
+        {"::ffff:10.0.0.1", false, "10.0.0.1", true},
+        {"10.0.0.", true, "10.0.0.9", false},
+    };
+    for (const auto& c : cases) {
+        LoginThrottle throttle;
+        for (int i = 1; i <= 6; ++i)
+            throttle.recordFailure(c.rotate ? c.prefix + std::to_string(i) : c.prefix, "", 1000);
+        EXPECT_EQ(throttle.blockedFor(c.asked, "", 1000) > 0, c.blocked)
+            << c.prefix << " " << c.asked;
+    }
+}
+
+// Making room erased an arbitrary entry, possibly a blocked one.
+TEST(LoginThrottle, BlockedAddressIsNeverForgottenToMakeRoom) {
+    LoginThrottlePolicy policy;
+    policy.maximumAddresses = 3;
+    LoginThrottle throttle(policy);
+    const int64_t t0 = 1700000000;
+    auto block = [&](const std::string& address) {
+        for (int i = 0; i < 6; ++i)
+            throttle.recordFailure(address, "", t0);
+    };
+    block("10.5.0.1");
+    block("10.5.0.2");
+    throttle.recordFailure("10.5.0.3", "", t0); // counting, not blocked: it makes room
+    block("10.5.0.4");
+    EXPECT_EQ(throttle.entryCount(), 3u);
+    for (const char* address : {"10.5.0.1", "10.5.0.2", "10.5.0.4"})
+        EXPECT_EQ(throttle.blockedFor(address, "", t0), 60) << address;
+    EXPECT_EQ(throttle.blockedFor("10.5.0.5", "", t0), 60) << "a newcomer waits for room";
+    EXPECT_EQ(throttle.blockedFor("10.5.0.5", "", t0 + 60), 0);
+}
+
+// Wrong passwords cost a password hash each: past the budget, strangers hash
+// one at a time at a lower CPU priority; a known address goes on as before.
+TEST(LoginThrottle, FailureFloodSendsStrangersThroughOneSlowLane) {
+    LoginThrottlePolicy policy;
+    policy.failureHashesPerSecond = 3;
+    policy.laneWaiting = 0; // no queue: the second stranger is refused at once
+    LoginThrottle throttle(policy);
+    const int64_t t0 = 1700000000;
+    throttle.recordSuccess("192.0.2.7", "admin", t0);
+    for (int i = 0; i < 4; ++i)
+        throttle.recordFailure("10.6.0." + std::to_string(i), "u" + std::to_string(i), t0);
+    const int niceBefore = getpriority(PRIO_PROCESS, 0);
+    {
+        LoginLane first(throttle, "10.6.1.1", "admin", t0);
+        EXPECT_TRUE(first.admitted() && first.inLane());
+        if (lanePriorityCanBeRestored()) {
+            EXPECT_GT(getpriority(PRIO_PROCESS, 0), niceBefore);
+        }
+        EXPECT_FALSE(LoginLane(throttle, "10.6.1.2", "bob", t0).admitted()) << "one at a time";
+        LoginLane owner(throttle, "192.0.2.7", "Admin", t0);
+        EXPECT_TRUE(owner.admitted() && !owner.inLane()) << "a known address skips the lane";
+    }
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), niceBefore);
+    EXPECT_TRUE(LoginLane(throttle, "10.6.1.2", "bob", t0).inLane()) << "the next one's turn";
+    EXPECT_FALSE(LoginLane(throttle, "10.6.1.2", "bob", t0 + policy.laneCalmSeconds).inLane());
 }
 
 } // namespace
