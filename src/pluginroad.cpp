@@ -3,13 +3,20 @@
 // conversion and the answer.
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
+#include "gate/requestpath.h"
 #include "logcontext.h"
+#include "plugincall/resourcelock.h"
 #include "logging/audit.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/standardanswer.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
+#include "session/sessionresources.h"
+
+#include <ctime>
+#include <memory>
+#include <optional>
 
 namespace {
 const char* const kSendFailed = " Failed to send the response to client";
@@ -82,6 +89,10 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     const std::string& body = requestBody.text();
     writeRequestTrace(method, requestUri, body.c_str());
 
+    // A change and the tag check before it are one step for the resource.
+    std::unique_ptr<ResourceChangeLock> changing;
+    if (request.method == "PATCH" || request.method == "DELETE")
+        changing = std::make_unique<ResourceChangeLock>(road.pluginUri);
     if (changeIsStale(conn, method, road.pluginUri, calls)) {
         calls.release();
         publishStatus(412);
@@ -94,8 +105,12 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     // The call and the session changes it causes are one step; the answer
     // is written after it, so a slow reader holds up no other request.
     calls.hold();
+    const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    const std::optional<SessionRecord> heldSession =
+        isSessionMember(request.path) ? sessionAt(request.path, now) : std::nullopt;
     std::string pluginReply;
     calls.call(entry, road.pluginUri, body, pluginReply);
+    pluginReply = sessionResourceReply(request.method, request.path, pluginReply, heldSession, now);
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
 
     std::string out;

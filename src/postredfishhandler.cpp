@@ -268,27 +268,37 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     return writePostAnswer(conn, reply, TOLVANE_LOG_CONTEXT(kPostFunction), method, true, calls);
 }
 
-bool RedfishServerHandler::openSession(SessionRecord record, const std::string& location,
-                                       PluginCalls& calls) {
+AddSessionResult RedfishServerHandler::openSession(SessionRecord record, SessionAdmission admission,
+                                                   PluginCalls& calls) {
     // A role the server refuses gets no session: its token never works.
     if (!roleRulesPermit(record.sessionInfo))
-        return true;
+        return AddSessionResult::Stored;
     record.roleVerdict = 1;
     record.privileges = rolePrivileges(effectiveRoleId(record.sessionInfo), calls);
+    const std::string location = record.location;
+    std::vector<SessionRecord> evicted;
+    admission.perAccount = sessionsPerAccount();
+    admission.evicted = &evicted;
     const AddSessionResult added =
         addSession(std::move(record), ServerConfig.MaximumNumberOfConcurrentSessions,
-                   static_cast<int64_t>(std::time(nullptr)));
+                   static_cast<int64_t>(std::time(nullptr)), admission);
     if (added == AddSessionResult::NoToken)
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG,
                     " Login reply without a session token; no session stored");
-    if (added != AddSessionResult::Full)
-        return true;
-    // The plug-in made a session we will not honour: end it there too.
+    // The plug-in ends what the server ended, and a session the server will
+    // not honour.
+    if (added == AddSessionResult::Full || added == AddSessionResult::Revoked)
+        endPluginSession(calls, location);
+    for (const SessionRecord& gone : evicted)
+        endPluginSession(calls, gone.location);
+    return added;
+}
+
+void RedfishServerHandler::endPluginSession(PluginCalls& calls, const std::string& location) {
     const CommandHandlerFn remove = calls.entry(REDFISH_ENTRY_DELETE);
     std::string ignored;
-    if (remove && !location.empty())
+    if (remove && !location.empty() && isSafeHeaderValue(location))
         calls.call(remove, location, "{}", ignored);
-    return false;
 }
 
 PrivilegeSet RedfishServerHandler::rolePrivileges(const std::string& roleId, PluginCalls& calls) {
@@ -325,6 +335,7 @@ RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& ad
     body["UserName"] = credentials.user;
     body["Password"] = credentials.password;
     const std::string argument = buildLoginArgument(knownHostName(), json::dump(body), address);
+    const uint64_t generation = accountGeneration(credentials.user);
 
     // The login, the role's privileges and the end of the plug-in's session
     // are one step, like a session login.
@@ -356,20 +367,17 @@ RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& ad
     record.hostName = knownHostName();
     record.clientAddress = address;
     record.createdAt = now;
-    record.userName = credentials.user;
+    record.userName = sessionAccountName(record.sessionInfo, credentials.user);
     const bool permitted = roleRulesPermit(record.sessionInfo);
     if (permitted) {
         record.roleVerdict = 1;
         record.privileges = rolePrivileges(effectiveRoleId(record.sessionInfo), calls);
     }
     // No session is left behind: the credentials come with every request.
-    const CommandHandlerFn remove = calls.entry(REDFISH_ENTRY_DELETE);
-    std::string ignored;
-    if (remove && !location.empty() && isSafeHeaderValue(location))
-        calls.call(remove, location, "{}", ignored);
-    if (!permitted)
+    endPluginSession(calls, location);
+    // A verdict that raced a revocation of its account is not given.
+    if (!permitted || !basicVerdictCache().store(credentials, record, now, generation))
         return std::nullopt;
-    basicVerdictCache().store(credentials, record, now);
     auditRecord(AuditEvent::BasicLogin, address, record.userName, 201);
     return record;
 }
@@ -395,6 +403,8 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     // The login and the session it stores are one step; the answer follows
     // once the plug-in is free again.
     calls.hold();
+    const std::string typedName = loginUserName(body);
+    const uint64_t generation = accountGeneration(typedName);
     std::string reply;
     calls.call(calls.entry(REDFISH_ENTRY_POST), pluginUri, argument, reply);
     lane.leave();
@@ -417,7 +427,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
         calls.release();
         status = convertPluginReply(reply.c_str(), answer);
         publishStatus(status);
-        auditRecord(AuditEvent::Login, clientAddress, loginUserName(body), status);
+        auditRecord(AuditEvent::Login, clientAddress, typedName, status);
         if (status == 401)
             loginThrottle().recordFailure(clientAddress, throttledUser, std::time(nullptr));
         writeResponseHeader(conn, status, kJsonType);
@@ -433,8 +443,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                                         : 0;
         if (replyStatus != 201) {
             calls.release();
-            auditRecord(AuditEvent::Login, clientAddress, loginUserName(body),
-                        static_cast<int>(replyStatus));
+            auditRecord(AuditEvent::Login, clientAddress, typedName, static_cast<int>(replyStatus));
             if (replyStatus == 401)
                 loginThrottle().recordFailure(clientAddress, throttledUser, std::time(nullptr));
             publishStatus(convertPluginReply(json::asText(response).c_str(), answer));
@@ -466,18 +475,30 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 record.clientAddress = clientAddress;
                 record.createdAt = now;
                 record.location = location;
-                record.userName = loginUserName(body);
-                const bool opened = openSession(std::move(record), location, calls);
+                record.userName = sessionAccountName(dataText, typedName);
+                SessionAdmission admission;
+                admission.loginName = typedName;
+                admission.generation = generation;
+                const AddSessionResult opened = openSession(std::move(record), admission, calls);
                 calls.release();
-                if (!opened) {
+                if (opened == AddSessionResult::Revoked) {
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
+                                " Account changed during the login; login refused");
+                    auditRecord(AuditEvent::Login, clientAddress, typedName, 401);
+                    answerUnauthorized(conn);
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+                    return true;
+                }
+                if (opened == AddSessionResult::Full) {
                     REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
                                 " Session table full; login refused");
-                    auditRecord(AuditEvent::Login, clientAddress, loginUserName(body), 503);
+                    auditRecord(AuditEvent::Login, clientAddress, typedName, 503);
                     writeErrorAnswer(conn, 503, redfisherror::sessionLimitExceeded());
                     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
                     return true;
                 }
-                auditRecord(AuditEvent::Login, clientAddress, loginUserName(body), 201);
+                auditRecord(AuditEvent::Login, clientAddress,
+                            sessionAccountName(dataText, typedName), 201);
                 ResponseHead head(conn);
                 const int started = head.start(201);
                 if (started != 0) {

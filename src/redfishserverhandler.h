@@ -144,8 +144,12 @@ class RedfishServerHandler : public CivetHandler {
     std::mutex viewsMutex_; // guards the fields above
 
     // Stores the session of a successful login unless the role rules refuse
-    // it; false when the table is full (the plug-in's session is ended).
-    bool openSession(SessionRecord record, const std::string& location, PluginCalls& calls);
+    // it; when the table refuses it the plug-in's session is ended, as are
+    // the sessions evicted to make room.
+    AddSessionResult openSession(SessionRecord record, SessionAdmission admission,
+                                 PluginCalls& calls);
+    // Ends the plug-in's session at `location` (its answer does not matter).
+    static void endPluginSession(PluginCalls& calls, const std::string& location);
     // The privileges of a role, from the plug-in's role document when it
     // serves one, else those of the standard role of that name.
     PrivilegeSet rolePrivileges(const std::string& roleId, PluginCalls& calls);

@@ -21,8 +21,10 @@ extern "C" int tolvane_request_target_unsafe(const struct mg_request_info* reque
 
 namespace {
 
-// Account members whose change ends the user's sessions.
-const char* const kRevokingMembers[] = {"Password", "RoleId", "Enabled", "UserName", "Locked"};
+// Account members whose change ends the user's sessions. "Oem" holds
+// privileges of its own (an OS user's privilege level).
+const char* const kRevokingMembers[] = {"Password", "RoleId", "Enabled",
+                                        "UserName", "Locked", "Oem"};
 
 int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
@@ -232,6 +234,7 @@ void applySessionEffects(const GateRequest& request, const GateOutcome& outcome,
     if (!revoke)
         return;
     // The user who changed their own password keeps the session that did it.
-    const bool own = outcome.session && outcome.session->userName == outcome.accountUser;
+    const bool own =
+        outcome.session && sameAccountName(outcome.session->userName, outcome.accountUser);
     endLoginsOf(outcome.accountUser, onlyPassword && own ? outcome.session->token : std::string());
 }

@@ -138,7 +138,9 @@ void soakClient(SoakContext& ctx, int index) {
 } // namespace
 
 TEST(Soak, MixedClientsGetWholeAnswersAndMemoryLevelsOff) {
-    rel::BundledServer s(rel::bundledOptions());
+    // Every client logs in as the administrator: more sessions than one
+    // account holds by default.
+    rel::BundledServer s(rel::bundledOptions(false, "\"MaximumSessionsPerAccount\": 64"));
     ASSERT_EQ(s.start(), "");
     SoakContext ctx;
     ctx.port = s.tree.port;

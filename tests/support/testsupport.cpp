@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 
 #include <cerrno>
@@ -169,8 +170,7 @@ std::string InstallTree::defaultConfig(const InstallOptions& options) const {
       << "  \"CommunicationPortHttp\": " << port << ",\n"
       << "  \"SessionTimeout\": 30000,\n"
       << "  \"MaximumConnectionsPerClient\": " << options.connectionsPerClient << ",\n"
-      << "  \"MaximumUnauthenticatedConnections\": " << options.unauthenticatedConnections
-      << ",\n"
+      << "  \"MaximumUnauthenticatedConnections\": " << options.unauthenticatedConnections << ",\n"
       << "  \"RedfishDebugMask\": " << options.debugMask;
     if (!options.extraConfig.empty())
         c << ",\n  " << options.extraConfig;
@@ -551,4 +551,15 @@ std::string multipartBody(const std::string& boundary, const std::vector<FormPar
     return b;
 }
 
+} // namespace ts
+
+namespace ts {
+std::string base64(const std::string& text) {
+    std::string out(4 * ((text.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                                  reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
 } // namespace ts

@@ -42,9 +42,9 @@ struct InstallOptions {
     bool certificate = true;                    // copy the test certificate as server.pem
     // Every test client comes from one loopback address, unlike real clients:
     // the cap is raised to let the load tests' crowds in.
-    int connectionsPerClient = 256; // MaximumConnectionsPerClient
+    int connectionsPerClient = 256;       // MaximumConnectionsPerClient
     int unauthenticatedConnections = 256; // MaximumUnauthenticatedConnections, likewise
-    std::string extraConfig;        // members appended to the default configuration, e.g. "\"A\":1"
+    std::string extraConfig; // members appended to the default configuration, e.g. "\"A\":1"
 };
 
 // root/ (install path), root/RedfishServer/ (program, plug-ins, configuration,
@@ -147,6 +147,9 @@ std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs = 10000);
 // runs out; the raw bytes received.
 std::string exchange(int port, const std::string& bytes, bool tls = false, int timeoutMs = 10000);
 Response parseResponse(const std::string& raw);
+
+// `text` in base64 (Basic credentials).
+std::string base64(const std::string& text);
 
 // One request with "Host", optional extra header lines ("Name: value"),
 // "Content-Length" when there is a body, and "Connection: close": its bytes,
