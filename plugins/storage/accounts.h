@@ -151,6 +151,8 @@ class AccountStore {
     Json toJson() const;
     static AccountStore fromJson(const Json& state); // throws std::runtime_error
 
+    // Whether an enabled Administrator exists.
+    bool administered() const;
     // Entries of the loaded file that were left out, and why.
     const std::vector<std::string>& skippedEntries() const { return skipped_; }
 

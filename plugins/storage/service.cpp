@@ -152,6 +152,9 @@ void PluginService::loadAccounts(std::ostream& out) {
         AccountStore store = AccountStore::fromJson(state);
         if (store.empty())
             throw std::runtime_error("no accounts");
+        // Nobody could administer the service, nor repair it through Redfish.
+        if (!store.administered())
+            throw std::runtime_error("no enabled Administrator");
         return store;
     };
     if (loadFile(paths_.accountsFile, "accounts", accounts_, parse)) {
