@@ -25,7 +25,28 @@ struct ContextLimits {
     ConnectionLimits limits;
     std::unordered_map<std::string, int> open; // per client address
     std::vector<Waiting> waiting;
+    // Addresses whose clients authenticated lately, and when: a flood of
+    // strangers from many addresses fills the waiting places, and these must
+    // still get in to log in again.
+    std::unordered_map<std::string, Clock::time_point> proven;
 };
+
+constexpr auto kProvenFor = std::chrono::hours(24);
+constexpr std::size_t kMaxProvenAddresses = 4096;
+
+bool isProven(const ContextLimits& c, const std::string& address) {
+    auto found = c.proven.find(address);
+    return found != c.proven.end() && Clock::now() - found->second < kProvenFor;
+}
+
+// The oldest waiting connection of an address that has not proven itself.
+std::vector<Waiting>::iterator oldestStranger(ContextLimits& c) {
+    auto oldest = c.waiting.end();
+    for (auto it = c.waiting.begin(); it != c.waiting.end(); ++it)
+        if (!isProven(c, it->address) && (oldest == c.waiting.end() || it->since < oldest->since))
+            oldest = it;
+    return oldest;
+}
 
 std::mutex& registryMutex() {
     static std::mutex instance;
@@ -64,18 +85,21 @@ namespace {
 // most, provided that address holds more than the newcomer's. A client that
 // opens a connection or two thus always gets in (its own are young, so they
 // are not the ones to go), while an address that opens many waits for its
-// own to end. End: the newcomer is refused.
-std::vector<Waiting>::iterator makeRoom(std::vector<Waiting>& waiting, const std::string& address) {
+// own to end. A proven address's connections never make room for a stranger.
+// End: the newcomer is refused.
+std::vector<Waiting>::iterator makeRoom(ContextLimits& c, const std::string& address) {
     std::unordered_map<std::string, int> held;
     int most = 0;
-    for (const Waiting& w : waiting)
-        most = std::max(most, ++held[w.address]);
+    for (const Waiting& w : c.waiting)
+        if (!isProven(c, w.address))
+            most = std::max(most, ++held[w.address]);
     const int mine = held[address];
     if (most <= mine)
-        return waiting.end();
-    auto oldest = waiting.end();
-    for (auto it = waiting.begin(); it != waiting.end(); ++it)
-        if (held[it->address] == most && (oldest == waiting.end() || it->since < oldest->since))
+        return c.waiting.end();
+    auto oldest = c.waiting.end();
+    for (auto it = c.waiting.begin(); it != c.waiting.end(); ++it)
+        if (held[it->address] == most && !isProven(c, it->address) &&
+            (oldest == c.waiting.end() || it->since < oldest->since))
             oldest = it;
     return oldest;
 }
@@ -107,11 +131,16 @@ extern "C" int tolvane_client_connection_admit(const struct mg_context* ctx, con
         return 0;
     const auto cap = static_cast<std::size_t>(std::max(c->limits.waitingConnections, 0));
     if (cap > 0 && c->waiting.size() >= cap) {
-        auto room = makeRoom(c->waiting, address);
-        if (room == c->waiting.end())
+        // A proven address takes a stranger's place, or comes in over the cap
+        // when there is none (their number is bounded by the per-address cap).
+        const bool proven = isProven(*c, address);
+        auto room = proven ? oldestStranger(*c) : makeRoom(*c, address);
+        if (room == c->waiting.end() && !proven)
             return 0;
-        endSocket(room->sock);
-        c->waiting.erase(room);
+        if (room != c->waiting.end()) {
+            endSocket(room->sock);
+            c->waiting.erase(room);
+        }
     }
     if (perClient > 0)
         ++c->open[address];
@@ -149,6 +178,21 @@ extern "C" void tolvane_waiting_restart(const struct mg_context* ctx, std::intpt
         if (entry != c->waiting.end())
             entry->since = Clock::now();
     }
+}
+
+// A client at `address` authenticated.
+extern "C" void tolvane_address_proven(const struct mg_context* ctx, const char* address) {
+    std::lock_guard<std::mutex> lock(registryMutex());
+    ContextLimits* c = limitsOf(ctx);
+    if (c == nullptr || address == nullptr)
+        return;
+    if (c->proven.size() >= kMaxProvenAddresses && c->proven.count(address) == 0) {
+        auto stalest =
+            std::min_element(c->proven.begin(), c->proven.end(),
+                             [](const auto& a, const auto& b) { return a.second < b.second; });
+        c->proven.erase(stalest);
+    }
+    c->proven[address] = Clock::now();
 }
 
 // The connection authenticated or is about to close.

@@ -566,6 +566,7 @@ void tolvane_client_connection_release(const struct mg_context* ctx, const char*
 int tolvane_request_head_timeout_ms(const struct mg_context* ctx);
 void tolvane_waiting_restart(const struct mg_context* ctx, intptr_t sock);
 void tolvane_waiting_forget(const struct mg_context* ctx, intptr_t sock);
+void tolvane_address_proven(const struct mg_context* ctx, const char* address);
 int tolvane_waiting_ms_left(const struct mg_context* ctx, intptr_t sock);
 
 static int tolvane_is_server(const struct mg_connection* conn) {
@@ -609,6 +610,9 @@ static void tolvane_connection_closing(struct mg_connection* conn) {
  * it no longer counts as waiting and gets the ordinary deadlines. */
 void tolvane_connection_authenticated(struct mg_connection* conn) {
     tolvane_connection_closing(conn);
+    if (tolvane_is_server(conn)) {
+        tolvane_address_proven(conn->phys_ctx, conn->request_info.remote_addr);
+    }
 }
 
 /* Milliseconds left for the current request of a connection that has not

@@ -172,6 +172,33 @@ TEST(SlowClients, IdleUnauthenticatedConnectionsLeaveWorkersToALoggedInClient) {
         ::close(fd);
 }
 
+// Strangers from many addresses, each taking the place of another's waiting
+// connection, once also pushed out the connection of a client that had
+// logged in before: it could never log in again while they went on.
+TEST(SlowClients, StrangersFromManyAddressesDoNotPushOutAClientThatLoggedIn) {
+    SmallServer s("\"RequestHeadTimeout\": 60000", 2);
+    ts::ServerProcess server(s.tree);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+    const std::string get = ts::requestText(s.tree.port, "GET", "/redfish/v1/Systems",
+                                            {"X-Auth-Token: small-token"});
+    ASSERT_EQ(ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions", {}, "{}")
+                  .status,
+              201);
+    ASSERT_EQ(ts::parseResponse(ts::exchange(s.tree.port, get)).status, 200);
+    std::vector<int> strangers;
+    for (int i = 2; i < 4; ++i)
+        strangers.push_back(
+            ts::connectLoopback(s.tree.port, 10000, ("127.0.0." + std::to_string(i)).c_str()));
+    const int mine = ts::connectLoopback(s.tree.port);
+    for (int i = 4; i < 8; ++i)
+        strangers.push_back(
+            ts::connectLoopback(s.tree.port, 10000, ("127.0.0." + std::to_string(i)).c_str()));
+    EXPECT_EQ(ts::parseResponse(ts::exchangeOn(mine, get)).status, 200);
+    ::close(mine);
+    for (int fd : strangers)
+        ::close(fd);
+}
+
 // A head that declares a body it never sends once had the body awaited (and
 // buffered) before anyone asked who sent it. Unauthenticated requests are
 // answered from the head; a login's body is small and due within the head
