@@ -147,12 +147,12 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg) {
     }
 }
 
-void readServerConfiguration() {
+bool readServerConfiguration() {
     std::string path = serverDirectory() + "ServerConfiguration.json";
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) {
         WriteOutLog("failed to open the config file ..............\n");
-        return;
+        return true;
     }
     // The whole file up to the cap: a file that outgrew a small read must not
     // silently fall back to no settings at all.
@@ -162,21 +162,27 @@ void readServerConfiguration() {
     } catch (const std::bad_alloc&) {
         std::fclose(file);
         WriteOutLog("failed to parse the config file ..............\n");
-        return;
+        return false;
     }
     size_t length = std::fread(&text[0], 1, text.size(), file);
     std::fclose(file);
-    if (length == 0)
-        return;
+    if (length == 0) {
+        // A file truncated to nothing is no configuration to serve by.
+        WriteOutLog("failed to parse the config file ..............\n");
+        return false;
+    }
     text.resize(length);
     // The text ends at a zero byte, as it always has.
     size_t zero = text.find('\0');
     if (zero != std::string::npos)
         text.resize(zero);
-    if (!applyServerConfiguration(text, ServerConfig))
+    if (!applyServerConfiguration(text, ServerConfig)) {
         WriteOutLog("failed to parse the config file ..............\n");
-    else if (!isKnownProfileName(ServerConfig.RedfishProtocolProfile))
+        return false;
+    }
+    if (!isKnownProfileName(ServerConfig.RedfishProtocolProfile))
         WriteOutLog("Unknown RedfishProtocolProfile; serving the Classic profile\n");
+    return true;
 }
 
 namespace {

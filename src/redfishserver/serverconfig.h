@@ -62,7 +62,9 @@ extern ServerConfiguration ServerConfig;
 constexpr size_t kMaxConfigFileSize = 1024 * 1024;
 
 // Reads install path + "RedfishServer/ServerConfiguration.json" into ServerConfig.
-void readServerConfiguration();
+// False when the file is there but empty or not a valid configuration: the
+// service cannot serve as configured (a missing file leaves every setting 0).
+bool readServerConfiguration();
 
 // Applies a configuration text to `cfg` with the file's conversion rules.
 // Returns false (leaving `cfg` unchanged) when the text is not a valid object.

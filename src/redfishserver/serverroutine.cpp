@@ -126,10 +126,16 @@ void mainRedfishServer() {
     readLogDirectory(gLogDirectory);
     composeOutLogPath();
     prepareLogDirectory();
-    readServerConfiguration();
+    const bool configured = readServerConfiguration();
     Logger::Configure();
 
     std::unique_ptr<CivetServer> server;
+    if (!configured) {
+        // Serving anyway would listen on a port nobody chose.
+        WriteOutLog("ServerConfiguration.json cannot be used: correct it (or restore it from "
+                    "the package) and start again\n");
+        endStart(server);
+    }
     if (!initHttpLibrary())
         endStart(server);
     if (!prepareInstallTree())

@@ -318,16 +318,16 @@ TEST_F(ConfigFile, MissingFileIsReportedAndSettingsStayZero) {
     EXPECT_TRUE(sameSettings(ServerConfig, ServerConfiguration()));
 }
 
-TEST_F(ConfigFile, EmptyFileIsSilent) {
+TEST_F(ConfigFile, EmptyFileIsReportedAndRefused) {
     writeConfig("");
-    readServerConfiguration();
-    EXPECT_EQ(outLog(), "");
+    EXPECT_FALSE(readServerConfiguration());
+    EXPECT_EQ(outLog(), "failed to parse the config file ..............\n");
     EXPECT_TRUE(sameSettings(ServerConfig, ServerConfiguration()));
 }
 
 TEST_F(ConfigFile, InvalidFileIsReportedOnceAndSettingsStayZero) {
     writeConfig("{\"CommunicationPortHttp\": 8080, \"SessionTimeout\": }");
-    readServerConfiguration();
+    EXPECT_FALSE(readServerConfiguration());
     EXPECT_EQ(outLog(), "failed to parse the config file ..............\n");
     EXPECT_TRUE(sameSettings(ServerConfig, ServerConfiguration()));
 }
