@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,18 +72,46 @@ bool makeDirectories(const fs::path& dir) {
 }
 
 // Opens `name` for appending with kFileMode, taking from an existing file any
-// permission beyond it.
-std::FILE* openForAppend(const std::string& name) {
+// permission beyond it; -1 on failure.
+int openForAppend(const std::string& name) {
     const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kFileMode);
     if (fd < 0)
-        return nullptr;
+        return -1;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && (st.st_mode & 0777 & ~kFileMode) != 0)
         ::fchmod(fd, st.st_mode & kFileMode);
-    std::FILE* file = ::fdopen(fd, "ab");
-    if (!file)
-        ::close(fd);
-    return file;
+    return fd;
+}
+
+// Whether `fd` is still the file at `name`: a log directory removed or
+// replaced while serving must not swallow lines into a deleted file.
+bool stillNamed(int fd, const std::string& name) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd, &open) == 0 && ::stat(name.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// Appends all of `text` or nothing: a short write (a full disk) is cut back,
+// so the next line never starts glued to half of this one.
+bool appendWhole(int fd, const std::string& text) {
+    const off_t before = ::lseek(fd, 0, SEEK_END);
+    size_t done = 0;
+    while (done < text.size()) {
+        const auto n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = errno;
+            if (done > 0 && before >= 0 && ::ftruncate(fd, before) != 0) {
+                // Nothing more to do: the next line starts on a line of its own.
+            }
+            errno = error;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 } // namespace
@@ -109,16 +138,23 @@ LogSink::LogSink(fs::path directory, uint64_t maxBytes, int keep)
       keep_(keep < 1 ? 1 : keep) {}
 
 LogSink::~LogSink() {
-    if (out_)
-        std::fclose(out_);
+    close();
+}
+
+void LogSink::close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 bool LogSink::open() {
-    if (out_)
+    if (fd_ >= 0 && !stillNamed(fd_, fileName_))
+        close();
+    if (fd_ >= 0)
         return true;
     makeDirectories(directory_);
-    out_ = openForAppend(fileName_);
-    if (!out_)
+    fd_ = openForAppend(fileName_);
+    if (fd_ < 0)
         return false;
     std::error_code ec;
     size_ = fs::file_size(fileName_, ec);
@@ -128,10 +164,7 @@ bool LogSink::open() {
 }
 
 void LogSink::rotate() {
-    if (out_) {
-        std::fclose(out_);
-        out_ = nullptr;
-    }
+    close();
     std::error_code ec;
     fs::remove(fileName_ + "." + std::to_string(keep_), ec);
     for (int i = keep_ - 1; i >= 1; --i)
@@ -172,16 +205,29 @@ void LogSink::write(const char* message, size_t size) {
     line_ += '\n';
     if (size_ > 0 && size_ + line_.size() > maxBytes_)
         rotate();
-    if (!open())
+    if (!open()) {
+        ++lostLines_;
+        lostReason_ = std::strerror(errno);
         return;
+    }
+    if (lostLines_ > 0) {
+        // Say what went missing once lines can be written again.
+        const std::string notice = line_.substr(0, line_.find(' ') + 1) +
+                                   std::to_string(lostLines_) +
+                                   " log line(s) lost: " + lostReason_ + "\n";
+        if (appendWhole(fd_, notice)) {
+            size_ += notice.size();
+            lostLines_ = 0;
+        }
+    }
     // One write per line: the line is in the file when the call returns.
-    if (std::fwrite(line_.data(), 1, line_.size(), out_) == line_.size() &&
-        std::fflush(out_) == 0) {
+    if (lostLines_ == 0 && appendWhole(fd_, line_)) {
         size_ += line_.size();
     } else {
+        ++lostLines_;
+        lostReason_ = std::strerror(errno);
         // Start over with a fresh handle next time (the disk may be back).
-        std::fclose(out_);
-        out_ = nullptr;
+        close();
     }
     // A rare long line does not keep its memory for good.
     if (line_.capacity() > 64 * 1024)

@@ -1,7 +1,9 @@
 // The file behind the log plug-in: "RedfishServer.log" in the log directory,
 // one line per call with a UTC time stamp, rotated by size into
 // "RedfishServer.log.1" (newest) up to ".<keep>". Safe to call from any
-// thread; a line that cannot be written is dropped. Control characters in a
+// thread; a line that cannot be written is dropped whole (never half of it),
+// and the next line that can be says how many went missing and why. A file
+// removed or replaced under the sink is followed to its path again. Control characters in a
 // message are written as escapes (line feed "\n" and so on), so a call is
 // always one line; files are created 0640 and directories 0750. Every line reaches the
 // file (one write) before the call returns, so no stop, not even a kill,
@@ -38,6 +40,7 @@ class LogSink {
 
   private:
     bool open();
+    void close();
     void rotate();
     void stamp();
 
@@ -46,7 +49,10 @@ class LogSink {
     uint64_t maxBytes_;
     int keep_;
     std::mutex mutex_;
-    std::FILE* out_ = nullptr;
+    int fd_ = -1;
+    // Lines that could not be written since the last one that could, and why.
+    uint64_t lostLines_ = 0;
+    std::string lostReason_ = "the log file could not be opened";
     uint64_t size_ = 0;
     // The line being written, reused so a line costs no allocation.
     std::string line_;

@@ -1,6 +1,8 @@
 // The log plug-in: its file, rotation and thread safety, and its entry point.
 #include <dlfcn.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -81,6 +83,33 @@ TEST(LogSink, UnwritableDirectoryDropsLinesUntilItCanBeMade) {
     const std::string text = plugintest::readFile(base / "logs" / "RedfishServer.log");
     EXPECT_EQ(text.find("dropped"), std::string::npos) << text;
     EXPECT_NE(text.find(" kept\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" 1 log line(s) lost: "), std::string::npos) << text;
+    fs::remove_all(base);
+}
+
+// A log directory removed or replaced while serving, and a disk that fills
+// up in the middle of a line (a file size limit stands in for it): no line
+// goes to a deleted file, none is left half written, the loss is told.
+TEST(LogSink, ReplacedDirectoriesAndFullDisksLoseWholeLinesAndSaySo) {
+    const fs::path base = plugintest::makeTempDir("logfaults");
+    LogSink sink(base / "logs");
+    sink.write("first");
+    fs::rename(base / "logs", base / "gone");
+    sink.write("after the directory went");
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = fs::file_size(sink.file()) + 10;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    sink.write("a line longer than the room that is left on the disk");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    sink.write("once there is room");
+    const std::string text = plugintest::readFile(sink.file());
+    EXPECT_EQ(text.find("first"), std::string::npos) << "the old directory's file is gone";
+    const std::regex whole(
+        R"((\S+ (after the directory went|once there is room|1 log line\(s\) lost: .*)\n){3})");
+    EXPECT_TRUE(std::regex_match(text, whole)) << text;
     fs::remove_all(base);
 }
 
