@@ -208,6 +208,10 @@ Reply restoreConfiguration(PluginService& s, Controller& c, const Json& args) {
     } catch (const RedfishError& e) {
         log.line("failed: " + e.messages().front()["Message"].get<std::string>());
         throw;
+    } catch (const std::exception& e) {
+        // A state write that failed: the log must not stop without a word.
+        log.line(std::string("failed: ") + e.what());
+        throw;
     }
 }
 

@@ -213,6 +213,12 @@ Reply Router::dispatch(const std::string& method, const std::string& uri, const 
         return reply;
     } catch (const RedfishError& e) {
         return Reply::error(e.status(), e.payload());
+    } catch (const std::exception& failure) {
+        // A failed state write names its file and the system's reason.
+        RedfishError e = errors::internalError();
+        Reply reply = Reply::error(e.status(), e.payload());
+        reply.problem = failure.what();
+        return reply;
     } catch (...) {
         RedfishError e = errors::internalError();
         return Reply::error(e.status(), e.payload());

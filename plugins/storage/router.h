@@ -47,6 +47,8 @@ struct Reply {
     Json sessionInfo = Json::object();
     std::string token;
     std::string location;
+    // Why an unexpected failure answered 500 (for the log, never the client).
+    std::string problem;
 
     static Reply ok(Json data) { return make(200, std::move(data)); }
     static Reply created(Json data) { return make(201, std::move(data)); }

@@ -60,7 +60,8 @@ Reply PluginService::dispatch(const std::string& method, const std::string& uri,
     Reply reply = router_.dispatch(method, uri, body);
     if (reply.status >= 500)
         log_.error("PluginService::dispatch",
-                   method + " " + uri + " answered " + std::to_string(reply.status));
+                   method + " " + uri + " answered " + std::to_string(reply.status) +
+                       (reply.problem.empty() ? "" : ": " + reply.problem));
     return reply;
 }
 
@@ -174,8 +175,9 @@ void PluginService::loadAccounts(std::ostream& out) {
     accounts_ = AccountStore();
     const std::string password = crypto::randomPassword(20);
     accounts_.create("admin", password, "Administrator");
-    writeFileAtomically(paths_.adminPasswordFile, password + "\n", 0600);
+    // The password is told only for an account that is stored.
     saveAccounts();
+    writeFileAtomically(paths_.adminPasswordFile, password + "\n", 0600);
     out << "Redfish account \"admin\" created; its password is in "
         << paths_.adminPasswordFile.string() << ": " << password << std::endl;
 }

@@ -16,8 +16,9 @@ std::atomic<unsigned long long> gNextRequest{0};
 
 void restrictToOwnerAndGroup(const fs::path& dir) {
     std::error_code ec;
+    // Never through a link planted in its place.
     fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec,
-                    fs::perm_options::replace, ec);
+                    fs::perm_options::replace | fs::perm_options::nofollow, ec);
 }
 } // namespace
 
@@ -52,7 +53,10 @@ std::string UploadStaging::createFile(const std::string& baseName) {
     if (requestDir_.empty()) {
         const fs::path root = incomingUploadsDirectory(serverDir_);
         std::error_code ec;
-        if (!fs::is_directory(fs::symlink_status(root, ec))) {
+        const fs::file_status status = fs::symlink_status(root, ec);
+        if (fs::exists(status) && !fs::is_directory(status))
+            return ""; // a link or file in its place is not ours to follow
+        if (!fs::exists(status)) {
             fs::create_directory(root, ec);
             restrictToOwnerAndGroup(root);
         }

@@ -225,6 +225,15 @@ TEST_F(UploadStorageFault, UnstorableUploadIsAServerErrorWithoutPluginCall) {
              fs::remove_all(uploads);
              obstruct(uploads + "/fw.bin");
          }},
+        // A link planted where uploads arrive is not followed (nor is what it
+        // names made readable to the group).
+        {"a link in place of the incoming uploads",
+         [](const std::string& uploads) {
+             fs::remove_all(uploads + "-incoming");
+             fs::create_directory(uploads + "-victim");
+             fs::permissions(uploads + "-victim", fs::perms::owner_all);
+             fs::create_directory_symlink(uploads + "-victim", uploads + "-incoming");
+         }},
     };
     ASSERT_EQ(login("tok", "/redfish/v1/SessionService/Sessions/1").status, 201);
     for (const Case& c : cases) {
@@ -239,6 +248,9 @@ TEST_F(UploadStorageFault, UnstorableUploadIsAServerErrorWithoutPluginCall) {
         EXPECT_EQ(r.status, 500) << r.raw;
         EXPECT_TRUE(callsOf("POST").empty());
     }
+    const std::string victim = tree->serverDir + "uploads-victim";
+    EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(victim));
 }
 
 } // namespace
