@@ -37,6 +37,9 @@ struct UploadForm {
     bool tooLarge = false;
     bool badName = false;       // a file name that is not UTF-8
     bool storageFailed = false; // the server could not store a file: its fault, not the client's
+    // A file being stored whose end the engine never reported: a write that
+    // failed (a full disk) drops the part without a word.
+    std::string unfinishedPath;
 };
 
 int uploadFieldFound(const char* key, const char* filename, char* path, size_t pathlen,
@@ -87,6 +90,7 @@ int uploadFieldFound(const char* key, const char* filename, char* path, size_t p
         return MG_FORM_FIELD_STORAGE_SKIP;
     }
     std::memcpy(path, target.c_str(), target.size() + 1);
+    form.unfinishedPath = target;
     return MG_FORM_FIELD_STORAGE_STORE;
 }
 
@@ -105,7 +109,9 @@ int uploadFieldGet(const char* /*key*/, const char* value, size_t valuelen, void
 }
 
 int uploadFieldStore(const char* path, long long /*file_size*/, void* user_data) {
-    static_cast<UploadForm*>(user_data)->storedPath = path ? path : "";
+    UploadForm& form = *static_cast<UploadForm*>(user_data);
+    form.storedPath = path ? path : "";
+    form.unfinishedPath.clear();
     return 0;
 }
 
@@ -129,6 +135,11 @@ int formRefusal(const UploadForm& form, FormParse parsed) {
         return 413;
     if (form.badName || parsed == FormParse::Malformed)
         return 400;
+    if (!form.unfinishedPath.empty()) {
+        REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Could not write the upload file %s",
+                    logtext::Clipped(form.unfinishedPath).c_str());
+        return 500;
+    }
     return 0;
 }
 

@@ -1,8 +1,11 @@
 // Storage that fails under a request, and stored files that parse but hold
 // the wrong content, end to end through the program and a plug-in.
+
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -206,10 +209,18 @@ TEST(StorageFault, DamagedStateFilesAreCheckedAsTheApiWould) {
 // plug-in is never called with a file that is not there.
 class UploadStorageFault : public poste2e::ServerTest {};
 
+const char* const kFirmware =
+    "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
+const char* const kBoundary = "----faultBoundary";
+
+ts::Response uploadFirmware(int port, const std::string& image) {
+    return ts::request(port, "POST", kFirmware,
+                       {std::string("Content-Type: multipart/form-data; boundary=") + kBoundary,
+                        "X-Auth-Token: tok"},
+                       ts::multipartBody(kBoundary, {{"file", "fw.bin", image}}));
+}
+
 TEST_F(UploadStorageFault, UnstorableUploadIsAServerErrorWithoutPluginCall) {
-    const char* kFirmware =
-        "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
-    const char* kBoundary = "----faultBoundary";
     struct Case {
         const char* fault;
         std::function<void(const std::string& uploads)> make;
@@ -240,17 +251,34 @@ TEST_F(UploadStorageFault, UnstorableUploadIsAServerErrorWithoutPluginCall) {
         SCOPED_TRACE(c.fault);
         c.make(tree->serverDir + "uploads");
         tree->clearCalls();
-        const ts::Response r =
-            ts::request(tree->port, "POST", kFirmware,
-                        {std::string("Content-Type: multipart/form-data; boundary=") + kBoundary,
-                         "X-Auth-Token: tok"},
-                        ts::multipartBody(kBoundary, {{"file", "fw.bin", "IMAGE"}}));
+        const ts::Response r = uploadFirmware(tree->port, "IMAGE");
         EXPECT_EQ(r.status, 500) << r.raw;
         EXPECT_TRUE(callsOf("POST").empty());
     }
     const std::string victim = tree->serverDir + "uploads-victim";
     EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_all);
     EXPECT_TRUE(fs::is_empty(victim));
+}
+
+// A disk that fills up during an upload (a file size limit, inherited by the
+// server, stands in for it) once dropped the file silently, and the request
+// was refused as the client's fault for a missing parameter.
+TEST_F(UploadStorageFault, UploadCutShortByAFullDiskIsAServerError) {
+    server.reset();
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    struct rlimit small = saved;
+    small.rlim_cur = 256 * 1024;
+    std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    server = std::make_unique<ts::ServerProcess>(*tree);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_TRUE(server->waitReady()) << server->output();
+    ASSERT_EQ(login("tok", "/redfish/v1/SessionService/Sessions/1").status, 201);
+    tree->clearCalls();
+    const ts::Response r = uploadFirmware(tree->port, std::string(512 * 1024, 'F'));
+    EXPECT_EQ(r.status, 500) << r.raw;
+    EXPECT_TRUE(callsOf("POST").empty());
 }
 
 } // namespace
