@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace {
 
@@ -26,7 +27,12 @@ bool writeAll(int fd, const std::string& data) {
 } // namespace
 
 bool createExclusiveFile(const std::string& path, const std::string& data, mode_t mode) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    // Written whole under a name of its own first, then given its name in one
+    // step: a crash never leaves a partial file that blocks every later start.
+    // link() gives the name only when nothing has it, as O_EXCL would.
+    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+    unlink(temporary.c_str());
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0)
         return false;
     bool ok = fchmod(fd, mode) == 0 && writeAll(fd, data) && fsync(fd) == 0;
@@ -35,10 +41,12 @@ bool createExclusiveFile(const std::string& path, const std::string& data, mode_
         ok = false;
         error = errno;
     }
-    if (!ok) {
-        unlink(path.c_str());
-        errno = error;
+    if (ok && link(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
     }
+    unlink(temporary.c_str());
+    errno = error;
     return ok;
 }
 #endif

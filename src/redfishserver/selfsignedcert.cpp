@@ -169,3 +169,27 @@ std::string makeSelfSignedCertificatePem(const std::string& hostName, std::strin
         OPENSSL_cleanse(buffer->data, buffer->max);
     return pem;
 }
+
+std::string certificateFileProblem(const std::string& path) {
+    // Without working algorithms no file can be judged; the TLS start then
+    // reports the library itself.
+    if (!KeyPtr(EVP_EC_gen(kCurve))) {
+        ERR_clear_error();
+        return "";
+    }
+    // The key may come before the certificate or after it: each is read from
+    // the start of its own copy of the file.
+    BioPtr certificateFile(BIO_new_file(path.c_str(), "r"));
+    BioPtr keyFile(BIO_new_file(path.c_str(), "r"));
+    if (!certificateFile || !keyFile)
+        return openSslError("cannot read the file");
+    CertPtr cert(PEM_read_bio_X509(certificateFile.get(), nullptr, nullptr, nullptr));
+    if (!cert)
+        return openSslError("no PEM certificate in it");
+    KeyPtr key(PEM_read_bio_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
+    if (!key)
+        return openSslError("no unencrypted PEM private key in it");
+    if (X509_check_private_key(cert.get(), key.get()) != 1)
+        return openSslError("the private key does not belong to the certificate");
+    return "";
+}

@@ -14,6 +14,11 @@
 // ::1. Empty when OpenSSL fails; `error` then says why.
 std::string makeSelfSignedCertificatePem(const std::string& hostName, std::string& error);
 
+// Why the PEM file at `path` cannot serve as the server's certificate and
+// key (no certificate, no unencrypted key, a key of another certificate);
+// "" when it can.
+std::string certificateFileProblem(const std::string& path);
+
 // What ensureServerCertificate found or did.
 enum class CertificateFile { Existing, Created, Refused, Failed };
 

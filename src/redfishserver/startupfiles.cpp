@@ -55,6 +55,13 @@ bool prepareServerCertificate(std::string& message) {
     std::string detail;
     switch (ensureServerCertificate(path, detail)) {
     case CertificateFile::Existing:
+        detail = certificateFileProblem(path);
+        if (!detail.empty()) {
+            message = "Cannot use the certificate " + path + ": " + detail +
+                      ". Replace it with a certificate and its private key in PEM, or delete "
+                      "it to have a new one made on the next start\n";
+            return false;
+        }
         message.clear();
         return true;
     case CertificateFile::Created:

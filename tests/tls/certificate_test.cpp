@@ -159,6 +159,24 @@ TEST(ServerCertificate, LinkAtTheCertificatePathIsRefusedNotFollowed) {
     }
 }
 
+// A damaged certificate file ends the start with a message that names the
+// file and what to do, not only the library's "cannot initialise TLS".
+TEST(ServerCertificate, DamagedCertificateFileIsNamedWithItsRemedy) {
+    const std::string pem = ts::readFile(ts::testCertificate());
+    const std::string certificateOnly = pem.substr(0, pem.find("-----END CERTIFICATE-----") + 26);
+    for (const std::string& damaged : {std::string(), std::string("not PEM"), certificateOnly}) {
+        ts::InstallTree tree(tlsWithoutCertificate());
+        ts::writeFile(tree.serverDir + "server.pem", damaged);
+        ts::ServerProcess server(tree);
+        EXPECT_EQ(server.waitExit(), 1) << server.output();
+        const std::string out = tree.outLog();
+        EXPECT_NE(out.find("Cannot use the certificate " + tree.serverDir + "server.pem"),
+                  std::string::npos)
+            << out;
+        EXPECT_NE(out.find("delete it to have a new one made"), std::string::npos) << out;
+    }
+}
+
 // The build stages configuration only: copies of one build must not share a
 // key.
 TEST(ServerCertificate, StagedTreeHoldsNoPrivateKey) {
