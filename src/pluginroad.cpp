@@ -1,22 +1,22 @@
 // The one road of GET, PATCH and DELETE to the resource plug-in: the gate,
 // the entry point, the body, the trace records, the call, the reply
 // conversion and the answer.
+#include <ctime>
+#include <memory>
+#include <optional>
+
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
 #include "gate/requestpath.h"
 #include "logcontext.h"
-#include "plugincall/resourcelock.h"
 #include "logging/audit.h"
+#include "plugincall/resourcelock.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/standardanswer.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
 #include "responseheadtext.h"
 #include "session/sessionresources.h"
-
-#include <ctime>
-#include <memory>
-#include <optional>
 
 namespace {
 const char* const kSendFailed = " Failed to send the response to client";
