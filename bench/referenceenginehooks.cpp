@@ -14,6 +14,7 @@ extern "C" int tolvane_request_head_timeout_ms(const void* /*ctx*/) {
 }
 extern "C" void tolvane_waiting_restart(const void* /*ctx*/, intptr_t /*sock*/) {}
 extern "C" void tolvane_waiting_forget(const void* /*ctx*/, intptr_t /*sock*/) {}
+extern "C" void tolvane_address_proven(const void* /*ctx*/, const char* /*address*/) {}
 extern "C" int tolvane_waiting_ms_left(const void* /*ctx*/, intptr_t /*sock*/) {
     return -1;
 }
