@@ -9,6 +9,7 @@
 #include <exception>
 #include <vector>
 
+#include "civetweb_ext.h"
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
 #include "logging/audit.h"
@@ -499,6 +500,8 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 }
                 auditRecord(AuditEvent::Login, clientAddress,
                             sessionAccountName(dataText, typedName), 201);
+                // A client that logged in is no stranger to the intake.
+                tolvane_connection_authenticated(conn);
                 ResponseHead head(conn);
                 const int started = head.start(201);
                 if (started != 0) {
