@@ -68,15 +68,6 @@ void traceAnswer(bool traceResponse, const char* method, int status, long long b
     writeResponseTrace(method, status, data.c_str());
 }
 
-// "UserName" of a login body ("" when it names none).
-std::string loginUserName(const std::string& body) {
-    json::Value object;
-    if (!json::tryParseObject(body, object))
-        return "";
-    const json::Value name = object.value("UserName", json::Value());
-    return name.is_string() ? name.get<std::string>() : "";
-}
-
 // The token of a login reply, as the login reads it.
 std::string loginToken(const json::Value& reply) {
     std::string token;
@@ -393,9 +384,11 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     // Credentials never reach the trace file.
     writeRequestTrace(method, ri->request_uri ? ri->request_uri : "", kLoginTraceMask);
 
+    // The name as the plug-in reads it; throttling, revocation and the audit
+    // all go by it.
+    const std::string typedName = loginBodyUserName(body);
     // Past the failure budget strangers hash one at a time, at a lower priority.
-    const std::string throttledUser = loginBodyUserName(body);
-    LoginLane lane(loginThrottle(), clientAddress, throttledUser, std::time(nullptr),
+    LoginLane lane(loginThrottle(), clientAddress, typedName, std::time(nullptr),
                    !CivetServer::callHoldsGlobalLock(conn));
     if (!lane.admitted()) {
         writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(1), "Retry-After: 1\r\n");
@@ -404,7 +397,6 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     // The login and the session it stores are one step; the answer follows
     // once the plug-in is free again.
     calls.hold();
-    const std::string typedName = loginUserName(body);
     const uint64_t generation = accountGeneration(typedName);
     std::string reply;
     calls.call(calls.entry(REDFISH_ENTRY_POST), pluginUri, argument, reply);
@@ -430,7 +422,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
         publishStatus(status);
         auditRecord(AuditEvent::Login, clientAddress, typedName, status);
         if (status == 401)
-            loginThrottle().recordFailure(clientAddress, throttledUser, std::time(nullptr));
+            loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
         writeResponseHeader(conn, status, kJsonType);
         if (writeAnswerBytes(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
             REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
@@ -446,7 +438,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
             calls.release();
             auditRecord(AuditEvent::Login, clientAddress, typedName, static_cast<int>(replyStatus));
             if (replyStatus == 401)
-                loginThrottle().recordFailure(clientAddress, throttledUser, std::time(nullptr));
+                loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
             publishStatus(convertPluginReply(json::asText(response).c_str(), answer));
             writeResponseHeader(
                 conn, isAnswerableStatus(replyStatus) ? static_cast<int>(replyStatus) : 500,
@@ -468,7 +460,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
             } else {
                 publishStatus(201);
                 const int64_t now = static_cast<int64_t>(std::time(nullptr));
-                loginThrottle().recordSuccess(clientAddress, throttledUser, now);
+                loginThrottle().recordSuccess(clientAddress, typedName, now);
                 SessionRecord record;
                 record.token = token;
                 record.sessionInfo = dataText;

@@ -206,10 +206,6 @@ void applySessionEffects(const GateRequest& request, const GateOutcome& outcome,
                          const std::string& body) {
     if (status < 200 || status > 299)
         return;
-    if (request.method == "DELETE" && isSessionMember(request.path)) {
-        removeSessionsByLocation(request.path);
-        return;
-    }
     if (outcome.accountUser.empty() || !isAccountMember(request.path))
         return;
     if (request.method == "DELETE") {

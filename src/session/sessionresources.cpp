@@ -4,6 +4,7 @@
 #include "gate/requestgate.h"
 #include "gate/requestpath.h"
 #include "jsonadapter.h"
+#include "logging/logplatform.h"
 
 #include <ctime>
 
@@ -28,14 +29,10 @@ int replyStatus(const std::string& reply) {
 }
 
 std::string isoUtcTime(int64_t seconds) {
-    const std::time_t when = static_cast<std::time_t>(seconds);
     std::tm tm{};
-#if defined(_WIN32)
-    gmtime_s(&tm, &when);
-#else
-    gmtime_r(&when, &tm);
-#endif
     char text[32];
+    if (!utcCalendar(static_cast<std::time_t>(seconds), tm))
+        return "";
     return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S+00:00", &tm));
 }
 
@@ -61,10 +58,9 @@ std::string sessionResourceReply(const std::string& method, const std::string& p
     if (isSessionMember(path)) {
         const bool pluginHasIt = replyStatus(pluginReply) / 100 == 2;
         if (method == "DELETE") {
-            if (!heldBefore)
-                return pluginReply;
             removeSessionsByLocation(path);
-            return pluginHasIt ? pluginReply : envelope(200, redfisherror::success());
+            return heldBefore && !pluginHasIt ? envelope(200, redfisherror::success())
+                                              : pluginReply;
         }
         if (method != "GET" && method != "HEAD")
             return pluginReply;
