@@ -76,7 +76,7 @@ std::string sessionResourceReply(const std::string& method, const std::string& p
     json::Value members = json::Value::array();
     for (const std::string& location : sessionLocations(now))
         members.push_back(json::Value{{"@odata.id", location}});
-    collection["@odata.count"] = members.size();
+    collection["Members@odata.count"] = members.size();
     collection["Members"] = std::move(members);
     return envelope(200, json::dump(collection));
 }

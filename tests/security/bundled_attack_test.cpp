@@ -171,7 +171,9 @@ TEST_P(BundledAttack, SessionsThePluginForgotCanStillBeEnded) {
     // The plug-in ends every session of an account whose password changes;
     // the server keeps the one that changed it.
     ASSERT_LT(send("PATCH", account, token, R"({"Password":"Operator-pass-2"})").status, 300);
-    EXPECT_NE(send("GET", kSessions, admin).body.find(location), std::string::npos);
+    const Json listed = Json::parse(send("GET", kSessions, admin).body, nullptr, false);
+    EXPECT_NE(listed.dump().find(location), std::string::npos);
+    EXPECT_EQ(listed.value("Members@odata.count", 0u), listed["Members"].size()) << listed;
     EXPECT_EQ(send("GET", location, admin).status, 200);
     EXPECT_LT(send("DELETE", location, token).status, 300);
     EXPECT_EQ(send("GET", "/redfish/v1/Systems", token).status, 401);
