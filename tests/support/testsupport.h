@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <csignal>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -26,6 +27,9 @@ std::string sourceDir();
 
 // A loopback TCP port that was free a moment ago.
 int freePort();
+// Polls `done` until it holds (true) or `timeoutMs` has passed (false): the one
+// way tests wait for something they can observe.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 std::string makeTempDir(const std::string& prefix);
 std::string readFile(const std::string& path); // "" when missing
 void writeFile(const std::string& path, const std::string& data);
