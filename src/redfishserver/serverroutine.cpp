@@ -21,6 +21,7 @@
 #include "protocol/standardroad.h"
 #include "redfishserverhandler.h"
 #include "serverconfig.h"
+#include "session/sessionresources.h"
 #include "startupfiles.h"
 #include "stoprequest.h"
 
@@ -176,6 +177,12 @@ void mainRedfishServer() {
     }
     ROUTINE_LOG("488", LOG_LEVEL_TRACE, "Call trace");
 
+    // A standard service ends idle sessions; the classic one only after their lifetime.
+    if (protocolProfile() == ProtocolProfile::Standard) {
+        const std::string problem = loadSessionTimeout(serverDirectory() + "SessionService.json");
+        if (!problem.empty())
+            WriteOutLog("%s", problem.c_str());
+    }
     std::string hostAddress = chooseHostAddress();
     auto handler = std::make_unique<RedfishServerHandler>(hostAddress, gHandleForInstanceOfLibrary,
                                                           ServerConfig.SessionTimeout);
