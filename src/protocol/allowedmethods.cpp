@@ -20,6 +20,7 @@ struct MethodRow {
 const char* const kReadOnly = "GET, HEAD";
 
 const MethodRow kMethodTable[] = {
+    {"SessionService", "GET, HEAD, PATCH"},
     {"SessionService/Sessions", "GET, HEAD, POST"},
     {"SessionService/Sessions/*", "GET, HEAD, DELETE"},
     {"AccountService/Accounts", "GET, HEAD, POST"},

@@ -21,6 +21,7 @@
 #include "protocol/standardroad.h"
 #include "redfishserverhandler.h"
 #include "serverconfig.h"
+#include "session/sessionresources.h"
 #include "startupfiles.h"
 #include "stoprequest.h"
 
@@ -183,6 +184,12 @@ void mainRedfishServer() {
     WriteOutLog("Redfish server started : https://X.X.X.X:%s%s\n", gListeningPortText, "/redfish");
     ROUTINE_LOG("488", LOG_LEVEL_TRACE, "Call trace");
 
+    // A standard service ends idle sessions; the classic one only after their lifetime.
+    if (protocolProfile() == ProtocolProfile::Standard) {
+        const std::string problem = loadSessionTimeout(serverDirectory() + "SessionService.json");
+        if (!problem.empty())
+            WriteOutLog("%s", problem.c_str());
+    }
     std::string hostAddress = chooseHostAddress();
     auto handler = std::make_unique<RedfishServerHandler>(hostAddress, gHandleForInstanceOfLibrary,
                                                           ServerConfig.SessionTimeout);
