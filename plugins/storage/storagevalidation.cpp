@@ -280,6 +280,7 @@ SavedVolume parseSavedVolume(const Json& saved) {
             throw errors::propertyUnknown(key);
         }
     }
+    settleRaidType(spec);
     for (const auto& [have, name] : {std::pair<bool, const char*>{haveId, "Id"},
                                      {!spec.name.empty(), "Name"},
                                      {!spec.raidType.empty(), "RAIDType"},
