@@ -30,7 +30,8 @@ bool EventDelivery::available() {
 #endif
 }
 
-bool EventDelivery::enqueue(const std::string& destination, const std::string& body) {
+bool EventDelivery::enqueue(const std::string& destination, const std::string& body,
+                            bool verifyCertificate) {
     if (!available())
         return false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -38,7 +39,7 @@ bool EventDelivery::enqueue(const std::string& destination, const std::string& b
         return false;
     if (!worker_.joinable())
         worker_ = std::thread(&EventDelivery::run, this);
-    queue_.push_back(Item{destination, body});
+    queue_.push_back(Item{destination, body, verifyCertificate});
     wake_.notify_one();
     return true;
 }
@@ -58,18 +59,20 @@ void EventDelivery::run() {
         queue_.pop_front();
         bool sent = false;
         int attempt = 0;
+        std::string reason;
         while (!sent && !stop_ && attempt < policy_.attempts) {
             if (attempt++ > 0 &&
                 wake_.wait_for(lock, std::chrono::milliseconds(policy_.retryIntervalMs),
                                [this] { return stop_; }))
                 break;
             lock.unlock();
-            sent = post(item);
+            reason = post(item);
+            sent = reason.empty();
             lock.lock();
         }
         if (!sent && !stop_)
             log_.error("EventDelivery", "event for " + item.destination + " dropped after " +
-                                            std::to_string(attempt) + " attempt(s)");
+                                            std::to_string(attempt) + " attempt(s): " + reason);
     }
 }
 
@@ -91,6 +94,7 @@ struct Curl {
     decltype(&curl_easy_setopt) easySetopt = nullptr;
     decltype(&curl_easy_perform) easyPerform = nullptr;
     decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
+    decltype(&curl_easy_strerror) easyStrerror = nullptr;
     decltype(&curl_slist_append) slistAppend = nullptr;
     decltype(&curl_slist_free_all) slistFreeAll = nullptr;
     bool loaded = false;
@@ -115,6 +119,7 @@ const Curl& curl() {
                    bind(library, "curl_easy_setopt", c.easySetopt) &&
                    bind(library, "curl_easy_perform", c.easyPerform) &&
                    bind(library, "curl_easy_getinfo", c.easyGetinfo) &&
+                   bind(library, "curl_easy_strerror", c.easyStrerror) &&
                    bind(library, "curl_slist_append", c.slistAppend) &&
                    bind(library, "curl_slist_free_all", c.slistFreeAll);
         if (c.loaded)
@@ -126,19 +131,17 @@ const Curl& curl() {
 
 } // namespace
 
-bool EventDelivery::post(const Item& item) {
+std::string EventDelivery::post(const Item& item) {
     const Curl& api = curl();
-    if (!api.loaded) {
-        log_.error("EventDelivery", "libcurl.so.4 could not be loaded; no event is sent");
-        return false;
-    }
+    if (!api.loaded)
+        return "libcurl.so.4 could not be loaded; no event is sent";
     std::unique_ptr<CURL, decltype(api.easyCleanup)> handle(api.easyInit(), api.easyCleanup);
     std::unique_ptr<curl_slist, decltype(api.slistFreeAll)> headers(
         api.slistAppend(nullptr, "Content-Type: application/json"), api.slistFreeAll);
     // No "Expect: 100-continue" round trip before the body (appending to a
     // list keeps its head).
     if (!handle || !headers || !api.slistAppend(headers.get(), "Expect:"))
-        return false;
+        return "no HTTP client could be set up";
     CURL* h = handle.get();
     // An attempt under way ends as soon as the service stops.
     auto abortWhenStopping = [](void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
@@ -158,17 +161,27 @@ bool EventDelivery::post(const Item& item) {
     setopt(h, CURLOPT_NOPROGRESS, 0L);
     setopt(h, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(abortWhenStopping));
     setopt(h, CURLOPT_XFERINFODATA, this);
-    if (api.easyPerform(h) != CURLE_OK)
-        return false;
+    if (!item.verifyCertificate) {
+        setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+        setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+    char detail[CURL_ERROR_SIZE] = "";
+    setopt(h, CURLOPT_ERRORBUFFER, detail);
+    const CURLcode result = api.easyPerform(h);
+    if (result != CURLE_OK)
+        return std::string(api.easyStrerror(result)) +
+               (detail[0] ? std::string(": ") + detail : "");
     long status = 0;
     api.easyGetinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status < 300;
+    if (status < 200 || status >= 300)
+        return "the subscriber answered HTTP " + std::to_string(status);
+    return "";
 }
 
 #else
 
-bool EventDelivery::post(const Item&) {
-    return false;
+std::string EventDelivery::post(const Item&) {
+    return "this build sends no events";
 }
 
 #endif

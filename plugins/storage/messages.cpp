@@ -132,6 +132,17 @@ Json makeMessage(const std::string& id, const std::vector<std::string>& args,
     return msg;
 }
 
+Json driveFailurePredicted(const std::string& driveUri) {
+    Json msg = Json::object();
+    msg["@odata.type"] = "#Message.v1_3_0.Message";
+    msg["MessageId"] = "StorageDevice.1.5.1.DrivePredictiveFailure";
+    msg["Message"] = "The drive at '" + driveUri + "' predicts its failure.";
+    msg["MessageArgs"] = Json::array({driveUri});
+    msg["MessageSeverity"] = "Warning";
+    msg["Resolution"] = "Replace the drive and rebuild the volume onto its successor.";
+    return msg;
+}
+
 Json errorPayload(const std::vector<Json>& messages) {
     Json error = Json::object();
     if (messages.empty()) {

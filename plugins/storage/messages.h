@@ -21,6 +21,9 @@ extern const char* const kBaseRegistry; // "Base.1.22.1"
 Json makeMessage(const std::string& id, const std::vector<std::string>& args = {},
                  const std::string& relatedProperty = "");
 
+// The StorageDevice registry's warning that a drive predicts its failure.
+Json driveFailurePredicted(const std::string& driveUri);
+
 // {"error": {"code", "message", "@Message.ExtendedInfo": [...]}} for one or
 // more message objects; code and message come from the first one.
 Json errorPayload(const std::vector<Json>& messages);

@@ -71,6 +71,9 @@ int main() {
     c.volumes.push_back(v);
     out["event:storage"] = model::eventPayload(model::storageEvents(before, after), "1", "dump",
                                                "2026-01-02T03:04:05Z");
+    out["event:test"] = model::testEventPayload(
+        {{"MessageId", "Base.1.22.1.Success"}, {"OriginOfCondition", "/redfish/v1"}}, "2",
+        "2026-01-02T03:04:05Z");
     out["error:notfound"] = plugin.get("/redfish/v1/Chassis/1/Drives/99").data;
     out["error:notallowed"] = plugin.call("PATCH", "/redfish/v1/Systems", "{}").data;
     out["error:malformed"] = plugin.call("POST", storage + "/Volumes", "{").data;

@@ -147,9 +147,8 @@ TEST_F(BundledServer, VolumesCreatePatchDeleteWithErrors) {
     EXPECT_EQ(body(r)["CapacityBytes"], 2 * 960197124096ULL);
 
     r = send("POST", kVolumes, token, spec.dump());
-    EXPECT_EQ(r.status, 409); // name and drives taken
+    EXPECT_EQ(r.status, 409); // name and drives' space taken
     spec["Name"] = "Other";
-    spec["RAIDType"] = "RAID6";
     r = send("POST", kVolumes, token, spec.dump());
     EXPECT_EQ(r.status, 409);
     r = send("POST", kVolumes, token, "{\"RAIDType\":");
