@@ -12,40 +12,8 @@ if [ ! -x "$VALIDATORS/run-validators.sh" ]; then
   exit 77
 fi
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cp -a "$STAGE" "$work/tree"
-server_dir="$work/tree/RedfishServer"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-python3 - "$server_dir/ServerConfiguration.json" "$port" <<'PY'
-import json, sys
-path, port = sys.argv[1], int(sys.argv[2])
-config = json.load(open(path))
-config.update({"CommunicationPortHttps": port, "CommunicationProtocolHttps": True,
-               "CommunicationProtocolHttp": False, "RedfishProtocolProfile": "Standard"})
-json.dump(config, open(path, "w"), indent=4)
-PY
-
-(cd "$server_dir" && exec ./tolvaneredfishserver run >"$work/server.out" 2>&1) &
-pid=$!
-password=
-for _ in $(seq 1 300); do
-  if [ -s "$server_dir/InitialAdminPassword.txt" ] &&
-     curl -sfk -o /dev/null "https://127.0.0.1:$port/redfish/v1/"; then
-    password=$(tr -d '\r\n' <"$server_dir/InitialAdminPassword.txt")
-    break
-  fi
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$password" ]; then
-  echo "conformance: the server did not come up"; cat "$work/server.out"; exit 1
-fi
+. "$here/standard-server.sh"
+start_standard_server "$STAGE"
 
 rm -rf "$OUT"
 # Both validators with a session; the Service Validator again with Basic
@@ -59,7 +27,7 @@ fi
 if [ "$status" -ge 2 ]; then
   echo "conformance: the validators could not run (exit $status)"; exit 1
 fi
-kill -0 "$pid" 2>/dev/null || { echo "conformance: the server ended"; cat "$work/server.out"; exit 1; }
+check_standard_server
 
 # The Service Validator warns where a client would have to guess: every
 # warning is checked below like a failure, so the count must be that of the
