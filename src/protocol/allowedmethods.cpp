@@ -29,6 +29,9 @@ const MethodRow kMethodTable[] = {
     {"Systems/*/Storage/*/Volumes", "GET, HEAD, POST"},
     {"Systems/*/Storage/*/Volumes/*", "GET, HEAD, PATCH, DELETE"},
     {"Chassis/*/Drives/*", "GET, HEAD, PATCH"},
+    {"TaskService/Tasks/*", "GET, HEAD, DELETE"},
+    {"TaskService/TaskMonitors/*", "GET, HEAD, DELETE"},
+    {"UpdateService/MultipartUpload", "POST"},
 };
 
 bool matches(std::string_view pattern, const std::vector<std::string_view>& path) {
