@@ -12,7 +12,7 @@ const OemUploadAction kOemUploadActions[] = {
     {"Veltrano.InstallOrUpgradeFirmware", false},
     {"Veltrano.SPDMOperations", false},
     {"Veltrano.UpgradeMicrocode", false},
-    // The update service's push URI (HttpPushUri and MultipartHttpPushUri).
+    // The update service's push URI (MultipartHttpPushUri).
     {"/redfish/v1/UpdateService/MultipartUpload", false},
 };
 

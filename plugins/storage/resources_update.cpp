@@ -22,8 +22,8 @@ namespace {
 
 const std::string kUpdateService = std::string(kRoot) + "/UpdateService";
 const std::string kInventory = kUpdateService + "/FirmwareInventory";
-// Both push URIs take the same multipart form; the server's upload road
-// knows this name.
+// The push URI takes a multipart form (an "UpdateFile" and, optionally,
+// "UpdateParameters"); the server's upload road knows this name.
 const std::string kPushUri = kUpdateService + "/MultipartUpload";
 const char* const kPushAction = "UpdateService.MultipartHttpPushUpdate";
 const char* const kSimpleUpdate = "UpdateService.SimpleUpdate";
@@ -285,7 +285,8 @@ void addUpdateResources(Router& router, PluginService& service) {
         j["ServiceEnabled"] = true;
         j["Status"] = status("Enabled", "OK");
         j["FirmwareInventory"] = link(kInventory);
-        j["HttpPushUri"] = kPushUri;
+        // HttpPushUri is deprecated in favour of this one and not named;
+        // the URI takes the same form there either way.
         j["MultipartHttpPushUri"] = kPushUri;
         j["MaxImageSizeBytes"] = kMaxUploadBytes;
         j["Actions"] = Json{{"#UpdateService.SimpleUpdate",

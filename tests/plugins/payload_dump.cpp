@@ -71,6 +71,10 @@ int main() {
     c.volumes.push_back(v);
     out["event:storage"] = model::eventPayload(model::storageEvents(before, after), "1", "dump",
                                                "2026-01-02T03:04:05Z");
+    // A drive with the erase that runs on it.
+    const std::string drive = "/redfish/v1/Chassis/1/Drives/5";
+    plugin.post(drive + "/Actions/Drive.SecureErase", Json::object());
+    out["create:erasing"] = plugin.get(drive).data;
     out["error:notfound"] = plugin.get("/redfish/v1/Chassis/1/Drives/99").data;
     out["error:notallowed"] = plugin.call("PATCH", "/redfish/v1/Systems", "{}").data;
     out["error:malformed"] = plugin.call("POST", storage + "/Volumes", "{").data;
@@ -80,7 +84,11 @@ int main() {
                               .post(storage + "/Actions/Oem/Veltrano.InstallOrUpgradeFirmware",
                                     {{"absoluteFilePath", ""}})
                               .data;
-    out["action:success"] =
+    out["action:success"] = plugin
+                                .post(storage + "/Actions/Oem/Veltrano.SPDMOperations",
+                                      {{"Operation", "GetMeasurements"}})
+                                .data;
+    out["create:task"] =
         plugin.post(storage + "/Volumes/1/Actions/Volume.Initialize", Json::object()).data;
 
     std::deque<std::string> queue = {"/redfish/v1"};

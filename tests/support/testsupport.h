@@ -5,15 +5,28 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace ts {
+
+// Polls `done` every 10 ms; true as soon as it holds, false after `timeoutMs`.
+template <typename F> bool waitFor(F done, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 // Built artifacts.
 std::string serverBinary();
