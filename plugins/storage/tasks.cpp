@@ -130,6 +130,7 @@ struct TaskRunner::Task {
     Clock::time_point timedStart;
     std::atomic<int> preparePercent{0};
     std::atomic<bool> stop{false};
+    std::atomic<bool> prepared{false}; // its first step's thread has ended
     std::function<double(const std::atomic<bool>&, std::atomic<int>&)> prepare;
     std::function<Reply()> complete;
     Json undo = Json::array();
@@ -143,6 +144,10 @@ struct TaskRunner::Task {
     // operation allows it, until its result is being applied.
     friend bool cancellable(const Task& t) {
         return t.state == "Running" && (t.preparing || (t.cancellable && !t.completing));
+    }
+    friend RedfishError busyWith(const Task& t) {
+        return errors::resourceInUse().withDetail("Task " + t.id + " (" + taskUri(t.id) +
+                                                  ") works on it.");
     }
     // Seconds a client should wait before it asks again.
     friend std::string retryAfter(const Task& t) {
@@ -170,10 +175,8 @@ TaskRunner::~TaskRunner() {
     wake_.notify_all();
     if (worker_.joinable())
         worker_.join();
-    for (auto& thread : preparers_) {
-        if (thread.joinable())
-            thread.join();
-    }
+    for (auto& [task, thread] : preparers_)
+        thread.join();
 }
 
 void TaskRunner::load() {
@@ -399,8 +402,7 @@ Reply TaskRunner::start(TaskSpec spec, const Caller& caller) {
         for (const std::string& b : spec.busy) {
             if (!other->finished() &&
                 std::find(other->busy.begin(), other->busy.end(), b) != other->busy.end())
-                throw errors::resourceInUse().withDetail("Task " + other->id + " (" +
-                                                         taskUri(other->id) + ") works on it.");
+                throw busyWith(*other);
         }
     }
     if (tasks_.size() >= settings_.maximumTasks) {
@@ -432,8 +434,18 @@ Reply TaskRunner::start(TaskSpec spec, const Caller& caller) {
     tasks_.push_back(t);
     if (!worker_.joinable())
         worker_ = std::thread(&TaskRunner::run, this);
-    if (t->hasPrepare)
-        preparers_.emplace_back(&TaskRunner::runPrepare, this, t);
+    if (t->hasPrepare) {
+        // Threads of first steps that have ended are joined as new ones start.
+        for (auto it = preparers_.begin(); it != preparers_.end();) {
+            if (!it->first->prepared) {
+                ++it;
+                continue;
+            }
+            it->second.join();
+            it = preparers_.erase(it);
+        }
+        preparers_.emplace_back(t, std::thread(&TaskRunner::runPrepare, this, t));
+    }
     wake_.notify_all();
     Reply reply = Reply::make(202, payloadOf(*t));
     reply.headers = {{"Location", taskMonitorUri(t->id)}, {"Retry-After", retryAfter(*t)}};
@@ -457,6 +469,10 @@ void TaskRunner::discard(const std::string& id) {
 }
 
 void TaskRunner::runPrepare(std::shared_ptr<Task> t) {
+    struct Ended {
+        std::atomic<bool>& flag;
+        ~Ended() { flag = true; }
+    } ended{t->prepared};
     double seconds = 0;
     std::optional<Reply> failure;
     try {
@@ -473,6 +489,7 @@ void TaskRunner::runPrepare(std::shared_ptr<Task> t) {
         return; // cancelled or the service stops
     if (failure) {
         t->completing = true;
+        t->preparing = false; // no longer to be cancelled
         const Json steps = t->undo;
         lock.unlock();
         undo(steps);
@@ -554,8 +571,7 @@ std::optional<Reply> TaskRunner::refuseWhileBusy(const std::string& method,
             continue;
         for (const std::string& b : t->busy) {
             if (path == b || path.rfind(b + "/", 0) == 0) {
-                RedfishError e = errors::resourceInUse().withDetail(
-                    "Task " + t->id + " (" + taskUri(t->id) + ") works on it.");
+                const RedfishError e = busyWith(*t);
                 return Reply::error(e.status(), e.payload());
             }
         }

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "json.h"
@@ -140,7 +141,7 @@ class TaskRunner {
     std::mutex saveMutex_;
     uint64_t saveSerial_ = 0;
     uint64_t savedSerial_ = 0;
-    std::vector<std::thread> preparers_;
+    std::vector<std::pair<std::shared_ptr<Task>, std::thread>> preparers_;
     std::thread worker_; // started with the first task
 };
 
