@@ -168,6 +168,14 @@ BodyRead readCappedBody(struct mg_connection* conn, size_t cap, std::string& bod
     return result;
 }
 
+// A body received while the server stops is not acted on: the answer could
+// no longer be sent, and the client must not take silence for success.
+bool abandonAtStop() {
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " The server is stopping: request abandoned");
+    REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
+    return true;
+}
+
 } // namespace
 
 bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connection* conn) {
@@ -218,7 +226,14 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     const OemUploadAction* action = findOemUploadAction(pluginUri);
     if (!action) {
         std::string body;
-        switch (readCappedBody(conn, maximumRequestBodySize(), body)) {
+        BodyRead read;
+        {
+            CivetServer::BodyReceipt receipt(conn);
+            read = readCappedBody(conn, maximumRequestBodySize(), body);
+            if (receipt.stopping())
+                return abandonAtStop();
+        }
+        switch (read) {
         case BodyRead::TooLarge:
             answerRefusedRequest(conn, 413);
             REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
@@ -243,7 +258,14 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     // The upload is received whole before the plug-in is called; the file and
     // fields belong to this request alone.
     UploadForm form(serverDirectory());
-    if (const int refusal = formRefusal(form, handleUploadForm(conn, form))) {
+    FormParse parsed;
+    {
+        CivetServer::BodyReceipt receipt(conn);
+        parsed = handleUploadForm(conn, form);
+        if (receipt.stopping())
+            return abandonAtStop(); // the form's files go with it
+    }
+    if (const int refusal = formRefusal(form, parsed)) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Form refused (%s)",
                     refusal == 500   ? "not storable"
                     : refusal == 413 ? "too large"

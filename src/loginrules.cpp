@@ -2,16 +2,6 @@
 
 #include "jsonadapter.h"
 
-std::string removeBackslashes(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\\')
-            out.push_back(c);
-    }
-    return out;
-}
-
 std::string quoteLoginText(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
@@ -50,7 +40,7 @@ std::string quoteLoginText(std::string_view text) {
 std::string buildLoginArgument(std::string_view hostName, std::string_view body,
                                std::string_view clientAddress) {
     return "{\"x-forwarded-for\":" + quoteLoginText(hostName) +
-           ",\"requestBody\":" + quoteLoginText(removeBackslashes(body)) +
+           ",\"requestBody\":" + quoteLoginText(body) +
            ",\"clientAddress\":" + quoteLoginText(clientAddress) + "}";
 }
 

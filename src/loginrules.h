@@ -13,16 +13,14 @@
 // Written into the request trace in place of a login body.
 constexpr const char* kLoginTraceMask = "{UserName: ******, ******:******}";
 
-// The body with every backslash removed.
-std::string removeBackslashes(std::string_view text);
-
 // A JSON string literal in which only the quotation mark, backslash,
 // backspace, form feed, line feed, carriage return and tab are escaped; every
 // other byte is copied unchanged.
 std::string quoteLoginText(std::string_view text);
 
-// {"x-forwarded-for":<hostName>,"requestBody":<body without backslashes>,
-//  "clientAddress":<the client's address>}
+// {"x-forwarded-for":<hostName>,"requestBody":<body>,
+//  "clientAddress":<the client's address>}. The body goes as the client sent
+// it: its JSON escapes are the password's own characters.
 std::string buildLoginArgument(std::string_view hostName, std::string_view body,
                                std::string_view clientAddress = "");
 

@@ -43,7 +43,9 @@ bool changeIsStale(struct mg_connection* conn, const char* method, const std::st
         return false;
     calls.hold();
     std::string current;
-    const std::string reply = calls.read(pluginUri);
+    std::string reply = calls.read(pluginUri);
+    if (serverChangesSessionService(method, pluginUri)) // tagged as a GET shows it
+        reply = sessionResourceReply("GET", pluginUri, reply, std::nullopt, 0);
     const int32_t status = RedfishServerHandler::convertPluginReply(reply.c_str(), current);
     return !entityTagListNames(ifMatch, status == 200 ? resourceEntityTag(current) : std::string());
 }
@@ -111,7 +113,10 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     const std::optional<SessionRecord> heldSession =
         isSessionMember(request.path) ? sessionAt(request.path, now) : std::nullopt;
     std::string pluginReply;
-    calls.call(entry, road.pluginUri, body, pluginReply);
+    if (serverChangesSessionService(request.method, request.path))
+        pluginReply = changeSessionService(body, calls.read(road.pluginUri));
+    else
+        calls.call(entry, road.pluginUri, body, pluginReply);
     pluginReply = sessionResourceReply(request.method, request.path, pluginReply, heldSession, now);
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
 

@@ -265,9 +265,14 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
 
 AddSessionResult RedfishServerHandler::openSession(SessionRecord record, SessionAdmission admission,
                                                    PluginCalls& calls) {
-    // A role the server refuses gets no session: its token never works.
-    if (!roleRulesPermit(record.sessionInfo))
-        return AddSessionResult::Stored;
+    // A role the server refuses gets no session: its token never works. A
+    // standard service says so instead of handing out that token.
+    if (!roleRulesPermit(record.sessionInfo)) {
+        if (protocolProfile() != ProtocolProfile::Standard)
+            return AddSessionResult::Stored;
+        endPluginSession(calls, record.location);
+        return AddSessionResult::RoleRefused;
+    }
     record.roleVerdict = 1;
     record.privileges = rolePrivileges(effectiveRoleId(record.sessionInfo), calls);
     const std::string location = record.location;
@@ -370,10 +375,11 @@ RedfishServerHandler::verifyBasicLogin(PluginCalls& calls, const std::string& ad
     }
     // No session is left behind: the credentials come with every request.
     endPluginSession(calls, location);
-    // A verdict that raced a revocation of its account is not given.
-    if (!permitted || !basicVerdictCache().store(credentials, record, now, generation))
+    // A verdict that raced a revocation of its account is not given. A role
+    // the server refuses holds no privilege: refused, not taken for a wrong password.
+    if (!basicVerdictCache().store(credentials, record, now, generation))
         return std::nullopt;
-    auditRecord(AuditEvent::BasicLogin, address, record.userName, 201);
+    auditRecord(AuditEvent::BasicLogin, address, record.userName, permitted ? 201 : 403);
     return record;
 }
 
@@ -482,6 +488,15 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                                 " Account changed during the login; login refused");
                     auditRecord(AuditEvent::Login, clientAddress, typedName, 401);
                     answerUnauthorized(conn);
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+                    return true;
+                }
+                if (opened == AddSessionResult::RoleRefused) {
+                    REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
+                                " The account's role may not use the service; login refused");
+                    auditRecord(AuditEvent::Login, clientAddress, typedName, 403);
+                    writeErrorAnswer(conn, 403,
+                                     redfisherror::restrictedRole(effectiveRoleId(dataText)));
                     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
                     return true;
                 }

@@ -145,8 +145,8 @@ class RedfishServerHandler : public CivetHandler {
     std::mutex viewsMutex_; // guards the fields above
 
     // Stores the session of a successful login unless the role rules refuse
-    // it; when the table refuses it the plug-in's session is ended, as are
-    // the sessions evicted to make room.
+    // it (RoleRefused in the standard profile); when the server refuses it
+    // the plug-in's session is ended, as are the sessions evicted to make room.
     AddSessionResult openSession(SessionRecord record, SessionAdmission admission,
                                  PluginCalls& calls);
     // Ends the plug-in's session at `location` (its answer does not matter).

@@ -106,8 +106,27 @@ class CivetServer {
 
     // Stops the server: requests arriving from now on are closed without an
     // answer, the calls under way finish and are answered whole, then the
-    // library stops its threads.
+    // library stops its threads. `graceMs` (negative: no limit) bounds the
+    // wait for those calls; bodies still being received are never waited for,
+    // since a stalled sender would hold the stop up: they are cut off.
     void close();
+    void close(int graceMs);
+
+    // Marks a request body being received by a handler for as long as it
+    // lives, so that a stop cuts it off instead of waiting for it.
+    class BodyReceipt {
+      public:
+        explicit BodyReceipt(struct mg_connection* conn);
+        ~BodyReceipt();
+        BodyReceipt(const BodyReceipt&) = delete;
+        BodyReceipt& operator=(const BodyReceipt&) = delete;
+        // Whether a stop has begun: a body received whole must then not be
+        // acted on, since its answer could no longer be sent.
+        bool stopping() const;
+
+      private:
+        CivetServer* server_;
+    };
     const struct mg_context* getContext() const;
 
     void addHandler(const std::string& uri, CivetHandler* handler);
@@ -179,6 +198,7 @@ class CivetServer {
     // are closed without an answer while the calls under way finish.
     int stopping = 0;
     int activeCalls = 0;
+    int receivingBodies = 0; // of activeCalls, those inside a BodyReceipt
 
   private:
     // The context as the library's threads see it (null until stored).

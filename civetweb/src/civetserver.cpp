@@ -202,12 +202,20 @@ CivetServer::~CivetServer() {
 }
 
 void CivetServer::close() {
+    close(-1);
+}
+
+void CivetServer::close(int graceMs) {
     if (context == nullptr)
         return;
     // Stopping the library mid-answer would cut answers short: close the
-    // gate first and let every call under way finish.
+    // gate first and let every call under way finish, except those still
+    // receiving a body. Stopping the library then makes their reads fail.
     __atomic_store_n(&stopping, 1, __ATOMIC_SEQ_CST);
-    while (__atomic_load_n(&activeCalls, __ATOMIC_SEQ_CST) > 0)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+    while (__atomic_load_n(&activeCalls, __ATOMIC_SEQ_CST) >
+               __atomic_load_n(&receivingBodies, __ATOMIC_SEQ_CST) &&
+           (graceMs < 0 || std::chrono::steady_clock::now() < deadline))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     mg_stop(context);
     unregisterConnectionLimits(context);
@@ -382,6 +390,20 @@ class ActiveCall {
     int& counter_;
 };
 } // namespace
+
+CivetServer::BodyReceipt::BodyReceipt(struct mg_connection* conn) : server_(serverOf(conn)) {
+    if (server_)
+        __atomic_add_fetch(&server_->receivingBodies, 1, __ATOMIC_SEQ_CST);
+}
+
+CivetServer::BodyReceipt::~BodyReceipt() {
+    if (server_)
+        __atomic_sub_fetch(&server_->receivingBodies, 1, __ATOMIC_SEQ_CST);
+}
+
+bool CivetServer::BodyReceipt::stopping() const {
+    return server_ && __atomic_load_n(&server_->stopping, __ATOMIC_SEQ_CST) != 0;
+}
 
 int CivetServer::requestHandler(struct mg_connection* conn, void* cbdata) {
     return handleRequest(conn, cbdata, true);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
+#include <set>
 #include <stdexcept>
 
 #include "crypto.h"
@@ -130,15 +132,78 @@ void checkUserName(const std::string& userName) {
     }
 }
 
-void checkPasswordPolicy(const std::string& password) {
+void checkPasswordPolicy(const std::string& password, const AccountPolicy& policy) {
     // The value is never echoed back.
-    if (password.size() < AccountStore::kMinPasswordLength ||
-        password.size() > AccountStore::kMaxPasswordLength)
-        throw errors::propertyValueFormatError("******", "Password");
+    if (password.size() < static_cast<size_t>(policy.minPasswordLength) ||
+        password.size() > static_cast<size_t>(policy.maxPasswordLength))
+        throw errors::propertyValueFormatError("******", "Password")
+            .withDetail("Passwords have " + std::to_string(policy.minPasswordLength) + " to " +
+                        std::to_string(policy.maxPasswordLength) + " characters.");
     for (unsigned char ch : password) {
         if (ch < 0x20 || ch == 0x7f)
             throw errors::propertyValueFormatError("******", "Password");
     }
+}
+
+AccountPolicy AccountPolicy::patched(const Json& body) const {
+    if (!body.is_object())
+        throw errors::unrecognizedRequestBody();
+    static const std::set<std::string> readOnly = {
+        "Id", "Name", "Description", "Status", "ServiceEnabled", "Accounts", "Roles"};
+    AccountPolicy next = *this;
+    const std::pair<const char*, int64_t AccountPolicy::*> members[] = {
+        {"AccountLockoutThreshold", &AccountPolicy::lockoutThreshold},
+        {"AccountLockoutDuration", &AccountPolicy::lockoutDuration},
+        {"AccountLockoutCounterResetAfter", &AccountPolicy::counterResetAfter},
+        {"MinPasswordLength", &AccountPolicy::minPasswordLength},
+        {"MaxPasswordLength", &AccountPolicy::maxPasswordLength}};
+    bool changed = false;
+    for (auto it = body.begin(); it != body.end(); ++it) {
+        const std::string& key = it.key();
+        if (key.find('@') != std::string::npos)
+            continue;
+        auto member = std::find_if(std::begin(members), std::end(members),
+                                   [&](const auto& m) { return key == m.first; });
+        if (member == std::end(members)) {
+            if (readOnly.count(key))
+                throw errors::propertyNotWritable(key);
+            throw errors::propertyUnknown(key);
+        }
+        if (!it.value().is_number_integer())
+            throw errors::propertyValueTypeError(argumentText(it.value()), key);
+        const bool isLength = key.find("PasswordLength") != std::string::npos;
+        const int64_t low = isLength ? kPasswordFloor : 0;
+        const int64_t high = isLength                           ? kPasswordCeiling
+                             : key == "AccountLockoutThreshold" ? kMaxThreshold
+                                                                : kMaxSeconds;
+        const int64_t value = it.value().is_number_unsigned() &&
+                                      it.value().get<uint64_t>() > static_cast<uint64_t>(high)
+                                  ? high + 1
+                                  : it.value().get<int64_t>();
+        if (value < low || value > high)
+            throw errors::propertyValueOutOfRange(argumentText(it.value()), key)
+                .withDetail("It takes " + std::to_string(low) + " to " + std::to_string(high) +
+                            ".");
+        next.*(member->second) = value;
+        changed = true;
+    }
+    if (!changed)
+        throw errors::noOperation();
+    if (next.minPasswordLength > next.maxPasswordLength)
+        throw errors::propertyValueConflict("MinPasswordLength", "MaxPasswordLength");
+    // A lock-out outlasts the window in which its failures are counted.
+    if (next.lockoutDuration > 0 && next.counterResetAfter > next.lockoutDuration)
+        throw errors::propertyValueConflict("AccountLockoutCounterResetAfter",
+                                            "AccountLockoutDuration");
+    return next;
+}
+
+Json AccountPolicy::toJson() const {
+    return Json{{"AccountLockoutThreshold", lockoutThreshold},
+                {"AccountLockoutDuration", lockoutDuration},
+                {"AccountLockoutCounterResetAfter", counterResetAfter},
+                {"MinPasswordLength", minPasswordLength},
+                {"MaxPasswordLength", maxPasswordLength}};
 }
 
 PasswordHash PasswordHash::of(const std::string& password) {
@@ -157,10 +222,10 @@ void setPassword(Account& account, const PasswordHash& hashed) {
     account.hash = hashed.hash;
 }
 
-// The checks of a new account that need no store, in the order answered.
-void checkNewAccount(const NewAccount& account) {
+// The checks of a new account that need no accounts, in the order answered.
+void checkNewAccount(const NewAccount& account, const AccountPolicy& policy) {
     checkUserName(account.userName);
-    checkPasswordPolicy(account.password);
+    checkPasswordPolicy(account.password, policy);
     if (!findRole(account.roleId))
         throw errors::propertyValueNotInList(account.roleId, "RoleId");
 }
@@ -177,7 +242,7 @@ Account AccountStore::create(const std::string& userName, const std::string& pas
                              const std::string& roleId, bool enabled,
                              const std::string& osPrivilegeLevel) {
     const NewAccount account{userName, password, roleId, enabled, osPrivilegeLevel};
-    checkNewAccount(account);
+    checkNewAccount(account, policy_);
     checkRoomFor(userName);
     return add(account, PasswordHash::of(password));
 }
@@ -204,7 +269,7 @@ Account AccountStore::add(const NewAccount& spec, const PasswordHash& hashed) {
     return accounts_.back();
 }
 
-NewAccount AccountStore::newAccountFromRequest(const Json& body) {
+NewAccount AccountStore::newAccountFromRequest(const Json& body, const AccountPolicy& policy) {
     std::string userName, password, roleId, osLevel = "undefined";
     bool enabled = true;
     bool haveUser = false, havePassword = false, haveRole = false;
@@ -240,7 +305,7 @@ NewAccount AccountStore::newAccountFromRequest(const Json& body) {
     if (!haveRole)
         throw errors::propertyMissing("RoleId");
     const NewAccount account{userName, password, roleId, enabled, osLevel};
-    checkNewAccount(account);
+    checkNewAccount(account, policy);
     return account;
 }
 
@@ -263,7 +328,7 @@ Account AccountStore::patched(const Account& account, const Json& body,
             }
         } else if (key == "Password") {
             newPassword = takeString(it.value(), key, true);
-            checkPasswordPolicy(newPassword);
+            checkPasswordPolicy(newPassword, policy_);
         } else if (key == "RoleId") {
             next.roleId = takeRole(it.value());
         } else if (key == "Enabled") {
@@ -319,11 +384,12 @@ namespace {
 
 // One more failure of `account` from `clientAddress`. Counts older than the
 // reset time start again; the table of addresses stays bounded.
-void countFailure(Account& account, const std::string& clientAddress, int64_t now) {
+void countFailure(Account& account, const std::string& clientAddress, int64_t now,
+                  const AccountPolicy& policy) {
     auto& table = account.failures;
     for (auto it = table.begin(); it != table.end();) {
         const bool stale =
-            it->second.lockedUntil <= now && now - it->second.last >= AccountStore::kLockoutSeconds;
+            it->second.lockedUntil <= now && now - it->second.last >= policy.counterResetAfter;
         it = stale ? table.erase(it) : std::next(it);
     }
     if (!table.count(clientAddress) && table.size() >= AccountStore::kMaxFailureAddresses) {
@@ -336,8 +402,8 @@ void countFailure(Account& account, const std::string& clientAddress, int64_t no
     }
     Account::Failures& f = table[clientAddress];
     f.last = now;
-    if (++f.count >= AccountStore::kLockoutThreshold) {
-        f.lockedUntil = now + AccountStore::kLockoutSeconds;
+    if (policy.locks() && ++f.count >= policy.lockoutThreshold) {
+        f.lockedUntil = now + policy.lockoutDuration;
         f.count = 0;
     }
 }
@@ -383,7 +449,7 @@ Account* AccountStore::completeLogin(const LoginCheck& check, const std::string&
     if (match->lockedFor(clientAddress, now))
         return nullptr;
     if (!crypto::constantTimeEquals(hash, match->hash)) {
-        countFailure(*match, clientAddress, now);
+        countFailure(*match, clientAddress, now, policy_);
         return nullptr;
     }
     match->failures.erase(clientAddress);
@@ -417,7 +483,7 @@ Json AccountStore::toJson() const {
                             {"Iterations", a.iterations},
                             {"Hash", a.hash}});
     }
-    return Json{{"NextId", nextId_}, {"Accounts", list}};
+    return Json{{"NextId", nextId_}, {"Accounts", list}, {"Policy", policy_.toJson()}};
 }
 
 namespace {
@@ -456,6 +522,16 @@ AccountStore AccountStore::fromJson(const Json& state) {
     try {
         AccountStore store;
         store.nextId_ = state.at("NextId").get<uint64_t>();
+        // A policy the rules refuse costs the policy, never the accounts.
+        if (state.contains("Policy")) {
+            try {
+                store.policy_ = AccountPolicy().patched(state["Policy"]);
+            } catch (const RedfishError& e) {
+                store.skipped_.push_back(std::string("Policy: ") +
+                                         e.messages().front().value("Message", "") +
+                                         " (the default policy is used)");
+            }
+        }
         const Json& list = state.at("Accounts");
         if (!list.is_array())
             throw std::runtime_error("accounts: \"Accounts\" is not a list");

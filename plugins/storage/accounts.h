@@ -67,6 +67,29 @@ struct PasswordHash {
     static PasswordHash of(const std::string& password);
 };
 
+// The account service's rules that an administrator sets (PATCH of the
+// AccountService): lock-out after failed logins and password lengths.
+struct AccountPolicy {
+    int64_t lockoutThreshold = 5;   // failures in a row that lock; 0: never locked
+    int64_t lockoutDuration = 60;   // seconds locked; 0: never locked
+    int64_t counterResetAfter = 60; // seconds without a failure that forget the count
+    int64_t minPasswordLength = 8;
+    int64_t maxPasswordLength = 64;
+
+    // Bounds of what an administrator may set.
+    static constexpr int64_t kMaxThreshold = 100;
+    static constexpr int64_t kMaxSeconds = 86400;
+    static constexpr int64_t kPasswordFloor = 8; // never shorter
+    static constexpr int64_t kPasswordCeiling = 256;
+
+    // The policy as `body` (AccountService members) changes it, every check
+    // made; throws RedfishError (400) naming the property.
+    AccountPolicy patched(const Json& body) const;
+    // The members as the AccountService shows them.
+    Json toJson() const;
+    bool locks() const { return lockoutThreshold > 0 && lockoutDuration > 0; }
+};
+
 // An account to be created, as a request or the first start describes it.
 struct NewAccount {
     std::string userName;
@@ -100,6 +123,7 @@ class AccountStore {
     // weaken the hash, more would let one login hold the service for long.
     static constexpr int64_t kMinIterations = 100000;
     static constexpr int64_t kMaxIterations = 10000000;
+    // The default policy's lock-out.
     static constexpr int kLockoutThreshold = 5;
     static constexpr int kLockoutSeconds = 60;
     // Addresses with failures kept per account; past it the stalest goes.
@@ -115,8 +139,8 @@ class AccountStore {
                    const std::string& roleId, bool enabled = true,
                    const std::string& osPrivilegeLevel = "undefined");
     // The body of a POST to the account collection, with every check that
-    // needs no store (those of create() on user name, password and role).
-    static NewAccount newAccountFromRequest(const Json& body);
+    // needs no accounts (those of create() on user name, password and role).
+    static NewAccount newAccountFromRequest(const Json& body, const AccountPolicy& policy);
     // Refuses a name in use (ResourceAlreadyExists) or a full store.
     void checkRoomFor(const std::string& userName) const;
     // checkRoomFor(), then adds `account` with its password hashed as `hashed`.
@@ -151,6 +175,9 @@ class AccountStore {
     Json toJson() const;
     static AccountStore fromJson(const Json& state); // throws std::runtime_error
 
+    const AccountPolicy& policy() const { return policy_; }
+    void setPolicy(const AccountPolicy& policy) { policy_ = policy; }
+
     // Whether an enabled Administrator exists.
     bool administered() const;
     // Entries of the loaded file that were left out, and why.
@@ -161,9 +188,10 @@ class AccountStore {
     size_t enabledAdministrators() const;
     std::vector<Account> accounts_;
     uint64_t nextId_ = 1;
+    AccountPolicy policy_;
 };
 
-void checkPasswordPolicy(const std::string& password);
+void checkPasswordPolicy(const std::string& password, const AccountPolicy& policy);
 void checkUserName(const std::string& userName);
 
 struct Session {

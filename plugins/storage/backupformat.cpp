@@ -125,6 +125,7 @@ RestoreResult restoreBackup(const Controller& current, const std::string& text,
             v.stripSizeBytes = saved.spec.stripSizeBytes;
             v.readCachePolicy = saved.spec.readCachePolicy;
             v.writeCachePolicy = saved.spec.writeCachePolicy;
+            v.encrypted = saved.spec.encrypted;
             v.uuid = saved.uuid.empty() ? crypto::newUuid() : saved.uuid;
             v.driveIds = saved.spec.driveIds;
             c.volumes.push_back(v);
@@ -135,7 +136,7 @@ RestoreResult restoreBackup(const Controller& current, const std::string& text,
             if (!js.is_string())
                 throw FileFormatError("the backup lists a hot spare that is not a drive Id");
             Drive* d = c.drive(js.get<std::string>());
-            if (!d || d->failed() || c.volumeOfDrive(d->id) || d->hotspareType != "None")
+            if (!d || d->failed() || c.inVolume(d->id) || d->hotspareType != "None")
                 throw FileFormatError("drive " + js.get<std::string>() + " cannot be a hot spare");
             d->hotspareType = "Global";
             ++result.hotSpares;

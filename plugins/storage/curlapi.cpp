@@ -27,6 +27,7 @@ const CurlApi& curlApi() {
                    bind(library, "curl_easy_setopt", c.easySetopt) &&
                    bind(library, "curl_easy_perform", c.easyPerform) &&
                    bind(library, "curl_easy_getinfo", c.easyGetinfo) &&
+                   bind(library, "curl_easy_strerror", c.easyStrerror) &&
                    bind(library, "curl_slist_append", c.slistAppend) &&
                    bind(library, "curl_slist_free_all", c.slistFreeAll);
         if (c.loaded)

@@ -17,6 +17,7 @@ struct CurlApi {
     decltype(&curl_easy_setopt) easySetopt = nullptr;
     decltype(&curl_easy_perform) easyPerform = nullptr;
     decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
+    decltype(&curl_easy_strerror) easyStrerror = nullptr;
     decltype(&curl_slist_append) slistAppend = nullptr;
     decltype(&curl_slist_free_all) slistFreeAll = nullptr;
     bool loaded = false;

@@ -27,7 +27,8 @@ bool EventDelivery::available() {
 #endif
 }
 
-bool EventDelivery::enqueue(const std::string& destination, const std::string& body) {
+bool EventDelivery::enqueue(const std::string& destination, const std::string& body,
+                            bool verifyCertificate) {
     if (!available())
         return false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -35,7 +36,7 @@ bool EventDelivery::enqueue(const std::string& destination, const std::string& b
         return false;
     if (!worker_.joinable())
         worker_ = std::thread(&EventDelivery::run, this);
-    queue_.push_back(Item{destination, body});
+    queue_.push_back(Item{destination, body, verifyCertificate});
     wake_.notify_one();
     return true;
 }
@@ -55,18 +56,20 @@ void EventDelivery::run() {
         queue_.pop_front();
         bool sent = false;
         int attempt = 0;
+        std::string reason;
         while (!sent && !stop_ && attempt < policy_.attempts) {
             if (attempt++ > 0 &&
                 wake_.wait_for(lock, std::chrono::milliseconds(policy_.retryIntervalMs),
                                [this] { return stop_; }))
                 break;
             lock.unlock();
-            sent = post(item);
+            reason = post(item);
+            sent = reason.empty();
             lock.lock();
         }
         if (!sent && !stop_)
             log_.error("EventDelivery", "event for " + item.destination + " dropped after " +
-                                            std::to_string(attempt) + " attempt(s)");
+                                            std::to_string(attempt) + " attempt(s): " + reason);
     }
 }
 
@@ -80,19 +83,17 @@ size_t discardBody(char*, size_t size, size_t count, void*) {
 
 } // namespace
 
-bool EventDelivery::post(const Item& item) {
+std::string EventDelivery::post(const Item& item) {
     const CurlApi& api = curlApi();
-    if (!api.loaded) {
-        log_.error("EventDelivery", "libcurl.so.4 could not be loaded; no event is sent");
-        return false;
-    }
+    if (!api.loaded)
+        return "libcurl.so.4 could not be loaded; no event is sent";
     std::unique_ptr<CURL, decltype(api.easyCleanup)> handle(api.easyInit(), api.easyCleanup);
     std::unique_ptr<curl_slist, decltype(api.slistFreeAll)> headers(
         api.slistAppend(nullptr, "Content-Type: application/json"), api.slistFreeAll);
     // No "Expect: 100-continue" round trip before the body (appending to a
     // list keeps its head).
     if (!handle || !headers || !api.slistAppend(headers.get(), "Expect:"))
-        return false;
+        return "no HTTP client could be set up";
     CURL* h = handle.get();
     // An attempt under way ends as soon as the service stops.
     auto abortWhenStopping = [](void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
@@ -112,17 +113,27 @@ bool EventDelivery::post(const Item& item) {
     setopt(h, CURLOPT_NOPROGRESS, 0L);
     setopt(h, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(abortWhenStopping));
     setopt(h, CURLOPT_XFERINFODATA, this);
-    if (api.easyPerform(h) != CURLE_OK)
-        return false;
+    if (!item.verifyCertificate) {
+        setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+        setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+    char detail[CURL_ERROR_SIZE] = "";
+    setopt(h, CURLOPT_ERRORBUFFER, detail);
+    const CURLcode result = api.easyPerform(h);
+    if (result != CURLE_OK)
+        return std::string(api.easyStrerror(result)) +
+               (detail[0] ? std::string(": ") + detail : "");
     long status = 0;
     api.easyGetinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status < 300;
+    if (status < 200 || status >= 300)
+        return "the subscriber answered HTTP " + std::to_string(status);
+    return "";
 }
 
 #else
 
-bool EventDelivery::post(const Item&) {
-    return false;
+std::string EventDelivery::post(const Item&) {
+    return "this build sends no events";
 }
 
 #endif

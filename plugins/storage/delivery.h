@@ -36,8 +36,10 @@ class EventDelivery {
     EventDelivery& operator=(const EventDelivery&) = delete;
 
     // Queues `body` (JSON) for `destination`; false when the queue is full or
-    // no HTTP client is built in. Never blocks on the network.
-    bool enqueue(const std::string& destination, const std::string& body);
+    // no HTTP client is built in. Never blocks on the network. An https
+    // destination's certificate is checked when `verifyCertificate` says so.
+    bool enqueue(const std::string& destination, const std::string& body,
+                 bool verifyCertificate = true);
 
     // Whether this build can send events (built with libcurl's headers; the
     // library itself is loaded on the first delivery).
@@ -48,9 +50,11 @@ class EventDelivery {
     struct Item {
         std::string destination;
         std::string body;
+        bool verifyCertificate = true;
     };
     void run();
-    bool post(const Item& item);
+    // One attempt; "" when the subscriber took the event, else why not.
+    std::string post(const Item& item);
     bool stopping();
 
     PluginLog log_;

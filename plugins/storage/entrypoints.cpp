@@ -60,9 +60,18 @@ REDFISH_PLUGIN_EXPORT bool initializeAllPlugins(RedfishModuleHandle) {
         if (serverDir.empty())
             return false;
         PluginPaths paths = PluginPaths::forServerDirectory(serverDir);
-        auto service = std::make_unique<PluginService>(paths, PluginLog::attach(serverDir));
-        service->load(std::cout);
-        gService = service.release();
+        const PluginLog log = PluginLog::attach(serverDir);
+        try {
+            auto service = std::make_unique<PluginService>(paths, log);
+            service->load(std::cout);
+            gService = service.release();
+        } catch (const std::exception& e) {
+            // Both places: standard error for a console, the log for a service.
+            std::cerr << "WebServerAbstractionModule: initialisation failed: " << e.what()
+                      << std::endl;
+            log.error("initializeAllPlugins", std::string("initialisation failed: ") + e.what());
+            return false;
+        }
         gService->log().debug("initializeAllPlugins",
                               "resource plug-in ready in " + serverDir.string());
         return true;

@@ -9,6 +9,11 @@
 
 namespace tolvane::plugin {
 
+const std::vector<std::string> kSubscribableEventTypes = {
+    "StatusChange", "ResourceUpdated", "ResourceAdded", "ResourceRemoved", "Alert"};
+const std::vector<std::string> kEventRegistryPrefixes = {"ResourceEvent"};
+const std::vector<std::string> kEventResourceTypes = {"Drive", "Volume"};
+
 namespace {
 
 constexpr const char* kRegistry = "ResourceEvent.1.4.3.";
@@ -77,6 +82,35 @@ bool plausibleDestination(const std::string& url) {
            authority.front() != ':';
 }
 
+// A list of texts, each one of `allowed`.
+std::vector<std::string> takeChoices(const Json& value, const char* property,
+                                     const std::vector<std::string>& allowed) {
+    if (!value.is_array())
+        throw errors::propertyValueTypeError(argumentText(value), property);
+    std::vector<std::string> out;
+    for (const auto& item : value) {
+        const std::string text = takeText(item, property);
+        if (std::find(allowed.begin(), allowed.end(), text) == allowed.end())
+            throw errors::propertyValueNotInList(text, property);
+        if (std::find(out.begin(), out.end(), text) == out.end())
+            out.push_back(text);
+    }
+    return out;
+}
+
+// The resource type of an event's origin, by the URI patterns of the tree.
+std::string originType(const std::string& uri) {
+    if (uri.find("/Drives/") != std::string::npos)
+        return "Drive";
+    if (uri.find("/Volumes/") != std::string::npos)
+        return "Volume";
+    return "";
+}
+
+bool accepts(const std::vector<std::string>& wanted, const std::string& value) {
+    return wanted.empty() || std::find(wanted.begin(), wanted.end(), value) != wanted.end();
+}
+
 // A fixed value a client may repeat but not change.
 void takeFixed(const Json& value, const char* property, const char* only) {
     const std::string text = takeText(value, property);
@@ -105,6 +139,17 @@ Subscription SubscriptionStore::fromRequest(const Json& body) {
             s.context = takeText(it.value(), "Context");
             if (s.context.size() > kMaxContextLength)
                 throw errors::propertyValueFormatError(s.context, key);
+        } else if (key == "EventTypes") {
+            s.eventTypes = takeChoices(it.value(), "EventTypes", kSubscribableEventTypes);
+        } else if (key == "RegistryPrefixes") {
+            s.registryPrefixes =
+                takeChoices(it.value(), "RegistryPrefixes", kEventRegistryPrefixes);
+        } else if (key == "ResourceTypes") {
+            s.resourceTypes = takeChoices(it.value(), "ResourceTypes", kEventResourceTypes);
+        } else if (key == "VerifyCertificate") {
+            if (!it.value().is_boolean())
+                throw errors::propertyValueTypeError(argumentText(it.value()), key);
+            s.verifyCertificate = it.value().get<bool>();
         } else if (key == "SubscriptionType") {
             takeFixed(it.value(), "SubscriptionType", "RedfishEvent");
         } else if (key == "EventFormatType") {
@@ -148,7 +193,13 @@ bool SubscriptionStore::remove(const std::string& id) {
 Json SubscriptionStore::toJson() const {
     Json list = Json::array();
     for (const auto& s : subscriptions_)
-        list.push_back(Json{{"Id", s.id}, {"Destination", s.destination}, {"Context", s.context}});
+        list.push_back(Json{{"Id", s.id},
+                            {"Destination", s.destination},
+                            {"Context", s.context},
+                            {"EventTypes", s.eventTypes},
+                            {"RegistryPrefixes", s.registryPrefixes},
+                            {"ResourceTypes", s.resourceTypes},
+                            {"VerifyCertificate", s.verifyCertificate}});
     return Json{
         {"Format", "Tolvane-Event-Subscriptions"}, {"NextId", nextId_}, {"Subscriptions", list}};
 }
@@ -162,6 +213,11 @@ SubscriptionStore SubscriptionStore::fromJson(const Json& state) {
             s.id = j.at("Id").get<std::string>();
             s.destination = j.at("Destination").get<std::string>();
             s.context = j.at("Context").get<std::string>();
+            s.eventTypes = j.value("EventTypes", std::vector<std::string>());
+            s.registryPrefixes = j.value("RegistryPrefixes", std::vector<std::string>());
+            s.resourceTypes = j.value("ResourceTypes", std::vector<std::string>());
+            // Subscriptions from before the choice had their subscriber checked.
+            s.verifyCertificate = j.value("VerifyCertificate", true);
             if (!plausibleDestination(s.destination) || store.find(s.id) ||
                 store.subscriptions_.size() >= kMaxSubscriptions)
                 throw std::runtime_error("subscription " + s.id + " is not usable");
@@ -206,6 +262,17 @@ std::vector<EventRecord> storageEvents(const StorageModel& before, const Storage
     return records;
 }
 
+std::vector<EventRecord> wantedBy(const Subscription& s, const std::vector<EventRecord>& records) {
+    std::vector<EventRecord> out;
+    for (const auto& r : records) {
+        if (accepts(s.eventTypes, message(r.messageKey).eventType) &&
+            accepts(s.registryPrefixes, "ResourceEvent") &&
+            accepts(s.resourceTypes, originType(r.origin)))
+            out.push_back(r);
+    }
+    return out;
+}
+
 Json eventPayload(const std::vector<EventRecord>& records, const std::string& eventId,
                   const std::string& context, const std::string& timestamp) {
     Json events = Json::array();
@@ -228,6 +295,101 @@ Json eventPayload(const std::vector<EventRecord>& records, const std::string& ev
     j["Context"] = context;
     j["Events@odata.count"] = events.size();
     j["Events"] = events;
+    return j;
+}
+
+namespace {
+
+constexpr size_t kMaxTestEventText = 1024;
+constexpr size_t kMaxTestEventArgs = 16;
+
+std::string takeTestText(const Json& value, const char* parameter) {
+    if (!value.is_string() || value.get<std::string>().size() > kMaxTestEventText)
+        throw errors::actionParameterValueError(parameter, "EventService.SubmitTestEvent");
+    return value.get<std::string>();
+}
+
+// MessageId as an Event carries it: registry, major and minor version, then
+// the key (which may follow the errata version).
+bool isMessageId(const std::string& id) {
+    size_t start = 0;
+    for (int part = 0; part < 4; ++part) {
+        const size_t dot = part == 3 ? id.size() : id.find('.', start);
+        if (dot == std::string::npos || dot == start || id[dot - 1] == '.')
+            return false;
+        for (size_t i = start; i < dot; ++i) {
+            const unsigned char ch = static_cast<unsigned char>(id[i]);
+            const bool ok = part == 1 || part == 2
+                                ? std::isdigit(ch) != 0
+                                : std::isalnum(ch) || ch == '_' || (part == 3 && ch == '.');
+            if (!ok)
+                return false;
+        }
+        start = dot + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+Json testEventPayload(const Json& parameters, const std::string& eventId,
+                      const std::string& timestamp) {
+    const char* action = "EventService.SubmitTestEvent";
+    Json record = Json::object();
+    record["MemberId"] = "0";
+    record["EventType"] = "Alert"; // the Event schema wants one
+    record["EventId"] = eventId;
+    record["EventTimestamp"] = timestamp;
+    for (auto it = parameters.begin(); it != parameters.end(); ++it) {
+        const std::string& key = it.key();
+        const Json& value = it.value();
+        if (key.find('@') != std::string::npos)
+            continue;
+        if (key == "MessageId") {
+            const std::string id = takeTestText(value, "MessageId");
+            if (!isMessageId(id))
+                throw errors::actionParameterValueFormatError(id, key, action);
+            record[key] = id;
+        } else if (key == "EventType") {
+            const std::string type = takeTestText(value, "EventType");
+            static const std::vector<std::string> types = {
+                "StatusChange", "ResourceUpdated", "ResourceAdded", "ResourceRemoved",
+                "Alert",        "MetricReport",    "Other"};
+            if (std::find(types.begin(), types.end(), type) == types.end())
+                throw errors::actionParameterValueNotInList(type, key, action);
+            record[key] = type;
+        } else if (key == "MessageSeverity" || key == "Severity") {
+            const std::string severity = takeTestText(value, key.c_str());
+            if (severity != "OK" && severity != "Warning" && severity != "Critical")
+                throw errors::actionParameterValueNotInList(severity, key, action);
+            record["MessageSeverity"] = severity;
+        } else if (key == "EventId" || key == "EventTimestamp" || key == "Message") {
+            record[key] = takeTestText(value, key.c_str());
+        } else if (key == "OriginOfCondition") {
+            record[key] = Json{{"@odata.id", takeTestText(value, "OriginOfCondition")}};
+        } else if (key == "EventGroupId") {
+            if (!value.is_number_integer())
+                throw errors::actionParameterValueError(key, action);
+            record[key] = value;
+        } else if (key == "MessageArgs") {
+            if (!value.is_array() || value.size() > kMaxTestEventArgs)
+                throw errors::actionParameterValueError(key, action);
+            for (const auto& arg : value)
+                takeTestText(arg, "MessageArgs");
+            record[key] = value;
+        } else {
+            throw errors::actionParameterUnknown(action, key);
+        }
+    }
+    if (!record.contains("MessageId"))
+        throw errors::actionParameterMissing(action, "MessageId");
+    Json j = Json::object();
+    j["@odata.type"] = "#Event.v1_13_0.Event";
+    j["Id"] = record["EventId"];
+    j["Name"] = "Test Event";
+    j["Context"] = "";
+    j["Events@odata.count"] = 1;
+    j["Events"] = Json::array({record});
     return j;
 }
 

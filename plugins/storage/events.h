@@ -18,7 +18,20 @@ struct Subscription {
     std::string id;
     std::string destination; // http:// or https:// URL
     std::string context;
+    // What the subscriber wants; empty: everything.
+    std::vector<std::string> eventTypes; // the deprecated EventTypes
+    std::vector<std::string> registryPrefixes;
+    std::vector<std::string> resourceTypes;
+    // Whether an https subscriber's certificate is checked (against the
+    // system's trust store) before an event is sent.
+    bool verifyCertificate = false;
 };
+
+// What a subscription may ask for: the event types, registries and resource
+// types of the events the service sends.
+extern const std::vector<std::string> kSubscribableEventTypes;
+extern const std::vector<std::string> kEventRegistryPrefixes;
+extern const std::vector<std::string> kEventResourceTypes;
 
 class SubscriptionStore {
   public:
@@ -51,6 +64,14 @@ struct EventRecord {
 
 // What changed between two states of the storage model, in a stable order.
 std::vector<EventRecord> storageEvents(const StorageModel& before, const StorageModel& after);
+
+// The records of `records` that `s` asked for.
+std::vector<EventRecord> wantedBy(const Subscription& s, const std::vector<EventRecord>& records);
+
+// The Event payload of EventService.SubmitTestEvent's parameters, checked;
+// throws RedfishError. `context` is filled in per subscriber.
+Json testEventPayload(const Json& parameters, const std::string& eventId,
+                      const std::string& timestamp);
 
 // The Event payload sent to one subscriber.
 Json eventPayload(const std::vector<EventRecord>& records, const std::string& eventId,

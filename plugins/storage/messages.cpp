@@ -159,6 +159,13 @@ Json makeMessage(const std::string& id, const std::vector<std::string>& args,
     return buildMessage(kBaseRegistry, lookup(kMessages, id), args, relatedProperty);
 }
 
+Json driveFailurePredicted(const std::string& driveUri) {
+    static const MessageText predicted{
+        "DrivePredictiveFailure", "The drive at '%1' predicts its failure.", "Warning",
+        "Replace the drive and rebuild the volume onto its successor."};
+    return buildMessage("StorageDevice.1.5.1", predicted, {driveUri}, "");
+}
+
 Json errorPayload(const std::vector<Json>& messages) {
     Json error = Json::object();
     if (messages.empty()) {

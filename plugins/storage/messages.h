@@ -26,6 +26,9 @@ Json makeMessage(const std::string& id, const std::vector<std::string>& args = {
 extern const char* const kTaskRegistry; // "TaskEvent.1.0.5"
 Json makeTaskMessage(const std::string& id, const std::string& taskId);
 
+// The StorageDevice registry's warning that a drive predicts its failure.
+Json driveFailurePredicted(const std::string& driveUri);
+
 // {"error": {"code", "message", "@Message.ExtendedInfo": [...]}} for one or
 // more message objects; code and message come from the first one.
 Json errorPayload(const std::vector<Json>& messages);

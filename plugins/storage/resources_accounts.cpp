@@ -51,6 +51,17 @@ Json rolePayload(const RoleDefinition& role) {
     return j;
 }
 
+Json accountServicePayload(const AccountPolicy& policy) {
+    Json j = resource(R + "/AccountService", "#AccountService.v1_18_1.AccountService",
+                      "AccountService", "Account Service");
+    j["ServiceEnabled"] = true;
+    j["Status"] = status("Enabled", "OK");
+    j.update(policy.toJson());
+    j["Accounts"] = link(kAccounts);
+    j["Roles"] = link(kRoles);
+    return j;
+}
+
 // Longest client address text taken (an IPv6 address with a zone fits).
 constexpr size_t kMaxClientAddressLength = 128;
 
@@ -176,19 +187,17 @@ void addAccountResources(Router& router, PluginService& service) {
         return Reply::ok(successPayload());
     });
 
-    router.add("GET", "AccountService", [](const Request&) {
-        Json j = resource(R + "/AccountService", "#AccountService.v1_18_1.AccountService",
-                          "AccountService", "Account Service");
-        j["ServiceEnabled"] = true;
-        j["Status"] = status("Enabled", "OK");
-        j["MinPasswordLength"] = AccountStore::kMinPasswordLength;
-        j["MaxPasswordLength"] = AccountStore::kMaxPasswordLength;
-        j["AccountLockoutThreshold"] = AccountStore::kLockoutThreshold;
-        j["AccountLockoutDuration"] = AccountStore::kLockoutSeconds;
-        j["AccountLockoutCounterResetAfter"] = AccountStore::kLockoutSeconds;
-        j["Accounts"] = link(kAccounts);
-        j["Roles"] = link(kRoles);
-        return Reply::ok(j);
+    router.add("GET", "AccountService", [s](const Request&) {
+        return Reply::ok(accountServicePayload(s->accounts().policy()));
+    });
+    // The rules apply from the next login and the next password set.
+    router.add("PATCH", "AccountService", [s](const Request& r) {
+        const Json& body = r.body();
+        return s->changeAccounts([&] {
+            s->accounts().setPolicy(s->accounts().policy().patched(body));
+            s->log().debug("AccountService", "account policy changed");
+            return Reply::ok(accountServicePayload(s->accounts().policy()));
+        });
     });
     router.add("GET", "AccountService/Accounts", [s](const Request&) {
         std::vector<std::string> members;
@@ -201,9 +210,10 @@ void addAccountResources(Router& router, PluginService& service) {
     // (so that a refused request costs no hashing), then the hash, then the
     // change, checked again, under the lock.
     router.add("POST", "AccountService/Accounts", Access::Own, [s](const Request& r) {
-        const NewAccount account = AccountStore::newAccountFromRequest(r.body());
+        NewAccount account;
         {
             ReadLock reading(s->modelLock());
+            account = AccountStore::newAccountFromRequest(r.body(), s->accounts().policy());
             s->accounts().checkRoomFor(account.userName);
         }
         const PasswordHash hashed = PasswordHash::of(account.password);

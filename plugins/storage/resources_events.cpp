@@ -19,6 +19,12 @@ Json subscriptionPayload(const Subscription& s) {
     j["SubscriptionType"] = "RedfishEvent";
     j["EventFormatType"] = "Event";
     j["Status"] = status("Enabled", "OK");
+    j["RegistryPrefixes"] = s.registryPrefixes;
+    j["ResourceTypes"] = s.resourceTypes;
+    j["VerifyCertificate"] = s.verifyCertificate;
+    // Deprecated: shown only to the subscriber that asked for it.
+    if (!s.eventTypes.empty())
+        j["EventTypes"] = s.eventTypes;
     return j;
 }
 
@@ -36,11 +42,20 @@ void addEventResources(Router& router, PluginService& service) {
         j["DeliveryRetryAttempts"] = policy.attempts - 1;
         j["DeliveryRetryIntervalSeconds"] = (policy.retryIntervalMs + 999) / 1000;
         j["EventFormatTypes"] = Json::array({"Event"});
-        j["RegistryPrefixes"] = Json::array({"ResourceEvent"});
-        j["ResourceTypes"] = Json::array({"Drive", "Volume"});
+        j["RegistryPrefixes"] = kEventRegistryPrefixes;
+        j["ResourceTypes"] = kEventResourceTypes;
         j["Status"] = status(enabled ? "Enabled" : "Disabled", "OK");
         j["Subscriptions"] = link(kSubscriptions);
+        j["Actions"] =
+            Json{{"#EventService.SubmitTestEvent",
+                  Json{{"target", R + "/EventService/Actions/EventService.SubmitTestEvent"}}}};
         return Reply::ok(j);
+    });
+    router.add("POST", "EventService/Actions/EventService.SubmitTestEvent", [s](const Request& r) {
+        const size_t subscribers = s->submitTestEvent(r.body());
+        s->log().debug("SubmitTestEvent",
+                       "test event for " + std::to_string(subscribers) + " subscriber(s)");
+        return Reply::ok(successPayload());
     });
     router.add("GET", "EventService/Subscriptions", [s](const Request&) {
         std::vector<std::string> members;

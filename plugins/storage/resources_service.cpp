@@ -35,20 +35,30 @@ Json computerSystem(PluginService& service) {
     j["Manufacturer"] = "Quorvex";
     j["Model"] = "Storage Host";
     j["Status"] = status("Enabled", "OK");
-    j["PowerState"] = "On";
+    j["PowerState"] = service.storage().host().powerState;
+    // The host boots as it is set up; no override is offered.
+    j["Boot"] = Json{{"BootSourceOverrideEnabled", "Disabled"},
+                     {"BootSourceOverrideTarget", "None"},
+                     {"BootSourceOverrideMode", "UEFI"}};
     j["Storage"] = link(systemUri() + "/Storage");
     j["Links"] = Json{{"Chassis", Json::array({link(R + "/Chassis/" + kChassisId)})},
                       {"ManagedBy", Json::array({link(R + "/Managers/" + kManagerId)})}};
-    (void)service;
+    j["Actions"] = Json{
+        {"#ComputerSystem.Reset", Json{{"target", systemUri() + "/Actions/ComputerSystem.Reset"},
+                                       {"ResetType@Redfish.AllowableValues", kSystemResetTypes}}}};
     return j;
 }
 
-Json chassis(PluginService& service) {
+} // namespace
+
+Json chassisPayload(PluginService& service) {
     const std::string uri = R + "/Chassis/" + kChassisId;
     Json j = resource(uri, "#Chassis.v1_28_0.Chassis", kChassisId, "Host Chassis");
     j["ChassisType"] = "RackMount";
     j["Manufacturer"] = "Quorvex";
     j["Status"] = status("Enabled", "OK");
+    j["IndicatorLED"] = service.storage().host().chassisIndicatorLed;
+    j["LocationIndicatorActive"] = service.storage().host().chassisIndicatorLed != "Off";
     j["Drives"] = link(driveCollectionUri());
     Json storage = Json::array();
     for (const auto& c : service.storage().controllers())
@@ -59,6 +69,8 @@ Json chassis(PluginService& service) {
     return j;
 }
 
+namespace {
+
 Json manager(PluginService& service) {
     const std::string uri = R + "/Managers/" + kManagerId;
     Json j = resource(uri, "#Manager.v1_24_0.Manager", kManagerId, "Tolvane Redfish Service");
@@ -66,18 +78,22 @@ Json manager(PluginService& service) {
     j["Description"] = "The Redfish service of the storage host";
     j["FirmwareVersion"] = "1.0.0";
     j["DateTime"] = utcTimeText(service.now());
+    j["LastResetTime"] = utcTimeText(service.storage().host().managerResetAt);
     j["Status"] = status("Enabled", "OK");
+    j["Actions"] =
+        Json{{"#Manager.Reset", Json{{"target", uri + "/Actions/Manager.Reset"},
+                                     {"ResetType@Redfish.AllowableValues", kManagerResetTypes}}}};
     j["Links"] = Json{{"ManagerForServers", Json::array({link(systemUri())})},
                       {"ManagerForChassis", Json::array({link(R + "/Chassis/" + kChassisId)})}};
     return j;
 }
 
+} // namespace
+
 void requireId(const std::string& given, const char* expected, const char* type) {
     if (given != expected)
         throw errors::resourceNotFound(type, given);
 }
-
-} // namespace
 
 void addServiceResources(Router& router, PluginService& service) {
     router.add("GET", "", [](const Request&) { return Reply::ok(serviceRoot()); });
@@ -98,7 +114,7 @@ void addServiceResources(Router& router, PluginService& service) {
     });
     router.add("GET", "Chassis/{chassis}", [&service](const Request& r) {
         requireId(r.param("chassis"), kChassisId, "Chassis");
-        return Reply::ok(chassis(service));
+        return Reply::ok(chassisPayload(service));
     });
 
     router.add("GET", "Managers", [](const Request&) {

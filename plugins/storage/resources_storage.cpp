@@ -30,6 +30,28 @@ std::string volumeHealth(const Controller& c, const Volume& v) {
     return worstHealth(healths);
 }
 
+// What the controller resource and the Storage's embedded (deprecated)
+// StorageControllers member both say of the controller, so they never differ.
+Json controllerSummary(const Controller& c) {
+    Json j = Json::object();
+    j["Name"] = c.name;
+    j["Status"] = status(c.state, c.health);
+    j["Manufacturer"] = c.manufacturer;
+    j["Model"] = c.model;
+    j["SerialNumber"] = c.serialNumber;
+    j["PartNumber"] = c.partNumber;
+    j["FirmwareVersion"] = c.firmwareVersion;
+    j["SpeedGbps"] = 12;
+    j["SupportedControllerProtocols"] = Json::array({"PCIe"});
+    j["SupportedDeviceProtocols"] = Json::array({"SAS", "SATA"});
+    Json raid = Json::array();
+    for (const auto& rule : raidRules())
+        raid.push_back(rule.type);
+    j["SupportedRAIDTypes"] = raid;
+    j["CacheSummary"] = Json{{"TotalCacheSizeMiB", 4096}, {"PersistentCacheSizeMiB", 4096}};
+    return j;
+}
+
 Json storagePayload(const Controller& c) {
     const std::string uri = storageUri(c.id);
     Json j = resource(uri, "#Storage.v1_21_0.Storage", c.id, c.name);
@@ -40,6 +62,11 @@ Json storagePayload(const Controller& c) {
     j["Status"] =
         Json{{"State", c.state}, {"Health", c.health}, {"HealthRollup", worstHealth(healths)}};
     j["Controllers"] = link(uri + "/Controllers");
+    // Clients older than the Controllers collection read the same controller here.
+    Json embedded =
+        Json{{"@odata.id", uri + "#/StorageControllers/0"}, {"MemberId", kControllerMemberId}};
+    embedded.update(controllerSummary(c));
+    j["StorageControllers"] = Json::array({embedded});
     Json drives = Json::array();
     for (const auto& d : c.drives)
         drives.push_back(link(driveUri(d.id)));
@@ -64,20 +91,7 @@ Json controllerPayload(const Controller& c) {
     const std::string uri = storageUri(c.id) + "/Controllers/" + kControllerMemberId;
     Json j =
         resource(uri, "#StorageController.v1_11_0.StorageController", kControllerMemberId, c.name);
-    j["Status"] = status(c.state, c.health);
-    j["Manufacturer"] = c.manufacturer;
-    j["Model"] = c.model;
-    j["SerialNumber"] = c.serialNumber;
-    j["PartNumber"] = c.partNumber;
-    j["FirmwareVersion"] = c.firmwareVersion;
-    j["SpeedGbps"] = 12;
-    j["SupportedControllerProtocols"] = Json::array({"PCIe"});
-    j["SupportedDeviceProtocols"] = Json::array({"SAS", "SATA"});
-    Json raid = Json::array();
-    for (const auto& rule : raidRules())
-        raid.push_back(rule.type);
-    j["SupportedRAIDTypes"] = raid;
-    j["CacheSummary"] = Json{{"TotalCacheSizeMiB", 4096}, {"PersistentCacheSizeMiB", 4096}};
+    j.update(controllerSummary(c));
     Json veltrano = Json{{"MicrocodeVersion", c.microcodeVersion}};
     if (c.spdmCertificate) {
         veltrano["SpdmCertificate"] =
@@ -106,9 +120,10 @@ Json drivePayload(const Controller& c, const Drive& d) {
         j["RotationSpeedRPM"] = d.rotationSpeedRPM;
     j["FailurePredicted"] = d.failurePredicted;
     j["HotspareType"] = d.hotspareType;
-    j["LocationIndicatorActive"] = d.locationIndicatorActive;
+    j["LocationIndicatorActive"] = d.indicatorLed != "Off";
+    j["IndicatorLED"] = d.indicatorLed;
     Json volumes = Json::array();
-    if (const Volume* v = c.volumeOfDrive(d.id))
+    for (const Volume* v : c.volumesOfDrive(d.id))
         volumes.push_back(link(volumeUri(c.id, v->id)));
     j["Links"] = Json{{"Volumes", volumes}, {"Storage", link(storageUri(c.id))}};
     j["Actions"] =
@@ -127,7 +142,7 @@ Json volumePayload(const Controller& c, const Volume& v) {
     j["StripSizeBytes"] = v.stripSizeBytes;
     j["ReadCachePolicy"] = v.readCachePolicy;
     j["WriteCachePolicy"] = v.writeCachePolicy;
-    j["Encrypted"] = false;
+    j["Encrypted"] = v.encrypted;
     j["Identifiers"] = Json::array({Json{{"DurableNameFormat", "UUID"}, {"DurableName", v.uuid}}});
     Json drives = Json::array();
     for (const auto& id : v.driveIds)
@@ -246,10 +261,15 @@ void addStorageResources(Router& router, PluginService& service) {
         checkApplyTime(body, "");
         return offerVolumeCreationAsTask(*s, r, s->changeStorage([&] {
             Controller& c = s->controller(r.param("system"), r.param("storage"));
-            VolumeSpec spec = parseVolumeCreate(body, driveCollectionUri() + "/");
-            Volume& v = createVolume(c, spec, driveCollectionUri() + "/", crypto::newUuid());
+            const std::string prefix = driveCollectionUri() + "/";
+            VolumeSpec spec = parseVolumeCreate(body, prefix);
+            Volume& v = createVolume(c, spec, prefix, crypto::newUuid());
             s->log().debug("CreateVolume", "volume " + v.id + " (" + v.raidType + ") created");
-            return Reply::created(volumePayload(c, v));
+            Json payload = volumePayload(c, v);
+            const std::vector<Json> warnings = volumeWarnings(c, spec, prefix);
+            if (!warnings.empty())
+                payload["@Message.ExtendedInfo"] = warnings;
+            return Reply::created(payload);
         }));
     });
     const std::string volume = volumes + "/{volume}";

@@ -51,6 +51,7 @@ PluginService::PluginService(PluginPaths paths, PluginLog log, Clock clock,
     addEventResources(router_, *this);
     addTaskResources(router_, *this);
     addUpdateResources(router_, *this);
+    addHostActions(router_, *this);
 }
 
 int64_t PluginService::now() const {
@@ -99,15 +100,30 @@ void PluginService::raiseStorageEvents(const StorageModel& before) noexcept {
         const std::string id = std::to_string(nextEventId_++);
         const std::string when = utcTimeText(now());
         for (const auto& s : subscriptions_.all()) {
-            if (!delivery_.enqueue(s.destination,
-                                   eventPayload(records, id, s.context, when).dump()))
-                log_.error("raiseStorageEvents",
-                           "event " + id + " for subscription " + s.id + " not queued");
+            const std::vector<EventRecord> wanted = wantedBy(s, records);
+            if (!wanted.empty())
+                send(s, id, eventPayload(wanted, id, s.context, when));
         }
     } catch (const std::exception& e) {
         log_.error("raiseStorageEvents", e.what());
     } catch (...) {
     }
+}
+
+void PluginService::send(const Subscription& s, const std::string& eventId, const Json& event) {
+    if (!delivery_.enqueue(s.destination, event.dump(), s.verifyCertificate))
+        log_.error("raiseStorageEvents",
+                   "event " + eventId + " for subscription " + s.id + " not queued");
+}
+
+size_t PluginService::submitTestEvent(const Json& parameters) {
+    const std::string id = std::to_string(nextEventId_++);
+    Json event = testEventPayload(parameters, id, utcTimeText(now()));
+    for (const auto& s : subscriptions_.all()) {
+        event["Context"] = s.context;
+        send(s, id, event);
+    }
+    return subscriptions_.all().size();
 }
 
 void PluginService::saveSubscriptions() {
@@ -141,6 +157,7 @@ void PluginService::loadSubscriptions() {
 
 void PluginService::load(std::ostream& out) {
     loadStorage();
+    storage_.host().managerResetAt = now();
     loadAccounts(out);
     loadSubscriptions();
     tasks_.load();

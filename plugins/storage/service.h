@@ -40,6 +40,10 @@ std::string volumeUri(const std::string& storageId, const std::string& volumeId)
 std::string oemActionUri(const std::string& storageId, const std::string& action);
 std::string utcTimeText(int64_t seconds); // "2026-01-02T03:04:05Z"
 
+// The ResetType values of the system's and the manager's Reset actions.
+extern const std::vector<std::string> kSystemResetTypes;
+extern const std::vector<std::string> kManagerResetTypes;
+
 class PluginService {
   public:
     using Clock = std::function<int64_t()>;
@@ -67,6 +71,11 @@ class PluginService {
     const PluginLog& log() const { return log_; }
     int64_t now() const;
     std::shared_mutex& modelLock() const { return modelLock_; }
+
+    // Sends the event that EventService.SubmitTestEvent's `parameters`
+    // describe to every subscriber, with the model lock held alone; throws
+    // RedfishError for bad parameters. Returns the number of subscribers.
+    size_t submitTestEvent(const Json& parameters);
 
     // The controller behind a Storage Id under the system; throws 404.
     Controller& controller(const std::string& systemId, const std::string& storageId);
@@ -114,6 +123,8 @@ class PluginService {
     // Queues an Event for every subscriber of what changed since `before`;
     // never throws (a change is not undone for an event that cannot go).
     void raiseStorageEvents(const StorageModel& before) noexcept;
+    // Queues one event for one subscriber; a full queue is logged.
+    void send(const Subscription& s, const std::string& eventId, const Json& event);
     void saveStorage();
     void saveAccounts();
     void saveSubscriptions();
@@ -150,6 +161,13 @@ void addOemActions(Router& router, PluginService& service);
 void addEventResources(Router& router, PluginService& service);
 void addTaskResources(Router& router, PluginService& service);
 void addUpdateResources(Router& router, PluginService& service);
+void addHostActions(Router& router, PluginService& service);
+
+// Refuses (404 ResourceNotFound) an Id other than the one fixed one.
+void requireId(const std::string& given, const char* expected, const char* type);
+
+// The chassis, as GET and PATCH answer it.
+Json chassisPayload(PluginService& service);
 
 } // namespace tolvane::plugin
 

@@ -10,6 +10,8 @@ const std::vector<std::string> kReadCachePolicies = {"ReadAhead", "AdaptiveReadA
 const std::vector<std::string> kWriteCachePolicies = {"WriteThrough", "ProtectedWriteBack",
                                                       "UnprotectedWriteBack", "Off"};
 
+const std::vector<std::string> kIndicatorLedValues = {"Off", "Lit", "Blinking"};
+
 const std::vector<RaidRule>& raidRules() {
     static const std::vector<RaidRule> rules = {
         {"RAID0", 1, 8, false}, {"RAID1", 2, 2, false}, {"RAID5", 3, 8, false},
@@ -26,20 +28,55 @@ const RaidRule* findRaidRule(const std::string& type) {
     return nullptr;
 }
 
-uint64_t usableCapacity(const std::string& type, size_t drives, uint64_t smallest) {
+uint64_t dataDrives(const std::string& type, size_t drives) {
     const RaidRule* rule = findRaidRule(type);
     if (!rule || drives < rule->minDrives || drives > rule->maxDrives ||
         (rule->evenCount && drives % 2 != 0))
         return 0;
     if (type == "RAID0")
-        return smallest * drives;
+        return drives;
     if (type == "RAID1")
-        return smallest;
+        return 1;
     if (type == "RAID5")
-        return smallest * (drives - 1);
+        return drives - 1;
     if (type == "RAID6")
-        return smallest * (drives - 2);
-    return smallest * (drives / 2); // RAID10
+        return drives - 2;
+    return drives / 2; // RAID10
+}
+
+uint64_t usableCapacity(const std::string& type, size_t drives, uint64_t smallest) {
+    return smallest * dataDrives(type, drives);
+}
+
+uint64_t bytesPerDrive(const Volume& v) {
+    const uint64_t shares = dataDrives(v.raidType, v.driveIds.size());
+    return shares == 0 ? v.capacityBytes : (v.capacityBytes + shares - 1) / shares;
+}
+
+void checkVolumesFit(const Controller& c) {
+    for (const auto& v : c.volumes) {
+        for (size_t i = 0; i < v.driveIds.size(); ++i) {
+            if (!c.drive(v.driveIds[i]))
+                throw std::runtime_error("volume " + v.id + " names unknown drive " +
+                                         v.driveIds[i]);
+            if (std::find(v.driveIds.begin() + static_cast<long>(i) + 1, v.driveIds.end(),
+                          v.driveIds[i]) != v.driveIds.end())
+                throw std::runtime_error("volume " + v.id + " names drive " + v.driveIds[i] +
+                                         " twice");
+        }
+        if (dataDrives(v.raidType, v.driveIds.size()) == 0)
+            throw std::runtime_error("volume " + v.id + " is no " + v.raidType + " over " +
+                                     std::to_string(v.driveIds.size()) + " drive(s)");
+    }
+    for (const auto& d : c.drives) {
+        uint64_t taken = 0;
+        for (const Volume* v : c.volumesOfDrive(d.id))
+            taken += bytesPerDrive(*v);
+        if (taken > d.capacityBytes)
+            throw std::runtime_error("the volumes on drive " + d.id + " take " +
+                                     std::to_string(taken) + " of its " +
+                                     std::to_string(d.capacityBytes) + " bytes");
+    }
 }
 
 Drive* Controller::drive(const std::string& driveId) {
@@ -62,12 +99,20 @@ Volume* Controller::volume(const std::string& volumeId) {
     return nullptr;
 }
 
-const Volume* Controller::volumeOfDrive(const std::string& driveId) const {
+std::vector<const Volume*> Controller::volumesOfDrive(const std::string& driveId) const {
+    std::vector<const Volume*> out;
     for (const auto& v : volumes) {
         if (std::find(v.driveIds.begin(), v.driveIds.end(), driveId) != v.driveIds.end())
-            return &v;
+            out.push_back(&v);
     }
-    return nullptr;
+    return out;
+}
+
+uint64_t Controller::freeBytes(const Drive& d) const {
+    uint64_t taken = 0;
+    for (const Volume* v : volumesOfDrive(d.id))
+        taken += bytesPerDrive(*v);
+    return taken >= d.capacityBytes ? 0 : d.capacityBytes - taken;
 }
 
 StorageModel StorageModel::makeDefault() {
@@ -114,11 +159,17 @@ Json volumeToJson(const Volume& v) {
                 {"StripSizeBytes", v.stripSizeBytes},
                 {"ReadCachePolicy", v.readCachePolicy},
                 {"WriteCachePolicy", v.writeCachePolicy},
+                {"Encrypted", v.encrypted},
                 {"UUID", v.uuid},
                 {"Drives", v.driveIds}};
 }
 
 namespace {
+bool isIndicatorLed(const std::string& value) {
+    return std::find(kIndicatorLedValues.begin(), kIndicatorLedValues.end(), value) !=
+           kIndicatorLedValues.end();
+}
+
 // A size as stored: a negative or fractional number would otherwise come
 // back as a huge unsigned one, be served and exported, and fail the restore.
 uint64_t sizeAt(const Json& j, const char* name) {
@@ -139,6 +190,7 @@ Volume volumeFromJson(const Json& j) {
     v.stripSizeBytes = j.value("StripSizeBytes", uint64_t{65536});
     v.readCachePolicy = j.value("ReadCachePolicy", std::string("ReadAhead"));
     v.writeCachePolicy = j.value("WriteCachePolicy", std::string("WriteThrough"));
+    v.encrypted = j.value("Encrypted", false);
     v.uuid = j.value("UUID", std::string());
     v.driveIds = j.at("Drives").get<std::vector<std::string>>();
     return v;
@@ -162,7 +214,8 @@ Json StorageModel::toJson() const {
                                   {"Health", d.health},
                                   {"FailurePredicted", d.failurePredicted},
                                   {"HotspareType", d.hotspareType},
-                                  {"LocationIndicatorActive", d.locationIndicatorActive}});
+                                  {"IndicatorLED", d.indicatorLed},
+                                  {"LocationIndicatorActive", d.indicatorLed != "Off"}});
         }
         Json volumes = Json::array();
         for (const auto& v : c.volumes)
@@ -178,6 +231,7 @@ Json StorageModel::toJson() const {
                    {"State", c.state},
                    {"Health", c.health},
                    {"NextVolumeId", c.nextVolumeId},
+                   {"EncryptionCapable", c.encryptionCapable},
                    {"Drives", drives},
                    {"Volumes", volumes}};
         if (c.spdmCertificate) {
@@ -189,7 +243,10 @@ Json StorageModel::toJson() const {
         }
         list.push_back(jc);
     }
-    return Json{{"Controllers", list}};
+    return Json{
+        {"Controllers", list},
+        {"Host",
+         {{"PowerState", host_.powerState}, {"ChassisIndicatorLED", host_.chassisIndicatorLed}}}};
 }
 
 StorageModel StorageModel::fromJson(const Json& state) {
@@ -208,6 +265,7 @@ StorageModel StorageModel::fromJson(const Json& state) {
             c.state = jc.at("State").get<std::string>();
             c.health = jc.at("Health").get<std::string>();
             c.nextVolumeId = jc.at("NextVolumeId").get<uint64_t>();
+            c.encryptionCapable = jc.value("EncryptionCapable", false);
             for (const auto& jd : jc.at("Drives")) {
                 Drive d;
                 d.id = jd.at("Id").get<std::string>();
@@ -223,17 +281,15 @@ StorageModel StorageModel::fromJson(const Json& state) {
                 d.health = jd.at("Health").get<std::string>();
                 d.failurePredicted = jd.at("FailurePredicted").get<bool>();
                 d.hotspareType = jd.at("HotspareType").get<std::string>();
-                d.locationIndicatorActive = jd.at("LocationIndicatorActive").get<bool>();
+                const bool lamp = jd.at("LocationIndicatorActive").get<bool>();
+                d.indicatorLed = jd.value("IndicatorLED", std::string(lamp ? "Lit" : "Off"));
+                if (!isIndicatorLed(d.indicatorLed) || (d.indicatorLed != "Off") != lamp)
+                    throw std::runtime_error("drive " + d.id + " has an unusable indicator");
                 c.drives.push_back(d);
             }
-            for (const auto& jv : jc.at("Volumes")) {
-                Volume v = volumeFromJson(jv);
-                for (const auto& id : v.driveIds) {
-                    if (!c.drive(id))
-                        throw std::runtime_error("volume " + v.id + " names unknown drive " + id);
-                }
-                c.volumes.push_back(v);
-            }
+            for (const auto& jv : jc.at("Volumes"))
+                c.volumes.push_back(volumeFromJson(jv));
+            checkVolumesFit(c);
             if (jc.contains("SpdmCertificate")) {
                 const Json& s = jc["SpdmCertificate"];
                 c.spdmCertificate = SpdmCertificate{s.at("Subject").get<std::string>(),
@@ -245,6 +301,15 @@ StorageModel StorageModel::fromJson(const Json& state) {
         }
         if (model.controllers_.empty())
             throw std::runtime_error("no controller");
+        // State files from before the host had a state of its own start it on.
+        if (state.contains("Host")) {
+            const Json& h = state["Host"];
+            model.host_.powerState = h.at("PowerState").get<std::string>();
+            model.host_.chassisIndicatorLed = h.at("ChassisIndicatorLED").get<std::string>();
+            if ((model.host_.powerState != "On" && model.host_.powerState != "Off") ||
+                !isIndicatorLed(model.host_.chassisIndicatorLed))
+                throw std::runtime_error("the host state is not usable");
+        }
         return model;
     } catch (const Json::exception& e) {
         throw std::runtime_error(std::string("storage state: ") + e.what());

@@ -89,6 +89,42 @@ bool isUuid(const std::string& text) {
     return true;
 }
 
+bool takeBool(const Json& value, const std::string& property) {
+    if (!value.is_boolean())
+        throw errors::propertyValueTypeError(argumentText(value), property);
+    return value.get<bool>();
+}
+
+std::string joined(const std::vector<std::string>& items, const std::string& separator) {
+    std::string out;
+    for (const auto& item : items)
+        out += (out.empty() ? "" : separator) + item;
+    return out;
+}
+
+// The RAID levels each volume type of the (deprecated) VolumeType stands for.
+const std::vector<std::pair<std::string, std::vector<std::string>>> kVolumeTypes = {
+    {"NonRedundant", {"RAID0"}},
+    {"Mirrored", {"RAID1", "RAID10"}},
+    {"SpannedMirrors", {"RAID10"}},
+    {"StripedWithParity", {"RAID5", "RAID6"}},
+};
+
+std::vector<std::string> volumeTypeNames() {
+    std::vector<std::string> names;
+    for (const auto& [type, levels] : kVolumeTypes)
+        names.push_back(type);
+    return names;
+}
+
+const std::vector<std::string>& raidLevelsOf(const std::string& volumeType) {
+    for (const auto& [type, levels] : kVolumeTypes) {
+        if (type == volumeType)
+            return levels;
+    }
+    throw errors::propertyValueNotInList(volumeType, "VolumeType");
+}
+
 std::vector<std::string> raidTypeNames() {
     std::vector<std::string> names;
     for (const auto& rule : raidRules())
@@ -100,8 +136,6 @@ std::vector<std::string> raidTypeNames() {
 const std::set<std::string> kVolumeReadOnly = {"Id",
                                                "Status",
                                                "Identifiers",
-                                               "Encrypted",
-                                               "VolumeType",
                                                "Actions",
                                                "BlockSizeBytes",
                                                "Operations",
@@ -157,9 +191,33 @@ bool takeVolumeSetting(VolumeSpec& spec, const std::string& key, const Json& val
         spec.readCachePolicy = takeEnum(value, key, kReadCachePolicies);
     else if (key == "WriteCachePolicy")
         spec.writeCachePolicy = takeEnum(value, key, kWriteCachePolicies);
+    else if (key == "Encrypted")
+        spec.encrypted = takeBool(value, key);
+    else if (key == "VolumeType")
+        spec.volumeType = takeEnum(value, key, volumeTypeNames());
     else
         return false;
     return true;
+}
+
+// RAIDType after VolumeType: the RAID level named, which the volume type must
+// allow, or else the first level of the type that takes as many drives.
+void settleRaidType(VolumeSpec& spec) {
+    if (spec.volumeType.empty())
+        return;
+    const std::vector<std::string>& levels = raidLevelsOf(spec.volumeType);
+    if (spec.raidType.empty()) {
+        spec.raidType = levels.front();
+        for (const auto& level : levels) {
+            if (dataDrives(level, spec.driveIds.size()) > 0) {
+                spec.raidType = level;
+                break;
+            }
+        }
+    } else if (!contains(levels, spec.raidType)) {
+        throw errors::propertyValueConflict("VolumeType", "RAIDType")
+            .withDetail("A " + spec.volumeType + " volume is " + joined(levels, " or ") + ".");
+    }
 }
 
 } // namespace
@@ -183,10 +241,11 @@ VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix
             throw errors::propertyUnknown(key);
         }
     }
-    if (spec.raidType.empty())
+    if (spec.raidType.empty() && spec.volumeType.empty())
         throw errors::propertyMissing("RAIDType");
     if (!haveLinks)
         throw errors::propertyMissing("Links/Drives");
+    settleRaidType(spec);
     return spec;
 }
 
@@ -221,6 +280,7 @@ SavedVolume parseSavedVolume(const Json& saved) {
             throw errors::propertyUnknown(key);
         }
     }
+    settleRaidType(spec);
     for (const auto& [have, name] : {std::pair<bool, const char*>{haveId, "Id"},
                                      {!spec.name.empty(), "Name"},
                                      {!spec.raidType.empty(), "RAIDType"},
@@ -239,13 +299,12 @@ uint64_t checkVolumePlausible(const Controller& c, const VolumeSpec& spec,
         throw errors::propertyValueNotInList(spec.raidType, "RAIDType");
     std::string media;
     uint64_t smallest = 0;
+    const Drive* fullest = nullptr;
     for (const auto& id : spec.driveIds) {
         const std::string uri = driveUriPrefix + id;
         const Drive* d = c.drive(id);
         if (!d)
             throw errors::resourceNotFound("Drive", id);
-        if (c.volumeOfDrive(id))
-            throw errors::resourceInUse("Links/Drives");
         if (d->hotspareType != "None")
             throw errors::resourceInUse("Links/Drives");
         if (d->failed())
@@ -254,23 +313,54 @@ uint64_t checkVolumePlausible(const Controller& c, const VolumeSpec& spec,
             throw errors::propertyValueConflict("Links/Drives", "MediaType");
         media = d->mediaType;
         smallest = smallest == 0 ? d->capacityBytes : std::min(smallest, d->capacityBytes);
+        if (!fullest || c.freeBytes(*d) < c.freeBytes(*fullest))
+            fullest = d;
     }
-    const size_t n = spec.driveIds.size();
-    if (n < rule->minDrives || n > rule->maxDrives || (rule->evenCount && n % 2 != 0))
+    const uint64_t shares = dataDrives(spec.raidType, spec.driveIds.size());
+    if (shares == 0)
         throw errors::propertyValueConflict("Links/Drives", "RAIDType");
-    const uint64_t usable = usableCapacity(spec.raidType, n, smallest);
     if (!spec.name.empty()) {
         for (const auto& v : c.volumes) {
             if (v.name == spec.name)
                 throw errors::resourceAlreadyExists("Volume", "Name", spec.name);
         }
     }
-    if (!spec.capacityBytes)
-        return usable;
+    if (spec.encrypted && !c.encryptionCapable)
+        throw errors::propertyValueNotInList("true", "Encrypted")
+            .withDetail("The controller cannot encrypt volumes.");
+    // Each drive gives the volume an equal share, so the drive with the least
+    // room left decides; whole blocks only.
+    const uint64_t leastFree = c.freeBytes(*fullest);
+    const uint64_t available = leastFree * shares - leastFree * shares % 512;
+    auto noRoom = [&](const char* property) {
+        return errors::resourceInUse(property).withDetail(
+            "Drive " + fullest->id + " has " + std::to_string(leastFree) + " bytes free; a " +
+            spec.raidType + " volume on these drives can have at most " +
+            std::to_string(available) + " bytes.");
+    };
+    if (!spec.capacityBytes) {
+        if (available < kMinVolumeBytes)
+            throw noRoom("Links/Drives");
+        return available;
+    }
     const uint64_t requested = *spec.capacityBytes;
-    if (requested < kMinVolumeBytes || requested > usable)
+    if (requested < kMinVolumeBytes || requested > smallest * shares)
         throw errors::propertyValueOutOfRange(std::to_string(requested), "CapacityBytes");
-    return requested - requested % 512; // whole blocks
+    const uint64_t capacity = requested - requested % 512; // whole blocks
+    if (capacity > available)
+        throw noRoom("CapacityBytes");
+    return capacity;
+}
+
+std::vector<Json> volumeWarnings(const Controller& c, const VolumeSpec& spec,
+                                 const std::string& driveUriPrefix) {
+    std::vector<Json> warnings;
+    for (const auto& id : spec.driveIds) {
+        const Drive* d = c.drive(id);
+        if (d && d->failurePredicted)
+            warnings.push_back(driveFailurePredicted(driveUriPrefix + id));
+    }
+    return warnings;
 }
 
 Volume& createVolume(Controller& c, const VolumeSpec& spec, const std::string& driveUriPrefix,
@@ -288,6 +378,7 @@ Volume& createVolume(Controller& c, const VolumeSpec& spec, const std::string& d
     v.stripSizeBytes = spec.stripSizeBytes;
     v.readCachePolicy = spec.readCachePolicy;
     v.writeCachePolicy = spec.writeCachePolicy;
+    v.encrypted = spec.encrypted;
     v.uuid = uuid;
     v.driveIds = spec.driveIds;
     c.volumes.push_back(v);
@@ -330,6 +421,8 @@ void patchVolume(Controller& c, Volume& v, const Json& body) {
 void patchDrive(Controller& c, Drive& d, const Json& body, const std::string& driveUri) {
     Drive next = d;
     bool changed = false;
+    const Json* led = nullptr;
+    const Json* lamp = nullptr;
     static const std::set<std::string> readOnly = {
         "Id",         "Status",         "CapacityBytes",    "MediaType",
         "Protocol",   "Model",          "SerialNumber",     "Manufacturer",
@@ -344,15 +437,15 @@ void patchDrive(Controller& c, Drive& d, const Json& body, const std::string& dr
         if (key == "HotspareType") {
             next.hotspareType = takeEnum(value, key, {"None", "Global"});
             if (next.hotspareType != "None") {
-                if (c.volumeOfDrive(d.id))
+                if (c.inVolume(d.id))
                     throw errors::resourceInUse(key);
                 if (d.failed())
                     throw errors::propertyValueResourceConflict(key, next.hotspareType, driveUri);
             }
         } else if (key == "LocationIndicatorActive") {
-            if (!value.is_boolean())
-                throw errors::propertyValueTypeError(argumentText(value), key);
-            next.locationIndicatorActive = value.get<bool>();
+            lamp = &value;
+        } else if (key == "IndicatorLED") {
+            led = &value;
         } else if (readOnly.count(key)) {
             throw errors::propertyNotWritable(key);
         } else {
@@ -362,11 +455,27 @@ void patchDrive(Controller& c, Drive& d, const Json& body, const std::string& dr
     }
     if (!changed)
         throw errors::noOperation();
+    next.indicatorLed = takeIndicator(d.indicatorLed, led, lamp);
     d = next;
 }
 
+std::string takeIndicator(const std::string& current, const Json* indicatorLed,
+                          const Json* locationIndicatorActive) {
+    std::string led = current;
+    if (indicatorLed)
+        led = takeEnum(*indicatorLed, "IndicatorLED", kIndicatorLedValues);
+    if (locationIndicatorActive) {
+        const bool on = takeBool(*locationIndicatorActive, "LocationIndicatorActive");
+        if (indicatorLed && on != (led != "Off"))
+            throw errors::propertyValueConflict("IndicatorLED", "LocationIndicatorActive");
+        if (!indicatorLed)
+            led = !on ? "Off" : led == "Off" ? "Lit" : led;
+    }
+    return led;
+}
+
 void checkDriveErasable(const Controller& c, const Drive& d, const std::string& driveUri) {
-    if (c.volumeOfDrive(d.id) || d.hotspareType != "None")
+    if (c.inVolume(d.id) || d.hotspareType != "None")
         throw errors::resourceInUse();
     if (d.failed())
         throw errors::propertyValueResourceConflict("Status", d.state, driveUri);

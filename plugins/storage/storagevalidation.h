@@ -25,6 +25,8 @@ struct VolumeSpec {
     uint64_t stripSizeBytes = 65536;
     std::string readCachePolicy = "ReadAhead";
     std::string writeCachePolicy = "WriteThrough";
+    bool encrypted = false;
+    std::string volumeType; // the deprecated VolumeType, "" when not given
     std::vector<std::string> driveIds;
 };
 
@@ -47,11 +49,17 @@ SavedVolume parseSavedVolume(const Json& saved);
 // one of its members.
 VolumeSpec parseVolumeCreate(const Json& body, const std::string& driveUriPrefix);
 
-// Whether `spec` can be built on `c` now: drives known, healthy, free and of
-// one media type, a drive count the RAID level allows, a free name and a
-// capacity within what the drives give. Returns the volume's capacity.
+// Whether `spec` can be built on `c` now: drives known, healthy, not spares
+// and of one media type, a drive count the RAID level allows, a free name,
+// encryption only where the controller has it, and a capacity within what
+// the drives give and what the volumes on them leave free (without one, all
+// that is free). Returns the volume's capacity.
 uint64_t checkVolumePlausible(const Controller& c, const VolumeSpec& spec,
                               const std::string& driveUriPrefix);
+
+// Warnings that go with building `spec`: a drive that predicts its failure.
+std::vector<Json> volumeWarnings(const Controller& c, const VolumeSpec& spec,
+                                 const std::string& driveUriPrefix);
 
 // Checks `spec` and adds the volume with the next free Id.
 Volume& createVolume(Controller& c, const VolumeSpec& spec, const std::string& driveUriPrefix,
@@ -60,8 +68,15 @@ Volume& createVolume(Controller& c, const VolumeSpec& spec, const std::string& d
 // PATCH of a volume: Name, DisplayName, ReadCachePolicy, WriteCachePolicy.
 void patchVolume(Controller& c, Volume& v, const Json& body);
 
-// PATCH of a drive: HotspareType ("None", "Global") and LocationIndicatorActive.
+// PATCH of a drive: HotspareType ("None", "Global"), LocationIndicatorActive
+// and IndicatorLED.
 void patchDrive(Controller& c, Drive& d, const Json& body, const std::string& driveUri);
+
+// A lamp's IndicatorLED after a request that sets IndicatorLED and/or
+// LocationIndicatorActive (null when absent): both must agree; turned on
+// through LocationIndicatorActive alone an unlit lamp is "Lit".
+std::string takeIndicator(const std::string& current, const Json* indicatorLed,
+                          const Json* locationIndicatorActive);
 
 // Whether a drive may be erased: not in a volume, not a spare, not failed.
 void checkDriveErasable(const Controller& c, const Drive& d, const std::string& driveUri);

@@ -791,7 +791,9 @@ Reply offerVolumeCreationAsTask(PluginService& s, const Request& r, Reply create
     spec.undo = Json::array({Json{{"Storage", storage}, {"Volume", volume}, {"UUID", v->uuid}}});
     PluginService* service = &s;
     const std::string uuid = v->uuid;
-    spec.complete = [service, uri, storage, volume, uuid] {
+    // Warnings the creation raised reach the client with the finished task.
+    const Json warnings = created.data.value("@Message.ExtendedInfo", Json());
+    spec.complete = [service, uri, storage, volume, uuid, warnings] {
         {
             std::shared_lock<std::shared_mutex> reading(service->modelLock());
             Controller* owner = service->storage().controller(storage);
@@ -803,6 +805,8 @@ Reply offerVolumeCreationAsTask(PluginService& s, const Request& r, Reply create
         if (answer.status == 200) {
             answer.status = 201;
             answer.headers = {{"Location", uri}};
+            if (!warnings.is_null())
+                answer.data["@Message.ExtendedInfo"] = warnings;
         }
         return answer;
     };

@@ -25,6 +25,20 @@ std::string errorObject(const char* messageId, const std::string& message, const
     return json::dump(error);
 }
 
+// A property of a request body the service refuses: "The property <name>
+// <problem>." or, for its value, "The value '<value>' for the property
+// <name> <problem>."
+std::string propertyError(const char* messageId, const char* problem, const char* remedy,
+                          const std::string& property, const std::string* value = nullptr) {
+    const std::string subject =
+        value ? "The value '" + *value + "' for the property " : std::string("The property ");
+    const std::string resolution =
+        std::string(remedy) + " in the request body and resubmit the request.";
+    return errorObject(
+        messageId, subject + property + " " + problem + ".", "Warning", resolution.c_str(),
+        value ? json::Value::array({*value, property}) : json::Value::array({property}));
+}
+
 } // namespace
 
 namespace redfisherror {
@@ -104,6 +118,46 @@ std::string queryParameterUnsupported(const std::string& name) {
                        "Query parameter '" + name + "' is not supported.", "Warning",
                        "Correct or remove the query parameter and resubmit the request.",
                        json::Value::array({name}));
+}
+
+std::string restrictedRole(const std::string& role) {
+    return errorObject("RestrictedRole",
+                       "The operation was not successful because the role '" + role +
+                           "' is restricted.",
+                       "Warning", "Log in with an account whose role may use this service.",
+                       json::Value::array({role}));
+}
+
+std::string malformedJson() {
+    return errorObject("MalformedJSON",
+                       "The request body submitted was malformed JSON and could not be parsed by "
+                       "the receiving service.",
+                       "Critical",
+                       "Ensure that the request body is valid JSON and resubmit the "
+                       "request.");
+}
+
+std::string propertyUnknown(const std::string& property) {
+    return propertyError("PropertyUnknown",
+                         "is not in the list of valid properties for the resource",
+                         "Remove the unknown property", property);
+}
+
+std::string propertyNotWritable(const std::string& property) {
+    return propertyError("PropertyNotWritable",
+                         "is a read-only property and cannot be assigned a value",
+                         "Remove the property", property);
+}
+
+std::string propertyValueTypeError(const std::string& value, const std::string& property) {
+    return propertyError("PropertyValueTypeError", "is not a type that the property can accept",
+                         "Correct the value for the property", property, &value);
+}
+
+std::string propertyValueOutOfRange(const std::string& value, const std::string& property) {
+    return propertyError("PropertyValueOutOfRange",
+                         "is not in the supported range of acceptable values",
+                         "Correct the value for the property", property, &value);
 }
 
 std::string forStatus(int status, const std::string& uri) {

@@ -22,6 +22,14 @@ std::string tooManyFailedLogins(long long retryAfterSeconds);
 std::string preconditionFailed();
 std::string operationNotAllowed();
 std::string queryParameterUnsupported(const std::string& name);
+// A login whose role the server does not let act; `role` names it.
+std::string restrictedRole(const std::string& role);
+// Bad request bodies: `value` as the client wrote it, `property` by name.
+std::string malformedJson();
+std::string propertyUnknown(const std::string& property);
+std::string propertyNotWritable(const std::string& property);
+std::string propertyValueTypeError(const std::string& value, const std::string& property);
+std::string propertyValueOutOfRange(const std::string& value, const std::string& property);
 // The error of a status the server answers without a more specific one
 // (GeneralError for any status the table does not name); `uri` is the
 // request's path, named by the 404 message.

@@ -20,14 +20,17 @@ struct MethodRow {
 const char* const kReadOnly = "GET, HEAD";
 
 const MethodRow kMethodTable[] = {
+    {"SessionService", "GET, HEAD, PATCH"},
     {"SessionService/Sessions", "GET, HEAD, POST"},
     {"SessionService/Sessions/*", "GET, HEAD, DELETE"},
+    {"AccountService", "GET, HEAD, PATCH"},
     {"AccountService/Accounts", "GET, HEAD, POST"},
     {"AccountService/Accounts/*", "GET, HEAD, PATCH, DELETE"},
     {"EventService/Subscriptions", "GET, HEAD, POST"},
     {"EventService/Subscriptions/*", "GET, HEAD, DELETE"},
     {"Systems/*/Storage/*/Volumes", "GET, HEAD, POST"},
     {"Systems/*/Storage/*/Volumes/*", "GET, HEAD, PATCH, DELETE"},
+    {"Chassis/*", "GET, HEAD, PATCH"},
     {"Chassis/*/Drives/*", "GET, HEAD, PATCH"},
     {"TaskService/Tasks/*", "GET, HEAD, DELETE"},
     {"TaskService/TaskMonitors/*", "GET, HEAD, DELETE"},

@@ -3,15 +3,12 @@
 #include <openssl/rand.h>
 
 #include <cctype>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 
 #include "jsonadapter.h"
 #include "protocol/owndocument.h"
 #include "redfishserver/installpaths.h"
-
-namespace fs = std::filesystem;
+#include "redfishserver/keptfile.h"
 
 namespace {
 
@@ -56,21 +53,7 @@ std::string keptServiceUuid(const std::string& path) {
     const std::string uuid = randomUuid();
     if (uuid.empty())
         return "";
-    // Written whole under another name first: a crash leaves no half UUID.
-    const std::string temporary = path + ".new";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << uuid << '\n';
-        if (!out.flush())
-            return "";
-    }
-    std::error_code ec;
-    fs::rename(temporary, path, ec);
-    if (ec) {
-        fs::remove(temporary, ec);
-        return "";
-    }
-    return uuid;
+    return replaceKeptFile(path, uuid + "\n") ? uuid : "";
 }
 
 std::string serviceUuidPath() {

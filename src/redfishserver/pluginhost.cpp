@@ -39,6 +39,9 @@ std::string webServerPluginPath() {
     return serverDirectory() + "WebServerAbstractionModule" TOLVANE_PLUGIN_SUFFIX;
 }
 
+// Why the resource plug-in did not start, for the output log.
+std::string gPluginProblem;
+
 // The loader's reason goes to standard error, apart from the fixed messages.
 void reportLoadError() {
     std::string reason = pluginLoadError();
@@ -70,19 +73,31 @@ bool loadWebServerPlugin() {
     const std::string path = webServerPluginPath();
     if (!fileReadable(path)) {
         std::printf("Failed in initializing Webserver plugin\n");
+        gPluginProblem = "The resource plug-in " + path + " is missing or cannot be read";
         return false;
     }
     gHandleForInstanceOfLibrary = openPluginLibrary(path);
     if (!gHandleForInstanceOfLibrary) {
         std::printf("NULL gHandleForInstanceOfLibrary\n");
         reportLoadError();
+        gPluginProblem = "The resource plug-in " + path + " cannot be loaded: " + pluginLoadError();
         return false;
     }
     // A library without initializeAllPlugins cannot have been initialised.
     auto init = reinterpret_cast<PluginInitFn>(
         pluginSymbol(gHandleForInstanceOfLibrary, REDFISH_ENTRY_INITIALIZE));
     gPluginInitResult = init ? init(gHandleForInstanceOfLibrary) : false;
+    if (!init)
+        gPluginProblem = "The resource plug-in " + path + " has no " REDFISH_ENTRY_INITIALIZE;
+    else if (!gPluginInitResult)
+        gPluginProblem = "The resource plug-in " + path +
+                         " could not initialise; its reason is on standard error and in "
+                         "RedfishServer.log";
     return gPluginInitResult;
+}
+
+std::string webServerPluginProblem() {
+    return gPluginProblem;
 }
 
 void unloadWebServerPlugin() {

@@ -2,6 +2,8 @@
 #ifndef TOLVANE_PLUGINHOST_H
 #define TOLVANE_PLUGINHOST_H
 
+#include <string>
+
 #include "RedfishPlugin.h"
 
 // Module handle of WebServerAbstractionModule; null until loaded.
@@ -11,6 +13,8 @@ extern bool gPluginInitResult;
 
 bool loadLogServicePlugin();
 bool loadWebServerPlugin();
+// After loadWebServerPlugin failed: what went wrong, in a sentence.
+std::string webServerPluginProblem();
 void unloadWebServerPlugin();
 
 // Looks an entry point up by name in a loaded module (dlsym / GetProcAddress);

@@ -21,6 +21,7 @@
 #include "protocol/standardroad.h"
 #include "redfishserverhandler.h"
 #include "serverconfig.h"
+#include "session/sessionresources.h"
 #include "startupfiles.h"
 #include "stoprequest.h"
 
@@ -91,6 +92,10 @@ bool prepareInstallTree() {
 // An authenticated request's body may take as long as the library's own
 // request time-out, but never less than ten seconds; before authentication
 // the head deadline bounds it instead (connectionlimits.h).
+// How long a stop waits for the requests under way; uploads still arriving
+// are cut off at once (CivetServer::close).
+constexpr int kStopGraceMs = 10000;
+
 int prefetchDeadlineMs() {
     return std::max<int>(ServerConfig.SessionTimeout, 10000);
 }
@@ -167,15 +172,24 @@ void mainRedfishServer() {
         endStart(server);
     }
     mg_set_debug_log_type(ServerConfig.RedfishDebugMask);
-    WriteOutLog("Redfish server started : https://X.X.X.X:%s%s\n", gListeningPortText, "/redfish");
 
     if (loadWebServerPlugin() != true) {
         ROUTINE_LOG("502", LOG_LEVEL_DEBUG, "webserver module loading failed  !!!");
         ROUTINE_LOG("503", LOG_LEVEL_DEBUG, "Exit");
+        // The output log is where an administrator looks first.
+        WriteOutLog("%s\n", webServerPluginProblem().c_str());
         endStart(server);
     }
+    // Only now: "started" means the service can serve.
+    WriteOutLog("Redfish server started : https://X.X.X.X:%s%s\n", gListeningPortText, "/redfish");
     ROUTINE_LOG("488", LOG_LEVEL_TRACE, "Call trace");
 
+    // A standard service ends idle sessions; the classic one only after their lifetime.
+    if (protocolProfile() == ProtocolProfile::Standard) {
+        const std::string problem = loadSessionTimeout(serverDirectory() + "SessionService.json");
+        if (!problem.empty())
+            WriteOutLog("%s", problem.c_str());
+    }
     std::string hostAddress = chooseHostAddress();
     auto handler = std::make_unique<RedfishServerHandler>(hostAddress, gHandleForInstanceOfLibrary,
                                                           ServerConfig.SessionTimeout);
@@ -192,7 +206,7 @@ void mainRedfishServer() {
             // Closing lets the calls under way finish and be answered, closes
             // later requests without an answer, then stops the library's
             // workers, so the plug-in is shut down only after the last request.
-            server->close();
+            server->close(kStopGraceMs);
             unloadWebServerPlugin();
         }
     }

@@ -19,7 +19,6 @@
 #endif
 
 #include "jsonadapter.h"
-#include "loginrules.h"
 
 namespace {
 
@@ -48,14 +47,11 @@ std::string addressKey(const std::string& address) {
     return key + ":/64";
 }
 
-// The name as the plug-in matches it: ASCII case ignored, and without the
-// backslashes the server removes from what it hands the plug-in.
+// The name as the plug-in matches it: ASCII case ignored.
 std::string nameKey(const std::string& user) {
     std::string key;
-    for (char ch : user) {
-        if (ch != '\\')
-            key += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-    }
+    for (char ch : user)
+        key += (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
     return key;
 }
 
@@ -274,7 +270,7 @@ void LoginLane::leave() {
 
 std::string loginBodyUserName(const std::string& body) {
     json::Value object;
-    if (!json::tryParseObject(removeBackslashes(body), object))
+    if (!json::tryParseObject(body, object))
         return "";
     const json::Value name = object.value("UserName", json::Value());
     return name.is_string() ? name.get<std::string>() : "";

@@ -142,8 +142,8 @@ bool lanePriorityCanBeRestored();
 bool lowerThreadPriority(int steps, int& saved);
 void restoreThreadPriority(int saved);
 
-// The user name a login body names, as the plug-in reads it (the server
-// hands it the body without backslashes); "" when it names none.
+// The user name a login body names, as the plug-in reads it; "" when it
+// names none.
 std::string loginBodyUserName(const std::string& body);
 
 // The one throttle of the process.

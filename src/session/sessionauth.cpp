@@ -124,5 +124,6 @@ std::optional<SessionRecord> authorizedSession(const std::string& clientAddress,
     }
     if (record.roleVerdict != 1)
         return std::nullopt;
+    record.lastUsedAt = now; // the idle time-out counts from here
     return record;
 }

@@ -16,7 +16,8 @@ std::string presentedToken(const char* xAuthToken, const char* cookieHeader);
 
 // Looks the session of (clientAddress, token) up in the session table at
 // time `now`: refuses when there is none, removes it and refuses when it has
-// expired, and applies the role rules to its session data.
+// expired, applies the role rules to its session data, and records `now` as
+// the session's latest use.
 bool authorizeSession(const std::string& clientAddress, const std::string& token, int64_t now);
 
 // As authorizeSession, giving a copy of the session that authorises.

@@ -5,8 +5,12 @@
 #include "gate/requestpath.h"
 #include "jsonadapter.h"
 #include "logging/logplatform.h"
+#include "redfishserver/keptfile.h"
 
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 
 namespace {
 
@@ -50,11 +54,92 @@ std::string sessionDocument(const SessionRecord& record) {
     return json::dump(session);
 }
 
+const char* const kSessionService = "/redfish/v1/SessionService";
+const char* const kTimeout = "SessionTimeout";
+
+// The file the idle time-out is kept in; one change of it at a time.
+std::mutex& keptTimeoutMutex() {
+    static std::mutex instance;
+    return instance;
+}
+std::string& keptTimeoutPath() {
+    static std::string path;
+    return path;
+}
+
+bool isTimeoutInRange(const json::Value& seconds) {
+    const double value = seconds.get<double>();
+    return value >= kMinimumSessionTimeout && value <= kSessionLifetimeSeconds;
+}
+
+// The session service as shown: its "SessionTimeout" the enforced one.
+std::string sessionServiceReply(const std::string& method, const std::string& pluginReply) {
+    json::Value service = resourceData(pluginReply);
+    const bool shows = method == "GET" || method == "HEAD" || method == "PATCH";
+    if (!shows || sessionIdleTimeout() == 0 || !service.is_object())
+        return pluginReply;
+    service[kTimeout] = sessionIdleTimeout();
+    return envelope(200, json::dump(service));
+}
+
 } // namespace
+
+std::string loadSessionTimeout(const std::string& path) {
+    std::lock_guard<std::mutex> lock(keptTimeoutMutex());
+    keptTimeoutPath() = path;
+    setSessionIdleTimeout(kDefaultSessionTimeout);
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return "";
+    json::Value kept;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const json::Value seconds =
+        json::tryParseObject(text, kept) ? kept.value(kTimeout, json::Value()) : json::Value();
+    if (!seconds.is_number_integer() || !isTimeoutInRange(seconds))
+        return "Session time-out in " + path + " unusable; " +
+               std::to_string(kDefaultSessionTimeout) + " seconds apply\n";
+    setSessionIdleTimeout(seconds.get<int64_t>());
+    return "";
+}
+
+bool serverChangesSessionService(const std::string& method, const std::string& path) {
+    return method == "PATCH" && samePath(path, kSessionService) && sessionIdleTimeout() > 0;
+}
+
+std::string changeSessionService(const std::string& body, const std::string& current) {
+    json::Value changes;
+    if (!json::tryParseObject(body, changes))
+        return envelope(400, redfisherror::malformedJson());
+    const json::Value shown = resourceData(current);
+    for (const auto& member : changes.items()) {
+        if (member.key() != kTimeout)
+            return envelope(400, json::hasMember(shown, member.key().c_str())
+                                     ? redfisherror::propertyNotWritable(member.key())
+                                     : redfisherror::propertyUnknown(member.key()));
+    }
+    if (json::hasMember(changes, kTimeout)) {
+        const json::Value& seconds = changes.at(kTimeout);
+        if (!seconds.is_number_integer())
+            return envelope(400,
+                            redfisherror::propertyValueTypeError(json::asText(seconds), kTimeout));
+        if (!isTimeoutInRange(seconds))
+            return envelope(400,
+                            redfisherror::propertyValueOutOfRange(json::asText(seconds), kTimeout));
+        std::lock_guard<std::mutex> lock(keptTimeoutMutex());
+        json::Value kept = json::Value::object();
+        kept[kTimeout] = seconds;
+        if (!replaceKeptFile(keptTimeoutPath(), json::dump(kept) + "\n"))
+            return envelope(500, redfisherror::forStatus(500, kSessionService));
+        setSessionIdleTimeout(seconds.get<int64_t>());
+    }
+    return shown.is_object() ? current : envelope(200, redfisherror::success());
+}
 
 std::string sessionResourceReply(const std::string& method, const std::string& path,
                                  const std::string& pluginReply,
                                  const std::optional<SessionRecord>& heldBefore, int64_t now) {
+    if (samePath(path, kSessionService))
+        return sessionServiceReply(method, pluginReply);
     if (isSessionMember(path)) {
         const bool pluginHasIt = replyStatus(pluginReply) / 100 == 2;
         if (method == "DELETE") {

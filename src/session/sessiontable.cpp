@@ -2,6 +2,7 @@
 #include "session/sessiontable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <unordered_map>
 #include <mutex>
@@ -26,8 +27,22 @@ std::recursive_mutex& sessionTableMutex() {
     return instance;
 }
 
+namespace {
+std::atomic<int64_t> gIdleTimeout{0};
+}
+
+void setSessionIdleTimeout(int64_t seconds) {
+    gIdleTimeout.store(seconds > 0 ? seconds : 0);
+}
+
+int64_t sessionIdleTimeout() {
+    return gIdleTimeout.load();
+}
+
 bool sessionExpired(const SessionRecord& record, int64_t now) {
-    return now > record.createdAt + kSessionLifetimeSeconds;
+    const int64_t idle = sessionIdleTimeout();
+    return now > record.createdAt + kSessionLifetimeSeconds ||
+           (idle > 0 && now > std::max(record.lastUsedAt, record.createdAt) + idle);
 }
 
 int pruneExpiredSessions(int64_t now) {

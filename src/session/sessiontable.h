@@ -18,6 +18,7 @@ struct SessionRecord {
     std::string hostName;      // the handler's hostName at login
     std::string clientAddress; // remote address text at login
     int64_t createdAt = 0;     // seconds since the epoch
+    int64_t lastUsedAt = 0;    // its latest authorised request (the login's time at first)
     std::string location;      // the "Location" returned by the login
     // What the role rules make of sessionInfo, worked out at its first use:
     // -1 not yet, 0 refused, 1 permitted. sessionInfo never changes.
@@ -26,7 +27,8 @@ struct SessionRecord {
     PrivilegeSet privileges = 0; // from the role, learned at login
 };
 
-// A session is valid while now <= createdAt + kSessionLifetimeSeconds.
+// A session is valid while now <= createdAt + kSessionLifetimeSeconds and,
+// when an idle time-out is set, now <= lastUsedAt + that time-out.
 constexpr int64_t kSessionLifetimeSeconds = 86400;
 constexpr int kDefaultMaximumSessions = 64;
 
@@ -34,7 +36,8 @@ extern std::vector<SessionRecord> sessionTable;
 // The table's lock; recursive so that one step may call several functions.
 std::recursive_mutex& sessionTableMutex();
 
-enum class AddSessionResult { Stored, NoToken, Full, Revoked };
+// RoleRefused is the login's own verdict, before the table is asked.
+enum class AddSessionResult { Stored, NoToken, Full, Revoked, RoleRefused };
 
 // What a login's record must satisfy beyond the table's cap.
 struct SessionAdmission {
@@ -84,7 +87,13 @@ std::optional<SessionRecord> sessionAt(const std::string& uri, int64_t now);
 // The locations of the live records, in login order, each once.
 std::vector<std::string> sessionLocations(int64_t now);
 
-// True when `record` is past its lifetime at `now` (seconds since the epoch).
+// Seconds a session may go without a request; 0 (the start) for no limit
+// but its lifetime.
+void setSessionIdleTimeout(int64_t seconds);
+int64_t sessionIdleTimeout();
+
+// True when `record` is past its lifetime or idle time-out at `now`
+// (seconds since the epoch).
 bool sessionExpired(const SessionRecord& record, int64_t now);
 
 // Removes every expired record; returns the number removed.

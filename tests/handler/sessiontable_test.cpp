@@ -242,6 +242,21 @@ TEST_F(Authorisation, ValidForOneDayThenRemovedByTheFirstRequest) {
     EXPECT_FALSE(authorizeSession("127.0.0.1", "tok", kNow));
 }
 
+TEST_F(Authorisation, IdleTimeOutCountsFromTheLatestRequestWithinTheLifetime) {
+    setSessionIdleTimeout(60);
+    sessionTable.push_back(record("tok", "127.0.0.1", kNow));
+    const std::pair<int64_t, bool> requests[] = {
+        {60, true}, {120, true}, {181, false}, {120, false}}; // seconds after the login
+    for (const auto& [after, live] : requests)
+        EXPECT_EQ(authorizeSession("127.0.0.1", "tok", kNow + after), live) << after;
+    EXPECT_TRUE(sessionTable.empty());
+    sessionTable.push_back(record("busy", "127.0.0.1", kNow));
+    for (int64_t after = 50; after <= kSessionLifetimeSeconds; after += 50)
+        EXPECT_TRUE(authorizeSession("127.0.0.1", "busy", kNow + after)) << after;
+    EXPECT_FALSE(authorizeSession("127.0.0.1", "busy", kNow + kSessionLifetimeSeconds + 1));
+    setSessionIdleTimeout(0);
+}
+
 TEST_F(Authorisation, ReadOnlyRoleRefusedInAnyCase) {
     for (const char* role : {"/redfish/v1/AccountService/Roles/ReadOnlyUser",
                              "/REDFISH/V1/ACCOUNTSERVICE/ROLES/READONLYUSER",

@@ -82,12 +82,17 @@ TEST(Startup, UnusableLogPluginEndsWithExitCodeOne) {
     }
 }
 
-// Each web server plug-in failure: the two log lines, the start messages
-// before them, and exit code 1.
+// Each web server plug-in failure: the two log lines, exit code 1, and in the
+// output log one line naming the plug-in and `problem` instead of a start.
 void expectWebServerPluginFailure(const ts::InstallTree& tree, ts::ServerProcess& server,
-                                  const std::string& console) {
+                                  const std::string& console, const std::string& problem) {
     EXPECT_EQ(server.waitExit(), 1) << server.output();
-    EXPECT_EQ(tree.outLog(), std::string(kStarting) + startedLine(tree.port, false));
+    const std::string out = tree.outLog();
+    const std::string expected =
+        "The resource plug-in " + tree.serverDir + "WebServerAbstractionModule.so ";
+    ASSERT_EQ(out.rfind(kStarting + expected, 0), 0u) << out;
+    EXPECT_NE(out.find(problem, expected.size()), std::string::npos) << out;
+    EXPECT_EQ(out.find('\n', sizeof kStarting), out.size() - 1) << out;
     EXPECT_EQ(tree.capturedLog(), std::string(kLine502) + kLine503);
     EXPECT_NE(server.output().find(console), std::string::npos) << server.output();
 }
@@ -97,7 +102,8 @@ TEST(Startup, MissingWebServerPluginEndsWithTheTwoLogLines) {
     options.resourcePlugin = "";
     ts::InstallTree tree(options);
     ts::ServerProcess server(tree, {"run"});
-    expectWebServerPluginFailure(tree, server, "Failed in initializing Webserver plugin\n");
+    expectWebServerPluginFailure(tree, server, "Failed in initializing Webserver plugin\n",
+                                 "is missing");
 }
 
 TEST(Startup, UnloadableWebServerPluginEndsWithTheTwoLogLines) {
@@ -106,13 +112,14 @@ TEST(Startup, UnloadableWebServerPluginEndsWithTheTwoLogLines) {
     ts::InstallTree tree(options);
     ts::writeFile(tree.serverDir + "WebServerAbstractionModule.so", "not a shared library");
     ts::ServerProcess server(tree, {"run"});
-    expectWebServerPluginFailure(tree, server, "NULL gHandleForInstanceOfLibrary\n");
+    expectWebServerPluginFailure(tree, server, "NULL gHandleForInstanceOfLibrary\n",
+                                 "cannot be loaded: ");
 }
 
 TEST(Startup, InitialisationFalseEndsWithTheTwoLogLines) {
     ts::InstallTree tree;
     ts::ServerProcess server(tree, {"run"}, {{"SCRIPTED_INIT_RESULT", "false"}});
-    expectWebServerPluginFailure(tree, server, kBanner);
+    expectWebServerPluginFailure(tree, server, kBanner, "could not initialise");
     // Initialised once, never shut down.
     EXPECT_EQ(entries(tree), std::vector<std::string>{"initializeAllPlugins"});
 }
@@ -122,7 +129,7 @@ TEST(Startup, MissingInitialiseEntryPointCountsAsFailure) {
     options.resourcePlugin = ts::scriptedPlugin("NoInit");
     ts::InstallTree tree(options);
     ts::ServerProcess server(tree, {});
-    expectWebServerPluginFailure(tree, server, "");
+    expectWebServerPluginFailure(tree, server, "", "has no initializeAllPlugins");
     EXPECT_TRUE(tree.calls().empty());
 }
 

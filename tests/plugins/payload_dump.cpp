@@ -75,6 +75,9 @@ int main() {
     const std::string drive = "/redfish/v1/Chassis/1/Drives/5";
     plugin.post(drive + "/Actions/Drive.SecureErase", Json::object());
     out["create:erasing"] = plugin.get(drive).data;
+    out["event:test"] = model::testEventPayload(
+        {{"MessageId", "Base.1.22.1.Success"}, {"OriginOfCondition", "/redfish/v1"}}, "2",
+        "2026-01-02T03:04:05Z");
     out["error:notfound"] = plugin.get("/redfish/v1/Chassis/1/Drives/99").data;
     out["error:notallowed"] = plugin.call("PATCH", "/redfish/v1/Systems", "{}").data;
     out["error:malformed"] = plugin.call("POST", storage + "/Volumes", "{").data;

@@ -294,6 +294,18 @@ TEST_F(PluginAbi, VolumeCreationErrorsChangeNothing) {
         {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Colour", "blue"}},
          400,
          "PropertyUnknown"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Encrypted", true}},
+         400,
+         "PropertyValueNotInList"},
+        {{{"RAIDType", "RAID1"}, {"Links", driveLinks({0, 1})}, {"Encrypted", 0}},
+         400,
+         "PropertyValueTypeError"},
+        {{{"RAIDType", "RAID5"}, {"VolumeType", "Mirrored"}, {"Links", driveLinks({0, 1, 3})}},
+         400,
+         "PropertyValueConflict"},
+        {{{"VolumeType", "RawDevice"}, {"Links", driveLinks({0, 1})}},
+         400,
+         "PropertyValueNotInList"},
     };
     for (const auto& tc : cases) {
         Call c = plugin.post(kVolumes, tc.body);
@@ -308,6 +320,53 @@ TEST_F(PluginAbi, VolumeCreationErrorsChangeNothing) {
         Json::parse(readFile(plugin.serverDir / "PluginState.json"))["Controllers"][0]["Volumes"]
             .size(),
         1u);
+}
+
+TEST_F(PluginAbi, VolumesShareDrivesWhileSpaceRemains) {
+    const uint64_t gb = 1000000000ULL, rest = 960197124096ULL - 900 * gb;
+    const struct {
+        Json body;
+        int status;
+        uint64_t capacity;
+        std::string message; // in the error, or a warning's MessageId
+    } rows[] = {
+        {{{"RAIDType", "RAID1"},
+          {"VolumeType", "Mirrored"},
+          {"Encrypted", false},
+          {"CapacityBytes", 500 * gb},
+          {"Links", driveLinks({0, 1})}},
+         201,
+         500 * gb,
+         ""},
+        {{{"RAIDType", "RAID1"}, {"CapacityBytes", 400 * gb}, {"Links", driveLinks({0, 1})}},
+         201,
+         400 * gb,
+         ""},
+        {{{"RAIDType", "RAID1"}, {"CapacityBytes", 100 * gb}, {"Links", driveLinks({0, 1})}},
+         409,
+         0,
+         std::to_string(rest) + " bytes free"},
+        {{{"RAIDType", "RAID0"}, {"Links", driveLinks({0})}}, 201, rest, ""},
+        {{{"RAIDType", "RAID0"}, {"Links", driveLinks({0})}}, 409, 0, "has 0 bytes free"},
+        {{{"VolumeType", "StripedWithParity"}, {"Links", driveLinks({1, 2, 3})}},
+         201,
+         2 * rest,
+         ""},
+        {{{"VolumeType", "Mirrored"}, {"Links", driveLinks({4, 6})}},
+         201,
+         1200243695616ULL,
+         "StorageDevice.1.5.1.DrivePredictiveFailure"},
+    };
+    for (const auto& row : rows) {
+        Call c = plugin.post(kVolumes, row.body);
+        ASSERT_EQ(c.status, row.status) << row.body.dump() << " -> " << c.text;
+        EXPECT_EQ(c.data.value("CapacityBytes", uint64_t{0}), row.capacity) << row.body.dump();
+        EXPECT_NE(c.text.find(row.message), std::string::npos) << c.text;
+    }
+    EXPECT_EQ(plugin.get(kDrives + "/0").data["Links"]["Volumes"].size(), 3u);
+    plugin.uninitialize(); // the state file's shared drives are taken back as they were
+    ASSERT_TRUE(plugin.initialize());
+    EXPECT_EQ(volumeCount(), 5u);
 }
 
 TEST_F(PluginAbi, VolumePatchAllowsOnlyWritableProperties) {
@@ -658,7 +717,7 @@ TEST_F(PluginTasks, LongOperationsAnswer202AndTheirMonitorTheFinalAnswer) {
         const Call started = as("op", "POST", row.uri, row.body);
         ASSERT_EQ(started.status, 202) << started.text;
         Call done;
-        EXPECT_TRUE(ts::waitFor(
+        EXPECT_TRUE(ts::waitUntil(
             [&] { return (done = as("op", "GET", monitorOf(started))).status != 202; }));
         EXPECT_EQ(done.status, row.final) << row.uri << done.text;
         EXPECT_EQ(as("op", "GET", started.data["@odata.id"]).data["TaskState"], "Completed");

@@ -207,9 +207,8 @@ TEST_F(BundledServer, VolumesCreatePatchDeleteWithErrors) {
     EXPECT_EQ(body(r)["CapacityBytes"], 2 * 960197124096ULL);
 
     r = send("POST", kVolumes, token, spec.dump());
-    EXPECT_EQ(r.status, 409); // name and drives taken
+    EXPECT_EQ(r.status, 409); // name and drives' space taken
     spec["Name"] = "Other";
-    spec["RAIDType"] = "RAID6";
     r = send("POST", kVolumes, token, spec.dump());
     EXPECT_EQ(r.status, 409);
     r = send("POST", kVolumes, token, "{\"RAIDType\":");
@@ -342,7 +341,7 @@ TEST_P(BundledTasks, AcceptedUpdatesNameTheirMonitorAndFinishThere) {
         ASSERT_EQ(r.status, 202) << r.raw;
         EXPECT_FALSE(r.header("Retry-After").empty());
         ts::Response done;
-        EXPECT_TRUE(ts::waitFor(
+        EXPECT_TRUE(ts::waitUntil(
             [&] { return (done = send("GET", r.header("Location"), token)).status != 202; }));
         EXPECT_EQ(done.status, 200) << done.raw;
     }

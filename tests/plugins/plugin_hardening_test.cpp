@@ -307,18 +307,6 @@ TEST_F(Hardening, CertificatesNotValidNowOrWithHugeSubjectsAreRefused) {
         EXPECT_EQ(c.status, tc.status) << tc.name << ": " << c.text.substr(0, 200);
     }
 }
-namespace {
-std::string capturedLog;
-void captureLog(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    char line[4096];
-    vsnprintf(line, sizeof(line), format, args);
-    va_end(args);
-    capturedLog += std::string(line) + "\n";
-}
-} // namespace
-
 TEST_F(Hardening, ControlCharactersCannotForgeLogLines) {
     const std::string forged = "\n2030-01-01T00:00:00Z RestoreConfiguration: completed\x1b[2J";
     Json backup = exported();
@@ -333,6 +321,7 @@ TEST_F(Hardening, ControlCharactersCannotForgeLogLines) {
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
 
     tolvane::plugin::PluginLog(captureLog).debug("Login", "user \"a" + forged + "\"");
+    const std::string capturedLog = waitForLog("a\\n2030");
     EXPECT_EQ(capturedLog.find("\n2030"), std::string::npos) << capturedLog;
     EXPECT_NE(capturedLog.find("a\\n2030"), std::string::npos) << capturedLog;
 }

@@ -107,8 +107,15 @@ TEST(StorageRules, ModelRoundTripsThroughJson) {
     createVolume(c, spec, kPrefix, "uuid");
     c.drives[3].hotspareType = "Global";
     c.spdmCertificate = SpdmCertificate{"CN=a", "CN=b", "never", "ff"};
+    c.drives[0].capacityBytes += 1 << 20; // a volume shares the mirror's drive 0 by size
+    spec.raidType = "RAID0";
+    spec.driveIds = {"0"};
+    EXPECT_EQ(createVolume(c, spec, kPrefix, "uuid2").capacityBytes, 1u << 20);
     StorageModel back = StorageModel::fromJson(model.toJson());
     EXPECT_EQ(back.toJson(), model.toJson());
+    Json over = model.toJson(); // the mirror takes more than drive 1 has
+    over["Controllers"][0]["Volumes"][0]["CapacityBytes"] = 960197124096ULL + 512;
+    EXPECT_THROW(StorageModel::fromJson(over), std::runtime_error);
     Json broken = model.toJson();
     broken["Controllers"][0]["Volumes"][0]["Drives"][0] = "42";
     EXPECT_THROW(StorageModel::fromJson(broken), std::runtime_error);
@@ -141,10 +148,13 @@ TEST(FileFormats, BackupMustFitTheDrivesPresent) {
     VolumeSpec spec;
     spec.raidType = "RAID5";
     spec.driveIds = {"0", "1", "2"};
+    spec.capacityBytes = 1000000000ULL;
     createVolume(c, spec, kPrefix, crypto::newUuid()); // a backup holds real UUIDs
+    spec.capacityBytes.reset();                        // the rest of the same drives
+    createVolume(c, spec, kPrefix, crypto::newUuid());
     const std::string backup = buildBackup(c, "now").dump();
     RestoreResult r = restoreBackup(c, backup, kPrefix);
-    EXPECT_EQ(r.volumes, 1u);
+    EXPECT_EQ(r.volumes, 2u);
     Controller other = c;
     other.drives[1].serialNumber = "SWAPPED";
     EXPECT_THROW(restoreBackup(other, backup, kPrefix), FileFormatError);

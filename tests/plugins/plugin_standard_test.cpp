@@ -29,6 +29,10 @@ namespace {
 const std::string kRoles = "/redfish/v1/AccountService/Roles/";
 const std::string kAccounts = "/redfish/v1/AccountService/Accounts";
 
+std::string messageId(const Call& c) {
+    return c.data["error"]["@Message.ExtendedInfo"][0].value("MessageId", "");
+}
+
 class PluginStandard : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(plugin.initialize()); }
@@ -54,6 +58,97 @@ TEST_F(PluginStandard, StandardReadOnlyRoleIsOfferedAndAssignable) {
     ASSERT_EQ(created.status, 201) << created.text;
     EXPECT_EQ(plugin.login("reader", "reader-pass-1").reply["response"]["Data"]["Role"],
               kRoles + "ReadOnly");
+}
+
+TEST_F(PluginStandard, ResetsAndLampsChangeWhatTheHostShows) {
+    const std::string system = "/redfish/v1/Systems/1", manager = "/redfish/v1/Managers/1";
+    const std::string reset = system + "/Actions/ComputerSystem.Reset";
+    const std::string chassis = "/redfish/v1/Chassis/1", drive = chassis + "/Drives/3";
+    // A request (POST to an action, else PATCH) and a member a GET shows after it.
+    const struct {
+        std::string uri;
+        Json body;
+        int status;
+        std::string shown;
+        const char* member;
+        Json value;
+    } rows[] = {
+        {reset, {{"ResetType", "ForceOff"}}, 200, system, "PowerState", "Off"},
+        {reset, {{"ResetType", "GracefulRestart"}}, 200, system, "PowerState", "On"},
+        {reset, {{"ResetType", "GracefulShutdown"}}, 200, system, "PowerState", "Off"},
+        {reset, {{"ResetType", "Nmi"}}, 400, system, "PowerState", "Off"},
+        {reset, {{"ResetType", "On"}, {"Delay", 1}}, 400, system, "PowerState", "Off"},
+        {reset, {{"ResetType", "On"}}, 200, system, "PowerState", "On"},
+        {manager + "/Actions/Manager.Reset",
+         {{"ResetType", "On"}},
+         400,
+         system,
+         "PowerState",
+         "On"},
+        {chassis, {{"IndicatorLED", "Blinking"}}, 200, chassis, "LocationIndicatorActive", true},
+        {chassis, {{"LocationIndicatorActive", false}}, 200, chassis, "IndicatorLED", "Off"},
+        {chassis, {{"LocationIndicatorActive", true}}, 200, chassis, "IndicatorLED", "Lit"},
+        {chassis,
+         {{"IndicatorLED", "Off"}, {"LocationIndicatorActive", true}},
+         400,
+         chassis,
+         "IndicatorLED",
+         "Lit"},
+        {chassis, {{"ChassisType", "Rack"}}, 400, chassis, "ChassisType", "RackMount"},
+        {drive,
+         {{"IndicatorLED", "Blinking"}, {"LocationIndicatorActive", true}},
+         200,
+         drive,
+         "IndicatorLED",
+         "Blinking"},
+        {drive, {{"IndicatorLED", "Purple"}}, 400, drive, "LocationIndicatorActive", true},
+        {drive, {{"IndicatorLED", "Off"}}, 200, drive, "LocationIndicatorActive", false},
+    };
+    for (const auto& row : rows) {
+        const bool action = row.uri.find("/Actions/") != std::string::npos;
+        Call c = action ? plugin.post(row.uri, row.body) : plugin.patch(row.uri, row.body);
+        EXPECT_EQ(c.status, row.status) << row.body.dump() << " -> " << c.text;
+        EXPECT_EQ(plugin.get(row.shown).data[row.member], row.value) << row.body.dump();
+    }
+    const Json offered = plugin.get(system).data["Actions"]["#ComputerSystem.Reset"];
+    EXPECT_EQ(offered["target"], reset);
+    EXPECT_EQ(offered["ResetType@Redfish.AllowableValues"], plugin::kSystemResetTypes);
+    const Json managerReset = plugin.get(manager).data["Actions"]["#Manager.Reset"];
+    EXPECT_EQ(plugin.post(managerReset["target"], {{"ResetType", "ForceRestart"}}).status, 200);
+}
+
+TEST_F(PluginStandard, AccountServicePolicyIsCheckedKeptAndApplied) {
+    const std::string service = "/redfish/v1/AccountService";
+    const struct {
+        Json body;
+        int status;
+        const char* messageId;
+    } rows[] = {
+        {{{"MinPasswordLength", 12}, {"AccountLockoutThreshold", 2}}, 200, ""},
+        {{{"MinPasswordLength", 4}}, 400, "PropertyValueOutOfRange"},
+        {{{"MaxPasswordLength", 10}}, 400, "PropertyValueConflict"},
+        {{{"AccountLockoutThreshold", -1}}, 400, "PropertyValueOutOfRange"},
+        {{{"AccountLockoutDuration", "60"}}, 400, "PropertyValueTypeError"},
+        {{{"AccountLockoutCounterResetAfter", 120}}, 400, "PropertyValueConflict"},
+        {{{"ServiceEnabled", false}}, 400, "PropertyNotWritable"},
+        {Json::object(), 400, "NoOperation"},
+    };
+    for (const auto& row : rows) {
+        Call c = plugin.patch(service, row.body);
+        EXPECT_EQ(c.status, row.status) << row.body.dump();
+        EXPECT_NE(c.status < 400 ? 0 : messageId(c).find(row.messageId), std::string::npos)
+            << c.text;
+    }
+    plugin.uninitialize();
+    ASSERT_TRUE(plugin.initialize());
+    EXPECT_EQ(plugin.get(service).data["MinPasswordLength"], 12);
+    Json account = {{"UserName", "guarded"}, {"RoleId", "Operator"}, {"Password", "eleven-char"}};
+    EXPECT_EQ(plugin.post(kAccounts, account).status, 400);
+    account["Password"] = "twelve-chars";
+    ASSERT_EQ(plugin.post(kAccounts, account).status, 201);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(plugin.login("guarded", "wrong-password").status, 401);
+    EXPECT_EQ(plugin.login("guarded", "twelve-chars").status, 401); // locked after two
 }
 
 TEST_F(PluginStandard, StorageSystemsCarriesTheTypeThatAllowsItsUri) {
@@ -241,15 +336,15 @@ class Subscriber {
 const std::string kSubscriptions = "/redfish/v1/EventService/Subscriptions";
 const std::string kVolumes = "/redfish/v1/Systems/1/Storage/1/Volumes";
 
-std::string messageId(const Call& c) {
-    return c.data["error"]["@Message.ExtendedInfo"][0].value("MessageId", "");
-}
-
 } // namespace
 
 TEST_F(PluginStandard, SubscriptionsAreCheckedKeptAndDeleted) {
-    const Json good = {
-        {"Destination", "https://192.0.2.5/events"}, {"Protocol", "Redfish"}, {"Context", "ctx"}};
+    const Json good = {{"Destination", "https://192.0.2.5/events"},
+                       {"Protocol", "Redfish"},
+                       {"Context", "ctx"},
+                       {"RegistryPrefixes", {"ResourceEvent"}},
+                       {"ResourceTypes", {"Volume"}},
+                       {"VerifyCertificate", true}};
     const struct {
         const char* change;
         Json value;
@@ -264,6 +359,10 @@ TEST_F(PluginStandard, SubscriptionsAreCheckedKeptAndDeleted) {
         {"Protocol", nullptr, "PropertyMissing"},
         {"Context", 5, "PropertyValueTypeError"},
         {"HttpHeaders", Json::array(), "PropertyUnknown"},
+        {"EventTypes", {"Nonsense"}, "PropertyValueNotInList"},
+        {"RegistryPrefixes", {"Base"}, "PropertyValueNotInList"},
+        {"ResourceTypes", "Drive", "PropertyValueTypeError"},
+        {"VerifyCertificate", "yes", "PropertyValueTypeError"},
     };
     for (const auto& row : refused) {
         Json body = good;
@@ -285,6 +384,8 @@ TEST_F(PluginStandard, SubscriptionsAreCheckedKeptAndDeleted) {
     Call member = plugin.get(uri);
     EXPECT_EQ(member.data["Destination"], good["Destination"]);
     EXPECT_EQ(member.data["Context"], "ctx");
+    EXPECT_EQ(member.data["ResourceTypes"], good["ResourceTypes"]);
+    EXPECT_EQ(member.data["VerifyCertificate"], true);
     EXPECT_EQ(plugin.del(uri).status, 200);
     EXPECT_EQ(plugin.get(uri).status, 404);
     EXPECT_EQ(plugin.get(kSubscriptions).data["Members"].size(), 0u);
@@ -298,15 +399,14 @@ TEST(PluginEvents, StorageChangesReachEverySubscriber) {
     plugin::PluginService service(plugin::PluginPaths::forServerDirectory(dir.path));
     std::ostringstream announcement;
     service.load(announcement);
-    Subscriber subscriber;
-    ASSERT_EQ(service
-                  .dispatch("POST", kSubscriptions,
-                            Json{{"Destination", subscriber.url()},
-                                 {"Protocol", "Redfish"},
-                                 {"Context", "storage-watch"}}
-                                .dump())
-                  .status,
-              201);
+    Subscriber subscriber, drivesOnly;
+    for (Subscriber* to : {&subscriber, &drivesOnly}) {
+        Json body = {
+            {"Destination", to->url()}, {"Protocol", "Redfish"}, {"Context", "storage-watch"}};
+        if (to == &drivesOnly)
+            body["ResourceTypes"] = {"Drive"};
+        ASSERT_EQ(service.dispatch("POST", kSubscriptions, body.dump()).status, 201);
+    }
     const Json volume = {
         {"RAIDType", "RAID1"},
         {"Links",
@@ -321,6 +421,14 @@ TEST(PluginEvents, StorageChangesReachEverySubscriber) {
         service.changeStorage(
             [&] { service.storage().controllers().front().drives[3].health = "Critical"; });
     }
+    const std::string testEvent = "/redfish/v1/EventService/Actions/EventService.SubmitTestEvent";
+    EXPECT_EQ(service.dispatch("POST", testEvent, R"({"Message":"no MessageId"})").status, 400);
+    ASSERT_EQ(
+        service
+            .dispatch("POST", testEvent,
+                      R"({"MessageId":"Base.1.22.1.Success","OriginOfCondition":"/redfish/v1"})")
+            .status,
+        200);
     const struct {
         const char* messageId;
         std::string origin;
@@ -328,7 +436,8 @@ TEST(PluginEvents, StorageChangesReachEverySubscriber) {
         {"ResourceEvent.1.4.3.ResourceCreated", volumeUri},
         {"ResourceEvent.1.4.3.ResourceChanged", volumeUri},
         {"ResourceEvent.1.4.3.ResourceRemoved", volumeUri},
-        {"ResourceEvent.1.4.3.ResourceStatusChangedCritical", "/redfish/v1/Chassis/1/Drives/3"}};
+        {"ResourceEvent.1.4.3.ResourceStatusChangedCritical", "/redfish/v1/Chassis/1/Drives/3"},
+        {"Base.1.22.1.Success", "/redfish/v1"}}; // the test event goes to everyone
     const std::vector<Json> events = subscriber.waitFor(std::size(expected));
     ASSERT_EQ(events.size(), std::size(expected));
     for (size_t i = 0; i < events.size(); ++i) {
@@ -338,6 +447,29 @@ TEST(PluginEvents, StorageChangesReachEverySubscriber) {
         EXPECT_EQ(record["MessageId"], expected[i].messageId);
         EXPECT_EQ(record["OriginOfCondition"]["@odata.id"], expected[i].origin);
     }
+    const std::vector<Json> drives = drivesOnly.waitFor(2);
+    ASSERT_EQ(drives.size(), 2u);
+    EXPECT_EQ(drives[0]["Events"][0]["MessageId"], expected[3].messageId);
+    EXPECT_EQ(drives[1]["Events"][0]["MessageId"], expected[4].messageId);
+}
+
+TEST(PluginEvents, AFailedDeliveryIsLoggedWithItsReason) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd); // nobody listens there now
+    plugin::DeliveryPolicy policy;
+    policy.attempts = 1;
+    plugin::EventDelivery delivery(plugin::PluginLog(captureLog), policy);
+    ASSERT_TRUE(delivery.enqueue(
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/events", "{}"));
+    const std::string lines = waitForLog("dropped");
+    EXPECT_NE(lines.find("dropped after 1 attempt(s): Couldn't connect"), std::string::npos)
+        << lines;
 }
 
 TEST(PluginEvents, HangingSubscriberNeitherBlocksNorGrowsTheQueue) {

@@ -1,8 +1,12 @@
 #include "pluginharness.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,6 +14,30 @@
 #include <unistd.h>
 
 namespace plugintest {
+
+namespace {
+std::mutex logMutex;
+std::condition_variable logged;
+std::string logLines;
+} // namespace
+
+void captureLog(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    char line[4096];
+    vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(logMutex);
+    logLines += std::string(line) + "\n";
+    logged.notify_all();
+}
+
+std::string waitForLog(const std::string& text) {
+    std::unique_lock<std::mutex> lock(logMutex);
+    logged.wait_for(lock, std::chrono::seconds(20),
+                    [&] { return logLines.find(text) != std::string::npos; });
+    return logLines;
+}
 
 namespace fs = std::filesystem;
 

@@ -19,6 +19,11 @@ std::filesystem::path makeTempDir(const std::string& prefix);
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& data);
 
+// A log sink (RedfishPlugin.h's LogFn) that keeps every line, safe from any
+// thread; waitForLog() gives all lines once `text` is among them (or after 20 s).
+void captureLog(const char* format, ...);
+std::string waitForLog(const std::string& text);
+
 struct Call {
     int status = 0;
     Json data;  // "Data" of the reply

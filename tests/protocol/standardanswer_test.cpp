@@ -184,6 +184,8 @@ TEST(StandardAnswer, AllowFollowsTheResourceModel) {
         {"/redfish/v1/Systems/1/Storage/1/Volumes", "GET, HEAD, POST"},
         {"/redfish/v1/Systems/1/Storage/1/Volumes/3/Actions/Volume.Initialize", "POST"},
         {"/redfish/v1/Chassis/1/Drives/0", "GET, HEAD, PATCH"},
+        {"/redfish/v1/Chassis/1", "GET, HEAD, PATCH"},
+        {"/redfish/v1/AccountService", "GET, HEAD, PATCH"},
         {"/other/Actions/x", "GET, HEAD"},
     };
     for (const auto& c : cases)

@@ -181,6 +181,34 @@ TEST(Interference, TricklingUploadDoesNotHoldUpAGet) {
     EXPECT_TRUE(delivered);
 }
 
+// A stop does not wait for an upload that stalls: it is cut off and its file
+// removed, the plug-in never sees it, and the process ends with 0.
+TEST(Interference, StopCutsOffAStalledUpload) {
+    ts::InstallOptions options;
+    options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
+    ScriptedServer s(options);
+    ASSERT_TRUE(s.startAndLogIn()) << s.server->output();
+    s.tree.clearCalls();
+    const std::string body =
+        ts::multipartBody(kBoundary, {{"file", "fw.bin", std::string(1 << 18, 'S')}});
+    const int fd = ts::connectLoopback(s.tree.port);
+    ASSERT_GE(fd, 0);
+    const std::string head = std::string("POST ") + kFirmware +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
+                             "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+    ASSERT_TRUE(sendAll(fd, head + body.substr(0, body.size() - 64)));
+    const std::string incoming = s.tree.serverDir + "uploads-incoming";
+    std::error_code ec;
+    ASSERT_TRUE(ts::waitUntil([&] { return !std::filesystem::is_empty(incoming, ec); }));
+    ASSERT_EQ(::kill(s.server->pid, SIGTERM), 0);
+    EXPECT_EQ(s.server->waitExit(30000), 0) << "the stop waited for the stalled sender";
+    ::close(fd);
+    EXPECT_TRUE(std::filesystem::is_empty(incoming, ec));
+    for (const auto& call : s.tree.calls())
+        EXPECT_NE(call.value("entry", ""), "POST");
+}
+
 // Two uploads of one file name arriving at the same time do not meet: each
 // call sees its own content, and nothing is left behind.
 TEST(Interference, SimultaneousUploadsOfOneNameStayApart) {

@@ -5,28 +5,16 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace ts {
-
-// Polls `done` every 10 ms; true as soon as it holds, false after `timeoutMs`.
-template <typename F> bool waitFor(F done, int timeoutMs = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 // Built artifacts.
 std::string serverBinary();
@@ -39,6 +27,9 @@ std::string sourceDir();
 
 // A loopback TCP port that was free a moment ago.
 int freePort();
+// Polls `done` until it holds (true) or `timeoutMs` has passed (false): the one
+// way tests wait for something they can observe.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 std::string makeTempDir(const std::string& prefix);
 std::string readFile(const std::string& path); // "" when missing
 void writeFile(const std::string& path, const std::string& data);
