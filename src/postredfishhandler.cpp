@@ -111,11 +111,19 @@ std::string restoreLogFilePath() {
 }
 
 void answerRefusedRequest(struct mg_connection* conn, int status) {
-    json::Value error;
-    error["error"]["code"] = "Base.1.0.GeneralError";
-    error["error"]["message"] = RedfishServerHandler::getStatusText(status);
+    std::string body;
+    if (protocolProfile() == ProtocolProfile::Standard) {
+        // A Redfish client reads the registry message, not the status text.
+        const struct mg_request_info* ri = mg_get_request_info(conn);
+        body = redfisherror::forStatus(status, ri && ri->local_uri ? ri->local_uri : "");
+    } else {
+        json::Value error;
+        error["error"]["code"] = "Base.1.0.GeneralError";
+        error["error"]["message"] = RedfishServerHandler::getStatusText(status);
+        body = json::dump(error);
+    }
     RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
-    RedfishServerHandler::writeBody(conn, json::dump(error));
+    RedfishServerHandler::writeBody(conn, body);
     // The rest of a refused body is not read: the engine would otherwise
     // drain whatever length the client declared before closing.
     mg_disable_connection_keep_alive(conn);

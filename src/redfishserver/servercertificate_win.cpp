@@ -5,6 +5,8 @@
 
 #include <sddl.h>
 
+#include <string>
+
 namespace {
 
 // The file holds the private key: the local system account, administrators
@@ -42,9 +44,9 @@ bool inspectExisting(const std::string& path, CertificateFile& found, std::strin
     return true;
 }
 
-// Creates `path` holding `data`; fails when anything already has that name.
-// A file left half-written is removed.
-bool createExclusiveFile(const std::string& path, const std::string& data, DWORD& error) {
+// Writes a new file `path` holding `data`, readable by its owner only; a
+// file left half-written is removed.
+bool writeNewFile(const std::string& path, const std::string& data, DWORD& error) {
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
@@ -67,6 +69,25 @@ bool createExclusiveFile(const std::string& path, const std::string& data, DWORD
     if (!ok)
         DeleteFileA(path.c_str());
     return ok;
+}
+
+// Creates `path` holding `data`; fails when anything already has that name.
+// The data is written to a temporary beside it and moved into place whole,
+// so a crash never leaves an empty file that would block every later start.
+bool createExclusiveFile(const std::string& path, const std::string& data, DWORD& error) {
+    const std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+    if (!writeNewFile(temporary, data, error))
+        return false;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when `path` exists.
+    if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        error = ERROR_SUCCESS;
+        return true;
+    }
+    error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS)
+        error = ERROR_FILE_EXISTS;
+    DeleteFileA(temporary.c_str());
+    return false;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -111,4 +112,14 @@ TEST(ConfigE2E, InvalidFileIsReportedInTheOutputLog) {
     EXPECT_EQ(out.find(message), out.rfind(message));
     EXPECT_NE(out.find("ServerConfiguration.json cannot be used"), std::string::npos) << out;
     EXPECT_EQ(out.find("Redfish server started"), std::string::npos) << out;
+
+    // An output log that cannot be written does not swallow the reason.
+    ts::InstallTree blocked;
+    blocked.writeConfig("{");
+    ts::removeTree(blocked.logDir + "RedfishServer.out.log");
+    std::filesystem::create_directories(blocked.logDir + "RedfishServer.out.log");
+    ts::ServerProcess again(blocked);
+    EXPECT_EQ(again.waitExit(), 1);
+    EXPECT_NE(again.output().find("ServerConfiguration.json cannot be used"), std::string::npos)
+        << again.output();
 }

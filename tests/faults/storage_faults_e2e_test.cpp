@@ -207,7 +207,25 @@ TEST(StorageFault, DamagedStateFilesAreCheckedAsTheApiWould) {
 
 // Uploads whose file the server cannot store: a server error, and the
 // plug-in is never called with a file that is not there.
-class UploadStorageFault : public poste2e::ServerTest {};
+// The standard profile, whose clients read Redfish error objects.
+class UploadStorageFault : public poste2e::ServerTest {
+  protected:
+    ts::InstallOptions installOptions() override {
+        ts::InstallOptions o = poste2e::ServerTest::installOptions();
+        o.extraConfig = "\"RedfishProtocolProfile\": \"Standard\"";
+        return o;
+    }
+};
+
+// A server error as a Redfish error object.
+void expectInternalError(const ts::Response& r) {
+    EXPECT_EQ(r.status, 500) << r.raw;
+    const auto body = nlohmann::json::parse(r.body, nullptr, false);
+    EXPECT_NE(body.value("/error/@Message.ExtendedInfo/0/MessageId"_json_pointer, std::string())
+                  .find("InternalError"),
+              std::string::npos)
+        << r.raw;
+}
 
 const char* const kFirmware =
     "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
@@ -251,8 +269,7 @@ TEST_F(UploadStorageFault, UnstorableUploadIsAServerErrorWithoutPluginCall) {
         SCOPED_TRACE(c.fault);
         c.make(tree->serverDir + "uploads");
         tree->clearCalls();
-        const ts::Response r = uploadFirmware(tree->port, "IMAGE");
-        EXPECT_EQ(r.status, 500) << r.raw;
+        expectInternalError(uploadFirmware(tree->port, "IMAGE"));
         EXPECT_TRUE(callsOf("POST").empty());
     }
     const std::string victim = tree->serverDir + "uploads-victim";
@@ -276,8 +293,7 @@ TEST_F(UploadStorageFault, UploadCutShortByAFullDiskIsAServerError) {
     ASSERT_TRUE(server->waitReady()) << server->output();
     ASSERT_EQ(login("tok", "/redfish/v1/SessionService/Sessions/1").status, 201);
     tree->clearCalls();
-    const ts::Response r = uploadFirmware(tree->port, std::string(512 * 1024, 'F'));
-    EXPECT_EQ(r.status, 500) << r.raw;
+    expectInternalError(uploadFirmware(tree->port, std::string(512 * 1024, 'F')));
     EXPECT_TRUE(callsOf("POST").empty());
 }
 
