@@ -34,6 +34,10 @@
 //   The reply is a JSON object {"HttpStatus": <status>, "Data": <body>}.
 //   "Data" as a string is sent as its characters; any other value as compact
 //   JSON. A reply that is not an object or lacks "HttpStatus" is answered 500.
+//   A plain reply may carry "Headers": {"Location": ..., "Retry-After": ...,
+//   "Allow": ...}, string values the server adds to the answer (an operation
+//   that goes on as a task answers 202 with the task monitor's Location);
+//   other names, and values with line breaks, are dropped.
 //   Variants: a login reply {"response": {"HttpStatus":201, "Data": {...},
 //   "Headers": {"X-Auth-Token": ..., "Location": ...}}}, and a file answer
 //   whose "Data" object holds "contentType" and "fileName" (a full path) naming a
@@ -50,6 +54,12 @@
 //   fixed "uploads/<name>": "uploads-incoming/<request>/<name>" in the server
 //   directory, a directory of the request's own, so two uploads of one name
 //   never meet. The plug-in reads the path it is given, never composes one.
+// * setCommandCaller(userName, privileges): optional. Called on the thread of
+//   the next command call, right before it, for every call made on behalf of
+//   an authenticated request: the account's user name and its privileges as
+//   a comma-separated list of Redfish privilege names, such as
+//   "Login,ConfigureComponents". It applies to that one call only; a call without
+//   it comes from the server itself or from a request without a session.
 #ifndef TOLVANE_REDFISH_PLUGIN_H
 #define TOLVANE_REDFISH_PLUGIN_H
 
@@ -69,6 +79,7 @@ typedef bool (*PluginInitFn)(RedfishModuleHandle module);
 typedef bool (*PluginUninitFn)(RedfishModuleHandle module);
 typedef void (*LogFn)(const char* format, ...);
 typedef int (*PluginCallsMayOverlapFn)();
+typedef void (*SetCommandCallerFn)(const char* userName, const char* privileges);
 
 // Names the server looks up.
 #define REDFISH_ENTRY_INITIALIZE "initializeAllPlugins"
@@ -79,5 +90,6 @@ typedef int (*PluginCallsMayOverlapFn)();
 #define REDFISH_ENTRY_DELETE "DeleteCommandInterfaceHandler"
 #define REDFISH_ENTRY_LOG "Log"
 #define REDFISH_ENTRY_CALLS_MAY_OVERLAP "pluginCallsMayOverlap"
+#define REDFISH_ENTRY_SET_CALLER "setCommandCaller"
 
 #endif

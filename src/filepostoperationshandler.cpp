@@ -200,11 +200,13 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     request.method = method;
     request.path = normalisedUri(ri);
     request.multipart = true;
-    if (!passGate(
-             conn, request, [&calls](const std::string& uri) { return calls.read(uri); }, nullptr,
-             [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); })
-             .pass)
+    const GateOutcome gate = passGate(
+        conn, request, [&calls](const std::string& uri) { return calls.read(uri); }, nullptr,
+        [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); });
+    if (!gate.pass)
         return true;
+    if (gate.session)
+        calls.actAs(gate.session->userName, gate.session->privileges);
     if (!pluginModule) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
@@ -327,6 +329,8 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
         }
         head.add("Content-Type", kJsonType);
         head.add("Connection", "keep-alive");
+        for (const auto& [name, value] : pluginReplyHeaders(reply))
+            head.add(name, value);
         head.send();
     }
     if (writeBody(conn, body) < 0)

@@ -2,6 +2,10 @@
 // else forwarded to the resource plug-in.
 #include "redfishserverhandler.h"
 
+#include <functional>
+#include <vector>
+
+#include "gate/requestgate.h"
 #include "jsonadapter.h"
 #include "logging/logclip.h"
 #include "loglines.h"
@@ -36,7 +40,8 @@ struct OwnDocument {
     std::string answer;
 };
 
-OwnDocument convert(void (*build)(std::string&), const char* contentType = "application/json") {
+OwnDocument convert(const std::function<void(std::string&)>& build,
+                    const char* contentType = "application/json") {
     std::string reply;
     build(reply);
     OwnDocument document;
@@ -58,13 +63,26 @@ const OwnDocument& serviceRoot() {
     return document;
 }
 
-const OwnDocument& standardServiceRoot() {
-    static const OwnDocument document = convert(&buildStandardServiceRoot);
+// The optional services the plug-in serves, asked once: what the standard
+// root and the service document link never changes while the server runs.
+std::vector<RootCollection> servedOptionalServices(PluginCalls& calls) {
+    std::vector<RootCollection> served;
+    for (const RootCollection& service : kOptionalRootServices) {
+        if (resourceData(calls.read(service.uri)).is_object())
+            served.push_back(service);
+    }
+    return served;
+}
+
+const OwnDocument& standardServiceRoot(const std::vector<RootCollection>& served) {
+    static const OwnDocument document =
+        convert([&served](std::string& out) { buildStandardServiceRoot(out, served); });
     return document;
 }
 
-const OwnDocument& odataServiceDocument() {
-    static const OwnDocument document = convert(&buildODataServiceDocument);
+const OwnDocument& odataServiceDocument(const std::vector<RootCollection>& served) {
+    static const OwnDocument document =
+        convert([&served](std::string& out) { buildODataServiceDocument(out, served); });
     return document;
 }
 
@@ -74,11 +92,13 @@ const OwnDocument& metadataDocument() {
 }
 
 // The standard profile's own documents beside the root: "" none.
-const OwnDocument* standardDocument(const std::string& path) {
+const OwnDocument*
+standardDocument(const std::string& path,
+                 const std::function<const std::vector<RootCollection>&()>& served) {
     if (protocolProfile() != ProtocolProfile::Standard)
         return nullptr;
     if (equalsIgnoreCase(path, "/redfish/v1/odata") || equalsIgnoreCase(path, "/redfish/v1/odata/"))
-        return &odataServiceDocument();
+        return &odataServiceDocument(served());
     if (path == "/redfish/v1/$metadata" || path == "/redfish/v1/$metadata/")
         return &metadataDocument();
     return nullptr;
@@ -141,14 +161,23 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     const size_t at = forwarded.find("/redfish");
     const std::string path = at == std::string::npos ? std::string() : forwarded.substr(at);
 
+    // Asked of the plug-in when a document that links them is first read.
+    auto served = [&]() -> const std::vector<RootCollection>& {
+        static const std::vector<RootCollection> services = [&] {
+            PluginCalls calls(pluginModule, pluginCallsMayOverlap(),
+                              CivetServer::callHoldsGlobalLock(conn));
+            return servedOptionalServices(calls);
+        }();
+        return services;
+    };
     const OwnDocument* own = nullptr;
     if (equalsIgnoreCase(path, "/redfish") || equalsIgnoreCase(path, "/redfish/"))
         own = &versionDocument();
     else if (equalsIgnoreCase(path, "/redfish/v1") || equalsIgnoreCase(path, "/redfish/v1/"))
-        own = protocolProfile() == ProtocolProfile::Standard ? &standardServiceRoot()
+        own = protocolProfile() == ProtocolProfile::Standard ? &standardServiceRoot(served())
                                                              : &serviceRoot();
     else
-        own = standardDocument(path);
+        own = standardDocument(path, served);
 
     if (own) {
         // Own documents: no authorisation, no plug-in.

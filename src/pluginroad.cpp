@@ -74,6 +74,8 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
+    if (gate.session)
+        calls.actAs(gate.session->userName, gate.session->privileges);
 
     CommandHandlerFn entry = lookUpEntry(calls, road.entryName, road.field);
     if (!entry) {
@@ -131,7 +133,8 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     // Head and body in one write: one system call and one packet fewer.
     std::string answer;
     answer.reserve(96 + out.size());
-    appendResponseHead(answer, httpStatus, answerContentType(request.path));
+    appendResponseHead(answer, httpStatus, answerContentType(request.path),
+                       pluginReplyHeaders(pluginReply));
     answer += out;
     if (writeBody(conn, answer) < 0) {
         if (road.failedWrite == FailedWrite::TracedAndLogged)

@@ -144,7 +144,8 @@ bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const
         calls.release();
         status = answerStatus(root);
         body = std::move(dataText);
-        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
+        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType,
+                                                  pluginReplyHeaders(reply));
     } else {
         // A file answer: the plug-in names a file whose bytes form the body.
         const std::string fileName = json::memberText(data, "fileName");
@@ -232,6 +233,8 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
+    if (gate.session)
+        calls.actAs(gate.session->userName, gate.session->privileges);
 
     const CommandHandlerFn post = lookUpEntry(calls, REDFISH_ENTRY_POST, &postCommandHandler);
     if (!post) {

@@ -233,12 +233,12 @@ const char* RedfishServerHandler::getStatusText(int status) {
 }
 
 void RedfishServerHandler::writeResponseHeader(struct mg_connection* conn, int status,
-                                               const char* contentType) {
+                                               const char* contentType, const HeaderFields& extra) {
     // Built by hand and sent with one write: the same bytes as a printf
     // would give, for a fraction of the work.
     std::string head;
     head.reserve(96);
-    appendResponseHead(head, status, contentType);
+    appendResponseHead(head, status, contentType, extra);
     writeAnswerBytes(conn, head.data(), head.size());
 }
 

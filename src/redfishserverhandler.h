@@ -11,6 +11,7 @@
 #include "civetserver.h"
 #include "logcontext.h"
 #include "plugincall/plugincalls.h"
+#include "replyheaders.h"
 #include "session/basicauth.h"
 #include "session/sessiontable.h"
 
@@ -84,8 +85,8 @@ class RedfishServerHandler : public CivetHandler {
     // processPluginReply without touching the handler's fields: the status.
     static int32_t convertPluginReply(const char* reply, std::string& body);
     static const char* getStatusText(int status);
-    static void writeResponseHeader(struct mg_connection* conn, int status,
-                                    const char* contentType);
+    static void writeResponseHeader(struct mg_connection* conn, int status, const char* contentType,
+                                    const HeaderFields& extra = HeaderFields());
 
     // Shared answers (redfishserverhandler.cpp).
     // When the request body was refused before the handler lock (larger than

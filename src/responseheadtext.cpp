@@ -2,7 +2,8 @@
 
 #include "redfishserverhandler.h"
 
-void appendResponseHead(std::string& out, int status, const char* contentType) {
+void appendResponseHead(std::string& out, int status, const char* contentType,
+                        const HeaderFields& extra) {
     // No Content-Length: the connection ends with the answer, which marks the
     // end of the body.
     out += "HTTP/1.1 ";
@@ -11,5 +12,8 @@ void appendResponseHead(std::string& out, int status, const char* contentType) {
     out += RedfishServerHandler::getStatusText(status);
     out += "\r\nContent-Type:";
     out += contentType ? contentType : "";
-    out += "\r\nConnection: keep-alive\r\n\r\n";
+    out += "\r\nConnection: keep-alive\r\n";
+    for (const auto& [name, value] : extra)
+        out += name + ": " + value + "\r\n";
+    out += "\r\n";
 }

@@ -12,6 +12,8 @@ const OemUploadAction kOemUploadActions[] = {
     {"Veltrano.InstallOrUpgradeFirmware", false},
     {"Veltrano.SPDMOperations", false},
     {"Veltrano.UpgradeMicrocode", false},
+    // The update service's push URI (MultipartHttpPushUri).
+    {"/redfish/v1/UpdateService/MultipartUpload", false},
 };
 
 bool isDigit(char c) {

@@ -18,7 +18,8 @@ struct OemUploadAction {
 };
 
 // The first action whose name occurs in `pluginUri` (any letter case), in the
-// fixed order restore, firmware, SPDM, microcode; null when none occurs.
+// fixed order restore, firmware, SPDM, microcode, then the update service's
+// push URI; null when none occurs.
 const OemUploadAction* findOemUploadAction(std::string_view pluginUri);
 
 // Text after the last "/" and, within that, after the last backslash.

@@ -3,10 +3,7 @@
 #include <chrono>
 #include <memory>
 
-#ifdef TOLVANE_PLUGIN_HAVE_CURL
-#include <curl/curl.h>
-#include <dlfcn.h>
-#endif
+#include "curlapi.h"
 
 namespace tolvane::plugin {
 
@@ -84,55 +81,10 @@ size_t discardBody(char*, size_t size, size_t count, void*) {
     return size * count;
 }
 
-// libcurl, loaded on the first delivery: most installations never subscribe,
-// and the library with what it pulls in (another TLS stack, Kerberos, LDAP)
-// would add about 3 MB to every server's memory.
-struct Curl {
-    decltype(&curl_global_init) globalInit = nullptr;
-    decltype(&curl_easy_init) easyInit = nullptr;
-    decltype(&curl_easy_cleanup) easyCleanup = nullptr;
-    decltype(&curl_easy_setopt) easySetopt = nullptr;
-    decltype(&curl_easy_perform) easyPerform = nullptr;
-    decltype(&curl_easy_getinfo) easyGetinfo = nullptr;
-    decltype(&curl_easy_strerror) easyStrerror = nullptr;
-    decltype(&curl_slist_append) slistAppend = nullptr;
-    decltype(&curl_slist_free_all) slistFreeAll = nullptr;
-    bool loaded = false;
-};
-
-template <typename Fn> bool bind(void* library, const char* name, Fn& fn) {
-    fn = reinterpret_cast<Fn>(::dlsym(library, name));
-    return fn != nullptr;
-}
-
-const Curl& curl() {
-    static const Curl loaded = [] {
-        Curl c;
-        // Kept for the life of the process: delivery threads may use it until
-        // the plug-in ends.
-        void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return c;
-        c.loaded = bind(library, "curl_global_init", c.globalInit) &&
-                   bind(library, "curl_easy_init", c.easyInit) &&
-                   bind(library, "curl_easy_cleanup", c.easyCleanup) &&
-                   bind(library, "curl_easy_setopt", c.easySetopt) &&
-                   bind(library, "curl_easy_perform", c.easyPerform) &&
-                   bind(library, "curl_easy_getinfo", c.easyGetinfo) &&
-                   bind(library, "curl_easy_strerror", c.easyStrerror) &&
-                   bind(library, "curl_slist_append", c.slistAppend) &&
-                   bind(library, "curl_slist_free_all", c.slistFreeAll);
-        if (c.loaded)
-            c.globalInit(CURL_GLOBAL_DEFAULT);
-        return c;
-    }();
-    return loaded;
-}
-
 } // namespace
 
 std::string EventDelivery::post(const Item& item) {
-    const Curl& api = curl();
+    const CurlApi& api = curlApi();
     if (!api.loaded)
         return "libcurl.so.4 could not be loaded; no event is sent";
     std::unique_ptr<CURL, decltype(api.easyCleanup)> handle(api.easyInit(), api.easyCleanup);

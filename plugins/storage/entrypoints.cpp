@@ -19,6 +19,16 @@ namespace {
 // Those two run alone; the command entry points only read the pointer.
 PluginService* gService = nullptr;
 
+// The caller the server named for the next command call on this thread; each
+// call takes it, so it never outlives the call it was meant for.
+thread_local tolvane::plugin::Caller tNextCaller;
+
+tolvane::plugin::Caller takeCaller() {
+    tolvane::plugin::Caller caller = std::move(tNextCaller);
+    tNextCaller = tolvane::plugin::Caller();
+    return caller;
+}
+
 void answerError(std::string& reply, const tolvane::plugin::RedfishError& error) {
     try {
         reply = Reply::error(error.status(), error.payload()).envelope();
@@ -29,11 +39,12 @@ void answerError(std::string& reply, const tolvane::plugin::RedfishError& error)
 
 void handle(const char* method, const char* uri, const char* body, std::string& reply) noexcept {
     try {
+        const tolvane::plugin::Caller caller = takeCaller();
         if (!gService) {
             answerError(reply, tolvane::plugin::errors::serviceUnavailable());
             return;
         }
-        reply = gService->dispatch(method, uri ? uri : "", body ? body : "{}").envelope();
+        reply = gService->dispatch(method, uri ? uri : "", body ? body : "{}", caller).envelope();
     } catch (...) {
         answerError(reply, tolvane::plugin::errors::internalError());
     }
@@ -85,6 +96,28 @@ REDFISH_PLUGIN_EXPORT bool uninitializeAllPlugins(RedfishModuleHandle) {
 // process-wide lock around our calls.
 REDFISH_PLUGIN_EXPORT int pluginCallsMayOverlap() {
     return 1;
+}
+
+// Task ownership needs the session's user and its privileges, which only the
+// server knows.
+REDFISH_PLUGIN_EXPORT void setCommandCaller(const char* userName, const char* privileges) {
+    try {
+        tolvane::plugin::Caller caller;
+        caller.known = true;
+        caller.userName = userName ? userName : "";
+        const std::string list = privileges ? privileges : "";
+        for (size_t start = 0; start < list.size();) {
+            size_t comma = list.find(',', start);
+            if (comma == std::string::npos)
+                comma = list.size();
+            if (comma > start)
+                caller.privileges.push_back(list.substr(start, comma - start));
+            start = comma + 1;
+        }
+        tNextCaller = std::move(caller);
+    } catch (...) {
+        tNextCaller = tolvane::plugin::Caller();
+    }
 }
 
 REDFISH_PLUGIN_EXPORT void GetCommandInterfaceHandler(const char* uri, const char* body,

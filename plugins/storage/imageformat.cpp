@@ -85,7 +85,7 @@ ImageInfo parseImage(const std::string& bytes, const std::string& component) {
     if (!header.contains("PayloadSize") || !header["PayloadSize"].is_number_unsigned())
         throw FileFormatError("the image header lacks a valid \"PayloadSize\"");
     info.payloadSize = header["PayloadSize"].get<uint64_t>();
-    if (info.component != component)
+    if (!component.empty() && info.component != component)
         throw FileFormatError("the image holds " + info.component + ", not " + component);
     if (!isVersionText(info.version))
         throw FileFormatError("the version \"" + info.version +

@@ -31,8 +31,8 @@ struct ImageInfo {
     uint64_t payloadSize = 0;
 };
 
-// Checks an image for `component` ("Firmware" or "Microcode"); throws
-// FileFormatError.
+// Checks an image for `component` ("Firmware" or "Microcode"; "" takes the
+// one its header names); throws FileFormatError.
 ImageInfo parseImage(const std::string& bytes, const std::string& component);
 
 // Builds an image (for tests and tools).

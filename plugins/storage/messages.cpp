@@ -86,10 +86,27 @@ const MessageText kMessages[] = {
     {"ServiceTemporarilyUnavailable",
      "The service is not available at the moment; retry in %1 seconds.", "Critical",
      "Wait and send the request again."},
+    {"ServiceShuttingDown", "The operation ended because the service stopped.", "Critical",
+     "Send the request again once the service runs."},
+    {"CouldNotEstablishConnection", "No connection could be made to '%1'.", "Critical",
+     "Check that the URI names a reachable server that this service may use."},
+    {"OperationTimeout", "The operation took longer than the service allows.", "Warning",
+     "Send the request again, with a source that answers faster."},
 };
 
-const MessageText& lookup(const std::string& id) {
-    for (const auto& m : kMessages) {
+// Messages of the task event registry, in our own wording.
+const MessageText kTaskMessages[] = {
+    {"TaskStarted", "The task %1 has started.", "OK", "None."},
+    {"TaskCompletedOK", "The task %1 has completed.", "OK", "None."},
+    {"TaskAborted", "The task %1 has ended with errors.", "Critical",
+     "Look at the task's other messages, correct the cause and start the operation again."},
+    {"TaskCancelled", "The task %1 was stopped before it completed, as requested.", "Warning",
+     "None."},
+};
+
+template <size_t N>
+const MessageText& lookup(const MessageText (&table)[N], const std::string& id) {
+    for (const auto& m : table) {
         if (id == m.id)
             return m;
     }
@@ -111,18 +128,11 @@ std::string fill(const char* text, const std::vector<std::string>& args) {
     return out;
 }
 
-} // namespace
-
-std::string argumentText(const Json& value) {
-    return value.is_string() ? value.get<std::string>() : value.dump();
-}
-
-Json makeMessage(const std::string& id, const std::vector<std::string>& args,
-                 const std::string& relatedProperty) {
-    const MessageText& m = lookup(id);
+Json buildMessage(const char* registry, const MessageText& m, const std::vector<std::string>& args,
+                  const std::string& relatedProperty) {
     Json msg = Json::object();
     msg["@odata.type"] = "#Message.v1_3_0.Message";
-    msg["MessageId"] = std::string(kBaseRegistry) + "." + m.id;
+    msg["MessageId"] = std::string(registry) + "." + m.id;
     msg["Message"] = fill(m.text, args);
     msg["MessageArgs"] = args;
     msg["MessageSeverity"] = m.severity;
@@ -132,15 +142,28 @@ Json makeMessage(const std::string& id, const std::vector<std::string>& args,
     return msg;
 }
 
+} // namespace
+
+const char* const kTaskRegistry = "TaskEvent.1.0.5";
+
+Json makeTaskMessage(const std::string& id, const std::string& taskId) {
+    return buildMessage(kTaskRegistry, lookup(kTaskMessages, id), {taskId}, "");
+}
+
+std::string argumentText(const Json& value) {
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+Json makeMessage(const std::string& id, const std::vector<std::string>& args,
+                 const std::string& relatedProperty) {
+    return buildMessage(kBaseRegistry, lookup(kMessages, id), args, relatedProperty);
+}
+
 Json driveFailurePredicted(const std::string& driveUri) {
-    Json msg = Json::object();
-    msg["@odata.type"] = "#Message.v1_3_0.Message";
-    msg["MessageId"] = "StorageDevice.1.5.1.DrivePredictiveFailure";
-    msg["Message"] = "The drive at '" + driveUri + "' predicts its failure.";
-    msg["MessageArgs"] = Json::array({driveUri});
-    msg["MessageSeverity"] = "Warning";
-    msg["Resolution"] = "Replace the drive and rebuild the volume onto its successor.";
-    return msg;
+    static const MessageText predicted{
+        "DrivePredictiveFailure", "The drive at '%1' predicts its failure.", "Warning",
+        "Replace the drive and rebuild the volume onto its successor."};
+    return buildMessage("StorageDevice.1.5.1", predicted, {driveUri}, "");
 }
 
 Json errorPayload(const std::vector<Json>& messages) {
@@ -160,6 +183,13 @@ Json errorPayload(const std::vector<Json>& messages) {
 
 Json successPayload() {
     return Json{{"@Message.ExtendedInfo", Json::array({makeMessage("Success")})}};
+}
+
+Json successPayload(const std::string& detail) {
+    Json j = successPayload();
+    j["@Message.ExtendedInfo"][0]["Message"] =
+        j["@Message.ExtendedInfo"][0]["Message"].get<std::string>() + " " + detail;
+    return j;
 }
 
 RedfishError::RedfishError(int status, Json messageObject)
@@ -284,6 +314,15 @@ RedfishError internalError() {
 }
 RedfishError serviceUnavailable() {
     return {503, makeMessage("ServiceTemporarilyUnavailable", {"5"})};
+}
+RedfishError serviceShuttingDown() {
+    return {503, makeMessage("ServiceShuttingDown")};
+}
+RedfishError couldNotEstablishConnection(const std::string& uri) {
+    return {400, makeMessage("CouldNotEstablishConnection", {uri})};
+}
+RedfishError operationTimeout() {
+    return {400, makeMessage("OperationTimeout")};
 }
 
 } // namespace errors

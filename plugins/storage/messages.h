@@ -21,6 +21,11 @@ extern const char* const kBaseRegistry; // "Base.1.22.1"
 Json makeMessage(const std::string& id, const std::vector<std::string>& args = {},
                  const std::string& relatedProperty = "");
 
+// Version of the task event registry, and one of its messages about the task
+// `taskId`: "TaskStarted", "TaskCompletedOK", "TaskAborted", "TaskCancelled".
+extern const char* const kTaskRegistry; // "TaskEvent.1.0.5"
+Json makeTaskMessage(const std::string& id, const std::string& taskId);
+
 // The StorageDevice registry's warning that a drive predicts its failure.
 Json driveFailurePredicted(const std::string& driveUri);
 
@@ -28,8 +33,10 @@ Json driveFailurePredicted(const std::string& driveUri);
 // more message objects; code and message come from the first one.
 Json errorPayload(const std::vector<Json>& messages);
 
-// {"@Message.ExtendedInfo": [Success]}: the body of actions and deletes.
+// {"@Message.ExtendedInfo": [Success]}: the body of actions and deletes;
+// `detail` is added to the message text.
 Json successPayload();
+Json successPayload(const std::string& detail);
 
 class RedfishError : public std::runtime_error {
   public:
@@ -78,11 +85,14 @@ RedfishError actionParameterValueNotInList(const std::string& value, const std::
 RedfishError actionParameterValueFormatError(const std::string& value, const std::string& parameter,
                                              const std::string& action);
 RedfishError actionParameterUnknown(const std::string& action, const std::string& parameter);
-RedfishError invalidObject(const std::string& what);          // 400
-RedfishError resourceExhaustion(const std::string& resource); // 409
-RedfishError loginFailed(const std::string& uri);             // 401
-RedfishError internalError();                                 // 500
-RedfishError serviceUnavailable();                            // 503
+RedfishError invalidObject(const std::string& what);              // 400
+RedfishError resourceExhaustion(const std::string& resource);     // 409
+RedfishError loginFailed(const std::string& uri);                 // 401
+RedfishError internalError();                                     // 500
+RedfishError serviceUnavailable();                                // 503
+RedfishError serviceShuttingDown();                               // 503
+RedfishError couldNotEstablishConnection(const std::string& uri); // 400
+RedfishError operationTimeout();                                  // 400
 } // namespace errors
 
 // Text of a JSON value for a message argument: strings without quotes, other

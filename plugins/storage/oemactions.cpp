@@ -6,12 +6,10 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include <sys/stat.h>
-
 #include "backupformat.h"
 #include "boundedjson.h"
 #include "crypto.h"
-#include "imageformat.h"
+#include "firmwareimages.h"
 #include "messages.h"
 #include "persistence.h"
 #include "service.h"
@@ -22,104 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kMaxUploadBytes = 64u * 1024 * 1024;
-const char* const kUploadParameter = "UpdateFile";
-
-// Members the server adds to an upload's arguments.
-bool isServerMember(const std::string& key) {
-    return key == "absoluteFilePath" || key == "logFilePath";
-}
-
-void checkParameters(const Json& args, const std::string& action,
-                     std::initializer_list<const char*> known) {
-    for (auto it = args.begin(); it != args.end(); ++it) {
-        if (isServerMember(it.key()) || it.key().find('@') != std::string::npos)
-            continue;
-        bool ok = false;
-        for (const char* k : known)
-            ok = ok || it.key() == k;
-        if (!ok)
-            throw errors::actionParameterUnknown(action, it.key());
-    }
-}
-
-bool flag(const Json& args, const char* name, const std::string& action) {
-    if (!args.contains(name))
-        return false;
-    if (!args[name].is_boolean())
-        throw errors::actionParameterValueError(name, action);
-    return args[name].get<bool>();
-}
-
-// Whether `folder` is one the server puts uploads in: the uploads directory,
-// or a request's own directory directly below the incoming one (where an
-// upload stays when the server calls us overlapping).
-bool isUploadFolder(const PluginService& s, const fs::path& folder) {
-    std::error_code folderError, uploadsError, incomingError;
-    const fs::path real = fs::canonical(folder, folderError);
-    const fs::path uploads = fs::canonical(s.paths().uploadsDir, uploadsError);
-    const fs::path incoming = fs::canonical(s.paths().incomingUploadsDir, incomingError);
-    return !folderError && ((!uploadsError && real == uploads) ||
-                            (!incomingError && real.parent_path() == incoming));
-}
-
-// The uploaded file's bytes, at most `limit` of them. Only a regular file
-// directly inside an upload folder is read, whatever a client writes into the
-// arguments of a plain POST: the name is checked before the file is opened
-// (absolute, no "." or "..", its folder one of isUploadFolder(), not a link),
-// and the file is opened without following links. The path is used as
-// given: with overlapping calls it is unique to the request.
-std::string readUpload(const PluginService& s, const Json& args, const std::string& action,
-                       size_t limit = kMaxUploadBytes) {
-    std::string given;
-    if (args.contains("absoluteFilePath") && args["absoluteFilePath"].is_string())
-        given = args["absoluteFilePath"].get<std::string>();
-    if (given.empty())
-        throw errors::actionParameterMissing(action, kUploadParameter)
-            .withDetail("Send the file as a multipart/form-data upload.");
-    auto refuse = [&](const char* why) {
-        return errors::actionParameterValueError(kUploadParameter, action).withDetail(why);
-    };
-    const fs::path file(given);
-    bool plain = file.is_absolute() && file.has_filename();
-    for (const auto& part : file)
-        plain = plain && part != "." && part != "..";
-    if (!plain || !isUploadFolder(s, file.parent_path()))
-        throw refuse("The file is not an upload of this server.");
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0)
-        throw refuse("The uploaded file does not exist.");
-    if (!S_ISREG(st.st_mode))
-        throw refuse("The file is not an upload of this server.");
-    std::string bytes;
-    if (!readWholeFile(file, bytes, limit))
-        throw errors::actionParameterValueError(kUploadParameter, action)
-            .withDetail("The uploaded file cannot be read or is larger than " +
-                        std::to_string(limit >> 20) + " MiB.");
-    if (bytes.empty())
-        throw errors::actionParameterValueError(kUploadParameter, action)
-            .withDetail("The uploaded file is empty.");
-    return bytes;
-}
-
-Json successWith(const std::string& detail) {
-    Json j = successPayload();
-    j["@Message.ExtendedInfo"][0]["Message"] =
-        j["@Message.ExtendedInfo"][0]["Message"].get<std::string>() + " " + detail;
-    return j;
-}
-
-RedfishError badFile(const std::string& action, const FileFormatError& e) {
-    RedfishError error = errors::actionParameterValueError(kUploadParameter, action);
-    error.withDetail(std::string(e.what()) + ".");
-    return error;
-}
-
-// The image is read and hashed with no lock held, so looping uploads of large
-// images hold no reader off; the model lock is taken only to check the image
-// against the controller and install it.
-Reply installImage(PluginService& s, const Request& r, const std::string& action,
-                   const std::string& component) {
+// The image is read and checked with no lock held; the model lock is taken
+// only to check it against the controller and install it.
+Reply installUploadedImage(PluginService& s, const Request& r, const std::string& action,
+                           const std::string& component) {
     {
         std::shared_lock<std::shared_mutex> reading(s.modelLock());
         s.controller(r.param("system"), r.param("storage")); // a missing one first (404)
@@ -129,28 +33,10 @@ Reply installImage(PluginService& s, const Request& r, const std::string& action
     const std::string bytes = readUpload(s, args, action);
     checkParameters(args, action, {"AllowDowngrade"});
     const bool allowDowngrade = flag(args, "AllowDowngrade", action);
-    ImageInfo info;
-    try {
-        info = parseImage(bytes, component);
-    } catch (const FileFormatError& e) {
-        throw badFile(action, e);
-    }
+    const ImageInfo info = checkImage(bytes, component, action, kUploadParameter);
     std::unique_lock<std::shared_mutex> writing(s.modelLock());
-    Controller& c = s.controller(r.param("system"), r.param("storage"));
-    if (info.model != c.model)
-        throw errors::actionParameterValueError(kUploadParameter, action)
-            .withDetail("The image is for the model " + info.model + ", not " + c.model + ".");
-    std::string& installed = component == "Firmware" ? c.firmwareVersion : c.microcodeVersion;
-    if (isVersionText(installed) && compareVersions(info.version, installed) < 0 && !allowDowngrade)
-        throw errors::actionParameterValueError(kUploadParameter, action)
-            .withDetail("Version " + info.version + " is older than the installed " + installed +
-                        "; set AllowDowngrade to install it.");
-    return s.changeStorage([&] {
-        std::string& target = component == "Firmware" ? c.firmwareVersion : c.microcodeVersion;
-        target = info.version;
-        s.log().debug(action.c_str(), component + " " + info.version + " installed");
-        return Reply::ok(successWith(component + " version " + info.version + " is installed."));
-    });
+    return installImage(s, s.controller(r.param("system"), r.param("storage")), info,
+                        allowDowngrade, action, kUploadParameter, "AllowDowngrade");
 }
 
 // Progress lines of a restore, in the log file the server names (only the
@@ -193,15 +79,15 @@ Reply restoreConfiguration(PluginService& s, Controller& c, const Json& args) {
         try {
             result = restoreBackup(c, text, driveCollectionUri() + "/");
         } catch (const FileFormatError& e) {
-            throw badFile(action, e);
+            throw badFile(action, kUploadParameter, e);
         }
         log.line("backup checked: " + std::to_string(result.volumes) + " volume(s), " +
                  std::to_string(result.hotSpares) + " hot spare(s)");
         Reply reply = s.changeStorage([&] {
             c = result.controller;
-            return Reply::ok(successWith("The configuration with " +
-                                         std::to_string(result.volumes) +
-                                         " volume(s) is restored."));
+            return Reply::ok(successPayload("The configuration with " +
+                                            std::to_string(result.volumes) +
+                                            " volume(s) is restored."));
         });
         log.line("completed");
         return reply;
@@ -241,11 +127,11 @@ Reply spdmOperations(PluginService& s, Controller& c, const Json& args) {
         try {
             cert = parsePemCertificate(text);
         } catch (const FileFormatError& e) {
-            throw badFile(action, e);
+            throw badFile(action, kUploadParameter, e);
         }
         return s.changeStorage([&] {
             c.spdmCertificate = cert;
-            Json j = successWith("The SPDM certificate is provisioned.");
+            Json j = successPayload("The SPDM certificate is provisioned.");
             j["Operation"] = op;
             j["Certificate"] = certificateJson(cert);
             return Reply::ok(j);
@@ -294,9 +180,9 @@ void addOemActions(Router& router, PluginService& service) {
                [s](const Request& r) {
                    const std::string& action = r.param("action");
                    if (action == "Veltrano.InstallOrUpgradeFirmware")
-                       return installImage(*s, r, action, "Firmware");
+                       return installUploadedImage(*s, r, action, "Firmware");
                    if (action == "Veltrano.UpgradeMicrocode")
-                       return installImage(*s, r, action, "Microcode");
+                       return installUploadedImage(*s, r, action, "Microcode");
                    std::unique_lock<std::shared_mutex> writing(s->modelLock());
                    Controller& c = s->controller(r.param("system"), r.param("storage"));
                    const Json& args = r.body();

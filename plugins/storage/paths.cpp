@@ -16,6 +16,8 @@ PluginPaths PluginPaths::forServerDirectory(const fs::path& serverDir) {
     p.subscriptionsFile = serverDir / "EventSubscriptions.json";
     p.adminPasswordFile = serverDir / "InitialAdminPassword.txt";
     p.backupFile = serverDir / "ConfigurationBackup.json";
+    p.tasksFile = serverDir / "Tasks.json";
+    p.configFile = serverDir / "ServerConfiguration.json";
     p.uploadsDir = serverDir / "uploads";
     p.incomingUploadsDir = serverDir / "uploads-incoming";
     const char* env = std::getenv("TOLVANE_LOG_DIR");

@@ -14,6 +14,8 @@ struct PluginPaths {
     std::filesystem::path subscriptionsFile; // EventSubscriptions.json
     std::filesystem::path adminPasswordFile; // InitialAdminPassword.txt
     std::filesystem::path backupFile;        // ConfigurationBackup.json: the last export
+    std::filesystem::path tasksFile;         // Tasks.json: running and recent tasks
+    std::filesystem::path configFile;        // ServerConfiguration.json: the plug-in's settings too
     std::filesystem::path uploadsDir;        // where the server stores uploaded files
     // Where a server that calls us overlapping receives them: one directory
     // per request below it, and the file in there is what we are handed.

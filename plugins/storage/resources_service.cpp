@@ -1,5 +1,5 @@
 // The service root and the top of the tree: systems, chassis, managers and
-// the task, schema and Swordfish collections.
+// the schema and Swordfish collections.
 #include "messages.h"
 #include "oemschema.h"
 #include "payloads.h"
@@ -18,6 +18,7 @@ Json serviceRoot() {
     for (const char* name : {"StorageServices", "StorageSystems", "Systems", "Chassis", "Managers"})
         j[name] = link(R + "/" + name);
     j["Tasks"] = link(R + "/TaskService");
+    j["UpdateService"] = link(R + "/UpdateService");
     j["SessionService"] = link(R + "/SessionService");
     j["AccountService"] = link(R + "/AccountService");
     j["EventService"] = link(R + "/EventService");
@@ -123,23 +124,6 @@ void addServiceResources(Router& router, PluginService& service) {
     router.add("GET", "Managers/{manager}", [&service](const Request& r) {
         requireId(r.param("manager"), kManagerId, "Manager");
         return Reply::ok(manager(service));
-    });
-
-    router.add("GET", "TaskService", [&service](const Request&) {
-        Json j = resource(R + "/TaskService", "#TaskService.v1_3_0.TaskService", "TaskService",
-                          "Task Service");
-        j["ServiceEnabled"] = true;
-        j["CompletedTaskOverWritePolicy"] = "Oldest";
-        j["LifeCycleEventOnTaskStateChange"] = false;
-        j["DateTime"] = utcTimeText(service.now());
-        j["Status"] = status("Enabled", "OK");
-        j["Tasks"] = link(R + "/TaskService/Tasks");
-        return Reply::ok(j);
-    });
-    // Every operation completes within its request, so no task is ever listed.
-    router.add("GET", "TaskService/Tasks", [](const Request&) {
-        return Reply::ok(collection(R + "/TaskService/Tasks", "#TaskCollection.TaskCollection",
-                                    "Task Collection", {}));
     });
 
     // The DMTF schemas are public; only the OEM schema is served here, as

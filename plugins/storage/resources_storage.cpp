@@ -242,8 +242,7 @@ void addStorageResources(Router& router, PluginService& service) {
                    Controller& c = driveController(*s);
                    Drive& d = findDrive(c, r.param("drive"));
                    checkDriveErasable(c, d, driveUri(d.id));
-                   s->log().debug("SecureErase", "drive " + d.id + " erased");
-                   return Reply::ok(successPayload());
+                   return startDriveErase(*s, r, d.id);
                });
 
     // Volumes.
@@ -259,7 +258,8 @@ void addStorageResources(Router& router, PluginService& service) {
     });
     router.add("POST", volumes, [s](const Request& r) {
         const Json& body = r.body();
-        return s->changeStorage([&] {
+        checkApplyTime(body, "");
+        return offerVolumeCreationAsTask(*s, r, s->changeStorage([&] {
             Controller& c = s->controller(r.param("system"), r.param("storage"));
             const std::string prefix = driveCollectionUri() + "/";
             VolumeSpec spec = parseVolumeCreate(body, prefix);
@@ -270,7 +270,7 @@ void addStorageResources(Router& router, PluginService& service) {
             if (!warnings.empty())
                 payload["@Message.ExtendedInfo"] = warnings;
             return Reply::created(payload);
-        });
+        }));
     });
     const std::string volume = volumes + "/{volume}";
     router.add("GET", volume, [s](const Request& r) {
@@ -300,9 +300,9 @@ void addStorageResources(Router& router, PluginService& service) {
     });
     router.add("POST", volume + "/Actions/Volume.Initialize", [s](const Request& r) {
         Controller& c = s->controller(r.param("system"), r.param("storage"));
-        findVolume(c, r.param("volume"));
-        parseInitializeType(r.body());
-        return Reply::ok(successPayload());
+        const Volume& v = findVolume(c, r.param("volume"));
+        return startVolumeInitialize(*s, r, volumeUri(c.id, v.id), v.uuid, v.capacityBytes,
+                                     parseInitializeType(r.body()));
     });
 }
 

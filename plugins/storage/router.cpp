@@ -75,6 +75,10 @@ Json parseRequestJson(const std::string& text) {
     }
 }
 
+bool Caller::has(const std::string& privilege) const {
+    return std::find(privileges.begin(), privileges.end(), privilege) != privileges.end();
+}
+
 const std::string& Request::param(const std::string& name) const {
     static const std::string empty;
     auto it = params.find(name);
@@ -116,6 +120,8 @@ std::string Reply::envelope() const {
     case Kind::Plain:
         out["HttpStatus"] = status;
         out["Data"] = data;
+        for (const auto& [name, value] : headers)
+            out["Headers"][name] = value;
         break;
     case Kind::File:
         out["HttpStatus"] = status;
@@ -182,13 +188,13 @@ std::optional<std::pair<std::string, bool>> Router::normalize(const std::string&
     return std::make_pair(normal, expandMembers);
 }
 
-Reply Router::dispatch(const std::string& method, const std::string& uri,
-                       const std::string& body) const {
-    return dispatch(method, uri, body, true);
+Reply Router::dispatch(const std::string& method, const std::string& uri, const std::string& body,
+                       const Caller& caller) const {
+    return dispatch(method, uri, body, caller, true);
 }
 
 Reply Router::dispatch(const std::string& method, const std::string& uri, const std::string& body,
-                       bool guarded) const {
+                       const Caller& caller, bool guarded) const {
     try {
         checkForwardedUri(method, uri);
         auto normal = normalize(uri);
@@ -199,6 +205,7 @@ Reply Router::dispatch(const std::string& method, const std::string& uri, const 
         request.path = normal->first;
         request.expandMembers = normal->second && method == "GET";
         request.bodyText = body;
+        request.caller = caller;
         const Entry& entry = match(request);
         std::shared_lock<std::shared_mutex> reading;
         std::unique_lock<std::shared_mutex> writing;
@@ -209,7 +216,7 @@ Reply Router::dispatch(const std::string& method, const std::string& uri, const 
         Reply reply = entry.handler(request);
         // The members are read under the collection's lock: one consistent view.
         if (request.expandMembers && reply.kind == Reply::Kind::Plain && reply.status == 200)
-            expand(reply);
+            expand(reply, caller);
         return reply;
     } catch (const RedfishError& e) {
         return Reply::error(e.status(), e.payload());
@@ -250,14 +257,14 @@ const Router::Entry& Router::match(Request& request) const {
     throw errors::resourceMissingAtUri(request.path);
 }
 
-void Router::expand(Reply& reply) const {
+void Router::expand(Reply& reply, const Caller& caller) const {
     if (!reply.data.is_object() || !reply.data.contains("Members") ||
         !reply.data["Members"].is_array())
         return;
     for (auto& member : reply.data["Members"]) {
         if (!member.is_object() || !member.contains("@odata.id") || member.size() != 1)
             continue;
-        Reply inner = dispatch("GET", member["@odata.id"].get<std::string>(), "{}", false);
+        Reply inner = dispatch("GET", member["@odata.id"].get<std::string>(), "{}", caller, false);
         if (inner.status == 200 && inner.kind == Reply::Kind::Plain)
             member = std::move(inner.data);
     }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "json.h"
@@ -16,12 +17,23 @@ namespace tolvane::plugin {
 
 constexpr const char* kRoot = "/redfish/v1";
 
+// Who sent a request, as the server tells it (setCommandCaller): the
+// session's user and its privileges. `known` is false when the server told
+// nothing (its own reads, logins, or a server without that entry point).
+struct Caller {
+    bool known = false;
+    std::string userName;
+    std::vector<std::string> privileges;
+    bool has(const std::string& privilege) const;
+};
+
 struct Request {
     std::string method;                        // "GET", "POST", "PATCH", "DELETE"
     std::string path;                          // "/redfish/v1/...", no query, no trailing "/"
     bool expandMembers = false;                // the URI carried "?$expand=..."
     std::string bodyText;                      // the argument text as received
     std::map<std::string, std::string> params; // "{name}" segments of the matched pattern
+    Caller caller;
 
     const std::string& param(const std::string& name) const;
     // The argument text as a JSON object; throws MalformedJSON or
@@ -39,6 +51,9 @@ struct Reply {
     Kind kind = Kind::Plain;
     int status = 200;
     Json data = Json::object();
+    // Header fields of a plain answer the server sends with it ("Location",
+    // "Retry-After", "Allow" of an operation that runs on as a task).
+    std::vector<std::pair<std::string, std::string>> headers;
     // File answers.
     std::string fileName;
     std::string contentType;
@@ -85,8 +100,8 @@ class Router {
 
     // Runs the request; never throws. Redfish errors become error replies,
     // anything else a 500 InternalError.
-    Reply dispatch(const std::string& method, const std::string& uri,
-                   const std::string& body) const;
+    Reply dispatch(const std::string& method, const std::string& uri, const std::string& body,
+                   const Caller& caller = Caller()) const;
 
     // Splits a forwarded URI into path and expansion flag; nullopt when it
     // is not under /redfish/v1. dispatch() has refused every URI with a
@@ -106,9 +121,9 @@ class Router {
     // `guarded`: take the model lock as the handler's access says; false for
     // the members of an expansion, whose collection holds it already.
     Reply dispatch(const std::string& method, const std::string& uri, const std::string& body,
-                   bool guarded) const;
+                   const Caller& caller, bool guarded) const;
     const Entry& match(Request& request) const;
-    void expand(Reply& reply) const;
+    void expand(Reply& reply, const Caller& caller) const;
     std::vector<Route> routes_;
     std::shared_mutex* lock_ = nullptr;
 };

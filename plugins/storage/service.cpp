@@ -42,13 +42,15 @@ std::string utcTimeText(int64_t seconds) {
 PluginService::PluginService(PluginPaths paths, PluginLog log, Clock clock,
                              EventDelivery::Policy delivery)
     : paths_(std::move(paths)), log_(log), clock_(std::move(clock)),
-      storage_(StorageModel::makeDefault()), delivery_(log, delivery) {
+      storage_(StorageModel::makeDefault()), delivery_(log, delivery), tasks_(*this) {
     router_.guardWith(modelLock_);
     addServiceResources(router_, *this);
     addStorageResources(router_, *this);
     addAccountResources(router_, *this);
     addOemActions(router_, *this);
     addEventResources(router_, *this);
+    addTaskResources(router_, *this);
+    addUpdateResources(router_, *this);
     addHostActions(router_, *this);
 }
 
@@ -57,8 +59,11 @@ int64_t PluginService::now() const {
 }
 
 Reply PluginService::dispatch(const std::string& method, const std::string& uri,
-                              const std::string& body) const {
-    Reply reply = router_.dispatch(method, uri, body);
+                              const std::string& body, const Caller& caller) const {
+    std::optional<Reply> refused = tasks_.refuseWhileBusy(method, uri);
+    Reply reply = refused ? std::move(*refused) : router_.dispatch(method, uri, body, caller);
+    if (method == "GET")
+        tasks_.showOperations(reply);
     if (reply.status >= 500)
         log_.error("PluginService::dispatch",
                    method + " " + uri + " answered " + std::to_string(reply.status) +
@@ -155,6 +160,7 @@ void PluginService::load(std::ostream& out) {
     storage_.host().managerResetAt = now();
     loadAccounts(out);
     loadSubscriptions();
+    tasks_.load();
 }
 
 void PluginService::loadStorage() {

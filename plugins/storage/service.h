@@ -22,6 +22,7 @@
 #include "pluginlog.h"
 #include "router.h"
 #include "storagemodel.h"
+#include "tasks.h"
 
 namespace tolvane::plugin {
 
@@ -56,15 +57,16 @@ class PluginService {
     // needs cannot be written.
     void load(std::ostream& out);
 
-    // One request; never throws.
-    Reply dispatch(const std::string& method, const std::string& uri,
-                   const std::string& body) const;
+    // One request of `caller`; never throws.
+    Reply dispatch(const std::string& method, const std::string& uri, const std::string& body,
+                   const Caller& caller = Caller()) const;
 
     StorageModel& storage() { return storage_; }
     AccountStore& accounts() { return accounts_; }
     SessionStore& sessions() { return sessions_; }
     SubscriptionStore& subscriptions() { return subscriptions_; }
     const EventDelivery& delivery() const { return delivery_; }
+    TaskRunner& tasks() { return tasks_; }
     const PluginPaths& paths() const { return paths_; }
     const PluginLog& log() const { return log_; }
     int64_t now() const;
@@ -146,6 +148,9 @@ class PluginService {
     mutable std::shared_mutex modelLock_;
     // Last, so that its thread stops before the rest goes.
     EventDelivery delivery_;
+    // Its worker applies results to the model and may raise events: it stops
+    // before both go.
+    TaskRunner tasks_;
 };
 
 // Route tables, one per area of the resource tree.
@@ -154,6 +159,8 @@ void addStorageResources(Router& router, PluginService& service);
 void addAccountResources(Router& router, PluginService& service);
 void addOemActions(Router& router, PluginService& service);
 void addEventResources(Router& router, PluginService& service);
+void addTaskResources(Router& router, PluginService& service);
+void addUpdateResources(Router& router, PluginService& service);
 void addHostActions(Router& router, PluginService& service);
 
 // Refuses (404 ResourceNotFound) an Id other than the one fixed one.

@@ -14,15 +14,28 @@ CommandHandlerFn PluginCalls::entry(const char* name) const {
     return reinterpret_cast<CommandHandlerFn>(pluginSymbol(module_, name));
 }
 
+void PluginCalls::actAs(const std::string& userName, PrivilegeSet privileges) {
+    setCaller_ =
+        reinterpret_cast<SetCommandCallerFn>(pluginSymbol(module_, REDFISH_ENTRY_SET_CALLER));
+    callerName_ = userName;
+    callerPrivileges_ = privilegeNamesOf(privileges);
+}
+
 void PluginCalls::call(CommandHandlerFn fn, const std::string& uri, const std::string& body,
                        std::string& reply) {
-    if (mayOverlap_ || lockHeld_ || held_) {
+    // The caller is named on the calling thread right before each call.
+    auto invoke = [&] {
+        if (setCaller_)
+            setCaller_(callerName_.c_str(), callerPrivileges_.c_str());
         fn(uri.c_str(), body.c_str(), reply);
+    };
+    if (mayOverlap_ || lockHeld_ || held_) {
+        invoke();
         return;
     }
     hold();
     try {
-        fn(uri.c_str(), body.c_str(), reply);
+        invoke();
     } catch (...) {
         release();
         throw;

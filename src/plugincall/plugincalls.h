@@ -7,6 +7,7 @@
 #include <string>
 
 #include "RedfishPlugin.h"
+#include "session/privileges.h"
 
 // Whether the module exports REDFISH_ENTRY_CALLS_MAY_OVERLAP and it returns
 // non-zero.
@@ -33,6 +34,9 @@ class PluginCalls {
               std::string& reply);
     // The plug-in's GET reply for `uri` ("" without a GET entry point).
     std::string read(const std::string& uri);
+    // Every later call is made on behalf of this account (the plug-in's
+    // setCommandCaller, when it has one).
+    void actAs(const std::string& userName, PrivilegeSet privileges);
 
     void hold();
     void release();
@@ -43,6 +47,9 @@ class PluginCalls {
     bool mayOverlap_;
     bool lockHeld_;
     bool held_ = false;
+    SetCommandCallerFn setCaller_ = nullptr;
+    std::string callerName_;
+    std::string callerPrivileges_;
 };
 
 #endif

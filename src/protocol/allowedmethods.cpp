@@ -32,6 +32,9 @@ const MethodRow kMethodTable[] = {
     {"Systems/*/Storage/*/Volumes/*", "GET, HEAD, PATCH, DELETE"},
     {"Chassis/*", "GET, HEAD, PATCH"},
     {"Chassis/*/Drives/*", "GET, HEAD, PATCH"},
+    {"TaskService/Tasks/*", "GET, HEAD, DELETE"},
+    {"TaskService/TaskMonitors/*", "GET, HEAD, DELETE"},
+    {"UpdateService/MultipartUpload", "POST"},
 };
 
 bool matches(std::string_view pattern, const std::vector<std::string_view>& path) {

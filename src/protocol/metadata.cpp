@@ -46,14 +46,19 @@ const SchemaReference kSchemas[] = {
     {"RoleCollection", "", nullptr},
     {"ServiceRoot", "v1_20_0", nullptr},
     {"Session", "v1_8_0", nullptr},
+    {"Settings", "v1_4_0", nullptr},
     {"SessionCollection", "", nullptr},
     {"SessionService", "v1_2_0", nullptr},
     {"Storage", "v1_21_0", nullptr},
     {"StorageCollection", "", nullptr},
     {"StorageController", "v1_11_0", nullptr},
     {"StorageControllerCollection", "", nullptr},
+    {"SoftwareInventory", "v1_13_0", nullptr},
+    {"SoftwareInventoryCollection", "", nullptr},
+    {"Task", "v1_7_4", nullptr},
     {"TaskCollection", "", nullptr},
     {"TaskService", "v1_3_0", nullptr},
+    {"UpdateService", "v1_17_0", nullptr},
     {"Volume", "v1_10_2", nullptr},
     {"VolumeCollection", "", nullptr},
     // Swordfish collections the service root links; the bundled plug-in
@@ -87,7 +92,7 @@ std::string jsonSchemaUriOf(std::string_view odataType) {
     return "";
 }
 
-void buildODataServiceDocument(std::string& out) {
+void buildODataServiceDocument(std::string& out, const std::vector<RootCollection>& served) {
     json::Value doc = json::Value::object();
     doc["@odata.context"] = "/redfish/v1/$metadata";
     json::Value value = json::Value::array();
@@ -101,6 +106,8 @@ void buildODataServiceDocument(std::string& out) {
     singleton("Service", "/redfish/v1/");
     for (const RootCollection& collection : kRootCollections)
         singleton(collection.name, collection.uri);
+    for (const RootCollection& service : served)
+        singleton(service.name, service.uri);
     singleton("Sessions", "/redfish/v1/SessionService/Sessions");
     doc["value"] = value;
     wrapInReply(doc, out);

@@ -6,10 +6,14 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "protocol/owndocument.h"
 
 // Both as plug-in style replies {"Data":...,"HttpStatus":200}; the metadata
-// document is XML text in a string "Data".
-void buildODataServiceDocument(std::string& out);
+// document is XML text in a string "Data". The service document names the
+// optional services in `served` too.
+void buildODataServiceDocument(std::string& out, const std::vector<RootCollection>& served);
 void buildMetadataDocument(std::string& out);
 
 // The JSON schema that describes a resource of `odataType`

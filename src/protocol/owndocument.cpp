@@ -13,6 +13,10 @@ const RootCollection kRootCollections[10] = {
     {"JsonSchemas", "/redfish/v1/JsonSchemas"},
 };
 
+const RootCollection kOptionalRootServices[1] = {
+    {"UpdateService", "/redfish/v1/UpdateService"},
+};
+
 json::Value resourceLink(const char* uri) {
     json::Value v = json::Value::object();
     v["@odata.id"] = uri;

@@ -5,6 +5,7 @@
 #define TOLVANE_OWNDOCUMENT_H
 
 #include <string>
+#include <vector>
 
 #include "jsonadapter.h"
 
@@ -15,6 +16,10 @@ struct RootCollection {
 
 // In the order the service root lists them.
 extern const RootCollection kRootCollections[10];
+
+// Services the standard root links after those, each only when the plug-in
+// serves it (classic roots never change).
+extern const RootCollection kOptionalRootServices[1];
 
 // {"@odata.id": uri}
 json::Value resourceLink(const char* uri);

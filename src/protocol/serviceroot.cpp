@@ -60,7 +60,7 @@ std::string serviceUuidPath() {
     return serverDirectory() + "ServiceUUID";
 }
 
-void buildStandardServiceRoot(std::string& out) {
+void buildStandardServiceRoot(std::string& out, const std::vector<RootCollection>& served) {
     json::Value doc = json::Value::object();
     doc["@odata.id"] = "/redfish/v1";
     doc["@odata.type"] = "#ServiceRoot.v1_20_0.ServiceRoot";
@@ -84,6 +84,8 @@ void buildStandardServiceRoot(std::string& out) {
     doc["ProtocolFeaturesSupported"] = features;
     for (const RootCollection& collection : kRootCollections)
         doc[collection.name] = resourceLink(collection.uri);
+    for (const RootCollection& service : served)
+        doc[service.name] = resourceLink(service.uri);
     doc["Links"]["Sessions"] = resourceLink("/redfish/v1/SessionService/Sessions");
     wrapInReply(doc, out);
 }

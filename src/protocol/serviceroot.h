@@ -6,6 +6,9 @@
 #define TOLVANE_SERVICEROOT_H
 
 #include <string>
+#include <vector>
+
+#include "protocol/owndocument.h"
 
 // The installation's service UUID, made once and kept in `path`: read when
 // the file holds one, else made anew and stored. "" when none can be kept.
@@ -14,7 +17,8 @@ std::string keptServiceUuid(const std::string& path);
 // "<server directory>ServiceUUID".
 std::string serviceUuidPath();
 
-// The standard root as a plug-in style reply {"Data":...,"HttpStatus":200}.
-void buildStandardServiceRoot(std::string& out);
+// The standard root as a plug-in style reply {"Data":...,"HttpStatus":200},
+// linking the optional services in `served` too.
+void buildStandardServiceRoot(std::string& out, const std::vector<RootCollection>& served);
 
 #endif

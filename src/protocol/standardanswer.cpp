@@ -267,7 +267,9 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
         if (!created.empty() && created.front() == '/' && isSafeText(created))
             out.emplace_back("Location", created);
     }
-    if ((read && status < 400) || status == 405 || request.method == "OPTIONS")
+    // A task monitor's own "Allow" says whether its task can still be cancelled.
+    if (((read && status < 400) || status == 405 || request.method == "OPTIONS") &&
+        !hasHeader(out, "Allow"))
         out.emplace_back("Allow", allowedMethodsOf(request.path));
     if (status == 401 && !hasHeader(out, "WWW-Authenticate"))
         out.emplace_back("WWW-Authenticate", kBasicChallenge);

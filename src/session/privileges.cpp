@@ -3,7 +3,8 @@
 // entry per path segment; "*" matches one segment, a final "**" any number
 // (none included). Compare with the DMTF privilege registry's entities:
 // ManagerAccount/Role/AccountService, Session/SessionService, Manager,
-// EventService, TaskService, ComputerSystem/Chassis/Storage/Drive/Volume.
+// EventService, TaskService/Task, UpdateService/SoftwareInventory,
+// ComputerSystem/Chassis/Storage/Drive/Volume.
 #include "session/privileges.h"
 
 #include "gate/requestpath.h"
@@ -29,7 +30,12 @@ const PrivilegeRow kPrivilegeTable[] = {
     {"*", "SessionService/**", ConfigureManager, SelfRule::None},
     {"*", "Managers/**", ConfigureManager, SelfRule::None},
     {"*", "EventService/**", ConfigureManager, SelfRule::None},
+    // A task's owner may cancel it as well: the plug-in, which knows the
+    // owner, lets only the owner and ConfigureManager see or cancel one.
+    {"DELETE", "TaskService/Tasks/*", Login, SelfRule::None},
+    {"DELETE", "TaskService/TaskMonitors/*", Login, SelfRule::None},
     {"*", "TaskService/**", ConfigureManager, SelfRule::None},
+    {"*", "UpdateService/**", ConfigureComponents, SelfRule::None},
     {"*", "Systems/**", ConfigureComponents, SelfRule::None},
     {"*", "Chassis/**", ConfigureComponents, SelfRule::None},
     {"*", "Storage/**", ConfigureComponents, SelfRule::None},
@@ -80,6 +86,15 @@ PrivilegeSet privilegeNamed(std::string_view name) {
             return entry.second;
     }
     return 0;
+}
+
+std::string privilegeNamesOf(PrivilegeSet set) {
+    std::string names;
+    for (const auto& entry : kPrivilegeNames) {
+        if (set & entry.second)
+            names += (names.empty() ? "" : ",") + std::string(entry.first);
+    }
+    return names;
 }
 
 PrivilegeSet privilegesNamed(const std::vector<std::string>& names) {

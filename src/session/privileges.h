@@ -25,6 +25,9 @@ constexpr PrivilegeSet All =
 // The privilege named `name` (Redfish spelling, exact), 0 for any other text.
 PrivilegeSet privilegeNamed(std::string_view name);
 
+// The names of `set`, comma-separated ("Login,ConfigureComponents").
+std::string privilegeNamesOf(PrivilegeSet set);
+
 // The privileges of a list of names; unknown names grant nothing.
 PrivilegeSet privilegesNamed(const std::vector<std::string>& names);
 

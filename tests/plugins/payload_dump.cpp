@@ -71,6 +71,10 @@ int main() {
     c.volumes.push_back(v);
     out["event:storage"] = model::eventPayload(model::storageEvents(before, after), "1", "dump",
                                                "2026-01-02T03:04:05Z");
+    // A drive with the erase that runs on it.
+    const std::string drive = "/redfish/v1/Chassis/1/Drives/5";
+    plugin.post(drive + "/Actions/Drive.SecureErase", Json::object());
+    out["create:erasing"] = plugin.get(drive).data;
     out["event:test"] = model::testEventPayload(
         {{"MessageId", "Base.1.22.1.Success"}, {"OriginOfCondition", "/redfish/v1"}}, "2",
         "2026-01-02T03:04:05Z");
@@ -83,7 +87,11 @@ int main() {
                               .post(storage + "/Actions/Oem/Veltrano.InstallOrUpgradeFirmware",
                                     {{"absoluteFilePath", ""}})
                               .data;
-    out["action:success"] =
+    out["action:success"] = plugin
+                                .post(storage + "/Actions/Oem/Veltrano.SPDMOperations",
+                                      {{"Operation", "GetMeasurements"}})
+                                .data;
+    out["create:task"] =
         plugin.post(storage + "/Volumes/1/Actions/Volume.Initialize", Json::object()).data;
 
     std::deque<std::string> queue = {"/redfish/v1"};

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "pluginharness.h"
+#include "testsupport.h"
 
 #include "backupformat.h"
 #include "imageformat.h"
@@ -45,6 +46,28 @@ class PluginAbi : public ::testing::Test {
         return plugin.post(kVolumes, body);
     }
     size_t volumeCount() { return plugin.get(kVolumes).data.at("Members").size(); }
+    LoadedPlugin plugin;
+};
+
+// Long operations as tasks, called as the server calls for a session: small
+// work finishes at once, erasing a drive takes a minute.
+class PluginTasks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        writeFile(plugin.serverDir / "ServerConfiguration.json",
+                  R"({"TaskVolumeCreationMinimumBytes": 1e9, "TaskImageBytesPerSecond": 1e12})");
+        ASSERT_TRUE(plugin.initialize());
+    }
+    Call as(const std::string& user, const std::string& method, const std::string& uri,
+            const Json& body = Json::object()) {
+        const char* privileges = user == "admin"    ? "Login,ConfigureManager,ConfigureComponents"
+                                 : user == "viewer" ? "Login"
+                                                    : "Login,ConfigureComponents";
+        return plugin.callAs(user, privileges, method, uri, body.dump());
+    }
+    static std::string monitorOf(const Call& started) {
+        return started.reply["Headers"].value("Location", "");
+    }
     LoadedPlugin plugin;
 };
 
@@ -147,7 +170,7 @@ TEST_F(PluginAbi, ServiceRootLinksAllAnswer) {
             ++links;
         }
     }
-    EXPECT_EQ(links, 10);
+    EXPECT_EQ(links, 11);
 }
 
 TEST_F(PluginAbi, ExpandMembersEmbedsTheMembers) {
@@ -205,7 +228,9 @@ TEST_F(PluginAbi, VolumeLifecycle) {
     EXPECT_EQ(plugin.get(uri).data["WriteCachePolicy"], "ProtectedWriteBack");
 
     c = plugin.post(uri + "/Actions/Volume.Initialize", {{"InitializeType", "Slow"}});
-    EXPECT_EQ(c.status, 200);
+    EXPECT_EQ(c.status, 202); // runs on as a task, one at a time, until cancelled
+    EXPECT_EQ(plugin.post(uri + "/Actions/Volume.Initialize", Json::object()).status, 409);
+    EXPECT_EQ(plugin.del(c.reply["Headers"]["Location"]).data["TaskState"], "Cancelled");
     c = plugin.post(uri + "/Actions/Volume.Initialize", {{"InitializeType", "Medium"}});
     EXPECT_EQ(c.status, 400);
     c = plugin.post(uri + "/Actions/Volume.Grow", Json::object());
@@ -382,7 +407,10 @@ TEST_F(PluginAbi, DrivePatchAndSecureErase) {
     // A spare cannot join a volume or be erased.
     EXPECT_EQ(createVolume("RAID1", {4, 5}).status, 409);
     EXPECT_EQ(plugin.post(kDrives + "/5/Actions/Drive.SecureErase", Json::object()).status, 409);
-    EXPECT_EQ(plugin.post(kDrives + "/4/Actions/Drive.SecureErase", Json::object()).status, 200);
+    c = plugin.post(kDrives + "/4/Actions/Drive.SecureErase", Json::object());
+    EXPECT_EQ(c.status, 202);
+    EXPECT_EQ(createVolume("RAID0", {4}).status, 409); // taken while it is erased
+    plugin.del(c.reply["Headers"]["Location"]);
     EXPECT_EQ(plugin.patch(kDrives + "/7", {{"HotspareType", "Global"}}).status, 409);
     EXPECT_EQ(plugin.patch(kDrives + "/4", {{"CapacityBytes", 1}}).status, 400);
     ASSERT_EQ(createVolume("RAID0", {4}).status, 201);
@@ -664,4 +692,78 @@ TEST(PluginAbiLifecycle, UnwritableServerDirectoryFailsInitialisation) {
     fs::permissions(plugin.serverDir, fs::perms::owner_read | fs::perms::owner_exec);
     EXPECT_FALSE(plugin.initialize());
     fs::permissions(plugin.serverDir, fs::perms::owner_all);
+}
+
+TEST_F(PluginTasks, LongOperationsAnswer202AndTheirMonitorTheFinalAnswer) {
+    ASSERT_EQ(as("op", "POST", kVolumes,
+                 {{"RAIDType", "RAID0"}, {"CapacityBytes", 1048576}, {"Links", driveLinks({0})}})
+                  .status,
+              201); // below the size that makes a task
+    const struct {
+        std::string uri;
+        Json body;
+        int final;
+    } rows[] = {
+        {kVolumes + "/1/Actions/Volume.Initialize", {{"InitializeType", "Slow"}}, 200},
+        {kVolumes,
+         {{"RAIDType", "RAID0"}, {"CapacityBytes", 2000000000}, {"Links", driveLinks({1})}},
+         201},
+        {"/redfish/v1/UpdateService/MultipartUpload",
+         {{"absoluteFilePath",
+           plugin.upload("fw.img", tolvane::plugin::buildImage("Firmware", kModel, "3.0.0", "x"))}},
+         200},
+    };
+    for (const auto& row : rows) {
+        const Call started = as("op", "POST", row.uri, row.body);
+        ASSERT_EQ(started.status, 202) << started.text;
+        Call done;
+        EXPECT_TRUE(ts::waitUntil(
+            [&] { return (done = as("op", "GET", monitorOf(started))).status != 202; }));
+        EXPECT_EQ(done.status, row.final) << row.uri << done.text;
+        EXPECT_EQ(as("op", "GET", started.data["@odata.id"]).data["TaskState"], "Completed");
+    }
+    EXPECT_EQ(as("op", "GET", "/redfish/v1/UpdateService/FirmwareInventory/ControllerFirmware")
+                  .data["Version"],
+              "3.0.0");
+}
+
+TEST_F(PluginTasks, OnlyOwnerOrManagerSeesOrCancelsAndARestartEndsWhatRuns) {
+    const std::string drive4 = kDrives + "/4", drive5 = kDrives + "/5";
+    const Call erasing = as("op", "POST", drive4 + "/Actions/Drive.SecureErase");
+    ASSERT_EQ(erasing.status, 202) << erasing.text;
+    const std::string task = erasing.data["@odata.id"], monitor = monitorOf(erasing);
+    const Call drive = as("op", "GET", drive4);
+    EXPECT_EQ(drive.data["Status"]["State"], "Updating");
+    EXPECT_EQ(drive.data["Operations"][0]["Operation"], "Sanitize");
+    EXPECT_EQ(as("op", "PATCH", drive4, {{"LocationIndicatorActive", true}}).status, 409);
+    const struct {
+        const char* user;
+        const char* method;
+        std::string uri;
+        int status;
+    } access[] = {{"viewer", "GET", task, 404},
+                  {"viewer", "DELETE", monitor, 404},
+                  {"viewer", "GET", monitor, 404},
+                  {"admin", "GET", task, 200},
+                  {"OP", "GET", monitor, 202}};
+    for (const auto& row : access)
+        EXPECT_EQ(as(row.user, row.method, row.uri).status, row.status) << row.user << row.uri;
+    EXPECT_TRUE(as("viewer", "GET", "/redfish/v1/TaskService/Tasks").data["Members"].empty());
+
+    // Cancelled: the drive is free again, the monitor gone, the task kept.
+    const Call second = as("op", "POST", drive5 + "/Actions/Drive.SecureErase");
+    EXPECT_EQ(as("op", "DELETE", monitorOf(second)).data["TaskState"], "Cancelled");
+    EXPECT_EQ(as("op", "GET", drive5).data["Status"]["State"], "Enabled");
+    EXPECT_EQ(as("op", "GET", monitorOf(second)).status, 404);
+
+    // A restart ends the erase still running and gives the drive back.
+    plugin.uninitialize();
+    ASSERT_TRUE(plugin.initialize());
+    const Call ended = as("op", "GET", task);
+    EXPECT_EQ(ended.data["TaskState"], "Exception");
+    EXPECT_EQ(ended.data["Messages"][1]["MessageId"], "Base.1.22.1.ServiceShuttingDown");
+    EXPECT_EQ(as("op", "GET", monitor).status, 503);
+    EXPECT_EQ(as("op", "GET", drive4).data["Status"]["State"], "Enabled");
+    EXPECT_EQ(as("op", "DELETE", task).status, 200);
+    EXPECT_EQ(as("op", "GET", task).status, 404);
 }

@@ -1,7 +1,12 @@
 // The bundled plug-ins inside the real server over HTTPS: logins and role
 // rules, volumes, the OEM actions with uploads and file answers, and state
 // that outlives a restart.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -18,11 +23,12 @@ const std::string kVolumes = kStorage + "/Volumes";
 const std::string kActions = kStorage + "/Actions/Oem/";
 const std::string kDrives = "/redfish/v1/Chassis/1/Drives";
 
-ts::InstallOptions bundled() {
+ts::InstallOptions bundled(const std::string& extraConfig = "") {
     ts::InstallOptions o;
     o.resourcePlugin = ts::storagePlugin();
     o.logPlugin = ts::logServicePlugin();
     o.tls = true;
+    o.extraConfig = extraConfig;
     return o;
 }
 
@@ -36,6 +42,7 @@ Json body(const ts::Response& r) {
 
 class BundledServer : public ::testing::Test {
   protected:
+    explicit BundledServer(const std::string& extraConfig = "") : tree(bundled(extraConfig)) {}
     void SetUp() override { start(); }
     void start() {
         server = std::make_unique<ts::ServerProcess>(tree);
@@ -76,16 +83,69 @@ class BundledServer : public ::testing::Test {
     ts::Response upload(const std::string& action, const std::string& token,
                         const std::string& fileName, const std::string& content,
                         std::vector<ts::FormPart> fields = {}) {
+        return uploadTo(kActions + action, token, fileName, content, std::move(fields));
+    }
+    ts::Response uploadTo(const std::string& target, const std::string& token,
+                          const std::string& fileName, const std::string& content,
+                          std::vector<ts::FormPart> fields = {}) {
         const std::string boundary = "----tolvaneboundary7d1";
         fields.push_back({"UpdateFile", fileName, content});
         return ts::request(
-            tree.port, "POST", kActions + action,
+            tree.port, "POST", target,
             {"X-Auth-Token: " + token, "Content-Type: multipart/form-data; boundary=" + boundary},
             ts::multipartBody(boundary, fields), true);
     }
 
-    ts::InstallTree tree{bundled()};
+    ts::InstallTree tree;
     std::unique_ptr<ts::ServerProcess> server;
+};
+
+// Serves one file over plain HTTP on a loopback port, once.
+class OneFileServer {
+  public:
+    explicit OneFileServer(std::string content) : content_(std::move(content)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), n);
+        ::listen(fd_, 1);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+        uri = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/image.bin";
+        thread_ = std::thread([this] {
+            const int c = ::accept(fd_, nullptr, nullptr);
+            char request[4096];
+            if (c < 0 || ::recv(c, request, sizeof request, 0) <= 0)
+                return;
+            const std::string out =
+                "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content_.size()) +
+                "\r\n\r\n" + content_;
+            ::send(c, out.data(), out.size(), MSG_NOSIGNAL);
+            ::close(c);
+        });
+    }
+    ~OneFileServer() {
+        ::shutdown(fd_, SHUT_RDWR); // ends a wait in accept
+        thread_.join();
+        ::close(fd_);
+    }
+    std::string uri;
+
+  private:
+    std::string content_;
+    int fd_ = -1;
+    std::thread thread_;
+};
+
+// Tasks through the server in both profiles; images finish at once and may
+// come from loopback.
+class BundledTasks : public BundledServer, public ::testing::WithParamInterface<const char*> {
+  protected:
+    BundledTasks()
+        : BundledServer(
+              std::string("\"RedfishProtocolProfile\":\"") + GetParam() +
+              "\",\"TaskImageBytesPerSecond\":1e12,\"UpdateServiceLocalImageSources\":true") {}
 };
 
 } // namespace
@@ -263,3 +323,30 @@ TEST_F(BundledServer, OemCsdlReachesTheClientAsXml) {
     EXPECT_EQ(csdl.body.rfind("<?xml", 0), 0u) << csdl.body.substr(0, 200);
     EXPECT_NE(csdl.body.find("Namespace=\"Veltrano.v1_0_0\""), std::string::npos);
 }
+
+TEST_P(BundledTasks, AcceptedUpdatesNameTheirMonitorAndFinishThere) {
+    const std::string token = adminToken();
+    const bool standard = std::string(GetParam()) == "Standard";
+    EXPECT_EQ(body(send("GET", "/redfish/v1", "")).contains("UpdateService"), standard);
+    const std::string inventory = "/redfish/v1/UpdateService/FirmwareInventory/";
+    OneFileServer source(tolvane::plugin::buildImage("Microcode", "Veltrano RC-8i", "4.0.0", "m"));
+    const ts::Response started[] = {
+        uploadTo("/redfish/v1/UpdateService/MultipartUpload", token, "fw.img",
+                 tolvane::plugin::buildImage("Firmware", "Veltrano RC-8i", "3.0.0", "f")),
+        send("POST", "/redfish/v1/UpdateService/Actions/UpdateService.SimpleUpdate", token,
+             Json{{"ImageURI", source.uri}, {"Targets", {inventory + "ControllerMicrocode"}}}
+                 .dump()),
+    };
+    for (const ts::Response& r : started) {
+        ASSERT_EQ(r.status, 202) << r.raw;
+        EXPECT_FALSE(r.header("Retry-After").empty());
+        ts::Response done;
+        EXPECT_TRUE(ts::waitUntil(
+            [&] { return (done = send("GET", r.header("Location"), token)).status != 202; }));
+        EXPECT_EQ(done.status, 200) << done.raw;
+    }
+    EXPECT_EQ(body(send("GET", inventory + "ControllerFirmware", token))["Version"], "3.0.0");
+    EXPECT_EQ(body(send("GET", inventory + "ControllerMicrocode", token))["Version"], "4.0.0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, BundledTasks, ::testing::Values("Classic", "Standard"));

@@ -8,6 +8,7 @@
 #include "backupformat.h"
 #include "crypto.h"
 #include "imageformat.h"
+#include "imagefetch.h"
 #include "messages.h"
 #include "persistence.h"
 #include "router.h"
@@ -279,4 +280,21 @@ TEST(Router, EnvelopesHaveTheShapesTheServerReads) {
         "{\"response\":{\"HttpStatus\":201,\"Data\":{\"HttpStatus\":201,\"Data\":{\"Id\":\"s\"},"
         "\"Role\":\"r\","
         "\"OSPrivilegeLevel\":\"p\"},\"Headers\":{\"X-Auth-Token\":\"t\",\"Location\":\"l\"}}}");
+}
+
+TEST(ImageFetch, LoopbackAndLinkLocalSourcesOnlyWhenConfigured) {
+    const struct {
+        const char* host;
+        bool localAllowed;
+        bool fetched;
+    } rows[] = {
+        {"127.0.0.1", false, false},     {"127.0.0.1", true, true},
+        {"169.254.7.7", false, false},   {"[::1]", false, false},
+        {"[fe80::1]", false, false},     {"[::ffff:127.0.0.1]", false, false},
+        {"0.0.0.0", true, false},        {"[ff02::1]", true, false},
+        {"10.1.2.3", false, true},       {"[2001:db8::1]", false, true},
+        {"images.example", false, true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(fetchHostAllowed(row.host, row.localAllowed), row.fetched) << row.host;
 }

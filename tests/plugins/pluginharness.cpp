@@ -134,6 +134,14 @@ Call LoadedPlugin::call(const std::string& method, const std::string& uri,
     return c;
 }
 
+Call LoadedPlugin::callAs(const std::string& user, const std::string& privileges,
+                          const std::string& method, const std::string& uri,
+                          const std::string& body) {
+    if (auto set = reinterpret_cast<SetCommandCallerFn>(dlsym(handle_, REDFISH_ENTRY_SET_CALLER)))
+        set(user.c_str(), privileges.c_str());
+    return call(method, uri, body);
+}
+
 Call LoadedPlugin::login(const std::string& user, const std::string& password) {
     Json body = {{"UserName", user}, {"Password", password}};
     Json args = {{"x-forwarded-for", "127.0.0.1"}, {"requestBody", body.dump()}};

@@ -50,6 +50,9 @@ class LoadedPlugin {
     Call post(const std::string& uri, const Json& body) { return call("POST", uri, body.dump()); }
     Call patch(const std::string& uri, const Json& body) { return call("PATCH", uri, body.dump()); }
     Call del(const std::string& uri) { return call("DELETE", uri); }
+    // A call the server makes for `user` with `privileges` ("Login,...").
+    Call callAs(const std::string& user, const std::string& privileges, const std::string& method,
+                const std::string& uri, const std::string& body = "{}");
 
     // The login argument text the server builds around a client's body.
     Call login(const std::string& user, const std::string& password);

@@ -39,7 +39,10 @@ TEST(PrivilegeTable, OperatorCannotReachUsersOrManagerButKeepsComponents) {
         {"PATCH", "/redfish/v1/SessionService", ConfigureManager, SelfRule::None},
         {"POST", "/redfish/v1/Managers/1/Actions/Manager.Reset", ConfigureManager, SelfRule::None},
         {"POST", "/redfish/v1/EventService/Subscriptions", ConfigureManager, SelfRule::None},
-        {"DELETE", "/redfish/v1/TaskService/Tasks/1", ConfigureManager, SelfRule::None},
+        // The plug-in lets only the owner or ConfigureManager cancel a task.
+        {"DELETE", "/redfish/v1/TaskService/Tasks/1", Login, SelfRule::None},
+        {"POST", "/redfish/v1/UpdateService/Actions/UpdateService.SimpleUpdate",
+         ConfigureComponents, SelfRule::None},
         {"POST", "/redfish/v1/Systems/1/Storage/1/Volumes", ConfigureComponents, SelfRule::None},
         {"POST", "/redfish/v1/Chassis/1/Drives/0/Actions/Drive.SecureErase", ConfigureComponents,
          SelfRule::None},
