@@ -62,9 +62,20 @@ def sushy_volume(root):
                              'CapacityBytes': 20 * GIB, 'Links': MIRROR})
     check(volume is not None and volume.capacity_bytes == 20 * GIB, 'created %r' % volume)
     volume.initialize(sushy.VOLUME_INIT_TYPE_FAST)
+    finish_tasks(root)
     volume.delete()
     volumes.refresh()
     check(volume.path not in volumes.members_identities, 'volume still listed')
+
+
+def finish_tasks(root, seconds=60):
+    # A long operation answers 202 and runs as a task; followed to its end.
+    running = ('New', 'Starting', 'Running', 'Pending', 'Stopping', 'Cancelling')
+    deadline = time.time() + seconds
+    for member in root._conn.get('/redfish/v1/TaskService/Tasks').json().get('Members', []):
+        while root._conn.get(member['@odata.id']).json().get('TaskState') in running:
+            check(time.time() < deadline, 'task %s never ended' % member['@odata.id'])
+            time.sleep(0.1)
 
 
 def sushy_events(root):
