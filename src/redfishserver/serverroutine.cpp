@@ -89,13 +89,13 @@ bool prepareInstallTree() {
     return false;
 }
 
-// An authenticated request's body may take as long as the library's own
-// request time-out, but never less than ten seconds; before authentication
-// the head deadline bounds it instead (connectionlimits.h).
 // How long a stop waits for the requests under way; uploads still arriving
 // are cut off at once (CivetServer::close).
 constexpr int kStopGraceMs = 10000;
 
+// An authenticated request's body may take as long as the library's own
+// request time-out, but never less than ten seconds; before authentication
+// the head deadline bounds it instead (connectionlimits.h).
 int prefetchDeadlineMs() {
     return std::max<int>(ServerConfig.SessionTimeout, 10000);
 }

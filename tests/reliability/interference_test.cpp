@@ -72,6 +72,14 @@ struct TrickleProgress {
     std::atomic<bool> sent{false};    // the last piece is out
 };
 
+// The head of an authorised firmware upload of `length` body bytes.
+std::string uploadHead(size_t length) {
+    return std::string("POST ") + kFirmware +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
+           "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+           "\r\nContent-Length: " + std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+}
+
 // Sends an upload request's head at once and its body a piece at a time,
 // `pauseMs` apart; the raw answer.
 std::string trickleUpload(int port, const std::string& body, size_t piece, int pauseMs,
@@ -79,12 +87,7 @@ std::string trickleUpload(int port, const std::string& body, size_t piece, int p
     const int fd = ts::connectLoopback(port, 30000);
     if (fd < 0)
         return "";
-    const std::string head = std::string("POST ") + kFirmware +
-                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
-                             "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
-                             "\r\nContent-Length: " + std::to_string(body.size()) +
-                             "\r\nConnection: close\r\n\r\n";
-    bool ok = sendAll(fd, head);
+    bool ok = sendAll(fd, uploadHead(body.size()));
     for (size_t at = 0; ok && at < body.size(); at += piece) {
         if (at > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs)); // the trickle
@@ -193,11 +196,7 @@ TEST(Interference, StopCutsOffAStalledUpload) {
         ts::multipartBody(kBoundary, {{"file", "fw.bin", std::string(1 << 18, 'S')}});
     const int fd = ts::connectLoopback(s.tree.port);
     ASSERT_GE(fd, 0);
-    const std::string head = std::string("POST ") + kFirmware +
-                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
-                             "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
-                             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-    ASSERT_TRUE(sendAll(fd, head + body.substr(0, body.size() - 64)));
+    ASSERT_TRUE(sendAll(fd, uploadHead(body.size()) + body.substr(0, body.size() - 64)));
     const std::string incoming = s.tree.serverDir + "uploads-incoming";
     std::error_code ec;
     ASSERT_TRUE(ts::waitUntil([&] { return !std::filesystem::is_empty(incoming, ec); }));
