@@ -22,6 +22,12 @@ else
   echo "check-windows-sources: no $BUILD_DIR/_deps/civetweb/include; configure the build first" >&2
   exit 1
 fi
+# Debian's nlohmann-json headers alone, not the rest of /usr/include (glibc's
+# headers would shadow mingw's).
+JSON_DIR="$(mktemp -d)"
+trap 'rm -rf "$JSON_DIR"' EXIT
+ln -s /usr/include/nlohmann "$JSON_DIR/nlohmann"
+INCLUDES+=(-I"$JSON_DIR")
 
 mapfile -t SOURCES < <(cd "$ROOT" && git ls-files --cached --others --exclude-standard \
                          -- '*_win.cpp' | sort)
