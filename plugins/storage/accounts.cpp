@@ -68,14 +68,14 @@ std::string Account::etag(int64_t now) const {
     return "\"" + crypto::sha256Hex(text).substr(0, 32) + "\"";
 }
 
-namespace {
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+bool sameUserName(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
 }
+
+namespace {
 
 std::string takeString(const Json& value, const std::string& property, bool secret = false) {
     if (!value.is_string())
@@ -249,7 +249,7 @@ Account AccountStore::create(const std::string& userName, const std::string& pas
 
 void AccountStore::checkRoomFor(const std::string& userName) const {
     for (const auto& a : accounts_) {
-        if (equalsIgnoringCase(a.userName, userName))
+        if (sameUserName(a.userName, userName))
             throw errors::resourceAlreadyExists("ManagerAccount", "UserName", userName);
     }
     if (accounts_.size() >= kMaxAccounts)
@@ -322,7 +322,7 @@ Account AccountStore::patched(const Account& account, const Json& body,
             next.userName = takeString(it.value(), key);
             checkUserName(next.userName);
             for (const auto& a : accounts_) {
-                if (a.id != account.id && equalsIgnoringCase(a.userName, next.userName))
+                if (a.id != account.id && sameUserName(a.userName, next.userName))
                     throw errors::resourceAlreadyExists("ManagerAccount", "UserName",
                                                         next.userName);
             }
@@ -421,7 +421,7 @@ LoginCheck AccountStore::loginCheck(const std::string& userName) const {
     LoginCheck check;
     check.userName = userName;
     for (const auto& a : accounts_) {
-        if (equalsIgnoringCase(a.userName, userName)) {
+        if (sameUserName(a.userName, userName)) {
             check.accountId = a.id;
             check.salt = a.salt;
             check.hash = a.hash;
@@ -544,7 +544,7 @@ AccountStore AccountStore::fromJson(const Json& state) {
                 for (const Account& kept : store.accounts_) {
                     if (kept.id == a.id)
                         throw std::runtime_error("Id " + a.id + " used twice");
-                    if (equalsIgnoringCase(kept.userName, a.userName))
+                    if (sameUserName(kept.userName, a.userName))
                         throw std::runtime_error("user name \"" + a.userName + "\" used twice");
                 }
                 store.nextId_ = std::max<uint64_t>(store.nextId_, std::stoull(a.id) + 1);

@@ -29,6 +29,9 @@ std::string roleUri(const std::string& roleId);
 
 extern const std::vector<std::string> kOsPrivilegeLevels;
 
+// User names compare without letter case: one account per name.
+bool sameUserName(const std::string& a, const std::string& b);
+
 struct Account {
     std::string id;
     std::string userName;

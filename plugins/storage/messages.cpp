@@ -312,6 +312,9 @@ RedfishError loginFailed(const std::string& uri) {
 RedfishError internalError() {
     return {500, makeMessage("InternalError")};
 }
+RedfishError insufficientPrivilege() {
+    return {403, makeMessage("InsufficientPrivilege")};
+}
 RedfishError serviceUnavailable() {
     return {503, makeMessage("ServiceTemporarilyUnavailable", {"5"})};
 }

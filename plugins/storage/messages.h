@@ -88,6 +88,7 @@ RedfishError actionParameterUnknown(const std::string& action, const std::string
 RedfishError invalidObject(const std::string& what);              // 400
 RedfishError resourceExhaustion(const std::string& resource);     // 409
 RedfishError loginFailed(const std::string& uri);                 // 401
+RedfishError insufficientPrivilege();                             // 403
 RedfishError internalError();                                     // 500
 RedfishError serviceUnavailable();                                // 503
 RedfishError serviceShuttingDown();                               // 503

@@ -224,8 +224,15 @@ void addAccountResources(Router& router, PluginService& service) {
             return Reply::created(accountPayload(a, s->now()));
         });
     });
+    // Another user's account is for ConfigureUsers and ConfigureManager only,
+    // also when the collection is read with its members expanded.
     router.add("GET", "AccountService/Accounts/{account}", [s](const Request& r) {
-        return Reply::ok(accountPayload(findAccount(*s, r.param("account")), s->now()));
+        const Account& account = findAccount(*s, r.param("account"));
+        const Caller& c = r.caller;
+        if (c.known && !c.has("ConfigureUsers") && !c.has("ConfigureManager") &&
+            !sameUserName(account.userName, c.userName))
+            throw errors::insufficientPrivilege();
+        return Reply::ok(accountPayload(account, s->now()));
     });
     router.add("PATCH", "AccountService/Accounts/{account}", Access::Own, [s](const Request& r) {
         const Json& body = r.body();

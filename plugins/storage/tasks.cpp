@@ -43,13 +43,6 @@ bool finishedState(const std::string& state) {
            state == "Killed";
 }
 
-bool sameUser(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string durationText(double seconds) {
     return "PT" + std::to_string(static_cast<long long>(std::ceil(std::max(0.0, seconds)))) + "S";
 }
@@ -385,7 +378,8 @@ TaskRunner::Task* TaskRunner::find(const std::string& id, const Caller& caller) 
         if (t->id != id)
             continue;
         const bool expired = t->finished() && t->endTime + settings_.retentionSeconds <= now;
-        const bool visible = caller.has("ConfigureManager") || sameUser(t->owner, caller.userName);
+        const bool visible =
+            caller.has("ConfigureManager") || sameUserName(t->owner, caller.userName);
         if (!expired && visible)
             return t.get();
     }

@@ -40,20 +40,25 @@ std::string accountUserName(const ResourceReader& readResource, const std::strin
     return name.is_string() ? name.get<std::string>() : "";
 }
 
-bool onlyPasswordIn(const std::string& body) {
+// The members a JSON object body sets; none for any other body.
+std::vector<std::string> memberNamesOf(const std::string& body) {
+    std::vector<std::string> names;
     json::Value object;
-    return json::tryParseObject(body, object) && object.size() == 1 &&
-           json::hasMember(object, "Password");
+    if (json::tryParseObject(body, object)) {
+        for (auto it = object.begin(); it != object.end(); ++it)
+            names.push_back(it.key());
+    }
+    return names;
 }
 
-bool selfRulePermits(SelfRule rule, const GateRequest& request, const SessionRecord& session,
-                     const GateOutcome& outcome, const BodyReader& readBody) {
-    if (!(session.privileges & privilege::ConfigureSelf))
-        return false;
+// Whether the resource a request addresses is the caller's own.
+bool ownResource(SelfRule rule, const GateRequest& request, const SessionRecord& session,
+                 GateOutcome& outcome, const ResourceReader& readResource) {
     switch (rule) {
-    case SelfRule::OwnAccountPassword:
-        return !session.userName.empty() && outcome.accountUser == session.userName && readBody &&
-               onlyPasswordIn(readBody());
+    case SelfRule::OwnAccount:
+        if (outcome.accountUser.empty())
+            outcome.accountUser = accountUserName(readResource, canonicalPath(request.path));
+        return !session.userName.empty() && sameAccountName(outcome.accountUser, session.userName);
     case SelfRule::OwnSession:
         return !session.location.empty() && samePath(session.location, request.path);
     case SelfRule::None:
@@ -179,13 +184,18 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     }
 
     const AccessRule rule = accessRuleFor(request.method, request.path);
+    Requirement required = rule.required;
+    if (rule.properties && readBody && onlyTheseChange(memberNamesOf(readBody()), rule.properties))
+        required = rule.forProperties;
     const bool accountWrite =
         isAccountMember(request.path) && (request.method == "PATCH" || request.method == "DELETE");
     if (accountWrite)
         outcome.accountUser = accountUserName(readResource, canonicalPath(request.path));
     const SessionRecord& session = *outcome.session;
-    if ((session.privileges & rule.required) != rule.required &&
-        !selfRulePermits(rule.self, request, session, outcome, readBody)) {
+    const bool allowed = meets(required, session.privileges, false) ||
+                         (onlyOwnershipCanGrant(required, session.privileges) &&
+                          ownResource(rule.self, request, session, outcome, readResource));
+    if (!allowed) {
         writeErrorAnswer(conn, 403, redfisherror::insufficientPrivilege());
         return refused();
     }

@@ -1,48 +1,37 @@
-// The privilege table. Rows are tried in order; the first whose method and
-// path pattern match decides. Patterns are relative to "/redfish/v1/", one
-// entry per path segment; "*" matches one segment, a final "**" any number
-// (none included). Compare with the DMTF privilege registry's entities:
-// ManagerAccount/Role/AccountService, Session/SessionService, Manager,
-// EventService, TaskService/Task, UpdateService/SoftwareInventory,
-// ComputerSystem/Chassis/Storage/Drive/Volume.
+// The privilege rules: DMTF's Privilege Registry as generated into the build
+// (privilegeregistry.h), looked up by the entity a request path names, with
+// the few rules of our own below.
 #include "session/privileges.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <memory>
 
 #include "gate/requestpath.h"
 #include "postrules.h"
+#include "session/privilegeregistry.h"
 
 namespace {
 
 using namespace privilege;
+using namespace privilegeregistry;
 
-struct PrivilegeRow {
-    const char* method; // "*" for every method not matched by an earlier row
-    const char* pattern;
-    PrivilegeSet required;
-    SelfRule self;
+struct LocalRule {
+    const char* method;
+    const char* pattern; // relative to "/redfish/v1/", "*" for one segment
+    Requirement required;
+    const char* why;
 };
 
-const PrivilegeRow kPrivilegeTable[] = {
-    {"GET", "**", Login, SelfRule::None},
-    {"HEAD", "**", Login, SelfRule::None},
-    {"PATCH", "AccountService/Accounts/*", ConfigureUsers, SelfRule::OwnAccountPassword},
-    {"*", "AccountService/**", ConfigureUsers, SelfRule::None},
-    {"DELETE", "SessionService/Sessions/*", ConfigureManager, SelfRule::OwnSession},
-    {"*", "SessionService/**", ConfigureManager, SelfRule::None},
-    {"*", "Managers/**", ConfigureManager, SelfRule::None},
-    {"*", "EventService/**", ConfigureManager, SelfRule::None},
-    // A task's owner may cancel it as well: the plug-in, which knows the
-    // owner, lets only the owner and ConfigureManager see or cancel one.
-    {"DELETE", "TaskService/Tasks/*", Login, SelfRule::None},
-    {"DELETE", "TaskService/TaskMonitors/*", Login, SelfRule::None},
-    {"*", "TaskService/**", ConfigureManager, SelfRule::None},
-    {"*", "UpdateService/**", ConfigureComponents, SelfRule::None},
-    {"*", "Systems/**", ConfigureComponents, SelfRule::None},
-    {"*", "Chassis/**", ConfigureComponents, SelfRule::None},
-    {"*", "Storage/**", ConfigureComponents, SelfRule::None},
-    {"*", "StorageServices/**", ConfigureComponents, SelfRule::None},
-    {"*", "StorageSystems/**", ConfigureComponents, SelfRule::None},
-    // Anything else changes the service itself.
-    {"*", "**", ConfigureManager, SelfRule::None},
+// Where this service departs from the registry.
+const LocalRule kLocalRules[] = {
+    {"DELETE",
+     "TaskService/Tasks/*",
+     {1, {Login}},
+     "a task's owner may cancel it; the plug-in, which knows the owner, lets only the owner "
+     "and ConfigureManager see or cancel one"},
+    {"DELETE", "TaskService/TaskMonitors/*", {1, {Login}}, "as above, through the monitor"},
 };
 
 struct RoleRow {
@@ -64,18 +53,102 @@ const std::pair<const char*, PrivilegeSet> kPrivilegeNames[] = {
     {"ConfigureComponents", ConfigureComponents},
 };
 
-bool patternMatches(std::string_view pattern, const std::vector<std::string_view>& path) {
-    const std::vector<std::string_view> parts = pathSegments(pattern);
-    size_t i = 0;
-    for (; i < parts.size(); ++i) {
-        if (parts[i] == "**")
-            return true;
-        if (i >= path.size())
-            return false;
-        if (parts[i] != "*" && !equalsIgnoreCase(parts[i], path[i]))
-            return false;
+std::string lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+// The entity URI patterns as a tree of segments; letter case does not matter.
+struct UriNode {
+    std::map<std::string, std::unique_ptr<UriNode>> named; // lower case
+    std::unique_ptr<UriNode> any;                          // "*"
+    int entity = -1;
+    std::vector<int> locals; // indexes into kLocalRules
+};
+
+UriNode* childOf(UriNode& node, std::string_view segment) {
+    std::unique_ptr<UriNode>& child = segment == "*" ? node.any : node.named[lower(segment)];
+    if (!child)
+        child = std::make_unique<UriNode>();
+    return child.get();
+}
+
+const UriNode& uriTree() {
+    static const std::unique_ptr<UriNode> root = [] {
+        auto tree = std::make_unique<UriNode>();
+        auto nodeOf = [&](std::string_view pattern) {
+            UriNode* node = tree.get();
+            for (std::string_view segment : pathSegments(pattern))
+                node = childOf(*node, segment);
+            return node;
+        };
+        for (size_t i = 0; i < kUriCount; ++i)
+            nodeOf(kUris[i].pattern)->entity = kUris[i].entity;
+        for (size_t i = 0; i < sizeof(kLocalRules) / sizeof(kLocalRules[0]); ++i)
+            nodeOf(kLocalRules[i].pattern)->locals.push_back(static_cast<int>(i));
+        return tree;
+    }();
+    return *root;
+}
+
+// The node matching `path` whole (a named segment before "*"), or null.
+const UriNode* find(const UriNode& node, const std::vector<std::string>& path, size_t at) {
+    if (at == path.size())
+        return &node;
+    auto named = node.named.find(path[at]);
+    if (named != node.named.end()) {
+        if (const UriNode* found = find(*named->second, path, at + 1))
+            return found;
     }
-    return i == path.size();
+    return node.any ? find(*node.any, path, at + 1) : nullptr;
+}
+
+AccessRule ruleOf(const Requirement& required) {
+    AccessRule rule;
+    rule.required = required;
+    return rule;
+}
+
+int methodRow(std::string_view method) {
+    static const char* const kRows[kMethodRows] = {"GET", "HEAD", "PATCH", "PUT", "DELETE", "POST"};
+    for (int i = 0; i < kMethodRows; ++i) {
+        if (equalsIgnoreCase(kRows[i], method))
+            return i;
+    }
+    return -1;
+}
+
+bool isRead(std::string_view method) {
+    return equalsIgnoreCase(method, "GET") || equalsIgnoreCase(method, "HEAD");
+}
+
+bool listed(std::string_view list, std::string_view name) {
+    while (!list.empty()) {
+        const size_t comma = list.find(',');
+        if (list.substr(0, comma) == name)
+            return true;
+        if (comma == std::string_view::npos)
+            break;
+        list.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+// Every target of a subordinate override is an entity above the resource.
+bool allAbove(std::string_view targets, const std::vector<int>& above) {
+    while (!targets.empty()) {
+        const size_t comma = targets.find(',');
+        const std::string_view target = targets.substr(0, comma);
+        if (std::none_of(above.begin(), above.end(),
+                         [&](int e) { return target == kEntities[e].entity; }))
+            return false;
+        if (comma == std::string_view::npos)
+            break;
+        targets.remove_prefix(comma + 1);
+    }
+    return true;
 }
 
 } // namespace
@@ -113,21 +186,82 @@ std::optional<PrivilegeSet> standardRolePrivileges(std::string_view roleId) {
 }
 
 AccessRule accessRuleFor(std::string_view method, std::string_view path) {
-    std::vector<std::string_view> parts = pathSegments(path);
-    // Paths outside the service root match only the catch-all rows.
-    static const std::string_view kRoot[] = {"redfish", "v1"};
-    if (parts.size() >= 2 && equalsIgnoreCase(parts[0], kRoot[0]) &&
-        equalsIgnoreCase(parts[1], kRoot[1]))
-        parts.erase(parts.begin(), parts.begin() + 2);
-    else
-        parts.insert(parts.begin(), std::string_view("\x01")); // matches no name
-    for (const PrivilegeRow& row : kPrivilegeTable) {
-        if (std::string_view(row.method) != "*" && !equalsIgnoreCase(row.method, method))
-            continue;
-        if (patternMatches(row.pattern, parts))
-            return AccessRule{row.required, row.self};
+    const Requirement fallback{1, {isRead(method) ? Login : ConfigureManager}};
+    std::vector<std::string> parts;
+    for (std::string_view segment : pathSegments(path))
+        parts.push_back(lower(segment));
+    const int row = methodRow(method);
+    if (parts.size() < 2 || parts[0] != "redfish" || parts[1] != "v1" || row < 0)
+        return ruleOf(fallback);
+    parts.erase(parts.begin(), parts.begin() + 2);
+
+    const UriNode& tree = uriTree();
+    if (const UriNode* node = find(tree, parts, 0)) {
+        for (int i : node->locals) {
+            if (equalsIgnoreCase(kLocalRules[i].method, method))
+                return ruleOf(kLocalRules[i].required);
+        }
     }
-    return AccessRule{};
+    // The entities the path and the paths above it name; the nearest decides
+    // (an action or an OEM part below an entity is that entity's), the
+    // service root only for itself.
+    std::vector<int> above;
+    int entity = -1;
+    bool exact = false;
+    for (size_t n = parts.empty() ? 0 : 1; n <= parts.size(); ++n) {
+        const std::vector<std::string> prefix(parts.begin(), parts.begin() + n);
+        const UriNode* node = find(tree, prefix, 0);
+        if (!node || node->entity < 0)
+            continue;
+        if (entity >= 0)
+            above.push_back(entity);
+        entity = node->entity;
+        exact = n == parts.size();
+    }
+    if (entity < 0 || (!exact && parts.size() > 0 && above.empty() &&
+                       std::string_view(kEntities[entity].entity) == "ServiceRoot"))
+        return ruleOf(fallback);
+
+    AccessRule rule;
+    rule.required = kEntities[entity].byMethod[row];
+    for (size_t i = 0; i < kOverrideCount; ++i) {
+        const EntityOverride& o = kOverrides[i];
+        if (o.entity != entity || o.byMethod[row].count == 0)
+            continue;
+        if (o.kind == OverrideKind::Subordinate && allAbove(o.targets, above)) {
+            rule.required = o.byMethod[row];
+        } else if (o.kind == OverrideKind::Property && exact) {
+            rule.properties = o.targets;
+            rule.forProperties = o.byMethod[row];
+        }
+    }
+    if (rule.required.count == 0)
+        rule.required = fallback;
+    const std::string_view name = kEntities[entity].entity;
+    if (exact)
+        rule.self = name == "ManagerAccount" ? SelfRule::OwnAccount
+                    : name == "Session"      ? SelfRule::OwnSession
+                                             : SelfRule::None;
+    return rule;
+}
+
+bool meets(const Requirement& required, PrivilegeSet held, bool own) {
+    for (uint8_t i = 0; i < required.count; ++i) {
+        const PrivilegeSet set = required.anyOf[i];
+        if ((held & set) == set && (own || !(set & ConfigureSelf)))
+            return true;
+    }
+    return false;
+}
+
+bool onlyOwnershipCanGrant(const Requirement& required, PrivilegeSet held) {
+    return !meets(required, held, false) && meets(required, held, true);
+}
+
+bool onlyTheseChange(const std::vector<std::string>& changed, const char* properties) {
+    return properties && !changed.empty() &&
+           std::all_of(changed.begin(), changed.end(),
+                       [&](const std::string& member) { return listed(properties, member); });
 }
 
 std::string roleIdOf(std::string_view roleUri) {

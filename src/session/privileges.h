@@ -35,22 +35,47 @@ PrivilegeSet privilegesNamed(const std::vector<std::string>& names);
 // plug-ins that serve no role documents; nothing for any other role.
 std::optional<PrivilegeSet> standardRolePrivileges(std::string_view roleId);
 
-// When a caller lacking the required privilege may still act on its own
-// behalf with ConfigureSelf alone.
+// Privilege sets any one of which allows an operation; every privilege of
+// the set is needed. A set holding ConfigureSelf applies only to the
+// caller's own resource.
+struct Requirement {
+    uint8_t count = 0; // 0: the registry names no rule for the method
+    PrivilegeSet anyOf[3] = {};
+};
+
+// How the gate tells that a resource is the caller's own.
 enum class SelfRule {
-    None,
-    OwnAccountPassword, // PATCH of the caller's own account, password only
-    OwnSession,         // DELETE of the caller's own session
+    None,       // it cannot: ConfigureSelf grants nothing here
+    OwnAccount, // the account whose UserName is the caller's
+    OwnSession, // the session the caller holds
 };
 
 struct AccessRule {
-    PrivilegeSet required = privilege::ConfigureManager;
+    Requirement required;
     SelfRule self = SelfRule::None;
+    // When a request changes only these members (comma-separated), the
+    // registry's property override `forProperties` decides instead.
+    const char* properties = nullptr;
+    Requirement forProperties;
 };
 
 // The rule for `method` on the normalised request path `path`
-// ("/redfish/v1/..."; letter case and one trailing "/" do not matter).
+// ("/redfish/v1/..."; letter case and one trailing "/" do not matter), from
+// DMTF's Privilege Registry for the entity the path names (or the nearest
+// entity above it); reads need Login and writes ConfigureManager where the
+// path names no entity.
 AccessRule accessRuleFor(std::string_view method, std::string_view path);
+
+// Whether `held` meets `required`; `own`: the resource is the caller's.
+bool meets(const Requirement& required, PrivilegeSet held, bool own);
+
+// Whether only a set holding ConfigureSelf could grant it: then whose the
+// resource is decides.
+bool onlyOwnershipCanGrant(const Requirement& required, PrivilegeSet held);
+
+// Whether every member named in `changed` is one of `properties`
+// (comma-separated), and there is at least one.
+bool onlyTheseChange(const std::vector<std::string>& changed, const char* properties);
 
 // The last segment of a role URI ("/redfish/v1/AccountService/Roles/Operator"
 // gives "Operator"); the text itself when it has no "/".

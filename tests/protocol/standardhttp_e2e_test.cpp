@@ -3,6 +3,8 @@
 // entity tags.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -204,4 +206,57 @@ TEST(StandardHttp, StaleIfMatchCannotOverwriteOrDelete) {
             .status,
         300);
     EXPECT_EQ(ts::request(s.tree.port, "GET", account, {auth}).status, 404);
+}
+
+// Accounts and sessions as DMTF's Privilege Registry hands them out: a
+// ReadOnly user reads its own and nobody else's, also through $expand; an
+// Administrator reads all.
+TEST(StandardHttp, ReadOnlyUserReadsOnlyItsOwnAccountAndSession) {
+    pt::BundledServer s("Standard");
+    ASSERT_TRUE(s.ready) << s.server->output();
+    const std::string admin = pt::basic("admin", s.password());
+    const std::string json = "Content-Type: application/json";
+    std::map<std::string, std::string> account; // user name -> URI
+    for (const char* user : {"viewer", "other"}) {
+        const ts::Response r =
+            ts::request(s.tree.port, "POST", kAccounts, {admin, json},
+                        std::string(R"({"UserName":")") + user +
+                            R"(","Password":"Viewer-pass-1","RoleId":"ReadOnly"})");
+        ASSERT_EQ(r.status, 201) << r.raw;
+        account[user] = r.header("Location");
+    }
+    const char* const sessions = "/redfish/v1/SessionService/Sessions";
+    std::map<std::string, std::pair<std::string, std::string>> session; // token, URI
+    for (const char* user : {"viewer", "other"}) {
+        const ts::Response r = ts::request(s.tree.port, "POST", sessions, {json},
+                                           std::string(R"({"UserName":")") + user +
+                                               R"(","Password":"Viewer-pass-1"})");
+        ASSERT_EQ(r.status, 201) << r.raw;
+        session[user] = {"X-Auth-Token: " + r.header("X-Auth-Token"), r.header("Location")};
+    }
+    const std::string viewer = session["viewer"].first;
+    const struct {
+        std::string who, target;
+        int status;
+    } cases[] = {
+        {viewer, account["viewer"], 200},
+        {viewer, account["other"], 403},
+        {viewer, session["viewer"].second, 200},
+        {viewer, session["other"].second, 403},
+        {viewer, kAccounts, 200},
+        {admin, account["other"], 200},
+        {admin, session["other"].second, 200},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ts::request(s.tree.port, "GET", c.target, {c.who}).status, c.status) << c.target;
+    const ts::Response expanded =
+        ts::request(s.tree.port, "GET", std::string(kAccounts) + "?$expand=.", {viewer});
+    const nlohmann::json members = nlohmann::json::parse(expanded.body, nullptr, false)["Members"];
+    ASSERT_TRUE(members.is_array()) << expanded.raw;
+    std::vector<std::string> names;
+    for (const auto& m : members)
+        names.push_back(m.value("UserName", ""));
+    EXPECT_EQ(std::count(names.begin(), names.end(), "viewer"), 1) << expanded.body;
+    EXPECT_EQ(std::count(names.begin(), names.end(), ""), static_cast<long>(names.size() - 1))
+        << expanded.body;
 }

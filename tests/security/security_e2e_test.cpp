@@ -160,7 +160,9 @@ TEST_F(GateE2E, OperatorCannotRaiseItsRoleOrCreateAdministrators) {
         // What an Operator may do.
         {"PATCH", std::string(kAccounts) + "/2", R"({"Password":"new-secret"})", 200},
         {"POST", "/redfish/v1/Systems/1/Storage/1/Volumes", R"({"Name":"v"})", 200},
-        {"GET", std::string(kAccounts) + "/1", "", 200},
+        {"GET", std::string(kAccounts) + "/2", "", 200},
+        // Another user's account is not an Operator's to read.
+        {"GET", std::string(kAccounts) + "/1", "", 403},
     };
     for (const Case& c : cases) {
         const ts::Response r = as(op, c.method, c.target, c.body);
