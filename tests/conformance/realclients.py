@@ -6,8 +6,9 @@ authentication. Prints one line per case and fails on a failed case that the
 quirks file does not list with its reason.
   realclients.py BASE_URL ADMIN_PASSWORD QUIRKS_FILE
 """
-import json, os, subprocess, sys, tempfile, time, warnings
+import hashlib, http.server, json, os, subprocess, sys, tempfile, threading, time, warnings
 
+import requests
 import sushy
 from sushy import auth as sushy_auth
 
@@ -18,6 +19,11 @@ VOLUMES = SYS + '/Storage/1/Volumes'
 MIRROR = {'Drives': [{'@odata.id': '/redfish/v1/Chassis/1/Drives/%d' % i} for i in (0, 1)]}
 GIB = 1024**3
 VOLUME = {'Name': 'rt', 'RAIDType': 'RAID1', 'CapacityBytes': 20 * GIB, 'Links': MIRROR}
+DRIVE = '/redfish/v1/Chassis/1/Drives/5'  # in no volume of any workflow
+FIRMWARE = '/redfish/v1/UpdateService/FirmwareInventory/ControllerFirmware'
+# Filled by main(): the controller's model and firmware version as shown, and
+# the script's own image server on loopback that SimpleUpdate fetches from.
+SITE = {}
 # The server's certificate is its own, unverified by every client here.
 os.environ['PYTHONWARNINGS'] = 'ignore:Unverified HTTPS request'
 warnings.filterwarnings('ignore', 'Unverified HTTPS request')
@@ -61,21 +67,66 @@ def sushy_volume(root):
     volume = volumes.create({'Encrypted': False, 'VolumeType': 'Mirrored', 'RAIDType': 'RAID1',
                              'CapacityBytes': 20 * GIB, 'Links': MIRROR})
     check(volume is not None and volume.capacity_bytes == 20 * GIB, 'created %r' % volume)
-    volume.initialize(sushy.VOLUME_INIT_TYPE_FAST)
-    finish_tasks(root)
+    monitor = volume.initialize(sushy.VOLUME_INIT_TYPE_FAST)
+    check(monitor, 'Initialize answered no task')
+    follow(root._conn, monitor.response)
     volume.delete()
     volumes.refresh()
     check(volume.path not in volumes.members_identities, 'volume still listed')
 
 
-def finish_tasks(root, seconds=60):
-    # A long operation answers 202 and runs as a task; followed to its end.
-    running = ('New', 'Starting', 'Running', 'Pending', 'Stopping', 'Cancelling')
-    deadline = time.time() + seconds
-    for member in root._conn.get('/redfish/v1/TaskService/Tasks').json().get('Members', []):
-        while root._conn.get(member['@odata.id']).json().get('TaskState') in running:
-            check(time.time() < deadline, 'task %s never ended' % member['@odata.id'])
-            time.sleep(0.1)
+def follow(conn, started, seconds=60):
+    """A long operation: 202 with its task monitor in Location; the monitor
+    answers 202 with Retry-After while it runs, then the operation's answer,
+    and the Task ends Completed. (sushy's own TaskMonitor takes the Task's
+    @odata.id for the monitor: its wait ends at once.)"""
+    monitor, task = started.headers.get('Location'), started.json().get('@odata.id')
+    check(started.status_code == 202 and monitor and task, 'no task: %d' % started.status_code)
+    answer, deadline = started, time.time() + seconds
+    while answer.status_code == 202:
+        check(answer.headers.get('Retry-After', '').isdigit(), 'no Retry-After from %s' % monitor)
+        check(time.time() < deadline, '%s never ended' % monitor)
+        time.sleep(0.1)
+        answer = conn.get(monitor)
+    state = conn.get(task).json().get('TaskState')
+    check(answer.status_code == 200 and state == 'Completed', 'ended %d, %s' % (
+        answer.status_code, state))
+
+
+def sushy_erase(root):
+    follow(root._conn, root._conn.post(DRIVE + '/Actions/Drive.SecureErase', data={}))
+    state = root._conn.get(DRIVE).json()['Status']['State']
+    check(state == 'Enabled', 'drive %s after the erase' % state)
+
+
+def image(version, size=64):
+    payload = bytes(size)
+    header = {'Component': 'Firmware', 'Model': SITE['model'], 'Version': version,
+              'PayloadSize': size, 'PayloadSHA256': hashlib.sha256(payload).hexdigest()}
+    return b'VELTRANO-IMAGE 1\n' + json.dumps(header).encode() + b'\n' + payload
+
+
+def newer(version, step=1):
+    major, minor, patch = version.split('.')
+    return '%s.%s.%d' % (major, minor, int(patch) + step)
+
+
+def sushy_push(root):
+    update = root.get_update_service()
+    firmware = update.firmware_inventory.get_member(FIRMWARE)
+    version = newer(firmware.version)
+    # 6 MB flash for 1.5 s: time to find that an update cannot be cancelled.
+    started = root._conn.post(update.json['MultipartHttpPushUri'], data=None, files={
+        'UpdateFile': ('firmware.img', image(version, 6000000), 'application/octet-stream')})
+    try:
+        refused = 'taken'
+        root._conn.delete(started.headers.get('Location', ''))
+    except sushy.exceptions.HTTPError as e:
+        refused = e.status_code
+    check(refused == 405, 'DELETE of a running update: %s' % refused)
+    follow(root._conn, started)
+    firmware.refresh()
+    check(firmware.version == version, 'firmware %s, not %s' % (firmware.version, version))
 
 
 def sushy_events(root):
@@ -92,9 +143,9 @@ def sushy_sessions(root):
 # --- Ansible: one playbook, one play per case, run once ----------------------
 def ansible_steps(workflow, auth):
     """(module, arguments, check of its result) for each step of a workflow."""
-    def info(category, command, key, shown):
+    def info(category, command, key, shown, **args):
         # Non-empty: a property of an inventoried resource is in the facts.
-        return ('redfish_info', {'category': category, 'command': command}, lambda r: check(
+        return ('redfish_info', dict(category=category, command=command, **args), lambda r: check(
             r['redfish_facts'][key]['ret'] and '"%s"' % shown in json.dumps(r['redfish_facts']),
             '%s: no %s in %s' % (key, shown, r['redfish_facts'])))
     # Each command must change something; the auths set different values.
@@ -103,6 +154,8 @@ def ansible_steps(workflow, auth):
                 lambda r: check(r['changed'], 'changed nothing: %s' % r.get('msg')))
     value = {'session': 0, 'basic': 1}[auth]
     user = {'new_username': 'ansuser'}
+    # Each auth installs its own version, newer than the one before.
+    version = newer(SITE['firmware'], 1 + value)
     return {
         'inventory': [info('Systems', 'GetSystemInventory', 'system', 'PowerState'),
                       info('Systems', 'GetStorageControllerInventory', 'storage_controller',
@@ -126,6 +179,15 @@ def ansible_steps(workflow, auth):
                                 account_properties={'AccountLockoutThreshold': 7 + value})],
         'session-service': [cmd('redfish_config', 'Sessions', 'SetSessionService',
                                 sessions_config={'SessionTimeout': 600 + value})],
+        'update': [info('Update', 'GetFirmwareInventory', 'firmware', 'Version'),
+                   cmd('redfish_command', 'Update', 'SimpleUpdate',
+                       update_image_uri='%s/%s.img' % (SITE['images_url'], version)),
+                   # Polled until the task monitor gives the update's answer.
+                   info('Update', 'GetUpdateStatus', 'update_status', 'Completed',
+                        update_handle='{{ rSimpleUpdate.return_values.update_status.handle }}',
+                        until='rGetUpdateStatus.redfish_facts.update_status.status'
+                              " | default('') != 'Running'"),
+                   info('Update', 'GetFirmwareInventory', 'firmware', version)],
     }[workflow]
 
 
@@ -140,7 +202,9 @@ def ansible_results(cases):
             category='Sessions', command='CreateSession', **login), 'register': 'login'}]
         for module, args, _ in ansible_steps(workflow, auth):
             args.update(login if args.pop('as_login', False) else creds)
-            tasks.append({'community.general.' + module: args, 'register': 'r' + args['command']})
+            until = args.pop('until', None)
+            tasks.append(dict({'community.general.' + module: args, 'register': 'r' + args[
+                'command']}, **({'until': until, 'retries': 60, 'delay': 1} if until else {})))
         plays.append({'name': workflow + '/' + auth, 'hosts': 'localhost',
                       'gather_facts': False, 'tasks': [{'block': tasks, 'rescue': [
                           {'ansible.builtin.debug': {'msg': 'failed'}}]}]})
@@ -212,12 +276,37 @@ def rt_volume(auth):
 
 WORKFLOWS = {('sushy', 'system-reset'): sushy_reset, ('sushy', 'storage'): sushy_storage,
              ('sushy', 'raid1-volume'): sushy_volume, ('sushy', 'events'): sushy_events,
-             ('sushy', 'session-service'): sushy_sessions,
+             ('sushy', 'session-service'): sushy_sessions, ('sushy', 'secure-erase'): sushy_erase,
+             ('sushy', 'firmware-push'): sushy_push,
              ('redfishtool', 'root'): rt_root, ('redfishtool', 'system-reset'): rt_reset,
              ('redfishtool', 'accounts'): rt_accounts, ('redfishtool', 'raw-volume'): rt_volume}
-ANSIBLE = ['inventory', 'accounts', 'sessions', 'account-service', 'session-service']
+ANSIBLE = ['inventory', 'accounts', 'sessions', 'account-service', 'session-service', 'update']
 CASES = [(client, workflow, auth) for auth in ('session', 'basic')
          for client, workflow in list(WORKFLOWS) + [('ansible', w) for w in ANSIBLE]]
+
+
+class ImageSite(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):  # /<version>.img
+        body = image(self.path.strip('/').removesuffix('.img'))
+        self.send_response(200)
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def serve_images():
+    """The controller as the service shows it; images of any version for
+    SimpleUpdate on a loopback HTTP server of the script's own."""
+    shown = requests.get(BASE + SYS + '/Storage/1', auth=('admin', PW), verify=False).json()
+    SITE['model'] = shown['StorageControllers'][0]['Model']
+    SITE['firmware'] = requests.get(BASE + FIRMWARE, auth=('admin', PW),
+                                    verify=False).json()['Version']
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), ImageSite)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    SITE['images_url'] = 'http://127.0.0.1:%d' % server.server_address[1]
 
 
 def main():
@@ -231,6 +320,7 @@ def main():
         redfishtool('basic', 'raw', 'POST', VOLUMES, '-d', json.dumps(listed))
     except AssertionError as e:
         print('no volume for the inventories: %s' % e)
+    serve_images()
     started = time.monotonic()
     ansible = ansible_results([c for c in CASES if c[0] == 'ansible'])
     print('ansible-playbook: %d plays in %.1f s' % (len(ansible), time.monotonic() - started))
