@@ -4,11 +4,16 @@
   logins  --port P --clients N --password TEXT   N clients sending logins
   trickle --port P --token T --uri URI           one upload, 1 byte per 100 ms
   idle    --port P --count N --source ADDR       N connections that never send
+  uploads --port P --token T --uri URI --clients N  N clients looping 60 MB
+                                                 firmware images (read and
+                                                 hashed by the plug-in, then
+                                                 refused: another model)
 
 Plain HTTP on 127.0.0.1 only. A connection the server closes is opened again,
 so the pressure lasts as long as the run.
 """
 import argparse
+import hashlib
 import json
 import socket
 import threading
@@ -66,6 +71,39 @@ def trickle(args):
             time.sleep(0.1)
 
 
+def uploads(args):
+    payload = b"\0" * (60 * 1024 * 1024)
+    header = json.dumps({"Component": "Firmware", "Model": "bench-no-such-model",
+                         "Version": "99.0.0", "PayloadSize": len(payload),
+                         "PayloadSHA256": hashlib.sha256(payload).hexdigest()})
+    image = b"VELTRANO-IMAGE 1\n" + header.encode() + b"\n" + payload
+    boundary = "----aggressorBoundary"
+    part = (f"--{boundary}\r\nContent-Disposition: form-data; name=\"UpdateFile\"; "
+            f"filename=\"image.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n").encode()
+    tail = f"\r\n--{boundary}--\r\n".encode()
+    head = (f"POST {args.uri} HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: {args.token}\r\n"
+            f"Content-Type: multipart/form-data; boundary={boundary}\r\nConnection: close\r\n"
+            f"Content-Length: {len(part) + len(image) + len(tail)}\r\n\r\n").encode()
+
+    def client():
+        while True:
+            try:
+                with connect(args.port, timeout=60) as s:
+                    s.sendall(head + part)
+                    s.sendall(image)
+                    s.sendall(tail)
+                    while s.recv(65536):
+                        pass
+            except OSError:
+                time.sleep(0.1)
+
+    threads = [threading.Thread(target=client, daemon=True) for _ in range(args.clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
 def idle(args):
     held = []
     while True:
@@ -94,7 +132,7 @@ def idle(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["logins", "trickle", "idle"])
+    parser.add_argument("mode", choices=["logins", "trickle", "idle", "uploads"])
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--clients", type=int, default=8)
     parser.add_argument("--password", default="wrong password")
@@ -105,7 +143,7 @@ def main():
     parser.add_argument("--count", type=int, default=60)
     parser.add_argument("--source", default="127.0.0.2")
     args = parser.parse_args()
-    {"logins": logins, "trickle": trickle, "idle": idle}[args.mode](args)
+    {"logins": logins, "trickle": trickle, "idle": idle, "uploads": uploads}[args.mode](args)
 
 
 if __name__ == "__main__":

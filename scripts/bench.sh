@@ -58,7 +58,7 @@ Interference (HTTP, the shipped connection limits): a victim of 2 clients
 measures the service root and a plug-in GET alone and then beside each
 aggressor (bench/aggressor.py): 8 clients of wrong logins, 8 clients of right
 logins, one upload trickling 1 byte per 100 ms, 60 idle connections from
-127.0.0.2. Goal: the victim's p99 beside an aggressor at most 3 times its p99
+127.0.0.2, 3 clients looping 60 MB firmware images. Goal: the victim's p99 beside an aggressor at most 3 times its p99
 alone.
 
 The reference comparisons run the server in the classic profile, whose bytes
@@ -427,7 +427,7 @@ if [ "$INTERFERENCE" = 1 ] && [ "$SERVER_STATE" = ok ]; then
             INTERFERENCE_STATE="no login for the victim"
         else
             echo "bench: interference: victim of 2 clients beside each aggressor"
-            for condition in none wronglogins logins trickle idle; do
+            for condition in none wronglogins logins trickle idle uploads; do
                 case "$condition" in
                 wronglogins) "${AGGRESSOR[@]}" logins --port "$SERVER_PORT" --clients 8 & ;;
                 logins) "${AGGRESSOR[@]}" logins --port "$SERVER_PORT" --clients 8 \
@@ -435,6 +435,8 @@ if [ "$INTERFERENCE" = 1 ] && [ "$SERVER_STATE" = ok ]; then
                 trickle) "${AGGRESSOR[@]}" trickle --port "$SERVER_PORT" --token "$token" & ;;
                 idle) "${AGGRESSOR[@]}" idle --port "$SERVER_PORT" --count 60 \
                     --source 127.0.0.2 & ;;
+                uploads) "${AGGRESSOR[@]}" uploads --port "$SERVER_PORT" --token "$token" \
+                    --clients 3 & ;;
                 esac
                 [ "$condition" = none ] || { AGGRESSOR_PID=$!; sleep 1; }
                 victim root "$condition" "$token"
@@ -590,7 +592,8 @@ import os, sys
 results, state = sys.argv[1], sys.argv[2]
 conditions = [("none", "alone"), ("wronglogins", "8 clients of wrong logins"),
               ("logins", "8 clients of right logins"), ("trickle", "upload at 1 byte/100 ms"),
-              ("idle", "60 idle connections (127.0.0.2)")]
+              ("idle", "60 idle connections (127.0.0.2)"),
+              ("uploads", "3 clients looping 60 MB images")]
 
 def load(label):
     path = os.path.join(results, f"{label}.1.kv")
