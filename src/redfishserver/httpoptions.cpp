@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <string>
 
 #include "civetweb.h"
@@ -17,8 +18,10 @@ namespace {
 constexpr unsigned kTlsFeature = 2;
 
 // Name/value pairs ended by an empty entry. The values of "listening_ports",
-// "request_timeout_ms", "error_log_file", "ssl_certificate", "num_threads"
-// and the connection limits are replaced when the list is built.
+// "request_timeout_ms", "error_log_file" and "ssl_certificate" are replaced
+// when the list is built, and those of the options the configuration sets
+// ("num_threads", the connection limits: serverconfig.cpp), which are added
+// when the table lacks them.
 // clang-format off
 const char* const kPlainOptions[] = {
     "listening_ports",                   "8080",
@@ -27,10 +30,6 @@ const char* const kPlainOptions[] = {
     "enable_auth_domain_check",          "no",
     "strict_transport_security_max_age", "15552000",
     "num_threads",                       "50",
-    "max_connections_per_client",        "16",
-    "request_head_timeout_ms",           "5000",
-    "max_unauthenticated_connections",   "16",
-    "max_unauthenticated_body_bytes",    "4096",
     "",
 };
 
@@ -44,33 +43,9 @@ const char* const kTlsOptions[] = {
     "enable_auth_domain_check",          "no",
     "strict_transport_security_max_age", "15552000",
     "num_threads",                       "50",
-    "max_connections_per_client",        "16",
-    "request_head_timeout_ms",           "5000",
-    "max_unauthenticated_connections",   "16",
-    "max_unauthenticated_body_bytes",    "4096",
     "",
 };
 // clang-format on
-
-// Options whose value is a number from the configuration.
-struct NumberOption {
-    const char* name;
-    int (*value)();
-};
-const NumberOption kNumberOptions[] = {
-    {"num_threads", workerThreadCount},
-    {"max_connections_per_client", connectionsPerClient},
-    {"request_head_timeout_ms", requestHeadTimeoutMs},
-    {"max_unauthenticated_connections", unauthenticatedConnections},
-    {"max_unauthenticated_body_bytes", unauthenticatedBodySize},
-};
-
-const NumberOption* numberOption(const char* name) {
-    for (const NumberOption& option : kNumberOptions)
-        if (std::strcmp(option.name, name) == 0)
-            return &option;
-    return nullptr;
-}
 
 constexpr size_t entriesBeforeEnd(size_t arrayLength) {
     return arrayLength - 1;
@@ -84,6 +59,8 @@ std::string serverCertificatePath() {
 
 bool buildServerOptions(const char* const* table, size_t count) {
     gServerOptions.clear();
+    // Those the table lacks follow it, in the configuration's order.
+    std::vector<std::pair<std::string, std::string>> configured = configuredEngineOptions();
     for (size_t i = 0; i < count; ++i) {
         const char* entry = table[i];
         if (std::strcmp(entry, "listening_ports") == 0) {
@@ -120,13 +97,20 @@ bool buildServerOptions(const char* const* table, size_t count) {
             gServerOptions.emplace_back(entry);
             gServerOptions.push_back(serverCertificatePath());
             ++i;
-        } else if (const NumberOption* number = numberOption(entry)) {
+        } else if (auto option = std::find_if(configured.begin(), configured.end(),
+                                              [&](const auto& o) { return o.first == entry; });
+                   option != configured.end()) {
             gServerOptions.emplace_back(entry);
-            gServerOptions.push_back(std::to_string(number->value()));
+            gServerOptions.push_back(option->second);
+            configured.erase(option);
             ++i;
         } else {
             gServerOptions.emplace_back(entry);
         }
+    }
+    for (const auto& [name, value] : configured) {
+        gServerOptions.push_back(name);
+        gServerOptions.push_back(value);
     }
     // Standard answers carry their length, so a connection can serve the
     // next request; an idle one is closed after two seconds.

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "jsonadapter.h"
 #include "protocol/protocolprofile.h"
@@ -12,67 +14,119 @@ ServerConfiguration ServerConfig;
 
 namespace {
 
-constexpr size_t kDefaultMaximumRequestBodySize = 1024 * 1024;
-constexpr size_t kDefaultMaximumUploadSize = 64 * 1024 * 1024;
-// A client's share: enough for a browser or a pool of clients, far below
-// the worker count, so one address cannot hold every worker.
-constexpr size_t kDefaultWorkerThreads = 50;
-constexpr size_t kDefaultConnectionsPerClient = 16;
-// Connections that have not authenticated get a small share of the workers
-// and a short deadline: a handshake and a head take a real client well under
-// a second. A login's body is a few hundred bytes.
-constexpr size_t kDefaultRequestHeadTimeoutMs = 5000;
-constexpr size_t kDefaultUnauthenticatedConnections = 16;
-constexpr size_t kDefaultUnauthenticatedBodySize = 4096;
-constexpr size_t kDefaultSessionsPerAccount = 8;
+using C = ServerConfiguration;
 
-// One configuration key and the field it fills.
-struct IntegerKey {
+// Every configuration key: its field, how the file's value is read, the
+// built-in value that a 0 (or a negative number) stands for, and the engine
+// option it sets. A new key is a field of the record and a row here.
+struct ConfigKey {
     const char* name;
-    int32_t ServerConfiguration::*field;
+    int32_t C::*integer = nullptr;
+    bool C::*boolean = nullptr;
+    std::string C::*text = nullptr;
+    int32_t builtIn = 0; // 0: the value is used as read
+    const char* engineOption = nullptr;
 };
-struct BoolKey {
-    const char* name;
-    bool ServerConfiguration::*field;
+
+constexpr ConfigKey integerKey(const char* name, int32_t C::*field, int32_t builtIn = 0,
+                               const char* engineOption = nullptr) {
+    return ConfigKey{name, field, nullptr, nullptr, builtIn, engineOption};
+}
+constexpr ConfigKey booleanKey(const char* name, bool C::*field) {
+    return ConfigKey{name, nullptr, field, nullptr, 0, nullptr};
+}
+constexpr ConfigKey textKey(const char* name, std::string C::*field) {
+    return ConfigKey{name, nullptr, nullptr, field, 0, nullptr};
+}
+
+// In the order of the record's fields.
+const ConfigKey kConfigKeys[] = {
+    booleanKey("CommunicationProtocolHttps", &C::CommunicationProtocolHttps),
+    booleanKey("CommunicationProtocolHttp", &C::CommunicationProtocolHttp),
+    integerKey("CommunicationPortHttps", &C::CommunicationPortHttps),
+    integerKey("CommunicationPortHttp", &C::CommunicationPortHttp),
+    booleanKey("SkipAuthentication", &C::SkipAuthentication),
+    integerKey("OsEventLoggingLevel", &C::OsEventLoggingLevel),
+    integerKey("SessionTimeout", &C::SessionTimeout),
+    integerKey("MaximumNumberOfConcurrentSessions", &C::MaximumNumberOfConcurrentSessions),
+    integerKey("MaximumNumberOfEventSubscriptions", &C::MaximumNumberOfEventSubscriptions),
+    integerKey("MaximumEventDeliveryRetry", &C::MaximumEventDeliveryRetry),
+    integerKey("WatchdogTimeout", &C::WatchdogTimeout),
+    booleanKey("SsdpAdvertisement", &C::SsdpAdvertisement),
+    booleanKey("SystemAlarmEnabled", &C::SystemAlarmEnabled),
+    textKey("CommunicationHostAddressHttps", &C::CommunicationHostAddressHttps),
+    textKey("CommunicationHostAddressHttp", &C::CommunicationHostAddressHttp),
+    booleanKey("CurlEventDelivery", &C::CurlEventDelivery),
+    integerKey("RedfishDebugMask", &C::RedfishDebugMask),
+    integerKey("rollingSize", &C::rollingSize),
+    integerKey("rollingCount", &C::rollingCount),
+    integerKey("MaximumRequestBodySize", &C::MaximumRequestBodySize, 1024 * 1024),
+    integerKey("MaximumUploadSize", &C::MaximumUploadSize, 64 * 1024 * 1024),
+    // A client's share: enough for a browser or a pool of clients, far below
+    // the worker count, so one address cannot hold every worker.
+    integerKey("NumberOfWorkerThreads", &C::NumberOfWorkerThreads, 50, "num_threads"),
+    integerKey("MaximumConnectionsPerClient", &C::MaximumConnectionsPerClient, 16,
+               "max_connections_per_client"),
+    // Connections that have not authenticated get a small share of the
+    // workers and a short deadline: a handshake and a head take a real client
+    // well under a second. A login's body is a few hundred bytes.
+    integerKey("RequestHeadTimeout", &C::RequestHeadTimeout, 5000, "request_head_timeout_ms"),
+    integerKey("MaximumUnauthenticatedConnections", &C::MaximumUnauthenticatedConnections, 16,
+               "max_unauthenticated_connections"),
+    integerKey("MaximumUnauthenticatedBodySize", &C::MaximumUnauthenticatedBodySize, 4096,
+               "max_unauthenticated_body_bytes"),
+    integerKey("MaximumSessionsPerAccount", &C::MaximumSessionsPerAccount, 8),
+    textKey("RedfishProtocolProfile", &C::RedfishProtocolProfile),
 };
-struct TextKey {
-    const char* name;
-    std::string ServerConfiguration::*field;
-};
+
+// The row of an integer field.
+const ConfigKey& keyOf(int32_t C::*field) {
+    for (const ConfigKey& key : kConfigKeys) {
+        if (key.integer == field)
+            return key;
+    }
+    static const ConfigKey none{""};
+    return none;
+}
+
+// A configured value when positive, else the key's built-in one.
+int32_t effective(const ConfigKey& key) {
+    const int32_t configured = ServerConfig.*key.integer;
+    return configured > 0 || key.builtIn == 0 ? configured : key.builtIn;
+}
+
+int32_t effective(int32_t C::*field) {
+    return effective(keyOf(field));
+}
 
 class ConfigReader {
   public:
     ConfigReader(const json::Value& root, const json::NumberLiterals& literals)
         : root_(root), literals_(literals) {}
 
-    // Integer keys: arrays, objects and values outside 32 bits keep the field.
-    void read(const IntegerKey& key, ServerConfiguration& cfg) const {
-        if (const json::Value* v = member(key.name)) {
-            if (auto x = json::asConfigInteger(*v, literal(key.name)))
-                cfg.*key.field = *x;
-        }
-    }
-
-    // Boolean keys: the integer conversion, true when not 0.
-    void read(const BoolKey& key, ServerConfiguration& cfg) const {
-        if (const json::Value* v = member(key.name)) {
-            if (auto x = json::asConfigInteger(*v, literal(key.name)))
-                cfg.*key.field = *x != 0;
-        }
-    }
-
-    // Address keys: a string's characters, a number's or boolean's literal
-    // text; null, arrays and objects give "".
-    void read(const TextKey& key, ServerConfiguration& cfg) const {
+    void read(const ConfigKey& key, ServerConfiguration& cfg) const {
         const json::Value* v = member(key.name);
         if (!v)
             return;
-        if (v->is_null() || v->is_array() || v->is_object())
-            cfg.*key.field = std::string();
-        else if (const std::string* text = literal(key.name))
-            cfg.*key.field = *text;
-        else
-            cfg.*key.field = json::asText(*v);
+        if (key.text) {
+            // A string's characters, a number's or boolean's literal text;
+            // null, arrays and objects give "".
+            if (v->is_null() || v->is_array() || v->is_object())
+                cfg.*key.text = std::string();
+            else if (const std::string* text = literal(key.name))
+                cfg.*key.text = *text;
+            else
+                cfg.*key.text = json::asText(*v);
+            return;
+        }
+        // Integers and booleans (true when not 0): arrays, objects and values
+        // outside 32 bits keep the field.
+        if (auto x = json::asConfigInteger(*v, literal(key.name))) {
+            if (key.boolean)
+                cfg.*key.boolean = *x != 0;
+            else
+                cfg.*key.integer = *x;
+        }
     }
 
   private:
@@ -99,46 +153,8 @@ bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg) {
             return false;
         ConfigReader reader(root, literals);
         ServerConfiguration next = cfg;
-        using C = ServerConfiguration;
-        // In the order of the record's fields.
-        reader.read(BoolKey{"CommunicationProtocolHttps", &C::CommunicationProtocolHttps}, next);
-        reader.read(BoolKey{"CommunicationProtocolHttp", &C::CommunicationProtocolHttp}, next);
-        reader.read(IntegerKey{"CommunicationPortHttps", &C::CommunicationPortHttps}, next);
-        reader.read(IntegerKey{"CommunicationPortHttp", &C::CommunicationPortHttp}, next);
-        reader.read(BoolKey{"SkipAuthentication", &C::SkipAuthentication}, next);
-        reader.read(IntegerKey{"OsEventLoggingLevel", &C::OsEventLoggingLevel}, next);
-        reader.read(IntegerKey{"SessionTimeout", &C::SessionTimeout}, next);
-        reader.read(
-            IntegerKey{"MaximumNumberOfConcurrentSessions", &C::MaximumNumberOfConcurrentSessions},
-            next);
-        reader.read(
-            IntegerKey{"MaximumNumberOfEventSubscriptions", &C::MaximumNumberOfEventSubscriptions},
-            next);
-        reader.read(IntegerKey{"MaximumEventDeliveryRetry", &C::MaximumEventDeliveryRetry}, next);
-        reader.read(IntegerKey{"WatchdogTimeout", &C::WatchdogTimeout}, next);
-        reader.read(BoolKey{"SsdpAdvertisement", &C::SsdpAdvertisement}, next);
-        reader.read(BoolKey{"SystemAlarmEnabled", &C::SystemAlarmEnabled}, next);
-        reader.read(TextKey{"CommunicationHostAddressHttps", &C::CommunicationHostAddressHttps},
-                    next);
-        reader.read(TextKey{"CommunicationHostAddressHttp", &C::CommunicationHostAddressHttp},
-                    next);
-        reader.read(BoolKey{"CurlEventDelivery", &C::CurlEventDelivery}, next);
-        reader.read(IntegerKey{"RedfishDebugMask", &C::RedfishDebugMask}, next);
-        reader.read(IntegerKey{"rollingSize", &C::rollingSize}, next);
-        reader.read(IntegerKey{"rollingCount", &C::rollingCount}, next);
-        reader.read(IntegerKey{"MaximumRequestBodySize", &C::MaximumRequestBodySize}, next);
-        reader.read(IntegerKey{"MaximumUploadSize", &C::MaximumUploadSize}, next);
-        reader.read(IntegerKey{"NumberOfWorkerThreads", &C::NumberOfWorkerThreads}, next);
-        reader.read(IntegerKey{"MaximumConnectionsPerClient", &C::MaximumConnectionsPerClient},
-                    next);
-        reader.read(IntegerKey{"RequestHeadTimeout", &C::RequestHeadTimeout}, next);
-        reader.read(
-            IntegerKey{"MaximumUnauthenticatedConnections", &C::MaximumUnauthenticatedConnections},
-            next);
-        reader.read(
-            IntegerKey{"MaximumUnauthenticatedBodySize", &C::MaximumUnauthenticatedBodySize}, next);
-        reader.read(IntegerKey{"MaximumSessionsPerAccount", &C::MaximumSessionsPerAccount}, next);
-        reader.read(TextKey{"RedfishProtocolProfile", &C::RedfishProtocolProfile}, next);
+        for (const ConfigKey& key : kConfigKeys)
+            reader.read(key, next);
         cfg = std::move(next);
         return true;
     } catch (const std::exception&) {
@@ -185,47 +201,43 @@ bool readServerConfiguration() {
     return true;
 }
 
-namespace {
-// A configured cap when positive, else the built-in one.
-size_t capOrDefault(int32_t configured, size_t builtIn) {
-    return configured > 0 ? static_cast<size_t>(configured) : builtIn;
+std::vector<std::pair<std::string, std::string>> configuredEngineOptions() {
+    std::vector<std::pair<std::string, std::string>> options;
+    for (const ConfigKey& key : kConfigKeys) {
+        if (key.engineOption)
+            options.emplace_back(key.engineOption, std::to_string(effective(key)));
+    }
+    return options;
 }
-} // namespace
 
 size_t maximumRequestBodySize() {
-    return capOrDefault(ServerConfig.MaximumRequestBodySize, kDefaultMaximumRequestBodySize);
+    return static_cast<size_t>(effective(&C::MaximumRequestBodySize));
 }
 
 size_t maximumUploadSize() {
-    return capOrDefault(ServerConfig.MaximumUploadSize, kDefaultMaximumUploadSize);
+    return static_cast<size_t>(effective(&C::MaximumUploadSize));
 }
 
 int workerThreadCount() {
-    return static_cast<int>(
-        capOrDefault(ServerConfig.NumberOfWorkerThreads, kDefaultWorkerThreads));
+    return effective(&C::NumberOfWorkerThreads);
 }
 
 int connectionsPerClient() {
-    return static_cast<int>(
-        capOrDefault(ServerConfig.MaximumConnectionsPerClient, kDefaultConnectionsPerClient));
+    return effective(&C::MaximumConnectionsPerClient);
 }
 
 int requestHeadTimeoutMs() {
-    return static_cast<int>(
-        capOrDefault(ServerConfig.RequestHeadTimeout, kDefaultRequestHeadTimeoutMs));
+    return effective(&C::RequestHeadTimeout);
 }
 
 int unauthenticatedConnections() {
-    return static_cast<int>(capOrDefault(ServerConfig.MaximumUnauthenticatedConnections,
-                                         kDefaultUnauthenticatedConnections));
+    return effective(&C::MaximumUnauthenticatedConnections);
 }
 
 int unauthenticatedBodySize() {
-    return static_cast<int>(
-        capOrDefault(ServerConfig.MaximumUnauthenticatedBodySize, kDefaultUnauthenticatedBodySize));
+    return effective(&C::MaximumUnauthenticatedBodySize);
 }
 
 int sessionsPerAccount() {
-    return static_cast<int>(
-        capOrDefault(ServerConfig.MaximumSessionsPerAccount, kDefaultSessionsPerAccount));
+    return effective(&C::MaximumSessionsPerAccount);
 }

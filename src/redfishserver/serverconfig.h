@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 struct ServerConfiguration {
     bool CommunicationProtocolHttps = false;
@@ -69,6 +71,9 @@ bool readServerConfiguration();
 // Applies a configuration text to `cfg` with the file's conversion rules.
 // Returns false (leaving `cfg` unchanged) when the text is not a valid object.
 bool applyServerConfiguration(std::string_view text, ServerConfiguration& cfg);
+
+// The engine options the configuration sets (name, effective value).
+std::vector<std::pair<std::string, std::string>> configuredEngineOptions();
 
 // Effective request body cap in bytes.
 size_t maximumRequestBodySize();
