@@ -178,58 +178,7 @@ const char* RedfishServerHandler::processPluginReply(const char* reply, std::str
 }
 
 const char* RedfishServerHandler::getStatusText(int status) {
-    switch (status) {
-    case 200:
-        return "Ok";
-    case 201:
-        return "Created";
-    case 202:
-        return "Accepted";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 303:
-        return "See Other";
-    case 304:
-        return "Not Modified";
-    case 400:
-        return "Bad Request";
-    case 401:
-        return "Unauthorized";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 406:
-        return "Not Acceptable";
-    case 408:
-        return "Request Timeout";
-    case 409:
-        return "Conflict";
-    case 410:
-        return "Gone";
-    case 411:
-        return "Length Required";
-    case 412:
-        return "Pre-condition Failed";
-    case 413:
-        return "Payload Too Large";
-    case 415:
-        return "Unsupported Media Type";
-    case 500:
-        return "Internal Error";
-    case 501:
-        return "Not Implemented";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return "Expectation Failed";
-    }
+    return classicStatusText(status);
 }
 
 void RedfishServerHandler::writeResponseHeader(struct mg_connection* conn, int status,
@@ -278,17 +227,7 @@ void RedfishServerHandler::answerUnauthorized(struct mg_connection* conn) {
 }
 
 long long RedfishServerHandler::writeBody(struct mg_connection* conn, const std::string& body) {
-    long long written = 0;
-    while (static_cast<size_t>(written) < body.size()) {
-        int n = writeAnswerBytes(conn, body.data() + written,
-                                 body.size() - static_cast<size_t>(written));
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        written += n;
-    }
-    return written;
+    return writeAnswerBody(conn, body);
 }
 
 std::string RedfishServerHandler::normalisedUri(const struct mg_request_info* ri) {

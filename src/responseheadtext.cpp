@@ -1,6 +1,6 @@
 #include "responseheadtext.h"
 
-#include "redfishserverhandler.h"
+#include "protocol/answercapture.h"
 
 void appendResponseHead(std::string& out, int status, const char* contentType,
                         const HeaderFields& extra) {
@@ -9,11 +9,80 @@ void appendResponseHead(std::string& out, int status, const char* contentType,
     out += "HTTP/1.1 ";
     out += std::to_string(status);
     out += ' ';
-    out += RedfishServerHandler::getStatusText(status);
+    out += classicStatusText(status);
     out += "\r\nContent-Type:";
     out += contentType ? contentType : "";
     out += "\r\nConnection: keep-alive\r\n";
     for (const auto& [name, value] : extra)
         out += name + ": " + value + "\r\n";
     out += "\r\n";
+}
+
+const char* classicStatusText(int status) {
+    switch (status) {
+    case 200:
+        return "Ok";
+    case 201:
+        return "Created";
+    case 202:
+        return "Accepted";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 406:
+        return "Not Acceptable";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 410:
+        return "Gone";
+    case 411:
+        return "Length Required";
+    case 412:
+        return "Pre-condition Failed";
+    case 413:
+        return "Payload Too Large";
+    case 415:
+        return "Unsupported Media Type";
+    case 500:
+        return "Internal Error";
+    case 501:
+        return "Not Implemented";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Expectation Failed";
+    }
+}
+
+long long writeAnswerBody(struct mg_connection* conn, const std::string& body) {
+    long long written = 0;
+    while (static_cast<size_t>(written) < body.size()) {
+        int n = writeAnswerBytes(conn, body.data() + written,
+                                 body.size() - static_cast<size_t>(written));
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        written += n;
+    }
+    return written;
 }

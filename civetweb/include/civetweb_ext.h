@@ -46,6 +46,23 @@ int tolvane_unauthenticated_ms_left(const struct mg_connection* conn);
 // Whether the current request's body has been read or lies wholly in the
 // engine's buffer, so that discarding it needs no wait.
 int tolvane_request_body_buffered(const struct mg_connection* conn);
+// The engine's own account of whether the body has been read to its end
+// (chunked bodies included).
+int tolvane_request_body_complete(const struct mg_connection* conn);
+// How much of the body can be read without waiting, after waiting up to
+// the given time; 0 when nothing came.
+int tolvane_body_bytes_ready(struct mg_connection* conn, int timeout_ms);
+// The form handler with a cap on the bytes stored in files; *exceeded is set
+// when a file part went over it.
+int tolvane_handle_form_request_capped(struct mg_connection* conn, struct mg_form_data_handler* fdh,
+                                       long long max_file_bytes, int* exceeded);
+// The engine's verdict on the raw path of the request (requesttarget.cpp).
+int tolvane_request_target_unsafe(const struct mg_request_info* requestInfo);
+// Whether the connection stays open after the current answer.
+int tolvane_answer_keeps_alive(const struct mg_connection* conn);
+// Whether methods the engine does not know are answered 501 (the standard
+// profile) rather than left to the handler.
+void tolvane_answer_unknown_methods_501(int on);
 
 #ifdef __cplusplus
 }

@@ -1,16 +1,11 @@
 #include "bodyprefetch.h"
 
+#include "civetweb_ext.h"
+
 #include <algorithm>
 #include <chrono>
 #include <limits>
 #include <vector>
-
-// The engine's own account of whether the body has been read to its end
-// (chunked bodies included).
-extern "C" int tolvane_request_body_complete(const struct mg_connection* conn);
-// How much of the body can be read without waiting, after waiting up to
-// the given time; 0 when nothing came.
-extern "C" int tolvane_body_bytes_ready(struct mg_connection* conn, int timeout_ms);
 
 namespace {
 constexpr std::size_t kReadChunk = 16 * 1024;

@@ -1,10 +1,8 @@
 #include "formrequest.h"
 
-#include <cstring>
+#include "civetweb_ext.h"
 
-extern "C" int tolvane_handle_form_request_capped(struct mg_connection* conn,
-                                                  struct mg_form_data_handler* fdh,
-                                                  long long max_file_bytes, int* exceeded);
+#include <cstring>
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include "civetweb.h"
 #include "jsonadapter.h"
-#include "redfishserverhandler.h"
 #include "responseheadtext.h"
 
 namespace {
@@ -205,5 +204,5 @@ void writeErrorAnswer(struct mg_connection* conn, int status, const std::string&
     appendResponseHead(answer, status, "application/json");
     answer.insert(answer.size() - 2, extraHeaderLines); // before the blank line
     answer += errorJson;
-    RedfishServerHandler::writeBody(conn, answer);
+    writeAnswerBody(conn, answer);
 }

@@ -4,6 +4,7 @@
 
 #include "civetserver.h"
 #include "civetweb.h"
+#include "civetweb_ext.h"
 #include "gate/crosssite.h"
 #include "gate/redfisherrors.h"
 #include "gate/requestpath.h"
@@ -15,9 +16,6 @@
 #include "session/loginthrottle.h"
 #include "session/privileges.h"
 #include "session/sessionauth.h"
-
-// The engine's verdict on the raw path of the request (requesttarget.cpp).
-extern "C" int tolvane_request_target_unsafe(const struct mg_request_info* requestInfo);
 
 namespace {
 

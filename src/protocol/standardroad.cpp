@@ -3,14 +3,12 @@
 #include <functional>
 
 #include "civetweb.h"
+#include "civetweb_ext.h"
 #include "gate/redfisherrors.h"
 #include "protocol/answercapture.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserverhandler.h"
-
-extern "C" int tolvane_answer_keeps_alive(const struct mg_connection* conn);
-extern "C" void tolvane_answer_unknown_methods_501(int on);
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "installpaths.h"
 #include "loglines.h"
 #include "pluginloader.h"
-#include "serverroutine.h"
+#include "stoprequest.h"
 
 #if !defined(_WIN32)
 #include <dlfcn.h>

@@ -2,11 +2,9 @@
 #ifndef TOLVANE_SERVERROUTINE_H
 #define TOLVANE_SERVERROUTINE_H
 
-#include <atomic>
 #include <string>
 
-// Set by the stop control; read by the run loop.
-extern std::atomic<bool> gStopRequested;
+#include "stoprequest.h"
 
 void mainRedfishServer();
 std::string chooseHostAddress();

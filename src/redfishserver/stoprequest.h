@@ -5,6 +5,11 @@
 #ifndef TOLVANE_STOPREQUEST_H
 #define TOLVANE_STOPREQUEST_H
 
+#include <atomic>
+
+// Set when the server routine is to end; read by its run loop.
+extern std::atomic<bool> gStopRequested;
+
 // Asks the running (or starting) server routine to stop; returns at once.
 // Callable from any thread, but not from a signal handler.
 void requestServerStop();
