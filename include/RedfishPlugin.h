@@ -60,6 +60,18 @@
 //   a comma-separated list of Redfish privilege names, such as
 //   "Login,ConfigureComponents". It applies to that one call only; a call without
 //   it comes from the server itself or from a request without a session.
+// * describeResources(): optional. Called once after initializeAllPlugins: a
+//   JSON text, valid until uninitializeAllPlugins, that describes the
+//   plug-in's resources so the server need not keep a copy of them:
+//   {"Resources": [{"Uri": "/redfish/v1/AccountService/Accounts/{AccountId}",
+//                   "Methods": ["DELETE", "GET", "PATCH"]}, ...],
+//    "Uploads": [{"Uri": "/redfish/v1/UpdateService/MultipartUpload",
+//                 "LogFile": false}, ...]}
+//   A "{...}" segment stands for any one segment. The server then answers
+//   OPTIONS, "Allow" and 405 from "Methods" (HEAD goes with GET; an
+//   "Actions" path takes POST alone) and takes multipart uploads at the
+//   "Uploads" URIs only ("LogFile": the arguments carry "logFilePath").
+//   Absent, null or not such a text: the server's built-in tables apply.
 #ifndef TOLVANE_REDFISH_PLUGIN_H
 #define TOLVANE_REDFISH_PLUGIN_H
 
@@ -80,6 +92,7 @@ typedef bool (*PluginUninitFn)(RedfishModuleHandle module);
 typedef void (*LogFn)(const char* format, ...);
 typedef int (*PluginCallsMayOverlapFn)();
 typedef void (*SetCommandCallerFn)(const char* userName, const char* privileges);
+typedef const char* (*DescribeResourcesFn)();
 
 // Names the server looks up.
 #define REDFISH_ENTRY_INITIALIZE "initializeAllPlugins"
@@ -91,5 +104,6 @@ typedef void (*SetCommandCallerFn)(const char* userName, const char* privileges)
 #define REDFISH_ENTRY_LOG "Log"
 #define REDFISH_ENTRY_CALLS_MAY_OVERLAP "pluginCallsMayOverlap"
 #define REDFISH_ENTRY_SET_CALLER "setCommandCaller"
+#define REDFISH_ENTRY_DESCRIBE "describeResources"
 
 #endif

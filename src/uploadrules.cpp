@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "postrules.h"
+#include "protocol/declaredresources.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ const Utf8Lead* utf8LeadOf(unsigned char byte) {
 } // namespace
 
 const OemUploadAction* findOemUploadAction(std::string_view pluginUri) {
+    if (std::optional<const OemUploadAction*> declared = declaredUploadOf(pluginUri))
+        return *declared;
     for (const OemUploadAction& action : kOemUploadActions) {
         if (containsIgnoreCase(pluginUri, action.name))
             return &action;

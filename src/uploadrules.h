@@ -11,11 +11,7 @@
 #include <vector>
 
 #include "jsonadapter.h"
-
-struct OemUploadAction {
-    const char* name;
-    bool withLogFile; // the argument carries "logFilePath"
-};
+#include "protocol/declaredresources.h"
 
 // The first action whose name occurs in `pluginUri` (any letter case), in the
 // fixed order restore, firmware, SPDM, microcode, then the update service's

@@ -1,6 +1,7 @@
 // The C entry points the server binds by name. They own the one model
 // object and make sure no exception ever crosses into the server.
 #include <iostream>
+#include <mutex>
 #include <memory>
 #include <new>
 
@@ -118,6 +119,21 @@ REDFISH_PLUGIN_EXPORT void setCommandCaller(const char* userName, const char* pr
     } catch (...) {
         tNextCaller = tolvane::plugin::Caller();
     }
+}
+
+// Our resources, their methods and the upload targets, so that the server
+// keeps no copy of them. Asked after initialisation; the text lives on.
+REDFISH_PLUGIN_EXPORT const char* describeResources() {
+    static std::once_flag once;
+    static std::string text;
+    if (!gService)
+        return nullptr;
+    try {
+        std::call_once(once, [] { text = gService->router().describe().dump(); });
+    } catch (...) {
+        return nullptr;
+    }
+    return text.c_str();
 }
 
 REDFISH_PLUGIN_EXPORT void GetCommandInterfaceHandler(const char* uri, const char* body,

@@ -176,6 +176,11 @@ Reply spdmOperations(PluginService& s, Controller& c, const Json& args) {
 
 void addOemActions(Router& router, PluginService& service) {
     PluginService* s = &service;
+    const std::string actions = "Systems/{system}/Storage/{storage}/Actions/Oem/";
+    for (const char* action : {"Veltrano.InstallOrUpgradeFirmware", "Veltrano.UpgradeMicrocode",
+                               "Veltrano.SPDMOperations"})
+        router.addUpload(actions + action);
+    router.addUpload(actions + "Veltrano.RestoreConfiguration", true);
     router.add("POST", "Systems/{system}/Storage/{storage}/Actions/Oem/{action}", Access::Own,
                [s](const Request& r) {
                    const std::string& action = r.param("action");

@@ -310,6 +310,7 @@ void addUpdateResources(Router& router, PluginService& service) {
         throw errors::resourceNotFound("SoftwareInventory", r.param("item"));
     });
     // Both read and check the image before they take the model lock.
+    router.addUpload("UpdateService/MultipartUpload");
     router.add("POST", "UpdateService/MultipartUpload", Access::Own,
                [s](const Request& r) { return pushUpdate(*s, r); });
     router.add("POST", std::string("UpdateService/Actions/") + kSimpleUpdate, Access::Own,

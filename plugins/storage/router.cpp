@@ -164,6 +164,27 @@ void Router::add(const std::string& method, const std::string& pattern, Access a
     route->handlers[method] = Entry{std::move(handler), access};
 }
 
+void Router::addUpload(const std::string& pattern, bool withLogFile) {
+    uploads_.emplace_back(pattern, withLogFile);
+}
+
+Json Router::describe() const {
+    Json resources = Json::array();
+    for (const Route& route : routes_) {
+        std::string uri = kRoot;
+        for (const std::string& segment : route.segments)
+            uri += "/" + segment;
+        Json methods = Json::array();
+        for (const auto& handler : route.handlers)
+            methods.push_back(handler.first);
+        resources.push_back({{"Uri", uri}, {"Methods", methods}});
+    }
+    Json uploads = Json::array();
+    for (const auto& [pattern, withLogFile] : uploads_)
+        uploads.push_back({{"Uri", std::string(kRoot) + "/" + pattern}, {"LogFile", withLogFile}});
+    return {{"Resources", resources}, {"Uploads", uploads}};
+}
+
 std::optional<std::pair<std::string, bool>> Router::normalize(const std::string& uri) {
     std::string path = uri;
     bool expandMembers = false;

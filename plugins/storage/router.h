@@ -95,6 +95,15 @@ class Router {
     void add(const std::string& method, const std::string& pattern, Handler handler);
     void add(const std::string& method, const std::string& pattern, Access access, Handler handler);
 
+    // A POST target that takes a multipart upload; `withLogFile`: the server
+    // adds the path of a log file to the arguments.
+    void addUpload(const std::string& pattern, bool withLogFile = false);
+
+    // The routes and upload targets as the server's describeResources entry
+    // point hands them over: {"Resources": [{"Uri", "Methods"}], "Uploads":
+    // [{"Uri", "LogFile"}]}.
+    Json describe() const;
+
     // The model lock that handlers run under; without one they run unguarded.
     void guardWith(std::shared_mutex& lock) { lock_ = &lock; }
 
@@ -125,6 +134,7 @@ class Router {
     const Entry& match(Request& request) const;
     void expand(Reply& reply, const Caller& caller) const;
     std::vector<Route> routes_;
+    std::vector<std::pair<std::string, bool>> uploads_;
     std::shared_mutex* lock_ = nullptr;
 };
 

@@ -61,6 +61,7 @@ class PluginService {
     Reply dispatch(const std::string& method, const std::string& uri, const std::string& body,
                    const Caller& caller = Caller()) const;
 
+    const Router& router() const { return router_; }
     StorageModel& storage() { return storage_; }
     AccountStore& accounts() { return accounts_; }
     SessionStore& sessions() { return sessions_; }

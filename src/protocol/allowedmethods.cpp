@@ -1,4 +1,5 @@
-// Rows are tried in order; the first whose pattern matches decides.
+// The built-in table, for plug-ins that do not declare their resources
+// (protocol/declaredresources.h). Rows are tried in order; the first whose pattern matches decides.
 // Patterns are relative to "/redfish/v1/", one entry per path segment, "*"
 // matching one segment. They follow the Redfish resource model: collections
 // that create members take POST, members that can change take PATCH, those
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "gate/requestpath.h"
+#include "protocol/declaredresources.h"
 #include "postrules.h"
 
 namespace {
@@ -20,7 +22,7 @@ struct MethodRow {
 const char* const kReadOnly = "GET, HEAD";
 
 const MethodRow kMethodTable[] = {
-    {"SessionService", "GET, HEAD, PATCH"},
+    {"SessionService", "GET, HEAD, PATCH"}, // first: the server serves its PATCH
     {"SessionService/Sessions", "GET, HEAD, POST"},
     {"SessionService/Sessions/*", "GET, HEAD, DELETE"},
     {"AccountService", "GET, HEAD, PATCH"},
@@ -61,6 +63,10 @@ std::string allowedMethodsOf(std::string_view path) {
         if (equalsIgnoreCase(parts[i], "Actions"))
             return "POST";
     }
+    // The session service's time-out is the server's own setting, whatever
+    // the plug-in declares.
+    if (std::optional<std::string> declared = declaredAllowOf(path))
+        return matches("SessionService", parts) ? kMethodTable[0].allow : *declared;
     for (const MethodRow& row : kMethodTable) {
         if (matches(row.pattern, parts))
             return row.allow;

@@ -9,6 +9,7 @@
 #include "installpaths.h"
 #include "loglines.h"
 #include "pluginloader.h"
+#include "protocol/declaredresources.h"
 #include "stoprequest.h"
 
 #if !defined(_WIN32)
@@ -93,7 +94,14 @@ bool loadWebServerPlugin() {
         gPluginProblem = "The resource plug-in " + path +
                          " could not initialise; its reason is on standard error and in "
                          "RedfishServer.log";
-    return gPluginInitResult;
+    if (!gPluginInitResult)
+        return false;
+    auto describe = reinterpret_cast<DescribeResourcesFn>(
+        pluginSymbol(gHandleForInstanceOfLibrary, REDFISH_ENTRY_DESCRIBE));
+    if (describe && !adoptDeclaredResources(describe()))
+        WriteOutLog("The resource plug-in's " REDFISH_ENTRY_DESCRIBE
+                    " gave no description; the built-in tables apply\n");
+    return true;
 }
 
 std::string webServerPluginProblem() {
@@ -109,6 +117,7 @@ void unloadWebServerPlugin() {
         if (uninit)
             gPluginInitResult = uninit(gHandleForInstanceOfLibrary);
     }
+    forgetDeclaredResources();
     // Does nothing when the library was never initialised in this process.
     mg_exit_library();
     gStopRequested.store(true, std::memory_order_release);

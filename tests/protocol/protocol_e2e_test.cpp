@@ -132,3 +132,55 @@ TEST(StandardRequests, UnsupportedODataVersionAndPostToMembers) {
         EXPECT_FALSE(created.hasHeader("Set-Cookie")) << created.raw;
     }
 }
+
+// A plug-in that declares its resources gets Allow, 405 and the upload road
+// from its declaration; a declaration that is not one leaves the built-in
+// tables, and says so.
+TEST(StandardRequests, PluginDeclaredResourcesDecideMethodsAndUploads) {
+    const struct {
+        const char* describe;
+        const char* allowOfSubscription; // Allow of EventService/Subscriptions/1
+        bool uploadRoad; // a multipart POST to .../Actions/Oem/X.Load is stored as a file
+    } cases[] = {
+        {R"({"Resources": [{"Uri": "/redfish/v1/EventService/Subscriptions/{Id}",
+                            "Methods": ["GET", "PATCH", "DELETE"]}],
+             "Uploads": [{"Uri": "/redfish/v1/Systems/{Id}/Actions/Oem/X.Load"}]})",
+         "GET, HEAD, PATCH, DELETE", true},
+        {R"({"Resources": "none"})", "GET, HEAD, DELETE", false},
+    };
+    for (const auto& c : cases) {
+        ts::InstallOptions options = standardProfile();
+        ts::InstallTree tree(options);
+        ts::writeFile(tree.scriptDir + "describe.json", c.describe);
+        tree.setReply("POST /redfish/v1/SessionService/Sessions",
+                      R"({"response":{"HttpStatus":201,"Data":{"Role":"/redfish/v1/AccountService/)"
+                      R"(Roles/Administrator","OSPrivilegeLevel":"Administrator"},)"
+                      R"("Headers":{"X-Auth-Token":"t","Location":)"
+                      R"("/redfish/v1/SessionService/Sessions/1"}}})");
+        ts::ServerProcess server(tree);
+        ASSERT_TRUE(server.waitReady()) << server.output();
+        ASSERT_EQ(ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                              {"Content-Type: application/json"},
+                              R"({"UserName":"a","Password":"b"})")
+                      .status,
+                  201);
+        const ts::Response allowed = ts::request(
+            tree.port, "OPTIONS", "/redfish/v1/EventService/Subscriptions/1", {"X-Auth-Token: t"});
+        EXPECT_EQ(allowed.header("Allow"), c.allowOfSubscription) << allowed.raw;
+        const std::string upload =
+            ts::multipartBody("----declaredB", {{"file", "image.bin", std::string(1000, 'x')}});
+        const ts::Response posted = ts::request(
+            tree.port, "POST", "/redfish/v1/Systems/1/Actions/Oem/X.Load",
+            {"X-Auth-Token: t", "Content-Type: multipart/form-data; boundary=----declaredB"},
+            upload);
+        EXPECT_EQ(posted.status, 200) << posted.raw;
+        const nlohmann::json call = tree.calls().back();
+        EXPECT_EQ(call.value("body", "").find("absoluteFilePath") != std::string::npos,
+                  c.uploadRoad)
+            << call;
+        server.stop();
+        EXPECT_EQ(ts::readFile(tree.logDir + "RedfishServer.out.log").find("gave no description") !=
+                      std::string::npos,
+                  !c.uploadRoad);
+    }
+}

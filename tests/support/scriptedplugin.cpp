@@ -9,6 +9,7 @@
 //    {"HttpStatus":200,"Data":{"entry":...,"uri":...,"body":...}}.
 //  - calls.jsonl: one JSON line appended per call with "entry", "uri",
 //    "body", "startNs" and "endNs" (steady clock), for every entry point.
+//  - describe.json: when there, describeResources hands it over as written.
 // $SCRIPTED_INIT_RESULT=false makes initializeAllPlugins answer false. Test
 // variants hide one entry point each at link time; only the variant
 // "Overlapping" keeps pluginCallsMayOverlap, so the others take one call at
@@ -148,6 +149,17 @@ REDFISH_PLUGIN_EXPORT void PatchCommandInterfaceHandler(const char* uri, const c
 REDFISH_PLUGIN_EXPORT void DeleteCommandInterfaceHandler(const char* uri, const char* body,
                                                          std::string& reply) {
     answer("DELETE", uri, body, reply);
+}
+
+REDFISH_PLUGIN_EXPORT const char* describeResources() {
+    static std::string text;
+    std::ifstream in(controlDir() + "describe.json");
+    if (!in)
+        return nullptr;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    text = ss.str();
+    return text.c_str();
 }
 
 REDFISH_PLUGIN_EXPORT int pluginCallsMayOverlap() {
