@@ -98,7 +98,8 @@ bool loadWebServerPlugin() {
         return false;
     auto describe = reinterpret_cast<DescribeResourcesFn>(
         pluginSymbol(gHandleForInstanceOfLibrary, REDFISH_ENTRY_DESCRIBE));
-    if (describe && !adoptDeclaredResources(describe()))
+    const char* description = describe ? describe() : nullptr;
+    if (description && !adoptDeclaredResources(description))
         WriteOutLog("The resource plug-in's " REDFISH_ENTRY_DESCRIBE
                     " gave no description; the built-in tables apply\n");
     return true;
