@@ -20,7 +20,7 @@ TEST(Startup, PlainStartWritesBothMessagesAndServesRedfish) {
     ASSERT_TRUE(server.waitReady()) << server.output();
     // The handler is registered after the plug-in's initialisation.
     ASSERT_TRUE(
-        waitFor([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000))
+        ts::waitUntil([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000))
         << tree.capturedLog();
 
     EXPECT_EQ(tree.outLog(), std::string(kStarting) + startedLine(tree.port, false));
@@ -40,8 +40,8 @@ TEST(Startup, TlsStartNamesThePortWithItsSuffix) {
     ts::InstallTree tree(options);
     ts::ServerProcess server(tree, {"run"});
     ASSERT_TRUE(server.waitReady()) << server.output();
-    ASSERT_TRUE(
-        waitFor([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000));
+    ASSERT_TRUE(ts::waitUntil(
+        [&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000));
     EXPECT_EQ(tree.outLog(), std::string("Library initialized with SSL\n") + kStarting +
                                  startedLine(tree.port, true));
     ts::Response r = ts::request(tree.port, "GET", "/redfish", {}, "", true);

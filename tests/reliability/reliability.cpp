@@ -156,6 +156,7 @@ RssSampler::RssSampler(pid_t pid, int periodMs) : pid_(pid), periodMs_(periodMs)
                 std::lock_guard<std::mutex> lock(mutex_);
                 samples_.push_back(kb);
             }
+            // Sampling at a period, not a wait for anything.
             for (int slept = 0; slept < periodMs_ && !done_.load(); slept += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -193,60 +194,6 @@ std::string Failures::summary() const {
     for (auto& f : first_)
         out << "\n  " << f;
     return out.str();
-}
-
-ts::InstallOptions bundledOptions(bool tls, const std::string& extraConfig) {
-    ts::InstallOptions o;
-    o.resourcePlugin = ts::storagePlugin();
-    o.logPlugin = ts::logServicePlugin();
-    o.tls = tls;
-    o.extraConfig = extraConfig;
-    return o;
-}
-
-BundledServer::BundledServer(const ts::InstallOptions& options) : tree(options) {}
-
-std::string BundledServer::start() {
-    server = std::make_unique<ts::ServerProcess>(tree);
-    if (!server->waitReady(30000))
-        return "the server did not start: " + server->output();
-    // The port opens before the plug-in is initialised and the handler
-    // registered; until then the engine answers 404.
-    for (int i = 0; i < 300; ++i) {
-        if (ts::request(tree.port, "GET", "/redfish/v1", {}, "", tree.tls).status == 200)
-            return "";
-        if (!server->running())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return "the service root never answered: " + server->output();
-}
-
-std::string BundledServer::adminPassword() const {
-    std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
-    while (!p.empty() && (p.back() == '\n' || p.back() == '\r'))
-        p.pop_back();
-    return p;
-}
-
-std::string BundledServer::login(const std::string& user, const std::string& password,
-                                 int* status) const {
-    nlohmann::json body{{"UserName", user}, {"Password", password}};
-    ts::Response r = ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions",
-                                 {"Content-Type: application/json"}, body.dump(), tree.tls);
-    if (status)
-        *status = r.status;
-    return r.status == 201 ? r.header("X-Auth-Token") : std::string();
-}
-
-ts::Response BundledServer::send(const std::string& method, const std::string& target,
-                                 const std::string& token, const std::string& body,
-                                 std::vector<std::string> headers) const {
-    if (!token.empty())
-        headers.push_back("X-Auth-Token: " + token);
-    if (!body.empty())
-        headers.push_back("Content-Type: application/json");
-    return ts::request(tree.port, method, target, headers, body, tree.tls);
 }
 
 std::string scriptedLoginReply(const std::string& token, const std::string& location) {
