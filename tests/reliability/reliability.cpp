@@ -1,7 +1,5 @@
 #include "reliability.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,31 +37,13 @@ Exchange roundTrip(int port, const std::string& bytes, int timeoutMs) {
     Exchange ex;
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return ex;
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
+    const int fd = ts::connectLoopback(port, timeoutMs);
+    if (fd < 0) {
         ex.elapsedMs = millisSince(start);
         return ex;
     }
     ex.connected = true;
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        off += static_cast<size_t>(n);
-    }
-    ex.sent = off == bytes.size();
+    ex.sent = ts::sendAll(fd, bytes);
     char buf[16384];
     for (;;) {
         pollfd p{fd, POLLIN, 0};

@@ -48,9 +48,11 @@ const char* const kNonServiceWords[] = {"run", "install", "uninstall", "help"};
 
 constexpr int kStopTimeoutMs = 30000;
 
-// How the program says that its port is taken (the engine's bind error), and
-// how often a start moves to another port for it.
-const char* const kPortInUse = "Address already in use";
+// How the program says that it could not listen (output log) because the
+// port was taken (the engine's log), and how often a start moves to another
+// port for it.
+const char* const kBindFailed = "Possible problem binding to port";
+const char* const kPortInUse = "(Address already in use)";
 constexpr int kRebindAttempts = 5;
 
 bool startsService(const std::vector<std::string>& args) {
@@ -265,6 +267,7 @@ ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> a
 
 void ServerProcess::spawn() {
     outLogOffset = tree.outLog().size();
+    engineLogOffset = tree.webServerLog().size();
     reaped = false;
     status = -1;
     std::string program = tree.serverDir + "tolvaneredfishserver";
@@ -298,9 +301,11 @@ void ServerProcess::spawn() {
 }
 
 bool ServerProcess::rebindElsewhere() {
-    const std::string outLog = tree.outLog();
-    const std::string said = output() + outLog.substr(std::min(outLogOffset, outLog.size()));
-    if (rebinds >= kRebindAttempts || said.find(kPortInUse) == std::string::npos)
+    const std::string engineLog = tree.webServerLog();
+    if (rebinds >= kRebindAttempts ||
+        tree.outLog().find(kBindFailed, outLogOffset) == std::string::npos ||
+        engineLog.find(kPortInUse, std::min(engineLogOffset, engineLog.size())) ==
+            std::string::npos)
         return false;
     nlohmann::ordered_json config = nlohmann::ordered_json::parse(
         readFile(tree.serverDir + "ServerConfiguration.json"), nullptr, false);
@@ -308,7 +313,7 @@ bool ServerProcess::rebindElsewhere() {
         return false;
     const int moved = freePort();
     for (const char* member : {"CommunicationPortHttp", "CommunicationPortHttps"})
-        if (config.value(member, 0) == tree.port)
+        if (config.contains(member) && config[member] == tree.port)
             config[member] = moved;
     tree.writeConfig(config.dump(2));
     // The failed attempt's lines would only confuse tests that read the log.
@@ -371,6 +376,7 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
+        // The poll interval of every wait the tests make.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;

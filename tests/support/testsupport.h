@@ -125,7 +125,8 @@ class ServerProcess {
     const InstallTree& tree;
     std::vector<std::string> args;
     std::map<std::string, std::string> env;
-    size_t outLogOffset = 0; // RedfishServer.out.log's size before the start
+    size_t outLogOffset = 0;    // RedfishServer.out.log's size before the start
+    size_t engineLogOffset = 0; // the engine's log's, likewise
     int rebinds = 0;
     std::string callsPath;  // scripted plug-in's calls file, "" without it
     size_t callsOffset = 0; // its size when this process started
