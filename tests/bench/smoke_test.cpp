@@ -227,7 +227,7 @@ TEST(LoadToolSmoke, ReferenceServerAnswersTheFixedHeaderAndServiceRoot) {
 }
 
 TEST(LoadToolSmoke, NothingListeningGivesConnectErrorsAndExitStatusOne) {
-    Completed load = run({TOLVANE_LOAD_TOOL, "--port", std::to_string(freePort()), "--requests",
+    Completed load = run({TOLVANE_LOAD_TOOL, "--port", std::to_string(ts::freePort()), "--requests",
                           "5", "--clients", "1", "--kv"});
     EXPECT_EQ(load.exitCode, 1) << load.output;
     auto result = resultLine(load.output);

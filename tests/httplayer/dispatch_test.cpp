@@ -251,7 +251,7 @@ class HoldingHandler : public CivetHandler {
         while (now > seen && !maxInside.compare_exchange_weak(seen, now)) {
         }
         if (++calls == 1)
-            allInFlight = waitUntil([this] { return tracedRequests(host_) >= requests_; });
+            allInFlight = ts::waitUntil([this] { return tracedRequests(host_) >= requests_; });
         --inside_;
         hostkit::answer(conn, 200, "ok");
         return true;

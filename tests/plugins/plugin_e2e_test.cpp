@@ -263,10 +263,10 @@ TEST_F(BundledServer, ExportRestoreRoundTripAndStateAcrossRestart) {
     EXPECT_EQ(body(send("GET", uri, token))["Name"], "Precious");
 
     // A restart keeps volumes and accounts.
-    const std::string password = password();
+    const std::string before = password();
     server->stop();
     ASSERT_EQ(start(), "");
-    ts::Response again = createSession("admin", password);
+    ts::Response again = createSession("admin", before);
     ASSERT_EQ(again.status, 201);
     EXPECT_EQ(body(send("GET", uri, again.header("X-Auth-Token")))["Name"], "Precious");
     // The log plug-in wrote the operational lines.
