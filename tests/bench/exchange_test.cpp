@@ -69,6 +69,7 @@ TEST(Exchange, TlsHandshakeWithAPlainServerFailsAsHandshake) {
 
 TEST(Exchange, ReadTimeOutIsAReadError) {
     CannedServer server([](int, const std::string&) {
+        // A server slower than the read time-out is the behaviour under test.
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
         return std::string("HTTP/1.1 200 Ok\r\n\r\n");
     });

@@ -21,30 +21,15 @@
 
 #include "exchange.h"
 #include "servicerootdocument.h"
+#include "testsupport.h"
 
 namespace {
 
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 bool portAccepts(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
+    const int fd = ts::connectLoopback(port);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 pid_t spawn(const std::vector<std::string>& args, int outputFd) {
@@ -64,14 +49,13 @@ pid_t spawn(const std::vector<std::string>& args, int outputFd) {
 
 // Waits up to `timeoutMs`; the exit code, 128+signal, or -1 if still running.
 int waitFor(pid_t pid, int timeoutMs) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
-    while (std::chrono::steady_clock::now() < until) {
-        if (::waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
+    pid_t reaped = 0;
+    if (!ts::waitUntil([&] { return (reaped = ::waitpid(pid, &status, WNOHANG)) != 0; },
+                       timeoutMs) ||
+        reaped != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 struct Completed {
@@ -115,19 +99,15 @@ class ReferenceServer {
   public:
     explicit ReferenceServer(bool tls) {
         for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
-            port = freePort();
+            port = ts::freePort();
             std::vector<std::string> args = {TOLVANE_REFERENCE_SERVER, "--port",
                                              std::to_string(port)};
             if (tls)
                 args.insert(args.end(), {"--tls", "--cert", BENCH_TEST_CERT});
             logFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
             pid_t child = spawn(args, logFd);
-            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (std::chrono::steady_clock::now() < until && !portAccepts(port)) {
-                if (waitFor(child, 0) != -1)
-                    break; // ended: the port was taken meanwhile
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
+            // An early end means the port was taken meanwhile.
+            ts::waitUntil([&] { return portAccepts(port) || waitFor(child, 0) != -1; }, 10000);
             if (portAccepts(port))
                 pid = child;
             else {
@@ -247,7 +227,7 @@ TEST(LoadToolSmoke, ReferenceServerAnswersTheFixedHeaderAndServiceRoot) {
 }
 
 TEST(LoadToolSmoke, NothingListeningGivesConnectErrorsAndExitStatusOne) {
-    Completed load = run({TOLVANE_LOAD_TOOL, "--port", std::to_string(freePort()), "--requests",
+    Completed load = run({TOLVANE_LOAD_TOOL, "--port", std::to_string(ts::freePort()), "--requests",
                           "5", "--clients", "1", "--kv"});
     EXPECT_EQ(load.exitCode, 1) << load.output;
     auto result = resultLine(load.output);

@@ -16,16 +16,6 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-}
-
 // GET of `target` over [::1]: the raw answer, "" when no connection.
 std::string getOverIpv6(int port, const std::string& target) {
     int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -104,7 +94,8 @@ TEST(ConfigE2E, InvalidFileIsReportedInTheOutputLog) {
     tree.writeConfig("{\"CommunicationPortHttp\": " + std::to_string(tree.port) + ",}");
     ts::ServerProcess server(tree);
     const std::string message = "failed to parse the config file ..............\n";
-    EXPECT_TRUE(waitFor([&] { return tree.outLog().find(message) != std::string::npos; }, 15000))
+    EXPECT_TRUE(
+        ts::waitUntil([&] { return tree.outLog().find(message) != std::string::npos; }, 15000))
         << tree.outLog();
     // Reported once, and the start ends: it would listen on a port nobody chose.
     EXPECT_EQ(server.waitExit(), 1);

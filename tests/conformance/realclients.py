@@ -86,7 +86,7 @@ def follow(conn, started, seconds=60):
     while answer.status_code == 202:
         check(answer.headers.get('Retry-After', '').isdigit(), 'no Retry-After from %s' % monitor)
         check(time.time() < deadline, '%s never ended' % monitor)
-        time.sleep(0.1)
+        time.sleep(0.1)  # a client's polling of the task monitor
         answer = conn.get(monitor)
     state = conn.get(task).json().get('TaskState')
     check(answer.status_code == 200 and state == 'Completed', 'ended %d, %s' % (

@@ -32,7 +32,8 @@ void answer(const char* entry, std::string& reply) {
 REDFISH_PLUGIN_EXPORT bool initializeAllPlugins(RedfishModuleHandle) {
     event("init-start");
     const std::string release = controlFile("release");
-    // Bounded, so a test that never releases cannot leave a process behind.
+    // The held start is the behaviour under test, until the test releases it;
+    // bounded, so a test that never releases cannot leave a process behind.
     for (int i = 0; i < 6000 && ::access(release.c_str(), F_OK) != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     event("init-end");

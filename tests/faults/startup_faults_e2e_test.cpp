@@ -12,12 +12,6 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()>& done) {
-    for (int i = 0; i < 1500 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -46,7 +40,7 @@ TEST(StartupStop, SigtermBeforeTheHandlerIsRegisteredStopsInOrder) {
         options.resourcePlugin = TOLVANE_HOLD_INIT_PLUGIN;
         ts::InstallTree tree(options);
         ts::ServerProcess server(tree, {}); // service mode: SIGTERM is the stop control
-        ASSERT_TRUE(waitFor([&] { return c.reached(tree) || !server.running(); }));
+        ASSERT_TRUE(ts::waitUntil([&] { return c.reached(tree) || !server.running(); }));
         ASSERT_TRUE(server.running()) << server.output();
         ASSERT_EQ(::kill(server.pid, SIGTERM), 0);
         ts::writeFile(tree.scriptDir + "release", "");

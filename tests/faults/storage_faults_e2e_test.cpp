@@ -33,33 +33,21 @@ void obstruct(const std::string& path) {
 }
 
 // The real program with the bundled storage plug-in, logged in as admin.
-class BundledPlugin {
+class BundledPlugin : public ts::BundledServer {
   public:
-    explicit BundledPlugin(const std::vector<std::pair<std::string, std::string>>& files = {})
-        : tree(options()) {
+    explicit BundledPlugin(const std::vector<std::pair<std::string, std::string>>& files = {}) {
         for (const auto& f : files)
             ts::writeFile(tree.serverDir + f.first, f.second);
-        server = std::make_unique<ts::ServerProcess>(tree);
     }
-    // Waits for the handler (registered after the plug-in's start) and logs in.
+    // Starts the program (again) and logs in.
     bool start() {
-        if (!server->waitReady())
-            return false;
-        for (int i = 0; i < 1500 && send("GET", "/redfish/v1").status != 200; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::string password = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
-        while (!password.empty() && password.back() == '\n')
-            password.pop_back();
-        token = send("POST", kSessions, Json{{"UserName", "admin"}, {"Password", password}}.dump())
-                    .header("X-Auth-Token");
+        token = ts::BundledServer::start().empty() ? login("admin", password()) : "";
         return !token.empty();
     }
     ts::Response send(const std::string& method, const std::string& target,
                       const std::string& body = "") {
-        std::vector<std::string> headers = {"Content-Type: application/json"};
-        if (!token.empty())
-            headers.push_back("X-Auth-Token: " + token);
-        return ts::request(tree.port, method, target, headers, body);
+        return ts::BundledServer::send(method, target, token, body,
+                                       {"Content-Type: application/json"});
     }
     Json get(const std::string& target) {
         return Json::parse(send("GET", target).body, nullptr, false);
@@ -72,17 +60,7 @@ class BundledPlugin {
         return n;
     }
 
-    ts::InstallTree tree;
-    std::unique_ptr<ts::ServerProcess> server;
     std::string token;
-
-  private:
-    static ts::InstallOptions options() {
-        ts::InstallOptions o;
-        o.resourcePlugin = ts::storagePlugin();
-        o.logPlugin = ts::logServicePlugin();
-        return o;
-    }
 };
 
 TEST(StorageFault, FailedStateWriteRollsTheChangeBackWith500) {
@@ -195,7 +173,6 @@ TEST(StorageFault, DamagedStateFilesAreCheckedAsTheApiWould) {
         c.apply(damagedAccounts, damagedState);
         ts::writeFile(accountsFile, damagedAccounts.dump());
         ts::writeFile(stateFile, damagedState.dump());
-        plugin.server = std::make_unique<ts::ServerProcess>(plugin.tree);
         ASSERT_TRUE(plugin.start()) << "the administrator still logs in";
         EXPECT_TRUE(c.sound(plugin));
         plugin.server->stop();

@@ -331,7 +331,7 @@ TEST_F(HandlerE2E, StalledBodyDoesNotBlockOtherRequests) {
     ASSERT_TRUE(sendAll(stalled, std::string("GET ") + kExempt +
                                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
                                      "100\r\n\r\n{\"a\":"));
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(ts::waitUntil([&] {
         return tree->webServerLog().find(std::string("Request URL : ") + kExempt) !=
                std::string::npos;
     })) << tree->webServerLog();

@@ -386,11 +386,11 @@ TEST_F(InProcess, FailedAnswerWriteIsLoggedAndTracedPerMethod) {
                                     " /redfish/v1/Systems/1 HTTP/1.1\r\nHost: h\r\nX-Auth-Token: "
                                     "tok\r\nContent-Length: 2\r\n\r\n{}"));
         // The request record is written just before the plug-in call.
-        ASSERT_TRUE(waitFor([&] { return countOf(trace(), "Request Time") == 1; }));
+        ASSERT_TRUE(ts::waitUntil([&] { return countOf(trace(), "Request Time") == 1; }));
         resetClose(fd);
         const std::string fn = std::string(":RedfishServerHandler::") + c.function + "()::";
         ASSERT_TRUE(
-            waitFor([&] { return logText().find(fn + "[DEBUG]Exit") != std::string::npos; }));
+            ts::waitUntil([&] { return logText().find(fn + "[DEBUG]Exit") != std::string::npos; }));
         EXPECT_EQ(logText().find(fn + "[ERROR] Failed to send the response to client") !=
                       std::string::npos,
                   c.errorLogged)

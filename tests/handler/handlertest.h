@@ -18,6 +18,9 @@
 
 namespace handlertest {
 
+using ts::sendAll;
+using ts::waitUntil;
+
 inline std::string head(int status, const char* reason) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason +
            "\r\nContent-Type:application/json\r\nConnection: keep-alive\r\n\r\n";
@@ -50,17 +53,6 @@ inline int connectFrom(const char* source, int port, int timeoutMs = 10000) {
     return ts::connectLoopback(port, timeoutMs, source);
 }
 
-inline bool sendAll(int fd, const std::string& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Everything the server sends until it closes (or the receive time-out).
 inline std::string readAll(int fd) {
     std::string out;
@@ -83,23 +75,6 @@ inline void resetClose(int fd) {
     linger l{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     ::close(fd);
-}
-
-inline int64_t millisSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-}
-
-// Polls `done` every 20 ms for up to `timeoutMs`.
-template <typename F> bool waitFor(F done, int timeoutMs = 5000) {
-    auto start = std::chrono::steady_clock::now();
-    while (!done()) {
-        if (millisSince(start) > timeoutMs)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 inline int countOf(const std::string& text, const std::string& what) {

@@ -37,8 +37,8 @@ TEST(CommandLine, OtherWordsAndOtherLetterCasesStartServiceMode) {
         ts::InstallTree tree;
         ts::ServerProcess server(tree, {word});
         ASSERT_TRUE(server.waitReady()) << word << ": " << server.output();
-        ASSERT_TRUE(
-            waitFor([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000));
+        ASSERT_TRUE(ts::waitUntil(
+            [&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000));
         // Service mode: no banner, no usage, and SIGTERM is the stop control.
         EXPECT_EQ(server.stop(SIGTERM, 5000), 0) << word;
         EXPECT_EQ(server.output(), "") << word;

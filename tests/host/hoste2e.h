@@ -27,17 +27,6 @@ inline std::string startedLine(int port, bool tls) {
            "/redfish\n";
 }
 
-// Polls `done` every 10 ms; true as soon as it holds, false after `timeoutMs`.
-inline bool waitFor(const std::function<bool()>& done, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
 inline std::vector<std::string> entries(const ts::InstallTree& tree) {
     std::vector<std::string> out;
     for (const auto& call : tree.calls())

@@ -49,7 +49,7 @@ TEST(StartupFiles, UploadsLeftByACrashAreGoneBeforeTheServerListens) {
     ASSERT_EQ(::symlink(outside.c_str(), (uploads + "link.cfg").c_str()), 0);
 
     ts::ServerProcess server(tree);
-    ASSERT_TRUE(waitFor([&] { return accepts(tree.port) || !server.running(); }, 15000));
+    ASSERT_TRUE(ts::waitUntil([&] { return accepts(tree.port) || !server.running(); }, 15000));
     ASSERT_TRUE(server.running()) << server.output();
     // Checked at the first moment the port accepts a connection.
     EXPECT_TRUE(fs::is_empty(uploads));

@@ -22,7 +22,7 @@ int64_t steadyNowNs() {
 void startAndWaitForHandler(const ts::InstallTree& tree, ts::ServerProcess& server) {
     ASSERT_TRUE(server.waitReady()) << server.output();
     ASSERT_TRUE(
-        waitFor([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000))
+        ts::waitUntil([&] { return tree.capturedLog().find(kLine488) != std::string::npos; }, 5000))
         << tree.capturedLog();
 }
 
@@ -65,8 +65,8 @@ TEST(ServiceStop, PluginIsShutDownOnceAfterTheLastRequest) {
     // Stop while the plug-in is inside the call: the request record is
     // written just before it (the plug-in records the call only when it
     // returns; its start time is checked below).
-    ASSERT_TRUE(
-        waitFor([&] { return tree.traceLog().find("Request Time") != std::string::npos; }, 10000))
+    ASSERT_TRUE(ts::waitUntil(
+        [&] { return tree.traceLog().find("Request Time") != std::string::npos; }, 10000))
         << tree.traceLog();
     const int64_t stopNs = steadyNowNs();
     ASSERT_EQ(::kill(server.pid, SIGTERM), 0);

@@ -224,13 +224,6 @@ TEST(DispatchGuards, NullHandlerYieldsZero) {
 }
 
 namespace {
-// Polls `done` for up to 10 s; whether it came true.
-template <typename F> bool waitUntil(F done) {
-    for (int i = 0; i < 1000 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-}
-
 // The engine traces a request once its head is read, before the handler lock.
 size_t tracedRequests(const hostkit::TestHost& host) {
     size_t n = 0;
@@ -258,7 +251,7 @@ class HoldingHandler : public CivetHandler {
         while (now > seen && !maxInside.compare_exchange_weak(seen, now)) {
         }
         if (++calls == 1)
-            allInFlight = waitUntil([this] { return tracedRequests(host_) >= requests_; });
+            allInFlight = ts::waitUntil([this] { return tracedRequests(host_) >= requests_; });
         --inside_;
         hostkit::answer(conn, 200, "ok");
         return true;
@@ -315,11 +308,9 @@ TEST_F(DispatchLock, HandlerCallsHoldTheProcessWideLock) {
     mg_global_lock();
     std::atomic<int> status{-1};
     std::thread client([&] { status = statusOf(exchange(host.port(), request("GET"))); });
-    const bool arrived = waitUntil([&] { return tracedRequests(host) == 1; });
+    const bool arrived = ts::waitUntil([&] { return tracedRequests(host) == 1; }, 10000);
     // Bounded only in what it can show: under the lock the handler never runs.
-    for (int i = 0; i < 30 && !probe.entered; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    const bool enteredUnderLock = probe.entered;
+    const bool enteredUnderLock = ts::waitUntil([&] { return probe.entered.load(); }, 300);
     mg_global_unlock();
     client.join();
     EXPECT_TRUE(arrived);

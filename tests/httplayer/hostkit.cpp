@@ -28,29 +28,6 @@ void initLibraryOnce() {
 
 } // namespace
 
-std::string makeTempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tolvane-httplayer-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    return buf.data();
-}
-
-void removeTree(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> result;
     std::string::size_type start = 0;
@@ -66,7 +43,7 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-TestHost::TestHost(const HostOptions& options) : dir_(makeTempDir()) {
+TestHost::TestHost(const HostOptions& options) : dir_(ts::makeTempDir("tolvane-httplayer")) {
     initLibraryOnce();
     std::vector<std::string> opts = {"listening_ports",    "127.0.0.1:0",
                                      "num_threads",        std::to_string(options.threads),
@@ -224,14 +201,6 @@ std::string RawClient::readResponse(int timeoutMs) {
     }
     pending_ = data.substr(total);
     return data.substr(0, total);
-}
-
-std::string exchange(int port, const std::string& bytes, int timeoutMs) {
-    RawClient client(port);
-    if (!client.connected() || !client.send(bytes)) {
-        return "";
-    }
-    return client.readAll(timeoutMs);
 }
 
 int statusOf(const std::string& response) {

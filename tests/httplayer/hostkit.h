@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "civetserver.h"
+#include "testsupport.h"
 
 namespace hostkit {
 
-std::string makeTempDir();
-void removeTree(const std::string& path);
-std::string readFile(const std::string& path); // "" when missing
+using ts::readFile;
+using ts::removeTree;
 std::vector<std::string> lines(const std::string& text);
 
 struct HostOptions {
@@ -76,7 +76,7 @@ class RawClient {
 };
 
 // Sends the bytes, then reads until the server closes.
-std::string exchange(int port, const std::string& bytes, int timeoutMs = 10000);
+using ts::exchange;
 int statusOf(const std::string& response); // -1 when there is no status line
 std::string bodyOf(const std::string& response);
 

@@ -140,6 +140,7 @@ TEST(PrefetchDeadline, DeadlineEndsASlowBody) {
     std::thread trickle([&] {
         while (!answered && sent < 39 && client.send("x")) {
             ++sent;
+            // The trickle is the behaviour under test.
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     });
@@ -223,13 +224,14 @@ class ReadingHandler : public CivetHandler {
 // any body or the handler lock.
 bool waitForTrace(const hostkit::TestHost& host, const std::string& method) {
     const std::string mark = "Request : HTTP Method : " + method + " ";
-    for (int i = 0; i < 1000; ++i) {
-        for (const std::string& line : host.infoLines())
-            if (line.find(mark) != std::string::npos)
-                return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return ts::waitUntil(
+        [&] {
+            for (const std::string& line : host.infoLines())
+                if (line.find(mark) != std::string::npos)
+                    return true;
+            return false;
+        },
+        10000);
 }
 
 class PrefetchLock : public ::testing::Test {
@@ -260,8 +262,7 @@ TEST_F(PrefetchLock, WithoutItTheSlowSenderHoldsTheLock) {
     // The fault the early receipt mends: the handler reads under the lock.
     hostkit::RawClient slow(host.port());
     ASSERT_TRUE(slow.send(kSlowHead + "s"));
-    for (int i = 0; i < 1000 && handler.postsEntered == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ts::waitUntil([&] { return handler.postsEntered > 0; }, 10000);
     ASSERT_EQ(handler.postsEntered.load(), 1);
     hostkit::RawClient quick(host.port());
     ASSERT_TRUE(quick.send(kQuickGet));

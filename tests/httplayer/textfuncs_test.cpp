@@ -45,7 +45,7 @@ TEST(TextFunctions, StrcasestrFindsFirstPlaceIgnoringCase) {
 }
 
 TEST(FileFunctions, RemoveDeletesAFileAndReportsFailure) {
-    const std::string dir = hostkit::makeTempDir();
+    const std::string dir = ts::makeTempDir("tolvane-httplayer");
     const std::string path = dir + "/upload ü.bin";
     FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);

@@ -71,13 +71,8 @@ class Trace : public ::testing::Test {
 
     // Waits until at least `count` information lines are there.
     std::vector<std::string> waitForLines(size_t count, int timeoutMs = 5000) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        std::vector<std::string> lines = host.infoLines();
-        while (lines.size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            lines = host.infoLines();
-        }
+        std::vector<std::string> lines;
+        ts::waitUntil([&] { return (lines = host.infoLines()).size() >= count; }, timeoutMs);
         return lines;
     }
 

@@ -5,7 +5,7 @@
 
 #include <unistd.h>
 
-#include "protocoltest.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -40,8 +40,9 @@ int unauthenticatedGets(int port, const std::string& target, int count) {
 
 TEST(LogFlood, UnauthenticatedFloodCannotRollTheAuditAway) {
     for (const char* profile : {"Standard", "Classic"}) {
-        pt::BundledServer s(profile);
-        ASSERT_TRUE(s.ready && !s.password().empty()) << profile;
+        ts::BundledServer s(ts::bundled(profile));
+        ASSERT_EQ(s.start(), "") << profile;
+        ASSERT_FALSE(s.password().empty()) << profile;
         const int port = s.tree.port;
         EXPECT_EQ(ts::request(port, "POST", kSessions, {}, credentials("admin", "wrong")).status,
                   401);
@@ -65,8 +66,9 @@ TEST(LogFlood, UnauthenticatedFloodCannotRollTheAuditAway) {
 }
 
 TEST(LogFlood, AccountChangesAndLogoutsReachTheAuditWithoutSecrets) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready && !s.password().empty());
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
+    ASSERT_FALSE(s.password().empty());
     const ts::Response admin =
         ts::request(s.tree.port, "POST", kSessions, {}, credentials("admin", s.password()));
     ASSERT_EQ(admin.status, 201) << admin.raw;
@@ -80,7 +82,7 @@ TEST(LogFlood, AccountChangesAndLogoutsReachTheAuditWithoutSecrets) {
     struct Step {
         std::string method, target, header, body, audited;
     } steps[] = {
-        {"GET", "/redfish/v1/Systems", pt::basic("eve", "Wrong-pw-2"), "",
+        {"GET", "/redfish/v1/Systems", ts::basicAuth("eve", "Wrong-pw-2"), "",
          "user=\"eve\" event=BasicLogin outcome=401 failure"},
         {"PATCH", eve, token, R"({"Password":"Other-pw-3"})",
          "user=\"admin\" event=AccountChange outcome=200 success target=" + eve +

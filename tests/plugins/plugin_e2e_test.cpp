@@ -23,15 +23,6 @@ const std::string kVolumes = kStorage + "/Volumes";
 const std::string kActions = kStorage + "/Actions/Oem/";
 const std::string kDrives = "/redfish/v1/Chassis/1/Drives";
 
-ts::InstallOptions bundled(const std::string& extraConfig = "") {
-    ts::InstallOptions o;
-    o.resourcePlugin = ts::storagePlugin();
-    o.logPlugin = ts::logServicePlugin();
-    o.tls = true;
-    o.extraConfig = extraConfig;
-    return o;
-}
-
 Json body(const ts::Response& r) {
     try {
         return Json::parse(r.body);
@@ -40,43 +31,14 @@ Json body(const ts::Response& r) {
     }
 }
 
-class BundledServer : public ::testing::Test {
+// Over HTTPS; restarted in place where state must outlive a restart.
+class BundledServer : public ::testing::Test, protected ts::BundledServer {
   protected:
-    explicit BundledServer(const std::string& extraConfig = "") : tree(bundled(extraConfig)) {}
-    void SetUp() override { start(); }
-    void start() {
-        server = std::make_unique<ts::ServerProcess>(tree);
-        ASSERT_TRUE(server->waitReady()) << server->output();
-        // The port listens before the plug-in is initialised and the handler
-        // registered; until then the engine itself answers 404.
-        for (int i = 0; i < 150; ++i) {
-            if (ts::request(tree.port, "GET", "/redfish/v1", {}, "", true).status == 200)
-                return;
-            usleep(100 * 1000);
-        }
-        FAIL() << "the service root never answered: " << server->output();
-    }
-    std::string adminPassword() {
-        std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
-        while (!p.empty() && p.back() == '\n')
-            p.pop_back();
-        return p;
-    }
-    ts::Response send(const std::string& method, const std::string& target,
-                      const std::string& token, const std::string& data = "",
-                      std::vector<std::string> headers = {}) {
-        if (!token.empty())
-            headers.push_back("X-Auth-Token: " + token);
-        if (!data.empty() && headers.size() < 2 + (token.empty() ? 0 : 1))
-            headers.push_back("Content-Type: application/json");
-        return ts::request(tree.port, method, target, headers, data, true);
-    }
-    ts::Response login(const std::string& user, const std::string& password) {
-        return send("POST", "/redfish/v1/SessionService/Sessions", "",
-                    Json{{"UserName", user}, {"Password", password}}.dump());
-    }
+    explicit BundledServer(const ts::InstallOptions& options = ts::bundled("", true))
+        : ts::BundledServer(options) {}
+    void SetUp() override { ASSERT_EQ(start(), ""); }
     std::string adminToken() {
-        ts::Response r = login("admin", adminPassword());
+        ts::Response r = createSession("admin", password());
         EXPECT_EQ(r.status, 201) << r.raw;
         return r.header("X-Auth-Token");
     }
@@ -95,9 +57,6 @@ class BundledServer : public ::testing::Test {
             {"X-Auth-Token: " + token, "Content-Type: multipart/form-data; boundary=" + boundary},
             ts::multipartBody(boundary, fields), true);
     }
-
-    ts::InstallTree tree;
-    std::unique_ptr<ts::ServerProcess> server;
 };
 
 // Serves one file over plain HTTP on a loopback port, once.
@@ -143,21 +102,21 @@ class OneFileServer {
 class BundledTasks : public BundledServer, public ::testing::WithParamInterface<const char*> {
   protected:
     BundledTasks()
-        : BundledServer(
-              std::string("\"RedfishProtocolProfile\":\"") + GetParam() +
-              "\",\"TaskImageBytesPerSecond\":1e12,\"UpdateServiceLocalImageSources\":true") {}
+        : BundledServer(ts::bundled(
+              GetParam(), true,
+              "\"TaskImageBytesPerSecond\":1e12,\"UpdateServiceLocalImageSources\":true")) {}
 };
 
 } // namespace
 
 TEST_F(BundledServer, LoginLogoutAndRoleRules) {
-    ts::Response bad = login("admin", "not-the-password");
+    ts::Response bad = createSession("admin", "not-the-password");
     EXPECT_EQ(bad.status, 401);
     EXPECT_EQ(body(bad)["error"]["@Message.ExtendedInfo"][0]["MessageId"],
               "Base.1.22.1.ResourceAtUriUnauthorized");
     EXPECT_FALSE(bad.hasHeader("X-Auth-Token"));
 
-    ts::Response ok = login("admin", adminPassword());
+    ts::Response ok = createSession("admin", password());
     ASSERT_EQ(ok.status, 201) << ok.raw;
     const std::string token = ok.header("X-Auth-Token");
     EXPECT_GE(token.size(), 32u);
@@ -176,7 +135,7 @@ TEST_F(BundledServer, LoginLogoutAndRoleRules) {
              Json{{"UserName", "viewer"}, {"Password", "viewer-pass"}, {"RoleId", "ReadOnlyUser"}}
                  .dump());
     ASSERT_EQ(created.status, 201) << created.raw;
-    ts::Response viewer = login("viewer", "viewer-pass");
+    ts::Response viewer = createSession("viewer", "viewer-pass");
     ASSERT_EQ(viewer.status, 201);
     EXPECT_EQ(send("GET", "/redfish/v1/Systems", viewer.header("X-Auth-Token")).status, 401);
     // An operator may work with the storage.
@@ -185,7 +144,7 @@ TEST_F(BundledServer, LoginLogoutAndRoleRules) {
              Json{{"UserName", "op"}, {"Password", "operator-pass"}, {"RoleId", "Operator"}}.dump())
             .status,
         201);
-    ts::Response op = login("op", "operator-pass");
+    ts::Response op = createSession("op", "operator-pass");
     EXPECT_EQ(send("GET", kVolumes, op.header("X-Auth-Token")).status, 200);
 
     // Logout ends the session for its token.
@@ -304,10 +263,10 @@ TEST_F(BundledServer, ExportRestoreRoundTripAndStateAcrossRestart) {
     EXPECT_EQ(body(send("GET", uri, token))["Name"], "Precious");
 
     // A restart keeps volumes and accounts.
-    const std::string password = adminPassword();
+    const std::string before = password();
     server->stop();
-    start();
-    ts::Response again = login("admin", password);
+    ASSERT_EQ(start(), "");
+    ts::Response again = createSession("admin", before);
     ASSERT_EQ(again.status, 201);
     EXPECT_EQ(body(send("GET", uri, again.header("X-Auth-Token")))["Name"], "Precious");
     // The log plug-in wrote the operational lines.

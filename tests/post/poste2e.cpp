@@ -1,7 +1,5 @@
 #include "poste2e.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,39 +14,6 @@ long long nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-int connectFrom(const std::string& sourceAddress, int port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    inet_pton(AF_INET, sourceAddress.c_str(), &local.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        close(fd);
-        return -1;
-    }
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool sendAll(int fd, const std::string& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Reads until the peer closes, `deadline` passes, or (with `stopAfterHead`)
@@ -137,26 +102,24 @@ std::vector<nlohmann::json> ServerTest::callsOf(const std::string& entry) const 
 }
 
 std::string exchangeFrom(const std::string& sourceAddress, int port, const std::string& bytes) {
-    int fd = connectFrom(sourceAddress, port);
+    int fd = ts::connectLoopback(port, 10000, sourceAddress.c_str());
     if (fd < 0)
         return "";
-    std::string out;
-    if (sendAll(fd, bytes))
-        out = receive(fd, nowMs() + 10000, false);
+    std::string out = ts::exchangeOn(fd, bytes);
     close(fd);
     return out;
 }
 
 std::string exchangeExpectingContinue(int port, const std::string& head, const std::string& body,
                                       int waitMs, std::string& interim, long long& elapsedMs) {
-    int fd = connectFrom("127.0.0.1", port);
+    int fd = ts::connectLoopback(port);
     if (fd < 0)
         return "";
     long long start = nowMs();
     std::string out;
-    if (sendAll(fd, head)) {
+    if (ts::sendAll(fd, head)) {
         interim = receive(fd, start + waitMs, true);
-        if (sendAll(fd, body))
+        if (ts::sendAll(fd, body))
             out = receive(fd, nowMs() + 10000, false);
     }
     elapsedMs = nowMs() - start;

@@ -10,11 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "protocoltest.h"
+#include "testsupport.h"
 #include "session/basicauth.h"
 
-using pt::base64;
-using pt::basic;
+using ts::base64;
 
 // Only a well-formed Basic value of a name and a password is credentials.
 TEST(BasicCredentials, MalformedValuesAreNoCredentials) {
@@ -35,15 +34,15 @@ TEST(BasicCredentials, MalformedValuesAreNoCredentials) {
 // Right credentials open every request without leaving a session; wrong or
 // missing ones get 401 with the challenge that tells clients to use Basic.
 TEST(BasicAuthE2E, CredentialsAreALoginOnEveryRequestAndLeaveNoSession) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
-    const std::string right = basic("admin", s.password());
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
+    const std::string right = ts::basicAuth("admin", s.password());
     EXPECT_EQ(s.get("/redfish/v1/Systems", right).status, 200);
     const ts::Response sessions = s.get("/redfish/v1/SessionService/Sessions", right);
     ASSERT_EQ(sessions.status, 200) << sessions.raw;
     EXPECT_EQ(nlohmann::json::parse(sessions.body).value("Members@odata.count", -1), 0);
 
-    for (const std::string& header : {basic("admin", "wrong"), std::string("X-Other: 1")}) {
+    for (const std::string& header : {ts::basicAuth("admin", "wrong"), std::string("X-Other: 1")}) {
         const ts::Response r = s.get("/redfish/v1/Systems", header);
         EXPECT_EQ(r.status, 401) << header;
         EXPECT_EQ(r.header("WWW-Authenticate"), "Basic realm=\"Redfish\"") << header;
@@ -53,21 +52,22 @@ TEST(BasicAuthE2E, CredentialsAreALoginOnEveryRequestAndLeaveNoSession) {
 
 // Guessing passwords with Basic is throttled like session logins.
 TEST(BasicAuthE2E, RepeatedWrongCredentialsAreThrottled) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
     int status = 0;
     for (int i = 0; i < 10 && status != 429; ++i)
-        status = s.get("/redfish/v1/Systems", basic("admin", "guess" + std::to_string(i))).status;
+        status = s.get("/redfish/v1/Systems", ts::basicAuth("admin", "guess" + std::to_string(i)))
+                     .status;
     EXPECT_EQ(status, 429);
-    EXPECT_EQ(s.get("/redfish/v1/Systems", basic("admin", s.password())).status, 429);
+    EXPECT_EQ(s.get("/redfish/v1/Systems", ts::basicAuth("admin", s.password())).status, 429);
 }
 
 // A password change ends what the old password opened, cached verdict
 // included.
 TEST(BasicAuthE2E, OldPasswordStopsWorkingAtOnce) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
-    const std::string old = basic("admin", s.password());
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
+    const std::string old = ts::basicAuth("admin", s.password());
     ASSERT_EQ(s.get("/redfish/v1/Systems", old).status, 200); // cached now
     const ts::Response accounts = s.get("/redfish/v1/AccountService/Accounts", old);
     ASSERT_EQ(accounts.status, 200) << accounts.raw;
@@ -86,14 +86,15 @@ TEST(BasicAuthE2E, OldPasswordStopsWorkingAtOnce) {
                     "{\"Password\":\"Another-Secret-42\"}");
     ASSERT_LT(changed.status, 300) << changed.raw;
     EXPECT_EQ(s.get("/redfish/v1/Systems", old).status, 401);
-    EXPECT_EQ(s.get("/redfish/v1/Systems", basic("admin", "Another-Secret-42")).status, 200);
+    EXPECT_EQ(s.get("/redfish/v1/Systems", ts::basicAuth("admin", "Another-Secret-42")).status,
+              200);
 }
 
 // The classic profile knows no Basic authentication and sends no challenge.
 TEST(BasicAuthE2E, ClassicProfileIgnoresBasicCredentials) {
-    pt::BundledServer s("Classic");
-    ASSERT_TRUE(s.ready) << s.server->output();
-    const ts::Response r = s.get("/redfish/v1/Systems", basic("admin", s.password()));
+    ts::BundledServer s(ts::bundled("Classic"));
+    ASSERT_EQ(s.start(), "");
+    const ts::Response r = s.get("/redfish/v1/Systems", ts::basicAuth("admin", s.password()));
     EXPECT_EQ(r.status, 401);
     EXPECT_FALSE(r.hasHeader("WWW-Authenticate"));
     EXPECT_EQ(r.body, "Unauthorized user");
@@ -102,12 +103,12 @@ TEST(BasicAuthE2E, ClassicProfileIgnoresBasicCredentials) {
 // The bundled plug-in's OEM schema is referenced by $metadata and served as
 // XML, so validators find the OEM actions' definitions.
 TEST(BasicAuthE2E, OemSchemaIsReferencedAndServedAsXml) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
     const std::string csdl = "/redfish/v1/JsonSchemas/Veltrano/Veltrano_v1.xml";
     const ts::Response metadata = ts::request(s.tree.port, "GET", "/redfish/v1/$metadata");
     EXPECT_NE(metadata.body.find("Uri=\"" + csdl + "\""), std::string::npos);
-    const ts::Response r = s.get(csdl, basic("admin", s.password()));
+    const ts::Response r = s.get(csdl, ts::basicAuth("admin", s.password()));
     ASSERT_EQ(r.status, 200) << r.raw;
     EXPECT_NE(r.header("Content-Type").find("application/xml"), std::string::npos);
     EXPECT_EQ(r.body.rfind("<?xml", 0), 0u) << r.body.substr(0, 80);

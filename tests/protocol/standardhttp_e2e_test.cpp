@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "protocoltest.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -32,8 +32,8 @@ std::string messageIdOf(const ts::Response& r) {
 // Answers carry their length, so one connection serves several requests and
 // a client's "Connection: close" still ends it.
 TEST(StandardHttp, OneConnectionServesSeveralRequests) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
     const std::string raw =
         ts::exchange(s.tree.port, "GET /redfish/v1/ HTTP/1.1\r\nHost: a\r\n\r\n"
                                   "HEAD /redfish/v1/ HTTP/1.1\r\nHost: a\r\n\r\n"
@@ -57,8 +57,8 @@ TEST(StandardHttp, OneConnectionServesSeveralRequests) {
 // a proxy in front; whatever follows it on the connection is never taken as
 // a request of its own (request smuggling).
 TEST(StandardHttp, AmbiguouslyFramedRequestEndsItsConnection) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
     const std::string smuggled = "GET /redfish HTTP/1.1\r\nHost: a\r\n\r\n";
     const std::string framings[] = {
         "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
@@ -78,9 +78,9 @@ TEST(StandardHttp, AmbiguouslyFramedRequestEndsItsConnection) {
 // time, several requests each on one connection, each get their own answers
 // in order and never another's.
 TEST(StandardHttp, ConcurrentClientsNeverGetAnotherClientsAnswer) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
-    const std::string auth = pt::basic("admin", s.password());
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
+    const std::string auth = ts::basicAuth("admin", s.password());
     const std::vector<std::string> targets = {"/redfish/v1/Systems/1", "/redfish/v1/Chassis/1",
                                               "/redfish/v1/Managers/1", "/redfish/v1/"};
     constexpr int kClients = 8;
@@ -120,9 +120,9 @@ TEST(StandardHttp, ConcurrentClientsNeverGetAnotherClientsAnswer) {
 
 // Methods a resource does not take are named as such, with what it takes.
 TEST(StandardHttp, MethodsAndQueriesTheServiceDoesNotTakeAreNamed) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
-    const std::string auth = pt::basic("admin", s.password());
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
+    const std::string auth = ts::basicAuth("admin", s.password());
     const struct {
         const char* method;
         const char* target;
@@ -162,9 +162,9 @@ TEST(StandardHttp, MethodsAndQueriesTheServiceDoesNotTakeAreNamed) {
 // A client that read a resource cannot overwrite or delete a newer version
 // of it (a lost update), and nobody learns an entity tag before the login.
 TEST(StandardHttp, StaleIfMatchCannotOverwriteOrDelete) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
-    const std::string auth = pt::basic("admin", s.password());
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
+    const std::string auth = ts::basicAuth("admin", s.password());
     const ts::Response created =
         ts::request(s.tree.port, "POST", kAccounts, {auth, "Content-Type: application/json"},
                     R"({"UserName":"op1","Password":"Operator-pass-1","RoleId":"Operator"})");
@@ -212,9 +212,9 @@ TEST(StandardHttp, StaleIfMatchCannotOverwriteOrDelete) {
 // ReadOnly user reads its own and nobody else's, also through $expand; an
 // Administrator reads all.
 TEST(StandardHttp, ReadOnlyUserReadsOnlyItsOwnAccountAndSession) {
-    pt::BundledServer s("Standard");
-    ASSERT_TRUE(s.ready) << s.server->output();
-    const std::string admin = pt::basic("admin", s.password());
+    ts::BundledServer s(ts::bundled("Standard"));
+    ASSERT_EQ(s.start(), "");
+    const std::string admin = ts::basicAuth("admin", s.password());
     const std::string json = "Content-Type: application/json";
     std::map<std::string, std::string> account; // user name -> URI
     for (const char* user : {"viewer", "other"}) {

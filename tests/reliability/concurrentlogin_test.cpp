@@ -23,9 +23,9 @@ struct LoginResult {
 
 TEST(ConcurrentLogins, FiftyLoginsEachGetTheirOwnWorkingToken) {
     // Fifty sessions of one account: more than an account holds by default.
-    rel::BundledServer s(rel::bundledOptions(true, "\"MaximumSessionsPerAccount\": 64"));
+    ts::BundledServer s(ts::bundled("", true, "\"MaximumSessionsPerAccount\": 64"));
     ASSERT_EQ(s.start(), "");
-    const std::string password = s.adminPassword();
+    const std::string password = s.password();
     ASSERT_FALSE(password.empty());
 
     std::vector<LoginResult> results(kLogins);

@@ -55,9 +55,9 @@ std::vector<std::string> corruptFiles(const std::string& dir) {
 } // namespace
 
 TEST(KillDuringWrites, StateIsOldOrNewNeverCorrupt) {
-    rel::BundledServer s(rel::bundledOptions());
+    ts::BundledServer s;
     ASSERT_EQ(s.start(), "");
-    const std::string password = s.adminPassword();
+    const std::string password = s.password();
     std::string token = s.login("admin", password);
     ASSERT_FALSE(token.empty());
     ts::Response created = s.send("POST", kVolumes, token, volumeSpec("name-0", 0).dump());
@@ -111,9 +111,8 @@ TEST(KillDuringWrites, StateIsOldOrNewNeverCorrupt) {
             }
         });
         // Let a few changes through, then kill at a random moment.
-        const auto begun = std::chrono::steady_clock::now();
-        while (writes.load() < 3 && rel::millisSince(begun) < 30000)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ts::waitUntil([&] { return writes.load() >= 3; }, 30000);
+        // The random moment is the point of the test, not a wait.
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 300)(rng)));
         ::kill(s.server->pid, SIGKILL);

@@ -47,17 +47,6 @@ struct ScriptedServer {
     std::unique_ptr<ts::ServerProcess> server;
 };
 
-bool sendAll(int fd, const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Whether the server closed `fd` within `timeoutMs` (readable with no data).
 bool closedByServer(int fd, int timeoutMs) {
     pollfd p{fd, POLLIN, 0};
@@ -87,11 +76,12 @@ std::string trickleUpload(int port, const std::string& body, size_t piece, int p
     const int fd = ts::connectLoopback(port, 30000);
     if (fd < 0)
         return "";
-    bool ok = sendAll(fd, uploadHead(body.size()));
+    bool ok = ts::sendAll(fd, uploadHead(body.size()));
     for (size_t at = 0; ok && at < body.size(); at += piece) {
         if (at > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs)); // the trickle
-        ok = sendAll(fd, body.substr(at, piece));
+            // The trickle is the behaviour under test.
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        ok = ts::sendAll(fd, body.substr(at, piece));
         if (progress)
             progress->started = true;
     }
@@ -196,7 +186,7 @@ TEST(Interference, StopCutsOffAStalledUpload) {
         ts::multipartBody(kBoundary, {{"file", "fw.bin", std::string(1 << 18, 'S')}});
     const int fd = ts::connectLoopback(s.tree.port);
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(sendAll(fd, uploadHead(body.size()) + body.substr(0, body.size() - 64)));
+    ASSERT_TRUE(ts::sendAll(fd, uploadHead(body.size()) + body.substr(0, body.size() - 64)));
     const std::string incoming = s.tree.serverDir + "uploads-incoming";
     std::error_code ec;
     ASSERT_TRUE(ts::waitUntil([&] { return !std::filesystem::is_empty(incoming, ec); }));
@@ -267,7 +257,8 @@ TEST(Interference, ConnectionCapClosesOnlyTheExcessOfOneAddress) {
     for (const auto deadline = Clock::now() + std::chrono::seconds(10);
          !servedAgain && Clock::now() < deadline;) {
         const int fd = ts::connectLoopback(s.tree.port, 5000, "127.0.0.2");
-        servedAgain = fd >= 0 && sendAll(fd, ts::requestText(s.tree.port, "GET", "/redfish/v1")) &&
+        servedAgain = fd >= 0 &&
+                      ts::sendAll(fd, ts::requestText(s.tree.port, "GET", "/redfish/v1")) &&
                       !closedByServer(fd, 200);
         if (fd >= 0)
             ::close(fd);
@@ -296,9 +287,10 @@ TEST(Interference, HeadDeadlineClosesSilentConnectionsOnly) {
     const size_t half = text.size() / 2;
     const int fd = ts::connectLoopback(s.tree.port, 5000);
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(sendAll(fd, text.substr(0, half)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a head sent in two pieces
-    ASSERT_TRUE(sendAll(fd, text.substr(half)));
+    ASSERT_TRUE(ts::sendAll(fd, text.substr(0, half)));
+    // The pause is the behaviour under test: a head that arrives in two pieces.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(ts::sendAll(fd, text.substr(half)));
     const std::string raw = ts::exchangeOn(fd, "");
     ::close(fd);
     EXPECT_EQ(rel::statusOf(raw), 200) << raw;

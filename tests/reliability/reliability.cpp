@@ -1,7 +1,5 @@
 #include "reliability.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -39,31 +37,13 @@ Exchange roundTrip(int port, const std::string& bytes, int timeoutMs) {
     Exchange ex;
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return ex;
-    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        ::close(fd);
+    const int fd = ts::connectLoopback(port, timeoutMs);
+    if (fd < 0) {
         ex.elapsedMs = millisSince(start);
         return ex;
     }
     ex.connected = true;
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        off += static_cast<size_t>(n);
-    }
-    ex.sent = off == bytes.size();
+    ex.sent = ts::sendAll(fd, bytes);
     char buf[16384];
     for (;;) {
         pollfd p{fd, POLLIN, 0};
@@ -156,6 +136,7 @@ RssSampler::RssSampler(pid_t pid, int periodMs) : pid_(pid), periodMs_(periodMs)
                 std::lock_guard<std::mutex> lock(mutex_);
                 samples_.push_back(kb);
             }
+            // Sampling at a period, not a wait for anything.
             for (int slept = 0; slept < periodMs_ && !done_.load(); slept += 10)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -193,60 +174,6 @@ std::string Failures::summary() const {
     for (auto& f : first_)
         out << "\n  " << f;
     return out.str();
-}
-
-ts::InstallOptions bundledOptions(bool tls, const std::string& extraConfig) {
-    ts::InstallOptions o;
-    o.resourcePlugin = ts::storagePlugin();
-    o.logPlugin = ts::logServicePlugin();
-    o.tls = tls;
-    o.extraConfig = extraConfig;
-    return o;
-}
-
-BundledServer::BundledServer(const ts::InstallOptions& options) : tree(options) {}
-
-std::string BundledServer::start() {
-    server = std::make_unique<ts::ServerProcess>(tree);
-    if (!server->waitReady(30000))
-        return "the server did not start: " + server->output();
-    // The port opens before the plug-in is initialised and the handler
-    // registered; until then the engine answers 404.
-    for (int i = 0; i < 300; ++i) {
-        if (ts::request(tree.port, "GET", "/redfish/v1", {}, "", tree.tls).status == 200)
-            return "";
-        if (!server->running())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return "the service root never answered: " + server->output();
-}
-
-std::string BundledServer::adminPassword() const {
-    std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
-    while (!p.empty() && (p.back() == '\n' || p.back() == '\r'))
-        p.pop_back();
-    return p;
-}
-
-std::string BundledServer::login(const std::string& user, const std::string& password,
-                                 int* status) const {
-    nlohmann::json body{{"UserName", user}, {"Password", password}};
-    ts::Response r = ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions",
-                                 {"Content-Type: application/json"}, body.dump(), tree.tls);
-    if (status)
-        *status = r.status;
-    return r.status == 201 ? r.header("X-Auth-Token") : std::string();
-}
-
-ts::Response BundledServer::send(const std::string& method, const std::string& target,
-                                 const std::string& token, const std::string& body,
-                                 std::vector<std::string> headers) const {
-    if (!token.empty())
-        headers.push_back("X-Auth-Token: " + token);
-    if (!body.empty())
-        headers.push_back("Content-Type: application/json");
-    return ts::request(tree.port, method, target, headers, body, tree.tls);
 }
 
 std::string scriptedLoginReply(const std::string& token, const std::string& location) {

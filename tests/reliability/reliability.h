@@ -1,7 +1,6 @@
 // Helpers for the reliability tests: a plain client that tells "no answer"
 // apart from "a broken answer", the rules a well-formed answer must meet,
-// the server's resident memory over time, and a server with the bundled
-// plug-ins that is ready for logins.
+// and the server's resident memory over time.
 #ifndef TOLVANE_RELIABILITY_H
 #define TOLVANE_RELIABILITY_H
 
@@ -75,28 +74,6 @@ class Failures {
     mutable std::mutex mutex_;
     size_t count_ = 0;
     std::vector<std::string> first_;
-};
-
-// Install options for the bundled plug-ins, plain HTTP unless `tls`.
-ts::InstallOptions bundledOptions(bool tls = false, const std::string& extraConfig = "");
-
-// The program with the bundled plug-ins, started and answering.
-class BundledServer {
-  public:
-    explicit BundledServer(const ts::InstallOptions& options);
-    // Starts the program and waits until the service root answers 200 (the
-    // plug-in initialises after the port opens); "" or why it did not.
-    std::string start();
-    std::string adminPassword() const;
-    // A login; the token, "" when it failed (status in *status).
-    std::string login(const std::string& user, const std::string& password,
-                      int* status = nullptr) const;
-    ts::Response send(const std::string& method, const std::string& target,
-                      const std::string& token, const std::string& body = "",
-                      std::vector<std::string> headers = {}) const;
-
-    ts::InstallTree tree;
-    std::unique_ptr<ts::ServerProcess> server;
 };
 
 // The scripted plug-in's answer to a login: a session with the given token.

@@ -78,6 +78,7 @@ TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
                 ok = sendBytes(fd, me.body.data() + b, 1);
                 if (b == 2)
                     ++started;
+                // The trickle is the behaviour under test.
                 std::this_thread::sleep_for(std::chrono::milliseconds(pause(rng)));
             }
             me.sentAll = ok;
@@ -94,9 +95,7 @@ TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
         });
     }
     // Every slow client has its head and a few body bytes out.
-    const auto wait = std::chrono::steady_clock::now();
-    while (started.load() < kSlowClients && rel::millisSince(wait) < 20000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ts::waitUntil([&] { return started.load() >= kSlowClients; }, 20000);
     ASSERT_EQ(started.load(), kSlowClients);
 
     // A plug-in read while they send: it needs the handler lock.

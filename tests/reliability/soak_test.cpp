@@ -140,11 +140,11 @@ void soakClient(SoakContext& ctx, int index) {
 TEST(Soak, MixedClientsGetWholeAnswersAndMemoryLevelsOff) {
     // Every client logs in as the administrator: more sessions than one
     // account holds by default.
-    rel::BundledServer s(rel::bundledOptions(false, "\"MaximumSessionsPerAccount\": 64"));
+    ts::BundledServer s(ts::bundled("", false, "\"MaximumSessionsPerAccount\": 64"));
     ASSERT_EQ(s.start(), "");
     SoakContext ctx;
     ctx.port = s.tree.port;
-    ctx.password = s.adminPassword();
+    ctx.password = s.password();
     ASSERT_FALSE(ctx.password.empty());
     ctx.adminToken = s.login("admin", ctx.password);
     ASSERT_FALSE(ctx.adminToken.empty());

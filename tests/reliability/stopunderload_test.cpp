@@ -102,8 +102,11 @@ TEST(StopUnderLoad, RequestsInFlightFinishAndThePluginStopsOnce) {
             }
         });
     }
-    // Let the load build up, then stop while the plug-in is busy.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Stop once the load reaches the plug-in: it has answered as many calls
+    // as there are clients, one at a time, so the others' calls are queued
+    // behind the one under way.
+    ASSERT_TRUE(ts::waitUntil([&] { return tree.calls().size() >= 2 + kClients; }, 30000))
+        << "the clients' calls never reached the plug-in";
     const int64_t stopNs = steadyNowNs();
     ASSERT_EQ(::kill(server.pid, SIGTERM), 0);
     const int exitCode = server.waitExit(30000);

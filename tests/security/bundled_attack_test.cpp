@@ -21,46 +21,15 @@ const std::string kAccounts = "/redfish/v1/AccountService/Accounts";
 const std::string kSessions = "/redfish/v1/SessionService/Sessions";
 
 // Every attack in both protocol profiles.
-class BundledAttack : public ::testing::TestWithParam<const char*> {
+class BundledAttack : public ::testing::TestWithParam<const char*>, protected ts::BundledServer {
   protected:
-    BundledAttack() : tree(options()) {}
-    static ts::InstallOptions options() {
-        ts::InstallOptions o;
-        o.resourcePlugin = ts::storagePlugin();
-        o.logPlugin = ts::logServicePlugin();
-        o.extraConfig = std::string("\"RedfishProtocolProfile\": \"") + GetParam() + "\"";
-        return o;
-    }
+    BundledAttack() : ts::BundledServer(ts::bundled(GetParam())) {}
     bool standard() const { return std::string(GetParam()) == "Standard"; }
-    void SetUp() override { start(); }
-    void start() {
-        server = std::make_unique<ts::ServerProcess>(tree);
-        ASSERT_TRUE(server->waitReady()) << server->output();
-        // The handler is registered after the plug-in is initialised.
-        for (int i = 0; i < 150 && send("GET", "/redfish/v1", "").status != 200; ++i)
-            usleep(100 * 1000);
-        admin = login("admin", adminPassword()).header("X-Auth-Token");
+    void SetUp() override { startAsAdmin(); }
+    void startAsAdmin() {
+        ASSERT_EQ(start(), "");
+        admin = login("admin", password());
         ASSERT_FALSE(admin.empty());
-    }
-    std::string adminPassword() const {
-        std::string p = ts::readFile(tree.serverDir + "InitialAdminPassword.txt");
-        while (!p.empty() && p.back() == '\n')
-            p.pop_back();
-        return p;
-    }
-    // `token` is a session token, or "Basic <base64>" credentials.
-    ts::Response send(const std::string& method, const std::string& target,
-                      const std::string& token, const std::string& data = "",
-                      std::vector<std::string> headers = {}) {
-        headers.push_back("Content-Type: application/json");
-        if (token.rfind("Basic ", 0) == 0)
-            headers.push_back("Authorization: " + token);
-        else if (!token.empty())
-            headers.push_back("X-Auth-Token: " + token);
-        return ts::request(tree.port, method, target, headers, data);
-    }
-    ts::Response login(const std::string& user, const std::string& password) {
-        return send("POST", kSessions, "", Json{{"UserName", user}, {"Password", password}}.dump());
     }
     // Creates an account and logs it in as `loginName` (the user name when
     // empty); the account's URI and token.
@@ -72,7 +41,8 @@ class BundledAttack : public ::testing::TestWithParam<const char*> {
             account["RoleId"] = "Operator";
         const ts::Response created = send("POST", kAccounts, admin, account.dump());
         EXPECT_EQ(created.status, 201) << created.raw;
-        const ts::Response session = login(loginName.empty() ? user : loginName, "Operator-pass-1");
+        const ts::Response session =
+            createSession(loginName.empty() ? user : loginName, "Operator-pass-1");
         EXPECT_EQ(session.status, 201) << session.raw;
         const Json made = Json::parse(created.body, nullptr, false);
         const std::string uri =
@@ -80,9 +50,6 @@ class BundledAttack : public ::testing::TestWithParam<const char*> {
         EXPECT_FALSE(uri.empty()) << created.raw;
         return {uri, session.header("X-Auth-Token")};
     }
-
-    ts::InstallTree tree;
-    std::unique_ptr<ts::ServerProcess> server;
     std::string admin;
 };
 
@@ -97,7 +64,7 @@ TEST_P(BundledAttack, UnauthenticatedEraseThroughAnEncodedQueryIsRefused) {
     }
     EXPECT_EQ(ts::readFile(tree.logDir + "RedfishServer.log").find("erased"), std::string::npos);
     // The logout variant: the plug-in's session and the server's token agree.
-    const ts::Response session = login("admin", adminPassword());
+    const ts::Response session = createSession("admin", password());
     const std::string location = session.header("Location");
     const std::string token = session.header("X-Auth-Token");
     EXPECT_EQ(send("DELETE", location + "%3F", token).status, 400);
@@ -170,7 +137,7 @@ TEST_P(BundledAttack, RevokedAccountsLoseTheirTokensAtOnceInAnyLetterCase) {
 // read and ended by its owner.
 TEST_P(BundledAttack, SessionsThePluginForgotCanStillBeEnded) {
     const auto [account, op] = operatorSession("forgotten");
-    const ts::Response session = login("forgotten", "Operator-pass-1");
+    const ts::Response session = createSession("forgotten", "Operator-pass-1");
     const std::string location = session.header("Location");
     const std::string token = session.header("X-Auth-Token");
     // The plug-in ends every session of an account whose password changes;
@@ -190,13 +157,13 @@ TEST_P(BundledAttack, OneAccountCannotFillTheSessionTable) {
     operatorSession("reader", "", Json{{"RoleId", "ReadOnly"}});
     std::vector<std::string> tokens;
     for (int i = 0; i < 9; ++i) { // one more than an account may hold
-        const ts::Response r = login("READER", "Operator-pass-1");
+        const ts::Response r = createSession("READER", "Operator-pass-1");
         ASSERT_EQ(r.status, 201) << r.raw;
         tokens.push_back(r.header("X-Auth-Token"));
     }
     EXPECT_EQ(send("GET", "/redfish/v1/Systems", tokens.front()).status, 401);
     EXPECT_EQ(send("GET", "/redfish/v1/Systems", tokens.back()).status, 200);
-    EXPECT_EQ(login("admin", adminPassword()).status, 201);
+    EXPECT_EQ(createSession("admin", password()).status, 201);
 }
 
 // A change sent with If-Match is checked and made as one step.
@@ -232,7 +199,7 @@ TEST_P(BundledAttack, WrongPasswordsFromOneAddressDoNotLockTheAdministratorOut) 
         const std::string raw = securitytest::exchangeFrom("127.0.0.2", tree.port, text);
         EXPECT_EQ(ts::parseResponse(raw).status, 401) << raw;
     }
-    EXPECT_EQ(login("admin", adminPassword()).status, 201)
+    EXPECT_EQ(createSession("admin", password()).status, 201)
         << "the real administrator is not locked";
 }
 
@@ -248,7 +215,7 @@ TEST_P(BundledAttack, PasswordsAsSentAndRefusedRolesAtTheLogin) {
         const std::string user = "user" + std::to_string(i++);
         const Json account = {{"UserName", user}, {"Password", password}, {"RoleId", role}};
         ASSERT_EQ(send("POST", kAccounts, admin, account.dump()).status, 201) << password;
-        const ts::Response r = login(user, password);
+        const ts::Response r = createSession(user, password);
         const bool refused = standard() && std::string(role) == "ReadOnlyUser";
         EXPECT_EQ(r.status, refused ? 403 : 201) << password << "\n" << r.raw;
         EXPECT_EQ(r.body.find("role 'ReadOnlyUser' is restricted") != std::string::npos, refused);
@@ -289,7 +256,7 @@ TEST_P(BundledAttack, SessionTimeoutIsAnAdministratorsKeptSetting) {
     EXPECT_EQ(send("PATCH", service, admin, R"({"SessionTimeout":600})").status,
               standard() ? 200 : 405);
     server.reset();
-    start();
+    startAsAdmin();
     EXPECT_EQ(shown(), standard() ? 600 : 86400);
 }
 

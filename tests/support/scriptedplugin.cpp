@@ -102,6 +102,7 @@ void answer(const char* method, const char* uri, const char* body, std::string& 
     if (chosen && chosen->is_string()) {
         reply = chosen->get<std::string>();
     } else if (chosen && chosen->is_object()) {
+        // A slow plug-in is what the scripts with a delay test.
         if (chosen->contains("delayMs"))
             std::this_thread::sleep_for(std::chrono::milliseconds(chosen->value("delayMs", 0)));
         reply = chosen->value("reply", std::string());

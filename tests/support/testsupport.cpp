@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +47,13 @@ const char* const kSanitizerReports[] = {"ERROR: AddressSanitizer", "ERROR: Leak
 const char* const kNonServiceWords[] = {"run", "install", "uninstall", "help"};
 
 constexpr int kStopTimeoutMs = 30000;
+
+// How the program says that it could not listen (output log) because the
+// port was taken (the engine's log), and how often a start moves to another
+// port for it.
+const char* const kBindFailed = "Possible problem binding to port";
+const char* const kPortInUse = "(Address already in use)";
+constexpr int kRebindAttempts = 5;
 
 bool startsService(const std::vector<std::string>& args) {
     for (const char* word : kNonServiceWords)
@@ -244,16 +252,24 @@ std::map<std::string, std::string> InstallTree::environment() const {
 
 ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> args,
                              std::map<std::string, std::string> extraEnv)
-    : port(tree.port), tls(tree.tls), stopsOnSigterm(startsService(args)) {
+    : port(tree.port), tree(tree), args(std::move(args)), env(tree.environment()), tls(tree.tls),
+      stopsOnSigterm(startsService(this->args)) {
     if (tree.scripted) {
         callsPath = tree.scriptDir + "calls.jsonl";
         callsOffset = readFile(callsPath).size();
     }
     outputPath = tree.root + "process-output-" + std::to_string(::getpid()) + "-" +
                  std::to_string(freePort()) + ".txt";
-    std::map<std::string, std::string> env = tree.environment();
     for (auto& kv : extraEnv)
         env[kv.first] = kv.second;
+    spawn();
+}
+
+void ServerProcess::spawn() {
+    outLogOffset = tree.outLog().size();
+    engineLogOffset = tree.webServerLog().size();
+    reaped = false;
+    status = -1;
     std::string program = tree.serverDir + "tolvaneredfishserver";
     pid = ::fork();
     if (pid < 0)
@@ -282,6 +298,30 @@ ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> a
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
+}
+
+bool ServerProcess::rebindElsewhere() {
+    const std::string engineLog = tree.webServerLog();
+    if (rebinds >= kRebindAttempts ||
+        tree.outLog().find(kBindFailed, outLogOffset) == std::string::npos ||
+        engineLog.find(kPortInUse, std::min(engineLogOffset, engineLog.size())) ==
+            std::string::npos)
+        return false;
+    nlohmann::ordered_json config = nlohmann::ordered_json::parse(
+        readFile(tree.serverDir + "ServerConfiguration.json"), nullptr, false);
+    if (!config.is_object())
+        return false;
+    const int moved = freePort();
+    for (const char* member : {"CommunicationPortHttp", "CommunicationPortHttps"})
+        if (config.contains(member) && config[member] == tree.port)
+            config[member] = moved;
+    tree.writeConfig(config.dump(2));
+    // The failed attempt's lines would only confuse tests that read the log.
+    fs::resize_file(tree.logDir + "RedfishServer.out.log", outLogOffset);
+    tree.port = port = moved;
+    ++rebinds;
+    spawn();
+    return true;
 }
 
 ServerProcess::~ServerProcess() {
@@ -316,12 +356,8 @@ bool ServerProcess::running() {
 }
 
 int ServerProcess::waitExit(int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (running()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (!waitUntil([&] { return !running(); }, timeoutMs))
+        return -1;
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -340,30 +376,35 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
+        // The poll interval of every wait the tests make.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
 }
 
 bool ServerProcess::waitReady(int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (!running())
-            return false;
-        // A scripted plug-in records its initialisation; asking earlier would
-        // only load the engine with requests it refuses. The probe carries no
-        // session, so the handler refuses it before any plug-in call or trace
-        // record that a test might count, and no Host header, so the server
-        // learns no host name from it.
-        if (callsPath.empty() || readFile(callsPath).find("\"initializeAllPlugins\"",
-                                                          callsOffset) != std::string::npos) {
-            Response r = parseResponse(
+    bool ended = false;
+    const bool ready = waitUntil(
+        [&] {
+            if (!running() && !rebindElsewhere())
+                return ended = true;
+            // A scripted plug-in records its initialisation; asking earlier
+            // would only load the engine with requests it refuses. The probe
+            // carries no session, so the handler refuses it before any plug-in
+            // call or trace record that a test might count, and no Host
+            // header, so the server learns no host name from it.
+            if (!callsPath.empty() && readFile(callsPath).find("\"initializeAllPlugins\"",
+                                                               callsOffset) == std::string::npos)
+                return false;
+            const Response r = parseResponse(
                 exchange(port, "GET /redfish/v1/Systems HTTP/1.0\r\n\r\n", tls, 2000));
-            if (r.complete && r.status != 404)
-                return running();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+            return r.complete && r.status != 404 && running();
+        },
+        timeoutMs);
+    if (ready && !ended)
+        return true;
+    std::fprintf(stderr, "The server on port %d is not ready (%s); its output:\n%s\n", port,
+                 ended ? "it ended" : "time out", output().c_str());
     return false;
 }
 
@@ -559,6 +600,86 @@ std::string multipartBody(const std::string& boundary, const std::vector<FormPar
     }
     b += "--" + boundary + "--\r\n";
     return b;
+}
+
+bool sendAll(int fd, const std::string& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string basicAuth(const std::string& user, const std::string& password) {
+    return "Authorization: Basic " + base64(user + ":" + password);
+}
+
+// ---------------------------------------------------------------------------
+
+InstallOptions bundled(const std::string& profile, bool tls, const std::string& extraConfig) {
+    InstallOptions o;
+    o.resourcePlugin = storagePlugin();
+    o.logPlugin = logServicePlugin();
+    o.tls = tls;
+    o.extraConfig = extraConfig;
+    if (!profile.empty())
+        o.extraConfig = "\"RedfishProtocolProfile\": \"" + profile + "\"" +
+                        (extraConfig.empty() ? "" : ", " + extraConfig);
+    return o;
+}
+
+BundledServer::BundledServer(const InstallOptions& options) : tree(options) {}
+
+std::string BundledServer::start() {
+    server.reset();
+    server = std::make_unique<ServerProcess>(tree);
+    if (!server->waitReady(30000))
+        return "the server did not start: " + server->output() + tree.outLog();
+    return "";
+}
+
+std::string BundledServer::password() const {
+    std::string p = readFile(tree.serverDir + "InitialAdminPassword.txt");
+    while (!p.empty() && (p.back() == '\n' || p.back() == '\r'))
+        p.pop_back();
+    return p;
+}
+
+Response BundledServer::createSession(const std::string& user, const std::string& pass) const {
+    return send("POST", "/redfish/v1/SessionService/Sessions", "",
+                nlohmann::json{{"UserName", user}, {"Password", pass}}.dump());
+}
+
+std::string BundledServer::login(const std::string& user, const std::string& pass,
+                                 int* status) const {
+    const Response r = createSession(user, pass);
+    if (status)
+        *status = r.status;
+    return r.status == 201 ? r.header("X-Auth-Token") : std::string();
+}
+
+Response BundledServer::send(const std::string& method, const std::string& target,
+                             const std::string& token, const std::string& body,
+                             std::vector<std::string> headers) const {
+    if (token.rfind("Basic ", 0) == 0)
+        headers.push_back("Authorization: " + token);
+    else if (!token.empty())
+        headers.push_back("X-Auth-Token: " + token);
+    bool typed = false;
+    for (const std::string& h : headers)
+        typed = typed || lower(h.substr(0, 13)) == "content-type:";
+    if (!body.empty() && !typed)
+        headers.push_back("Content-Type: application/json");
+    return request(tree.port, method, target, headers, body, tree.tls);
+}
+
+Response BundledServer::get(const std::string& target, const std::string& header) const {
+    return request(tree.port, "GET", target, {header}, "", tree.tls);
 }
 
 } // namespace ts

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,7 +66,8 @@ class InstallTree {
     std::string serverDir; // root + "RedfishServer/"
     std::string logDir;    // root + "logs/"
     std::string scriptDir; // control folder of the scripted plug-in
-    int port = 0;
+    // Moved by ServerProcess::waitReady when another process bound it first.
+    mutable int port = 0;
     bool tls = false;
     bool scripted = false; // the resource plug-in is the scripted one
 
@@ -100,8 +102,10 @@ class ServerProcess {
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     // Waits until the request handler answers (the engine alone answers 404
-    // before it is registered); false when the process ended or the time ran
-    // out.
+    // before it is registered); false, with the server's output on standard
+    // error, when the process ended or the time ran out. A port that another
+    // process took between its choice and the bind is not the test's fault:
+    // the program is started again on another one (the tree's port moves).
     bool waitReady(int timeoutMs = 15000);
     // Waits for the process to end; its exit code, 128+signal when killed, -1
     // when it still runs after the time.
@@ -115,6 +119,15 @@ class ServerProcess {
     int port = 0;
 
   private:
+    void spawn();
+    bool rebindElsewhere(); // after an exit for a port in use: true once restarted
+
+    const InstallTree& tree;
+    std::vector<std::string> args;
+    std::map<std::string, std::string> env;
+    size_t outLogOffset = 0;    // RedfishServer.out.log's size before the start
+    size_t engineLogOffset = 0; // the engine's log's, likewise
+    int rebinds = 0;
     std::string callsPath;  // scripted plug-in's calls file, "" without it
     size_t callsOffset = 0; // its size when this process started
     std::string outputPath;
@@ -154,6 +167,10 @@ Response parseResponse(const std::string& raw);
 
 // `text` in base64 (Basic credentials).
 std::string base64(const std::string& text);
+// The "Authorization: Basic ..." header line of these credentials.
+std::string basicAuth(const std::string& user, const std::string& password);
+// Sends every byte on a plain connection; false when it broke first.
+bool sendAll(int fd, const std::string& bytes);
 
 // One request with "Host", optional extra header lines ("Name: value"),
 // "Content-Length" when there is a body, and "Connection: close": its bytes,
@@ -172,6 +189,37 @@ struct FormPart {
     std::string contentType = "application/octet-stream";
 };
 std::string multipartBody(const std::string& boundary, const std::vector<FormPart>& parts);
+
+// Install options of the program with the bundled plug-ins: plain HTTP
+// unless `tls`, in `profile` ("Standard", "Classic"; "" the default one).
+InstallOptions bundled(const std::string& profile = "", bool tls = false,
+                       const std::string& extraConfig = "");
+
+// The program with the bundled plug-ins, started by start().
+class BundledServer {
+  public:
+    explicit BundledServer(const InstallOptions& options = bundled());
+    // Starts the program (again, after a stop) and waits until it serves:
+    // the plug-in, and with it the first password, is set up before the
+    // handler answers. "" or why not, with the server's output.
+    std::string start();
+    std::string password() const; // the first administrator password, "" when none
+    // A session login's whole answer.
+    Response createSession(const std::string& user, const std::string& password) const;
+    // A login; the token, "" when it failed (the status in *status).
+    std::string login(const std::string& user, const std::string& password,
+                      int* status = nullptr) const;
+    // `token` is a session token, "Basic <base64>" credentials, or "" for
+    // none; a body is sent as JSON unless `headers` give its Content-Type.
+    Response send(const std::string& method, const std::string& target,
+                  const std::string& token = "", const std::string& body = "",
+                  std::vector<std::string> headers = {}) const;
+    // A GET with one header line (credentials, typically).
+    Response get(const std::string& target, const std::string& header) const;
+
+    InstallTree tree;
+    std::unique_ptr<ServerProcess> server;
+};
 
 } // namespace ts
 

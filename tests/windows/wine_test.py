@@ -56,7 +56,7 @@ def wait_until(predicate, what, timeout=DEADLINE_S):
             return value
         if time.monotonic() > deadline:
             raise CheckFailed("timed out after %ds waiting for %s" % (timeout, what))
-        time.sleep(0.1)
+        time.sleep(0.1)  # the poll interval of this one wait helper
 
 
 def free_port():
