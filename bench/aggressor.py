@@ -138,7 +138,7 @@ def main():
     parser.add_argument("--password", default="wrong password")
     parser.add_argument("--token", default="")
     parser.add_argument("--uri",
-                        default="/redfish/v1/UpdateService/Actions/Oem/"
+                        default="/redfish/v1/Systems/1/Storage/1/Actions/Oem/"
                         "Veltrano.InstallOrUpgradeFirmware")
     parser.add_argument("--count", type=int, default=60)
     parser.add_argument("--source", default="127.0.0.2")
