@@ -59,6 +59,7 @@ bool closedByServer(int fd, int timeoutMs) {
 struct TrickleProgress {
     std::atomic<bool> started{false}; // the first piece of the body is out
     std::atomic<bool> sent{false};    // the last piece is out
+    std::atomic<bool> release{true};  // false holds the last piece back
 };
 
 // The head of an authorised firmware upload of `length` body bytes.
@@ -81,6 +82,8 @@ std::string trickleUpload(int port, const std::string& body, size_t piece, int p
         if (at > 0)
             // The trickle is the behaviour under test.
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        if (progress && at + piece >= body.size())
+            ts::waitUntil([&] { return progress->release.load(); }, 30000);
         ok = ts::sendAll(fd, body.substr(at, piece));
         if (progress)
             progress->started = true;
@@ -155,18 +158,20 @@ TEST(Interference, TricklingUploadDoesNotHoldUpAGet) {
     const std::string content(80, 'T');
     const std::string body = ts::multipartBody(kBoundary, {{"file", "fw.bin", content}});
 
+    // The upload's last piece waits for the GET's answer: a GET held up
+    // behind the upload gets none.
     TrickleProgress progress;
+    progress.release = false;
     std::string uploadAnswer;
     std::thread uploader(
         [&] { uploadAnswer = trickleUpload(s.tree.port, body, 4, 50, &progress); });
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!progress.started && Clock::now() < deadline)
-        std::this_thread::yield();
+    ASSERT_TRUE(ts::waitUntil([&] { return progress.started.load(); }));
     const ts::Response read = s.get("/redfish/v1/Systems");
     const bool answeredDuringUpload = !progress.sent;
+    progress.release = true;
     uploader.join();
-    EXPECT_EQ(read.status, 200) << read.raw;
-    EXPECT_TRUE(answeredDuringUpload) << "the GET waited for the upload to finish";
+    EXPECT_EQ(read.status, 200) << "the GET waited for the upload to finish\n" << read.raw;
+    EXPECT_TRUE(answeredDuringUpload);
     EXPECT_EQ(rel::statusOf(uploadAnswer), 200) << uploadAnswer;
     bool delivered = false;
     for (const auto& call : s.tree.calls())
