@@ -29,27 +29,34 @@ def connect(port, source=None, timeout=10.0):
     return s
 
 
+def repeat_requests(port, clients, pieces, timeout, pause):
+    """`clients` threads each sending `pieces` on a new connection and reading
+    the answer, again and again; a refused or broken connection waits `pause`."""
+    def client():
+        while True:
+            try:
+                with connect(port, timeout=timeout) as s:
+                    for piece in pieces:
+                        s.sendall(piece)
+                    while s.recv(65536):
+                        pass
+            except OSError:
+                time.sleep(pause)
+
+    threads = [threading.Thread(target=client, daemon=True) for _ in range(clients)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
 def logins(args):
     body = json.dumps({"UserName": "admin", "Password": args.password}).encode()
     request = (b"POST /redfish/v1/SessionService/Sessions HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                b"Content-Type: application/json\r\nConnection: close\r\nContent-Length: "
                + str(len(body)).encode() + b"\r\n\r\n" + body)
 
-    def client():
-        while True:
-            try:
-                with connect(args.port) as s:
-                    s.sendall(request)
-                    while s.recv(65536):
-                        pass
-            except OSError:
-                time.sleep(0.01)
-
-    threads = [threading.Thread(target=client, daemon=True) for _ in range(args.clients)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    repeat_requests(args.port, args.clients, [request], timeout=10.0, pause=0.01)
 
 
 def trickle(args):
@@ -85,23 +92,7 @@ def uploads(args):
             f"Content-Type: multipart/form-data; boundary={boundary}\r\nConnection: close\r\n"
             f"Content-Length: {len(part) + len(image) + len(tail)}\r\n\r\n").encode()
 
-    def client():
-        while True:
-            try:
-                with connect(args.port, timeout=60) as s:
-                    s.sendall(head + part)
-                    s.sendall(image)
-                    s.sendall(tail)
-                    while s.recv(65536):
-                        pass
-            except OSError:
-                time.sleep(0.1)
-
-    threads = [threading.Thread(target=client, daemon=True) for _ in range(args.clients)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
+    repeat_requests(args.port, args.clients, [head + part, image, tail], timeout=60, pause=0.1)
 
 
 def idle(args):

@@ -33,9 +33,8 @@ std::vector<std::unique_ptr<const Declared>> gKept;
 std::atomic<const Declared*> gCurrent{nullptr};
 
 // A "{...}" segment of `pattern` stands for any one segment of `path`.
-bool matches(std::string_view pattern, std::string_view path) {
+bool matches(std::string_view pattern, const std::vector<std::string_view>& have) {
     const std::vector<std::string_view> want = pathSegments(pattern);
-    const std::vector<std::string_view> have = pathSegments(path);
     if (want.size() != have.size())
         return false;
     for (size_t i = 0; i < want.size(); ++i) {
@@ -108,8 +107,9 @@ std::optional<std::string> declaredAllowOf(std::string_view path) {
     const Declared* declared = gCurrent.load(std::memory_order_acquire);
     if (!declared)
         return std::nullopt;
+    const std::vector<std::string_view> segments = pathSegments(path);
     for (const Resource& r : declared->resources) {
-        if (matches(r.pattern, path))
+        if (matches(r.pattern, segments))
             return r.allow;
     }
     return std::string("GET, HEAD");
@@ -120,8 +120,9 @@ std::optional<const OemUploadAction*> declaredUploadOf(std::string_view pluginUr
     if (!declared)
         return std::nullopt;
     const std::string path = pathOf(pluginUri);
+    const std::vector<std::string_view> segments = pathSegments(path);
     for (const Upload& u : declared->uploads) {
-        if (matches(u.pattern, path))
+        if (matches(u.pattern, segments))
             return &u.action;
     }
     return nullptr;

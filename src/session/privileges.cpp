@@ -93,16 +93,18 @@ const UriNode& uriTree() {
     return *root;
 }
 
-// The node matching `path` whole (a named segment before "*"), or null.
-const UriNode* find(const UriNode& node, const std::vector<std::string>& path, size_t at) {
-    if (at == path.size())
+// The node matching the first `end` segments of `path` (a named segment
+// before "*"), or null.
+const UriNode* find(const UriNode& node, const std::vector<std::string>& path, size_t at,
+                    size_t end) {
+    if (at == end)
         return &node;
     auto named = node.named.find(path[at]);
     if (named != node.named.end()) {
-        if (const UriNode* found = find(*named->second, path, at + 1))
+        if (const UriNode* found = find(*named->second, path, at + 1, end))
             return found;
     }
-    return node.any ? find(*node.any, path, at + 1) : nullptr;
+    return node.any ? find(*node.any, path, at + 1, end) : nullptr;
 }
 
 AccessRule ruleOf(const Requirement& required) {
@@ -196,7 +198,7 @@ AccessRule accessRuleFor(std::string_view method, std::string_view path) {
     parts.erase(parts.begin(), parts.begin() + 2);
 
     const UriNode& tree = uriTree();
-    if (const UriNode* node = find(tree, parts, 0)) {
+    if (const UriNode* node = find(tree, parts, 0, parts.size())) {
         for (int i : node->locals) {
             if (equalsIgnoreCase(kLocalRules[i].method, method))
                 return ruleOf(kLocalRules[i].required);
@@ -209,8 +211,7 @@ AccessRule accessRuleFor(std::string_view method, std::string_view path) {
     int entity = -1;
     bool exact = false;
     for (size_t n = parts.empty() ? 0 : 1; n <= parts.size(); ++n) {
-        const std::vector<std::string> prefix(parts.begin(), parts.begin() + n);
-        const UriNode* node = find(tree, prefix, 0);
+        const UriNode* node = find(tree, parts, 0, n);
         if (!node || node->entity < 0)
             continue;
         if (entity >= 0)
