@@ -18,14 +18,14 @@
 #include "redfishserver/pluginhost.h"
 #include "redfishserver/serverconfig.h"
 #include "redfishserverhandler.h"
-#include "responsehead.h"
+#include "answer/answerwriter.h"
+#include "answer/libraryhead.h"
 #include "uploadfiles.h"
 #include "uploadrules.h"
 
 namespace {
 
 constexpr const char* kFileFunction = "RedfishServerHandler::handleFilePost";
-constexpr const char* kJsonType = "application/json";
 
 // What one form parse collects; the parser's callbacks get it as user data,
 // so nothing of one request survives into the next.
@@ -214,7 +214,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     }
     const CommandHandlerFn post = lookUpEntry(calls, REDFISH_ENTRY_POST, &postCommandHandler);
     if (!post) {
-        writeResponseHeader(conn, 500, kJsonType);
+        sendAnswer(conn, jsonAnswer(500, ""));
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL");
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
@@ -308,32 +308,18 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " Plugin Response: %s", reply.c_str());
 
     json::Value root;
-    const bool isObject = json::tryParseObject(reply, root);
-    std::string body;
-    if (!isObject) {
-        publishStatus(500);
-        writeResponseHeader(conn, 500, kJsonType);
-        body = "Internal Error";
-    } else {
-        body = json::memberText(root, "Data");
+    Answer answer = jsonAnswer(500, "Internal Error");
+    if (json::tryParseObject(reply, root)) {
         // A reply without a usable status is a server error.
-        const int status = answerStatus(root);
-        publishStatus(status);
-        ResponseHead head(conn);
-        const int started = head.start(status);
-        if (started != 0) {
-            REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Failed to conect to the client %d",
-                        started);
-            REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
-            return false;
-        }
-        head.add("Content-Type", kJsonType);
-        head.add("Connection", "keep-alive");
-        for (const auto& [name, value] : pluginReplyHeaders(reply))
-            head.add(name, value);
-        head.send();
+        answer.status = answerStatus(root);
+        answer.body = json::memberText(root, "Data");
+        answer.classicHead = Answer::ClassicHead::Library;
+        answer.headers.emplace_back("Connection", "keep-alive");
+        for (auto& field : pluginReplyHeaders(reply))
+            answer.headers.push_back(std::move(field));
     }
-    if (writeBody(conn, body) < 0)
+    publishStatus(answer.status);
+    if (sendAnswer(conn, std::move(answer)) < 0)
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
     return true;

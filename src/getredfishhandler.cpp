@@ -5,19 +5,18 @@
 #include <functional>
 #include <vector>
 
+#include "answer/answerwriter.h"
 #include "gate/requestgate.h"
 #include "jsonadapter.h"
 #include "logging/logclip.h"
 #include "loglines.h"
 #include "postrules.h"
-#include "protocol/answercapture.h"
 #include "protocol/metadata.h"
 #include "protocol/owndocument.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "protocol/serviceroot.h"
 #include "redfishtrace.h"
-#include "responseheadtext.h"
 
 namespace {
 
@@ -36,8 +35,7 @@ bool queryAsksForExpand(const char* query) {
 struct OwnDocument {
     std::string body;
     int32_t status = 500;
-    // Head and body, sent with one write.
-    std::string answer;
+    const char* contentType = "application/json";
 };
 
 OwnDocument convert(const std::function<void(std::string&)>& build,
@@ -46,8 +44,7 @@ OwnDocument convert(const std::function<void(std::string&)>& build,
     build(reply);
     OwnDocument document;
     document.status = RedfishServerHandler::convertPluginReply(reply.c_str(), document.body);
-    appendResponseHead(document.answer, document.status, contentType);
-    document.answer += document.body;
+    document.contentType = contentType;
     return document;
 }
 
@@ -95,7 +92,7 @@ const OwnDocument& metadataDocument() {
 const OwnDocument*
 standardDocument(const std::string& path,
                  const std::function<const std::vector<RootCollection>&()>& served) {
-    if (protocolProfile() != ProtocolProfile::Standard)
+    if (!profileRules().odataDocuments)
         return nullptr;
     if (equalsIgnoreCase(path, "/redfish/v1/odata") || equalsIgnoreCase(path, "/redfish/v1/odata/"))
         return &odataServiceDocument(served());
@@ -174,8 +171,7 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     if (equalsIgnoreCase(path, "/redfish") || equalsIgnoreCase(path, "/redfish/"))
         own = &versionDocument();
     else if (equalsIgnoreCase(path, "/redfish/v1") || equalsIgnoreCase(path, "/redfish/v1/"))
-        own = protocolProfile() == ProtocolProfile::Standard ? &standardServiceRoot(served())
-                                                             : &serviceRoot();
+        own = profileRules().odataDocuments ? &standardServiceRoot(served()) : &serviceRoot();
     else
         own = standardDocument(path, served);
 
@@ -188,7 +184,11 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         if (tracing)
             writeRequestTrace(method, requestUri, "{}");
         publishStatus(own->status);
-        writeAnswerBytes(conn, own->answer.data(), own->answer.size());
+        Answer answer;
+        answer.status = own->status;
+        answer.headers.emplace_back("Content-Type", own->contentType);
+        answer.body = own->body;
+        sendAnswer(conn, std::move(answer));
         if (tracing)
             writeResponseTrace(method, own->status, own->body.c_str());
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
@@ -205,6 +205,6 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     // The classic profile lets the session service document be read before a
     // login; a standard service answers only its own documents without one.
     road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService") &&
-                  protocolProfile() == ProtocolProfile::Classic;
+                  profileRules().sessionServiceBeforeLogin;
     return forwardToPlugin(conn, road);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "answer/answerwriter.h"
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
 #include "gate/requestpath.h"
@@ -12,10 +13,8 @@
 #include "logging/audit.h"
 #include "plugincall/resourcelock.h"
 #include "protocol/protocolprofile.h"
-#include "protocol/standardanswer.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
-#include "responseheadtext.h"
 #include "session/sessionresources.h"
 
 namespace {
@@ -27,8 +26,7 @@ const char* answerContentType(const std::string& path) {
     const bool xml = path.size() > suffix.size() &&
                      path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0 &&
                      path.rfind("/redfish/v1/JsonSchemas/", 0) == 0;
-    return xml && protocolProfile() == ProtocolProfile::Standard ? "application/xml"
-                                                                 : "application/json";
+    return xml && profileRules().xmlSchemaFiles ? "application/xml" : "application/json";
 }
 
 // A change sent with If-Match goes ahead only while the resource is what the
@@ -38,7 +36,7 @@ const char* answerContentType(const std::string& path) {
 bool changeIsStale(struct mg_connection* conn, const char* method, const std::string& pluginUri,
                    PluginCalls& calls) {
     const char* ifMatch = mg_get_header(conn, "If-Match");
-    if (!ifMatch || protocolProfile() != ProtocolProfile::Standard ||
+    if (!ifMatch || !profileRules().checksIfMatch ||
         (std::string(method) != "PATCH" && std::string(method) != "DELETE"))
         return false;
     calls.hold();
@@ -79,11 +77,11 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
 
     CommandHandlerFn entry = lookUpEntry(calls, road.entryName, road.field);
     if (!entry) {
-        writeResponseHeader(conn, 500, "application/json");
+        sendAnswer(conn, jsonAnswer(500, ""));
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s", road.missingText);
         writeResponseTrace(method, 500, "Internal Error");
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
-        return true; // the status line is out: our answer, not the library's
+        return true;
     }
 
     if (answerBodyFailure(conn, method, requestUri)) {
@@ -130,18 +128,17 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
                       gate.session ? gate.session->userName : "", gate.accountUser, httpStatus,
                       body);
 
-    // Head and body in one write: one system call and one packet fewer.
-    std::string answer;
-    answer.reserve(96 + out.size());
-    appendResponseHead(answer, httpStatus, answerContentType(request.path),
-                       pluginReplyHeaders(pluginReply));
-    answer += out;
-    if (writeBody(conn, answer) < 0) {
+    Answer answer;
+    answer.status = httpStatus;
+    answer.headers = pluginReplyHeaders(pluginReply);
+    answer.headers.emplace(answer.headers.begin(), "Content-Type", answerContentType(request.path));
+    answer.body = out;
+    if (sendAnswer(conn, std::move(answer)) < 0) {
         if (road.failedWrite == FailedWrite::TracedAndLogged)
             writeResponseTrace(method, httpStatus, kSendFailed);
         REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, "%s", kSendFailed);
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
-        return true; // the head was written, so the request is ours
+        return true;
     }
     writeResponseTrace(method, httpStatus, out.c_str());
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");

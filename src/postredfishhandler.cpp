@@ -9,6 +9,7 @@
 #include <exception>
 #include <vector>
 
+#include "answer/answerwriter.h"
 #include "civetweb_ext.h"
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
@@ -17,14 +18,12 @@
 #include "logging/logclip.h"
 #include "loglines.h"
 #include "postrules.h"
-#include "protocol/answercapture.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserver/pluginhost.h"
 #include "redfishserver/serverconfig.h"
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
-#include "responseheadtext.h"
 #include "redfishserver/installpaths.h"
 #include "session/loginthrottle.h"
 #include "session/sessionauth.h"
@@ -36,30 +35,13 @@ namespace {
 constexpr const char* kPostFunction = "RedfishServerHandler::handlePost";
 constexpr const char* kJsonType = "application/json";
 constexpr const char* kInternalError = "Internal Error";
-constexpr size_t kFilePieceBytes = 64 * 1024;
 
 struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// Sends the file in pieces; the bytes the library reported, or -1 when a
-// write failed.
-long long streamFile(struct mg_connection* conn, std::FILE* file) {
-    std::vector<char> piece(kFilePieceBytes);
-    long long total = 0;
-    for (;;) {
-        size_t n = std::fread(piece.data(), 1, piece.size(), file);
-        if (n == 0)
-            return total;
-        int written = writeAnswerBytes(conn, piece.data(), n);
-        if (written < 0)
-            return -1;
-        total += written;
-        if (static_cast<size_t>(written) < n)
-            return total; // the client went away; nothing more will arrive
+    void operator()(std::FILE* file) const {
+        if (file)
+            std::fclose(file);
     }
-}
+};
 
 void traceAnswer(bool traceResponse, const char* method, int status, long long bytes) {
     if (!traceResponse)
@@ -98,10 +80,19 @@ std::string getResponseHeadersText(const json::Value& reply) {
     return json::memberText(reply.at("response"), "Headers");
 }
 
-void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t sessionTimeout) {
-    for (const auto& field :
-         sessionCookieHeaderFields(cookie ? cookie : "", sessionTimeout, std::time(nullptr)))
-        head.add(field.first, field.second);
+Answer RedfishServerHandler::loginAnswer(const std::string& token, const std::string& location,
+                                         bool tls) const {
+    Answer answer;
+    answer.status = 201;
+    answer.classicHead = Answer::ClassicHead::Library;
+    answer.headers = {{"Location", location}, {"X-Auth-Token", token}};
+    const std::string cookie = sessionCookieText(token) + sessionCookieAttributes(tls);
+    for (auto& field : sessionCookieHeaderFields(cookie, sessionTimeout, std::time(nullptr)))
+        answer.headers.push_back(std::move(field));
+    answer.headers.emplace_back("Cache-Control", "no-store"); // the answer carries the token
+    answer.headers.emplace_back("Content-Type", kJsonType);
+    answer.headers.emplace_back("Connection", "keep-alive");
+    return answer;
 }
 
 std::string restoreLogFilePath() {
@@ -111,41 +102,24 @@ std::string restoreLogFilePath() {
 }
 
 void answerRefusedRequest(struct mg_connection* conn, int status) {
-    std::string body;
-    if (protocolProfile() == ProtocolProfile::Standard) {
-        // A Redfish client reads the registry message, not the status text.
-        const struct mg_request_info* ri = mg_get_request_info(conn);
-        body = redfisherror::forStatus(status, ri && ri->local_uri ? ri->local_uri : "");
-    } else {
-        json::Value error;
-        error["error"]["code"] = "Base.1.0.GeneralError";
-        error["error"]["message"] = RedfishServerHandler::getStatusText(status);
-        body = json::dump(error);
-    }
-    RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
-    RedfishServerHandler::writeBody(conn, body);
     // The rest of a refused body is not read: the engine would otherwise
     // drain whatever length the client declared before closing.
     mg_disable_connection_keep_alive(conn);
+    sendAnswer(conn, RedfishServerHandler::generalErrorAnswer(status));
 }
 
 bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const LogContext& log,
                      const char* method, bool traceResponse, PluginCalls& calls) {
     json::Value root;
-    int status = 500;
-    std::string body;
     json::Value data;
+    Answer answer = jsonAnswer(500, kInternalError);
+    std::string logged;
     if (!json::tryParseObject(reply, root)) {
         calls.release();
-        body = kInternalError;
-        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
     } else if (std::string dataText = json::memberText(root, "Data");
                !json::tryParseObject(dataText, data) || !json::hasMember(data, "contentType")) {
         calls.release();
-        status = answerStatus(root);
-        body = std::move(dataText);
-        RedfishServerHandler::writeResponseHeader(conn, status, kJsonType,
-                                                  pluginReplyHeaders(reply));
+        answer = jsonAnswer(answerStatus(root), std::move(dataText), pluginReplyHeaders(reply));
     } else {
         // A file answer: the plug-in names a file whose bytes form the body.
         const std::string fileName = json::memberText(data, "fileName");
@@ -154,34 +128,26 @@ bool writePostAnswer(struct mg_connection* conn, const std::string& reply, const
             calls.release();
             if (!fileName.empty())
                 REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, " Refused a content type with a line break");
-            body = kInternalError;
-            RedfishServerHandler::writeResponseHeader(conn, status, kJsonType);
         } else {
-            FileHandle file(std::fopen(fileName.c_str(), "rb"));
+            std::shared_ptr<std::FILE> file(std::fopen(fileName.c_str(), "rb"), FileCloser());
             calls.release();
+            answer.headers = {{"Content-Type", contentType}};
+            answer.body.clear();
             if (!file) {
-                RedfishServerHandler::writeResponseHeader(conn, 500, contentType.c_str());
                 REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Failed to open the file ");
+                sendAnswer(conn, std::move(answer));
                 REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
                 return true;
             }
-            status = answerStatus(root);
-            RedfishServerHandler::writeResponseHeader(conn, status, contentType.c_str());
-            REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Response OUT: %s",
-                           ("<file " + fileName + ">").c_str());
-            long long sent = streamFile(conn, file.get());
-            if (sent < 0) {
-                REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, " Failed to send the response to client");
-                REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
-                return true;
-            }
-            traceAnswer(traceResponse, method, status, sent);
-            REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
-            return true;
+            answer.status = answerStatus(root);
+            answer.file = std::move(file);
+            logged = "<file " + fileName + ">";
         }
     }
-    REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Response OUT: %s", body.c_str());
-    long long sent = RedfishServerHandler::writeBody(conn, body);
+    const int status = answer.status;
+    REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Response OUT: %s",
+                   logged.empty() ? answer.body.c_str() : logged.c_str());
+    const long long sent = sendAnswer(conn, std::move(answer));
     if (sent < 0) {
         REDFISH_LOG_IN(log, LOG_LEVEL_ERROR, " Failed to send the response to client");
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
@@ -238,7 +204,7 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
 
     const CommandHandlerFn post = lookUpEntry(calls, REDFISH_ENTRY_POST, &postCommandHandler);
     if (!post) {
-        writeResponseHeader(conn, 500, kJsonType);
+        sendAnswer(conn, jsonAnswer(500, ""));
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL ");
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
@@ -276,7 +242,7 @@ AddSessionResult RedfishServerHandler::openSession(SessionRecord record, Session
     // A role the server refuses gets no session: its token never works. A
     // standard service says so instead of handing out that token.
     if (!roleRulesPermit(record.sessionInfo)) {
-        if (protocolProfile() != ProtocolProfile::Standard)
+        if (!profileRules().refusesUnusableRoleAtLogin)
             return AddSessionResult::Stored;
         endPluginSession(calls, record.location);
         return AddSessionResult::RoleRefused;
@@ -408,7 +374,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     LoginLane lane(loginThrottle(), clientAddress, typedName, std::time(nullptr),
                    !CivetServer::callHoldsGlobalLock(conn));
     if (!lane.admitted()) {
-        writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(1), "Retry-After: 1\r\n");
+        writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(1), {{"Retry-After", "1"}});
         return true;
     }
     // The login and the session it stores are one step; the answer follows
@@ -426,22 +392,19 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Plugin Response : %s",
                 maskToken(reply, secret).c_str());
 
-    std::string answer;
-    int status = 500;
+    Answer out = jsonAnswer(500, kInternalError);
     if (!parsed) {
         calls.release();
-        answer = kInternalError;
-        writeResponseHeader(conn, 500, kJsonType);
     } else if (!json::hasMember(root, "response")) {
         // A plain envelope: answered like any reply, without the session headers.
         calls.release();
-        status = convertPluginReply(reply.c_str(), answer);
+        std::string text;
+        const int status = convertPluginReply(reply.c_str(), text);
         publishStatus(status);
         auditRecord(AuditEvent::Login, clientAddress, typedName, status);
         if (status == 401)
             loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
-        writeResponseHeader(conn, status, kJsonType);
-        if (writeAnswerBytes(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
+        if (sendAnswer(conn, jsonAnswer(status, std::move(text))) < 0)
             REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;
@@ -456,10 +419,10 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
             auditRecord(AuditEvent::Login, clientAddress, typedName, static_cast<int>(replyStatus));
             if (replyStatus == 401)
                 loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
-            publishStatus(convertPluginReply(json::asText(response).c_str(), answer));
-            writeResponseHeader(
-                conn, isAnswerableStatus(replyStatus) ? static_cast<int>(replyStatus) : 500,
-                kJsonType);
+            std::string text;
+            publishStatus(convertPluginReply(json::asText(response).c_str(), text));
+            out = jsonAnswer(isAnswerableStatus(replyStatus) ? static_cast<int>(replyStatus) : 500,
+                             std::move(text));
         } else {
             const std::string headersText = getResponseHeadersText(root);
             std::string token;
@@ -472,8 +435,6 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
                             " Refused a login header with a line break");
                 publishStatus(500);
-                answer = kInternalError;
-                writeResponseHeader(conn, 500, kJsonType);
             } else {
                 publishStatus(201);
                 const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -520,31 +481,15 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                             sessionAccountName(dataText, typedName), 201);
                 // A client that logged in is no stranger to the intake.
                 tolvane_connection_authenticated(conn);
-                ResponseHead head(conn);
-                const int started = head.start(201);
-                if (started != 0) {
-                    REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, "Failed to conect to the client %d",
-                                started);
-                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
-                    return false;
-                }
-                head.add("Location", location);
-                head.add("X-Auth-Token", token);
-                const std::string cookie =
-                    sessionCookieText(token) + sessionCookieAttributes(ri->is_ssl != 0);
-                addSessionCookieHeaders(head, cookie.c_str(), sessionTimeout);
-                head.add("Cache-Control", "no-store"); // the answer carries the token
-                head.add("Content-Type", kJsonType);
-                head.add("Connection", "keep-alive");
-                head.send();
-                convertPluginReply(dataText.c_str(), answer);
+                out = loginAnswer(token, location, ri->is_ssl != 0);
+                convertPluginReply(dataText.c_str(), out.body);
             }
         }
     }
 
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " Response OUT: %s",
-                maskToken(answer, secret).c_str());
-    if (writeAnswerBytes(conn, answer.c_str(), std::strlen(answer.c_str())) < 0)
+                maskToken(out.body, secret).c_str());
+    if (sendAnswer(conn, std::move(out)) < 0)
         REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
     REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
     return true;

@@ -8,7 +8,6 @@
 
 #include "jsonadapter.h"
 #include "logcontext.h"
-#include "responsehead.h"
 
 struct mg_connection;
 class PluginCalls;
@@ -21,10 +20,6 @@ const char* getJsonMemberText(const char* jsonText, const char* name, std::strin
 
 // The text of the login reply's "response"."Headers" ("" when missing).
 std::string getResponseHeadersText(const json::Value& reply);
-
-// Adds "Set-Cookie" with `cookie`, "Expires" (now + `sessionTimeout` seconds,
-// local time) and "Max-Age" to a started head.
-void addSessionCookieHeaders(ResponseHead& head, const char* cookie, int32_t sessionTimeout);
 
 // Answers a POST from the plug-in's reply: plain envelopes, file answers
 // (streamed from the named file) and replies that are not JSON objects.

@@ -11,9 +11,8 @@
 #include "hostheader.h"
 #include "jsonadapter.h"
 #include "loglines.h"
-#include "protocol/answercapture.h"
-#include "protocol/protocolprofile.h"
-#include "responseheadtext.h"
+#include "answer/answerwriter.h"
+#include "answer/classichead.h"
 #include "session/sessionauth.h"
 
 RedfishServerHandler::RedfishServerHandler(const std::string& hostAddress,
@@ -181,16 +180,6 @@ const char* RedfishServerHandler::getStatusText(int status) {
     return classicStatusText(status);
 }
 
-void RedfishServerHandler::writeResponseHeader(struct mg_connection* conn, int status,
-                                               const char* contentType, const HeaderFields& extra) {
-    // Built by hand and sent with one write: the same bytes as a printf
-    // would give, for a fraction of the work.
-    std::string head;
-    head.reserve(96);
-    appendResponseHead(head, status, contentType, extra);
-    writeAnswerBytes(conn, head.data(), head.size());
-}
-
 bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const char* method,
                                              const char* uri) {
     if (!conn)
@@ -207,27 +196,22 @@ bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const c
     REDFISH_LOG("RedfishServerHandler::answerBodyFailure", LOG_LEVEL_ERROR,
                 " Request body refused: %s %s: %d %s", method ? method : "", uri ? uri : "", status,
                 getStatusText(status));
-    if (protocolProfile() == ProtocolProfile::Standard) {
-        writeErrorAnswer(conn, status,
-                         redfisherror::forStatus(status, normalisedUri(mg_get_request_info(conn))));
-        return true;
-    }
-    json::Value error;
-    error["error"]["code"] = "Base.1.0.GeneralError";
-    error["error"]["message"] = getStatusText(status);
-    writeResponseHeader(conn, status, "application/json");
-    writeBody(conn, json::dump(error));
+    sendAnswer(conn, generalErrorAnswer(status));
     return true;
 }
 
-void RedfishServerHandler::answerUnauthorized(struct mg_connection* conn) {
-    static const char kText[] = "Unauthorized user";
-    writeResponseHeader(conn, 401, "application/json");
-    writeAnswerBytes(conn, kText, sizeof(kText) - 1);
+Answer RedfishServerHandler::generalErrorAnswer(int status) {
+    json::Value error;
+    error["error"]["code"] = "Base.1.0.GeneralError";
+    error["error"]["message"] = getStatusText(status);
+    Answer answer = jsonAnswer(status, json::dump(error));
+    // A Redfish client reads the registry's message, not the status text.
+    answer.registryError = true;
+    return answer;
 }
 
-long long RedfishServerHandler::writeBody(struct mg_connection* conn, const std::string& body) {
-    return writeAnswerBody(conn, body);
+void RedfishServerHandler::answerUnauthorized(struct mg_connection* conn) {
+    sendAnswer(conn, jsonAnswer(401, "Unauthorized user"));
 }
 
 std::string RedfishServerHandler::normalisedUri(const struct mg_request_info* ri) {

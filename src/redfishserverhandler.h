@@ -8,6 +8,7 @@
 #include <string>
 
 #include "RedfishPlugin.h"
+#include "answer/answer.h"
 #include "civetserver.h"
 #include "logcontext.h"
 #include "plugincall/plugincalls.h"
@@ -85,22 +86,23 @@ class RedfishServerHandler : public CivetHandler {
     // processPluginReply without touching the handler's fields: the status.
     static int32_t convertPluginReply(const char* reply, std::string& body);
     static const char* getStatusText(int status);
-    static void writeResponseHeader(struct mg_connection* conn, int status, const char* contentType,
-                                    const HeaderFields& extra = HeaderFields());
 
     // Shared answers (redfishserverhandler.cpp).
     // When the request body was refused before the handler lock (larger than
     // the configured cap, or not received whole in time), answers 413
-    // "Payload Too Large" or 400 "Bad Request" with a JSON error body
-    // {"error":{"code":"Base.1.0.GeneralError","message":"<reason text>"}}
-    // and returns true; the caller then must not call the plug-in. Returns
+    // "Payload Too Large" or 400 "Bad Request" (generalErrorAnswer) and
+    // returns true; the caller then must not call the plug-in. Returns
     // false, writing nothing, when the body is usable.
     bool answerBodyFailure(struct mg_connection* conn, const char* method, const char* uri);
-    // The 401 header block and the body "Unauthorized user".
+    // The JSON error {"error":{"code":"Base.1.0.GeneralError","message":
+    // "<reason text>"}}, which a standard answer gives as the registry's
+    // message for `status`.
+    static Answer generalErrorAnswer(int status);
+    // 401 with the body "Unauthorized user".
     static void answerUnauthorized(struct mg_connection* conn);
-    // Writes all of `body` behind the header block; the bytes written, or -1
-    // when a write failed.
-    static long long writeBody(struct mg_connection* conn, const std::string& body);
+    // A login's 201: the session's Location, its token and cookie, the body
+    // still to come.
+    Answer loginAnswer(const std::string& token, const std::string& location, bool tls) const;
     // The request path with dot segments resolved and escapes decoded, which
     // every URI decision and the plug-in's URI use; "" when the request names
     // no local resource.

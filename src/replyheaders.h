@@ -6,12 +6,11 @@
 #ifndef TOLVANE_REPLYHEADERS_H
 #define TOLVANE_REPLYHEADERS_H
 
-#include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
-using HeaderFields = std::vector<std::pair<std::string, std::string>>;
+#include "answer/answer.h"
+
+using HeaderFields = HeaderList;
 
 HeaderFields pluginReplyHeaders(std::string_view reply);
 

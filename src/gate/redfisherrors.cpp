@@ -2,7 +2,7 @@
 
 #include "civetweb.h"
 #include "jsonadapter.h"
-#include "responseheadtext.h"
+#include "answer/answerwriter.h"
 
 namespace {
 
@@ -199,10 +199,6 @@ std::string forStatus(int status, const std::string& uri) {
 } // namespace redfisherror
 
 void writeErrorAnswer(struct mg_connection* conn, int status, const std::string& errorJson,
-                      const std::string& extraHeaderLines) {
-    std::string answer;
-    appendResponseHead(answer, status, "application/json");
-    answer.insert(answer.size() - 2, extraHeaderLines); // before the blank line
-    answer += errorJson;
-    writeAnswerBody(conn, answer);
+                      const HeaderList& extra) {
+    sendAnswer(conn, jsonAnswer(status, errorJson, extra));
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "answer/answer.h"
+
 struct mg_connection;
 
 namespace redfisherror {
@@ -37,10 +39,8 @@ std::string forStatus(int status, const std::string& uri);
 
 } // namespace redfisherror
 
-// Writes the classic header block with `status` and "application/json",
-// any extra header lines (each ending in CR LF) before the blank line, and
-// the error text, in one write.
+// Answers `status` with the error object and any `extra` header fields.
 void writeErrorAnswer(struct mg_connection* conn, int status, const std::string& errorJson,
-                      const std::string& extraHeaderLines = "");
+                      const HeaderList& extra = {});
 
 #endif

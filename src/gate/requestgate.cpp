@@ -71,7 +71,7 @@ GateOutcome refused() {
 
 GateOutcome answerThrottled(struct mg_connection* conn, int64_t wait) {
     writeErrorAnswer(conn, 429, redfisherror::tooManyFailedLogins(wait),
-                     "Retry-After: " + std::to_string(wait) + "\r\n");
+                     {{"Retry-After", std::to_string(wait)}});
     logRefusal(mg_get_request_info(conn)->remote_addr, 429, rawRequestPath(conn));
     return refused();
 }
@@ -145,7 +145,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
             ? std::nullopt
             : authorizedSession(address, presentedToken(headerToken, mg_get_header(conn, "Cookie")),
                                 now());
-    const bool standard = protocolProfile() == ProtocolProfile::Standard;
+    const bool standard = profileRules().basicAuthentication;
     if (!outcome.session && standard && basicLogin && !address.empty()) {
         // Basic credentials are a login on every request: the same throttle.
         if (auto credentials = basicCredentials(mg_get_header(conn, "Authorization"))) {

@@ -14,6 +14,29 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
             return false;
     return true;
 }
+
+// Each rule as the profile has it: the classic profile answers as the server
+// always has, the standard one as a Redfish service must.
+ProfileRules rulesOf(bool standard) {
+    ProfileRules rules{};
+    rules.standardAnswers = standard;
+    rules.engineErrorsAsRedfish = standard;
+    rules.listensOnIpv6 = standard;
+    rules.keepsConnections = standard;
+    rules.idleSessionTimeout = standard;
+    rules.basicAuthentication = standard;
+    rules.checksODataVersion = standard;
+    rules.membersPathIsCollection = standard;
+    rules.odataDocuments = standard;
+    rules.xmlSchemaFiles = standard;
+    rules.checksIfMatch = standard;
+    rules.sessionServiceBeforeLogin = !standard;
+    rules.refusesUnusableRoleAtLogin = standard;
+    return rules;
+}
+
+const ProfileRules kClassicRules = rulesOf(false);
+const ProfileRules kStandardRules = rulesOf(true);
 } // namespace
 
 ProtocolProfile profileNamed(std::string_view value) {
@@ -28,4 +51,8 @@ bool isKnownProfileName(std::string_view value) {
 
 ProtocolProfile protocolProfile() {
     return profileNamed(ServerConfig.RedfishProtocolProfile);
+}
+
+const ProfileRules& profileRules() {
+    return protocolProfile() == ProtocolProfile::Standard ? kStandardRules : kClassicRules;
 }

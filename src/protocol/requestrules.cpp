@@ -8,7 +8,7 @@
 #include "protocol/protocolprofile.h"
 
 bool refuseUnsupportedODataVersion(struct mg_connection* conn) {
-    if (protocolProfile() != ProtocolProfile::Standard)
+    if (!profileRules().checksODataVersion)
         return false;
     const char* version = mg_get_header(conn, "OData-Version");
     if (!version || std::string(version) == kODataVersion)
@@ -18,7 +18,7 @@ bool refuseUnsupportedODataVersion(struct mg_connection* conn) {
 }
 
 std::string postTargetOf(const std::string& path) {
-    if (protocolProfile() != ProtocolProfile::Standard)
+    if (!profileRules().membersPathIsCollection)
         return path;
     std::string trimmed = path;
     if (!trimmed.empty() && trimmed.back() == '/')

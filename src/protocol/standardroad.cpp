@@ -2,80 +2,43 @@
 
 #include <functional>
 
+#include "answer/answerwriter.h"
 #include "civetweb.h"
 #include "civetweb_ext.h"
 #include "gate/redfisherrors.h"
-#include "protocol/answercapture.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserverhandler.h"
 
 namespace {
 
-const char* const kJsonType = "application/json";
-
-// Runs a method's handler with its answer captured and sends that answer
-// the standard way. 1: answered; 0: the handler left the request to the
-// engine (which answers through answerEngineError).
+// Runs a method's handler, whose answer the writer sends the standard way.
+// 1: answered; 0: the handler left the request to the engine (which answers
+// through answerEngineError). A handler leaves a request only before it has
+// written anything.
 int answerThroughWriter(struct mg_connection* conn, const std::function<bool()>& handler) {
     // An OData option the service would silently ignore must not look
     // honoured: the client is told, before anything else happens.
     const struct mg_request_info* ri = mg_get_request_info(conn);
     const std::string option = unsupportedQueryOption(ri ? ri->query_string : nullptr);
     if (!option.empty()) {
-        sendStandardAnswer(conn, ProducedAnswer{501,
-                                                {{"Content-Type", kJsonType}},
-                                                redfisherror::queryParameterUnsupported(option)});
+        sendAnswer(conn, jsonAnswer(501, redfisherror::queryParameterUnsupported(option)));
         return 1;
     }
-    bool handled = false;
-    std::string produced;
-    {
-        AnswerCapture capture(conn);
-        handled = handler();
-        produced = capture.take();
-    }
-    if (!handled && produced.empty())
-        return 0;
-    std::optional<ProducedAnswer> answer = readProducedAnswer(produced);
-    // A handler that answered nothing readable failed: say so.
-    sendStandardAnswer(conn, answer ? *answer : ProducedAnswer{500, {}, ""});
-    return 1;
+    return handler() ? 1 : 0;
 }
 
 bool standard() {
-    return protocolProfile() == ProtocolProfile::Standard;
+    return profileRules().standardAnswers;
 }
 
 } // namespace
-
-AnswerContext answerContextOf(struct mg_connection* conn) {
-    AnswerContext context;
-    const struct mg_request_info* ri = mg_get_request_info(conn);
-    if (ri) {
-        context.method = ri->request_method ? ri->request_method : "";
-        context.path = RedfishServerHandler::normalisedUri(ri);
-        context.tls = ri->is_ssl != 0;
-    }
-    const char* ifNoneMatch = mg_get_header(conn, "If-None-Match");
-    context.ifNoneMatch = ifNoneMatch ? ifNoneMatch : "";
-    context.keepAlive = tolvane_answer_keeps_alive(conn) != 0;
-    return context;
-}
-
-bool sendStandardAnswer(struct mg_connection* conn, const ProducedAnswer& answer) {
-    const AnswerContext context = answerContextOf(conn);
-    if (!context.keepAlive)
-        mg_disable_connection_keep_alive(conn);
-    const std::string bytes = standardAnswerBytes(context, answer);
-    return RedfishServerHandler::writeBody(conn, bytes) == static_cast<long long>(bytes.size());
-}
 
 int answerEngineError(struct mg_connection* conn, int status, const char* /*message*/) {
     // The engine answers errors of requests it could not take at all; such a
     // connection is not trusted to frame another request.
     mg_disable_connection_keep_alive(conn);
-    sendStandardAnswer(conn, ProducedAnswer{status, {{"Content-Type", kJsonType}}, ""});
+    sendAnswer(conn, jsonAnswer(status, ""));
     return 0;
 }
 
@@ -131,7 +94,9 @@ bool RedfishServerHandler::handleDelete(CivetServer* server, struct mg_connectio
 bool RedfishServerHandler::handleOptions(CivetServer*, struct mg_connection* conn, int* status) {
     // The Allow header is the answer; it tells nothing a GET would not.
     if (standard()) {
-        sendStandardAnswer(conn, ProducedAnswer{200, {}, ""});
+        Answer allowed;
+        allowed.status = 200;
+        sendAnswer(conn, std::move(allowed));
         *status = 1;
     }
     return true;
@@ -140,7 +105,7 @@ bool RedfishServerHandler::handleOptions(CivetServer*, struct mg_connection* con
 bool RedfishServerHandler::handlePut(CivetServer*, struct mg_connection* conn, int* status) {
     // No resource of this service is replaced whole.
     if (standard()) {
-        sendStandardAnswer(conn, ProducedAnswer{405, {{"Content-Type", kJsonType}}, ""});
+        sendAnswer(conn, jsonAnswer(405, ""));
         *status = 1;
     }
     return true;

@@ -3,16 +3,7 @@
 #ifndef TOLVANE_STANDARDROAD_H
 #define TOLVANE_STANDARDROAD_H
 
-#include "protocol/standardanswer.h"
-
 struct mg_connection;
-
-// What the writer needs to know of the request on `conn`.
-AnswerContext answerContextOf(struct mg_connection* conn);
-
-// Writes `answer` as the standard profile sends it; the connection is
-// closed after it unless it can stay open. False when the write failed.
-bool sendStandardAnswer(struct mg_connection* conn, const ProducedAnswer& answer);
 
 // The engine's error answer callback (a request it could not parse, a path
 // no handler takes, a method it does not implement): a Redfish error object.

@@ -74,7 +74,7 @@ bool buildServerOptions(const char* const* table, size_t count) {
                               ServerConfig.CommunicationPortHttp);
             // The standard profile listens on IPv6 as well: "+" asks the
             // engine for one socket that takes both.
-            if (protocolProfile() == ProtocolProfile::Standard)
+            if (profileRules().listensOnIpv6)
                 gServerOptions.push_back(std::string("+") + gListeningPortText);
             else
                 gServerOptions.emplace_back(gListeningPortText);
@@ -114,7 +114,7 @@ bool buildServerOptions(const char* const* table, size_t count) {
     }
     // Standard answers carry their length, so a connection can serve the
     // next request; an idle one is closed after two seconds.
-    if (protocolProfile() == ProtocolProfile::Standard) {
+    if (profileRules().keepsConnections) {
         for (const char* option : {"enable_keep_alive", "yes", "keep_alive_timeout_ms", "2000"})
             gServerOptions.emplace_back(option);
     }

@@ -158,7 +158,7 @@ void mainRedfishServer() {
         // The standard profile answers the engine's own errors (unparsable
         // requests, unknown paths and methods) as Redfish errors too.
         CivetCallbacks callbacks;
-        const bool standard = protocolProfile() == ProtocolProfile::Standard;
+        const bool standard = profileRules().engineErrorsAsRedfish;
         if (standard) {
             callbacks.http_error = answerEngineError;
             answerUnknownMethodsNotImplemented();
@@ -185,7 +185,7 @@ void mainRedfishServer() {
     ROUTINE_LOG("488", LOG_LEVEL_TRACE, "Call trace");
 
     // A standard service ends idle sessions; the classic one only after their lifetime.
-    if (protocolProfile() == ProtocolProfile::Standard) {
+    if (profileRules().idleSessionTimeout) {
         const std::string problem = loadSessionTimeout(serverDirectory() + "SessionService.json");
         if (!problem.empty())
             WriteOutLog("%s", problem.c_str());

@@ -1,9 +1,10 @@
-// A response head written with the library's response-header functions.
-// Once anything has gone out on the connection (the interim "100 Continue"
-// answer), the library refuses to start a head; the same bytes are then
-// written directly, so callers need not care which way the head went.
-#ifndef TOLVANE_RESPONSEHEAD_H
-#define TOLVANE_RESPONSEHEAD_H
+// The classic profile's other head, written with the library's
+// response-header functions. Once anything has gone out on the connection
+// (the interim "100 Continue" answer), the library refuses to start a head;
+// the same bytes are then written directly, so callers need not care which
+// way the head went.
+#ifndef TOLVANE_LIBRARYHEAD_H
+#define TOLVANE_LIBRARYHEAD_H
 
 #include <ctime>
 #include <string>

@@ -1,4 +1,4 @@
-#include "protocol/standardanswer.h"
+#include "answer/standardanswer.h"
 
 #include <cstdio>
 #include <ctime>
@@ -11,7 +11,7 @@
 #include "postrules.h"
 #include "protocol/allowedmethods.h"
 #include "protocol/metadata.h"
-#include "responsehead.h"
+#include "answer/libraryhead.h"
 
 namespace {
 
@@ -123,46 +123,26 @@ std::string topLevelString(std::string_view body, std::string_view key) {
     return "";
 }
 
+} // namespace
+
+long long answerBodyLength(const Answer& answer) {
+    if (!answer.file)
+        return static_cast<long long>(answer.body.size());
+    std::FILE* file = answer.file.get();
+    long long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        size = std::ftell(file);
+    std::rewind(file);
+    return size < 0 ? 0 : size;
+}
+
+namespace {
+
 bool isGetOrHead(const std::string& method) {
     return method == "GET" || method == "HEAD";
 }
 
 } // namespace
-
-std::optional<ProducedAnswer> readProducedAnswer(std::string_view bytes) {
-    const size_t lineEnd = bytes.find("\r\n");
-    if (bytes.rfind("HTTP/1.", 0) != 0 || lineEnd == std::string_view::npos)
-        return std::nullopt;
-    const size_t space = bytes.find(' ');
-    if (space == std::string_view::npos || space + 4 > lineEnd)
-        return std::nullopt;
-    ProducedAnswer answer;
-    answer.status = 0;
-    for (size_t i = space + 1; i < space + 4; ++i) {
-        if (bytes[i] < '0' || bytes[i] > '9')
-            return std::nullopt;
-        answer.status = answer.status * 10 + (bytes[i] - '0');
-    }
-    size_t at = lineEnd + 2;
-    for (;;) {
-        const size_t end = bytes.find("\r\n", at);
-        if (end == std::string_view::npos)
-            return std::nullopt;
-        if (end == at)
-            break;
-        const std::string_view line = bytes.substr(at, end - at);
-        const size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0)
-            return std::nullopt;
-        std::string_view value = line.substr(colon + 1);
-        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-            value.remove_prefix(1);
-        answer.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
-        at = end + 2;
-    }
-    answer.body.assign(bytes.substr(at + 2));
-    return answer;
-}
 
 std::string entityTagOf(std::string_view body) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -213,7 +193,7 @@ bool entityTagListNames(std::string_view list, std::string_view tag) {
     return false;
 }
 
-std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer answer) {
+std::string standardAnswerHead(const AnswerContext& request, Answer& answer, bool* sendBody) {
     // A header that could split the head is never sent; nor is the rest of
     // an answer that tried.
     bool safe = answer.status >= 100 && answer.status <= 599;
@@ -221,11 +201,12 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
         safe =
             safe && !header.first.empty() && isSafeText(header.first) && isSafeText(header.second);
     if (!safe)
-        answer = ProducedAnswer{500, {{"Content-Type", "application/json"}}, ""};
+        answer = jsonAnswer(500, "");
 
     // An error is a Redfish error object, whoever made it.
     if (answer.status >= 400) {
-        if (!isRedfishError(answer.body))
+        answer.file.reset();
+        if (answer.registryError || !isRedfishError(answer.body))
             answer.body = redfisherror::forStatus(answer.status, request.path);
         HeaderList kept;
         for (auto& header : answer.headers) {
@@ -247,14 +228,14 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
 
     const bool read = isGetOrHead(request.method);
     int status = answer.status;
-    bool sendBody = request.method != "HEAD";
-    if (read && status == 200 && !answer.body.empty()) {
+    *sendBody = request.method != "HEAD";
+    if (read && status == 200 && !answer.file && !answer.body.empty()) {
         const std::string tag = resourceEntityTag(answer.body);
         if (!tag.empty()) {
             out.emplace_back("ETag", tag);
             if (!request.ifNoneMatch.empty() && entityTagListNames(request.ifNoneMatch, tag)) {
                 status = 304;
-                sendBody = false;
+                *sendBody = false;
             }
         }
         const std::string schema = jsonSchemaUriOf(topLevelString(answer.body, "\"@odata.type\""));
@@ -275,12 +256,12 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
         out.emplace_back("WWW-Authenticate", kBasicChallenge);
     const bool noBody = status == 204 || status == 304 || status < 200;
     if (noBody) {
-        sendBody = false;
+        *sendBody = false;
         for (auto it = out.begin(); it != out.end();) {
             it = equalsIgnoreCase(it->first, "Content-Type") ? out.erase(it) : it + 1;
         }
     } else {
-        out.emplace_back("Content-Length", std::to_string(answer.body.size()));
+        out.emplace_back("Content-Length", std::to_string(answerBodyLength(answer)));
     }
     out.emplace_back("Cache-Control", credential ? "no-store" : "no-cache");
     for (const auto& fixed : kFixedHeaders)
@@ -290,11 +271,18 @@ std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer ans
     out.emplace_back("Date", httpDate(std::time(nullptr)));
     out.emplace_back("Connection", request.keepAlive ? "keep-alive" : "close");
 
-    std::string bytes = "HTTP/1.1 " + std::to_string(status) + " " +
-                        mg_get_response_code_text(nullptr, status) + "\r\n";
+    std::string head = "HTTP/1.1 " + std::to_string(status) + " " +
+                       mg_get_response_code_text(nullptr, status) + "\r\n";
     for (const auto& header : out)
-        bytes += header.first + ": " + header.second + "\r\n";
-    bytes += "\r\n";
+        head += header.first + ": " + header.second + "\r\n";
+    head += "\r\n";
+    return head;
+}
+
+std::string standardAnswerBytes(const AnswerContext& request, Answer answer) {
+    answer.file.reset();
+    bool sendBody = false;
+    std::string bytes = standardAnswerHead(request, answer, &sendBody);
     if (sendBody)
         bytes += answer.body;
     return bytes;

@@ -1,10 +1,9 @@
-#include "responsehead.h"
+#include "answer/libraryhead.h"
 
 #include <ctime>
 
 #include "civetweb.h"
 #include "civetweb_ext.h"
-#include "protocol/answercapture.h"
 
 namespace {
 constexpr int kLibraryStateError = -3; // something was sent already
@@ -23,10 +22,7 @@ std::string httpDate(std::time_t now) {
 }
 
 int ResponseHead::start(int status) {
-    // A captured answer is written as bytes; the library's head functions
-    // would send it past the capture.
-    int result =
-        answerIsCaptured(conn_) ? kLibraryStateError : mg_response_header_start(conn_, status);
+    int result = mg_response_header_start(conn_, status);
     if (result == kLibraryStateError) {
         direct_ = true;
         result = 0;
@@ -63,8 +59,7 @@ int ResponseHead::send() {
     if (!hasConnection)
         head += "Connection: close\r\n";
     head += "\r\n";
-    return writeAnswerBytes(conn_, head.data(), head.size()) == static_cast<int>(head.size()) ? 0
-                                                                                              : -1;
+    return mg_write(conn_, head.data(), head.size()) == static_cast<int>(head.size()) ? 0 : -1;
 }
 
 bool sendInterimContinue(struct mg_connection* conn) {

@@ -1,16 +1,14 @@
-// The standard profile's answer writer. Handlers produce an answer as they
-// always have (status line, a few header lines, the body); this turns it
-// into what Redfish clients expect: a length, the OData version, caching and
-// framing rules, an entity tag, the schema link, the allowed methods, and a
-// Redfish error object for every error. One place decides every header.
+// The standard profile's rules: they turn a road's answer into what Redfish
+// clients expect: a length, the OData version, caching and framing rules, an
+// entity tag, the schema link, the allowed methods, and a Redfish error
+// object for every error. One place decides every header.
 #ifndef TOLVANE_STANDARDANSWER_H
 #define TOLVANE_STANDARDANSWER_H
 
-#include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
+
+#include "answer/answer.h"
 
 // What the writer needs to know of the request being answered.
 struct AnswerContext {
@@ -21,22 +19,18 @@ struct AnswerContext {
     std::string ifNoneMatch; // the request's If-None-Match ("" when absent)
 };
 
-using HeaderList = std::vector<std::pair<std::string, std::string>>;
+// The head of the standard answer to `request`. The rules may replace the
+// body (an error's object, also for a file answer to an error) and decide
+// whether it is sent at all (HEAD, 204, 304): *sendBody. A file's length is
+// taken from the file, which is left at its start.
+std::string standardAnswerHead(const AnswerContext& request, Answer& answer, bool* sendBody);
 
-// An answer as a handler produced it.
-struct ProducedAnswer {
-    int status = 500;
-    HeaderList headers;
-    std::string body;
-};
+// The length of the answer's body: its file's when it streams one.
+long long answerBodyLength(const Answer& answer);
 
-// Reads produced bytes: "HTTP/1.x <status> <text>" CR LF, header lines each
-// ending in CR LF, an empty line, then the body to the end. Nothing when the
-// bytes are not such an answer.
-std::optional<ProducedAnswer> readProducedAnswer(std::string_view bytes);
-
-// The bytes of the standard answer to `request`.
-std::string standardAnswerBytes(const AnswerContext& request, ProducedAnswer answer);
+// Head and body of the standard answer to `request`, for an answer without a
+// file.
+std::string standardAnswerBytes(const AnswerContext& request, Answer answer);
 
 // The strong entity tag of a body: a quoted hash of its bytes.
 std::string entityTagOf(std::string_view body);

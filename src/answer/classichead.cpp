@@ -1,9 +1,7 @@
-#include "responseheadtext.h"
-
-#include "protocol/answercapture.h"
+#include "answer/classichead.h"
 
 void appendResponseHead(std::string& out, int status, const char* contentType,
-                        const HeaderFields& extra) {
+                        const HeaderList& extra) {
     // No Content-Length: the connection ends with the answer, which marks the
     // end of the body.
     out += "HTTP/1.1 ";
@@ -71,18 +69,4 @@ const char* classicStatusText(int status) {
     default:
         return "Expectation Failed";
     }
-}
-
-long long writeAnswerBody(struct mg_connection* conn, const std::string& body) {
-    long long written = 0;
-    while (static_cast<size_t>(written) < body.size()) {
-        int n = writeAnswerBytes(conn, body.data() + written,
-                                 body.size() - static_cast<size_t>(written));
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        written += n;
-    }
-    return written;
 }
