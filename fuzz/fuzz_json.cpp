@@ -1,5 +1,5 @@
 // The JSON adapter and the conversions of plug-in replies: the reply
-// envelope (processPluginReply), the login reply (token, masking, cookie
+// envelope (convertPluginReply), the login reply (token, masking, cookie
 // headers) and file answers. None may crash or throw anything but bad_alloc,
 // whatever the text, and each keeps its promises about what it gives back.
 #include <cstddef>
@@ -35,11 +35,10 @@ void checkAdapter(const std::string& text) {
 }
 
 // The envelope as the GET, PATCH and DELETE answers read it.
-void checkEnvelope(RedfishServerHandler& handler, const std::string& text) {
+void checkEnvelope(const std::string& text) {
     std::string body;
-    const char* result = handler.processPluginReply(text.c_str(), body);
-    FUZZ_CHECK(result == body.c_str());
-    FUZZ_CHECK(handler.httpStatus >= 100 && handler.httpStatus <= 599);
+    const int32_t status = RedfishServerHandler::convertPluginReply(text.c_str(), body);
+    FUZZ_CHECK(status >= 100 && status <= 599);
 }
 
 // A successful login reply: the token from "response"."Headers", the masked
@@ -85,10 +84,9 @@ void checkFirmwareArgument(const std::string& text) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static RedfishServerHandler handler("127.0.0.1", nullptr, 0);
     std::string text(reinterpret_cast<const char*>(data), size);
     checkAdapter(text);
-    checkEnvelope(handler, text);
+    checkEnvelope(text);
     json::Value root;
     if (json::parseObject(text, root)) {
         int32_t timeout = 0;

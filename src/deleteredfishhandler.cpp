@@ -38,8 +38,7 @@ bool RedfishServerHandler::handleDelete(CivetServer* server, struct mg_connectio
         REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Exit");
         return false;
     }
-    return forwardToPlugin(conn,
-                           PluginRoad{TOLVANE_LOG_CONTEXT(kFn), REDFISH_ENTRY_DELETE,
-                                      &deleteCommandHandler, " Delete command handler is NULL",
-                                      " Response OUT :", FailedWrite::TracedAndLogged, resource});
+    return forwardToPlugin(conn, PluginRoad{TOLVANE_LOG_CONTEXT(kFn), REDFISH_ENTRY_DELETE,
+                                            " Delete command handler is NULL", " Response OUT :",
+                                            FailedWrite::TracedAndLogged, resource});
 }

@@ -212,7 +212,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");
         return false;
     }
-    const CommandHandlerFn post = lookUpEntry(calls, REDFISH_ENTRY_POST, &postCommandHandler);
+    const CommandHandlerFn post = calls.entry(REDFISH_ENTRY_POST);
     if (!post) {
         sendAnswer(conn, jsonAnswer(500, ""));
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL");
@@ -291,7 +291,6 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
             placed = !storedPath.empty();
         }
         if (placed) {
-            publishUploadPath(storedPath);
             const std::string argument = buildUploadArgument(
                 form.fields.fields(), storedPath, action->withLogFile ? &logFilePath : nullptr);
             calls.call(post, pluginUri, argument, reply);
@@ -318,7 +317,6 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
         for (auto& field : pluginReplyHeaders(reply))
             answer.headers.push_back(std::move(field));
     }
-    publishStatus(answer.status);
     if (sendAnswer(conn, std::move(answer)) < 0)
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");

@@ -183,7 +183,6 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         }
         if (tracing)
             writeRequestTrace(method, requestUri, "{}");
-        publishStatus(own->status);
         Answer answer;
         answer.status = own->status;
         answer.headers.emplace_back("Content-Type", own->contentType);
@@ -195,13 +194,9 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         return true;
     }
 
-    PluginRoad road{TOLVANE_LOG_CONTEXT(kFn),
-                    REDFISH_ENTRY_GET,
-                    &getCommandHandler,
-                    " GET command handler is NULL",
-                    " Response OUT: ",
-                    FailedWrite::TracedAndLogged,
-                    forwarded};
+    PluginRoad road{TOLVANE_LOG_CONTEXT(kFn),       REDFISH_ENTRY_GET,
+                    " GET command handler is NULL", " Response OUT: ",
+                    FailedWrite::TracedAndLogged,   forwarded};
     // The classic profile lets the session service document be read before a
     // login; a standard service answers only its own documents without one.
     road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService") &&

@@ -37,6 +37,6 @@ bool RedfishServerHandler::handlePatch(CivetServer* server, struct mg_connection
         return false;
     }
     return forwardToPlugin(conn, PluginRoad{TOLVANE_LOG_CONTEXT(kFn), REDFISH_ENTRY_PATCH,
-                                            &patchCommandHandler, " PATCH command handler is NULL",
+                                            " PATCH command handler is NULL",
                                             " Response OUT : ", FailedWrite::Logged, resource});
 }

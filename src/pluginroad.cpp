@@ -75,7 +75,7 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     if (gate.session)
         calls.actAs(gate.session->userName, gate.session->privileges);
 
-    CommandHandlerFn entry = lookUpEntry(calls, road.entryName, road.field);
+    CommandHandlerFn entry = calls.entry(road.entryName);
     if (!entry) {
         sendAnswer(conn, jsonAnswer(500, ""));
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s", road.missingText);
@@ -97,7 +97,6 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
         changing = std::make_unique<ResourceChangeLock>(road.pluginUri);
     if (changeIsStale(conn, method, road.pluginUri, calls)) {
         calls.release();
-        publishStatus(412);
         writeErrorAnswer(conn, 412, redfisherror::preconditionFailed());
         writeResponseTrace(method, 412, "Precondition Failed");
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
@@ -120,7 +119,6 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
 
     std::string out;
     const int32_t httpStatus = convertPluginReply(pluginReply.c_str(), out);
-    publishStatus(httpStatus);
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s%s", road.outPrefix, out.c_str());
     applySessionEffects(request, gate, httpStatus, body);
     calls.release();

@@ -202,7 +202,7 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     if (gate.session)
         calls.actAs(gate.session->userName, gate.session->privileges);
 
-    const CommandHandlerFn post = lookUpEntry(calls, REDFISH_ENTRY_POST, &postCommandHandler);
+    const CommandHandlerFn post = calls.entry(REDFISH_ENTRY_POST);
     if (!post) {
         sendAnswer(conn, jsonAnswer(500, ""));
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, " POST command handler is NULL ");
@@ -400,7 +400,6 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
         calls.release();
         std::string text;
         const int status = convertPluginReply(reply.c_str(), text);
-        publishStatus(status);
         auditRecord(AuditEvent::Login, clientAddress, typedName, status);
         if (status == 401)
             loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
@@ -420,7 +419,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
             if (replyStatus == 401)
                 loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
             std::string text;
-            publishStatus(convertPluginReply(json::asText(response).c_str(), text));
+            convertPluginReply(json::asText(response).c_str(), text);
             out = jsonAnswer(isAnswerableStatus(replyStatus) ? static_cast<int>(replyStatus) : 500,
                              std::move(text));
         } else {
@@ -434,9 +433,7 @@ bool RedfishServerHandler::handleLogin(struct mg_connection* conn, const struct 
                 // A line break would let the plug-in's text end our header early.
                 REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
                             " Refused a login header with a line break");
-                publishStatus(500);
             } else {
-                publishStatus(201);
                 const int64_t now = static_cast<int64_t>(std::time(nullptr));
                 loginThrottle().recordSuccess(clientAddress, typedName, now);
                 SessionRecord record;

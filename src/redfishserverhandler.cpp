@@ -48,7 +48,7 @@ void RedfishServerHandler::learnHostName(struct mg_connection* conn) {
     const struct mg_request_info* ri = conn ? mg_get_request_info(conn) : nullptr;
     if (!ri)
         return;
-    std::lock_guard<std::mutex> lock(viewsMutex_);
+    std::lock_guard<std::mutex> lock(hostMutex_);
     for (int i = 0; i < ri->num_headers; ++i) {
         const char* name = ri->http_headers[i].name;
         if (!name || std::strcmp(name, "Host") != 0)
@@ -65,7 +65,7 @@ void RedfishServerHandler::learnHostName(struct mg_connection* conn) {
 
 void RedfishServerHandler::learnHostNameOnce(struct mg_connection* conn) {
     {
-        std::lock_guard<std::mutex> lock(viewsMutex_);
+        std::lock_guard<std::mutex> lock(hostMutex_);
         if (hostNameKnown)
             return;
     }
@@ -73,26 +73,8 @@ void RedfishServerHandler::learnHostNameOnce(struct mg_connection* conn) {
 }
 
 std::string RedfishServerHandler::knownHostName() {
-    std::lock_guard<std::mutex> lock(viewsMutex_);
+    std::lock_guard<std::mutex> lock(hostMutex_);
     return hostName;
-}
-
-void RedfishServerHandler::publishStatus(int32_t status) {
-    std::lock_guard<std::mutex> lock(viewsMutex_);
-    httpStatus = status;
-}
-
-void RedfishServerHandler::publishUploadPath(const std::string& path) {
-    std::lock_guard<std::mutex> lock(viewsMutex_);
-    uploadFilePath = path;
-}
-
-CommandHandlerFn RedfishServerHandler::lookUpEntry(const PluginCalls& calls, const char* name,
-                                                   CommandHandlerFn* field) {
-    CommandHandlerFn fn = calls.entry(name);
-    std::lock_guard<std::mutex> lock(viewsMutex_);
-    *field = fn;
-    return fn;
 }
 
 std::string RedfishServerHandler::readRequestBody(struct mg_connection* conn) {
@@ -169,11 +151,6 @@ int32_t RedfishServerHandler::convertPluginReply(const char* reply, std::string&
         body = json::kInternalException;
     }
     return httpStatus;
-}
-
-const char* RedfishServerHandler::processPluginReply(const char* reply, std::string& body) {
-    publishStatus(convertPluginReply(reply, body));
-    return body.c_str();
 }
 
 const char* RedfishServerHandler::getStatusText(int status) {

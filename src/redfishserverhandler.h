@@ -21,7 +21,6 @@ struct PluginRoad {
     enum class FailedWrite { Logged, TracedAndLogged };
     LogContext log;          // the method's unit, function and line
     const char* entryName;   // the plug-in entry point
-    CommandHandlerFn* field; // where the looked-up entry point is kept
     const char* missingText; // DEBUG line when the entry point is missing
     const char* outPrefix;   // DEBUG line before the answer's body
     FailedWrite failedWrite; // what a failed body write leaves behind
@@ -82,8 +81,7 @@ class RedfishServerHandler : public CivetHandler {
 
     // Plug-in road (redfishserverhandler.cpp).
     std::string readRequestBody(struct mg_connection* conn);
-    const char* processPluginReply(const char* reply, std::string& body);
-    // processPluginReply without touching the handler's fields: the status.
+    // The reply envelope: the body text into `body`, the status returned.
     static int32_t convertPluginReply(const char* reply, std::string& body);
     static const char* getStatusText(int status);
 
@@ -121,30 +119,17 @@ class RedfishServerHandler : public CivetHandler {
     static void buildVersionDocument(std::string& out);
     static void buildServiceRoot(std::string& out);
 
-    // Fields, in this order.
+    // What the handler keeps across requests; everything else belongs to
+    // the request. The host name is learned from the first Host header.
     std::string hostName;
-    int32_t httpStatus = 200;
     RedfishModuleHandle pluginModule = nullptr;
     bool hostNameKnown = false;
     int32_t sessionTimeout = 0;
-    CommandHandlerFn getCommandHandler = nullptr;
-    CommandHandlerFn deleteCommandHandler = nullptr;
-    CommandHandlerFn patchCommandHandler = nullptr;
-    CommandHandlerFn postCommandHandler = nullptr;
-    std::string uploadFilePath; // path of the current request's stored upload
-
-    // The fields above are views of the latest request: requests run at the
-    // same time, so each keeps its own state and publishes it here.
-    void publishStatus(int32_t status);
-    void publishUploadPath(const std::string& path);
-    // Looks `name` up through `calls` and keeps it in `field`.
-    CommandHandlerFn lookUpEntry(const PluginCalls& calls, const char* name,
-                                 CommandHandlerFn* field);
 
   private:
     std::once_flag overlapAsked_;
     bool pluginCallsMayOverlap_ = false;
-    std::mutex viewsMutex_; // guards the fields above
+    std::mutex hostMutex_; // guards hostName and hostNameKnown
 
     // Stores the session of a successful login unless the role rules refuse
     // it (RoleRefused in the standard profile); when the server refuses it

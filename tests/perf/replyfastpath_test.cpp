@@ -21,12 +21,9 @@ struct Converted {
 };
 
 Converted converted(const std::string& reply) {
-    RedfishServerHandler handler(std::string(), nullptr, 0);
-    handler.httpStatus = 299; // must never leak into the answer
     std::string body = "left over";
-    const char* text = handler.processPluginReply(reply.c_str(), body);
-    EXPECT_EQ(text, body.c_str());
-    return {handler.httpStatus, body};
+    const int32_t status = RedfishServerHandler::convertPluginReply(reply.c_str(), body);
+    return {status, body};
 }
 
 bool quick(const std::string& reply) {
