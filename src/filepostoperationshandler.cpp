@@ -193,20 +193,14 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Method = %s\n", method);
     const std::string pluginUri = pluginUriOf(normalisedUri(ri));
 
-    learnHostNameOnce(conn);
-    PluginCalls calls(pluginModule, pluginCallsMayOverlap(),
-                      CivetServer::callHoldsGlobalLock(conn));
-    GateRequest request;
-    request.method = method;
-    request.path = normalisedUri(ri);
-    request.multipart = true;
-    const GateOutcome gate = passGate(
-        conn, request, [&calls](const std::string& uri) { return calls.read(uri); }, nullptr,
-        [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); });
-    if (!gate.pass)
+    GateRequest admitted;
+    admitted.method = method;
+    admitted.path = normalisedUri(ri);
+    admitted.multipart = true;
+    RequestContext context(*this, conn, std::move(admitted));
+    if (!admit(context, false))
         return true;
-    if (gate.session)
-        calls.actAs(gate.session->userName, gate.session->privileges);
+    PluginCalls& calls = context.calls;
     if (!pluginModule) {
         REDFISH_LOG(kFileFunction, LOG_LEVEL_ERROR, "Redfish Server handler is NULL");
         REDFISH_LOG(kFileFunction, LOG_LEVEL_DEBUG, "Exit");

@@ -16,6 +16,7 @@
 #include "redfishserverhandler.h"
 #include "redfishtrace.h"
 #include "session/sessionresources.h"
+#include "session/sessionservice.h"
 
 namespace {
 const char* const kSendFailed = " Failed to send the response to client";
@@ -55,25 +56,18 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     const char* method = ri->request_method ? ri->request_method : "";
     const char* requestUri = ri->request_uri ? ri->request_uri : "";
 
-    learnHostNameOnce(conn);
-
-    PluginCalls calls(pluginModule, pluginCallsMayOverlap(),
-                      CivetServer::callHoldsGlobalLock(conn));
-    RequestBody requestBody(*this, conn);
-    GateRequest request;
-    request.method = method;
-    request.path = normalisedUri(ri);
-    request.exempt = road.exempt;
-    const GateOutcome gate = passGate(
-        conn, request, [&calls](const std::string& uri) { return calls.read(uri); },
-        [&]() -> const std::string& { return requestBody.text(); },
-        [&](const BasicCredentials& c) { return verifyBasicLogin(calls, ri->remote_addr, c); });
-    if (!gate.pass) {
+    GateRequest admitted;
+    admitted.method = method;
+    admitted.path = normalisedUri(ri);
+    admitted.exempt = road.exempt;
+    RequestContext context(*this, conn, std::move(admitted));
+    if (!admit(context)) {
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
-    if (gate.session)
-        calls.actAs(gate.session->userName, gate.session->privileges);
+    PluginCalls& calls = context.calls;
+    const GateRequest& request = context.request;
+    const GateOutcome& gate = context.gate;
 
     CommandHandlerFn entry = calls.entry(road.entryName);
     if (!entry) {
@@ -88,7 +82,7 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
         return true;
     }
-    const std::string& body = requestBody.text();
+    const std::string& body = context.body.text();
     writeRequestTrace(method, requestUri, body.c_str());
 
     // A change and the tag check before it are one step for the resource.
@@ -120,7 +114,7 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     std::string out;
     const int32_t httpStatus = convertPluginReply(pluginReply.c_str(), out);
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s%s", road.outPrefix, out.c_str());
-    applySessionEffects(request, gate, httpStatus, body);
+    SessionService::afterAccountChange(request, gate, httpStatus, body);
     calls.release();
     auditPluginAnswer(method, request.path, ri->remote_addr,
                       gate.session ? gate.session->userName : "", gate.accountUser, httpStatus,

@@ -18,7 +18,8 @@
 RedfishServerHandler::RedfishServerHandler(const std::string& hostAddress,
                                            RedfishModuleHandle module,
                                            int32_t sessionTimeoutSetting)
-    : hostName(hostAddress), pluginModule(module), sessionTimeout(sessionTimeoutSetting) {}
+    : hostName(hostAddress), pluginModule(module), sessionTimeout(sessionTimeoutSetting),
+      sessions_(sessionTimeoutSetting) {}
 
 bool RedfishServerHandler::pluginCallsMayOverlap() {
     std::call_once(overlapAsked_,
@@ -93,6 +94,31 @@ std::string RedfishServerHandler::readRequestBody(struct mg_connection* conn) {
         body.append(buffer, static_cast<size_t>(n));
     mg_unlock_connection(conn);
     return body;
+}
+
+RequestContext::RequestContext(RedfishServerHandler& handler, struct mg_connection* conn_,
+                               GateRequest request_)
+    : conn(conn_), ri(mg_get_request_info(conn_)), request(std::move(request_)),
+      calls(handler.pluginModule, handler.pluginCallsMayOverlap(),
+            CivetServer::callHoldsGlobalLock(conn_)),
+      body(handler, conn_) {}
+
+bool RedfishServerHandler::admit(RequestContext& context, bool readsBody) {
+    learnHostNameOnce(context.conn);
+    PluginCalls& calls = context.calls;
+    const std::string address = context.ri->remote_addr;
+    context.gate = passGate(
+        context.conn, context.request, [&calls](const std::string& uri) { return calls.read(uri); },
+        readsBody ? BodyReader([&context]() -> const std::string& { return context.body.text(); })
+                  : BodyReader(),
+        [&](const BasicCredentials& c) {
+            return sessions_.verifyBasic(calls, address, c, knownHostName());
+        });
+    if (!context.gate.pass)
+        return false;
+    if (context.gate.session)
+        calls.actAs(context.gate.session->userName, context.gate.session->privileges);
+    return true;
 }
 
 const std::string& RequestBody::text() {

@@ -12,8 +12,10 @@
 #include "civetserver.h"
 #include "logcontext.h"
 #include "plugincall/plugincalls.h"
+#include "gate/requestgate.h"
 #include "replyheaders.h"
 #include "session/basicauth.h"
+#include "session/sessionservice.h"
 #include "session/sessiontable.h"
 
 // What a method's road to the plug-in does in its own way.
@@ -45,6 +47,20 @@ class RequestBody {
     bool read_ = false;
 };
 
+// One request on its way through the handler: what every method's road
+// shares, kept per request. Built at the front door (admit), which learns the
+// host name, passes the gate (session or Basic login, privileges) and names
+// the caller to the plug-in.
+struct RequestContext {
+    RequestContext(RedfishServerHandler& handler, struct mg_connection* conn, GateRequest request);
+    struct mg_connection* conn;
+    const struct mg_request_info* ri;
+    GateRequest request;
+    PluginCalls calls;
+    RequestBody body;
+    GateOutcome gate;
+};
+
 class RedfishServerHandler : public CivetHandler {
   public:
     RedfishServerHandler(const std::string& hostAddress, RedfishModuleHandle module,
@@ -56,10 +72,10 @@ class RedfishServerHandler : public CivetHandler {
     bool handleFilePost(CivetServer* server, struct mg_connection* conn) override;
     bool handleDelete(CivetServer* server, struct mg_connection* conn) override;
     bool handlePatch(CivetServer* server, struct mg_connection* conn) override;
-    // The standard profile's road (protocol/standardroad.cpp): each runs the
-    // plain form above with its answer captured and sends that through the
-    // standard answer writer. In the classic profile they leave the status
-    // unset, so the plain forms answer exactly as before.
+    // The status forms (protocol/standardroad.cpp): where the profile's
+    // rules take every method through the standard road they run the plain
+    // form above (HEAD as a GET, OPTIONS and PUT answered there); otherwise
+    // they leave the status unset, so the plain forms answer as before.
     bool handleGet(CivetServer* server, struct mg_connection* conn, int* status) override;
     bool handlePost(CivetServer* server, struct mg_connection* conn, int* status) override;
     bool handleFilePost(CivetServer* server, struct mg_connection* conn, int* status) override;
@@ -98,9 +114,6 @@ class RedfishServerHandler : public CivetHandler {
     static Answer generalErrorAnswer(int status);
     // 401 with the body "Unauthorized user".
     static void answerUnauthorized(struct mg_connection* conn);
-    // A login's 201: the session's Location, its token and cookie, the body
-    // still to come.
-    Answer loginAnswer(const std::string& token, const std::string& location, bool tls) const;
     // The request path with dot segments resolved and escapes decoded, which
     // every URI decision and the plug-in's URI use; "" when the request names
     // no local resource.
@@ -108,6 +121,11 @@ class RedfishServerHandler : public CivetHandler {
     // Whether the engine's debug log type asks for trace records of the
     // handler's own documents.
     static bool traceEnabled();
+
+    // The front door of every road to the plug-in: the gate, then the
+    // caller named to the plug-in. False when the gate refused (and answered).
+    // Without `readsBody` the gate never reads the body (uploads).
+    bool admit(RequestContext& context, bool readsBody = true);
 
     // The road of GET, PATCH and DELETE (pluginroad.cpp): the gate, the
     // plug-in call and the answer. Returns whether the request was answered.
@@ -131,23 +149,7 @@ class RedfishServerHandler : public CivetHandler {
     bool pluginCallsMayOverlap_ = false;
     std::mutex hostMutex_; // guards hostName and hostNameKnown
 
-    // Stores the session of a successful login unless the role rules refuse
-    // it (RoleRefused in the standard profile); when the server refuses it
-    // the plug-in's session is ended, as are the sessions evicted to make room.
-    AddSessionResult openSession(SessionRecord record, SessionAdmission admission,
-                                 PluginCalls& calls);
-    // Ends the plug-in's session at `location` (its answer does not matter).
-    static void endPluginSession(PluginCalls& calls, const std::string& location);
-    // The privileges of a role, from the plug-in's role document when it
-    // serves one, else those of the standard role of that name.
-    PrivilegeSet rolePrivileges(const std::string& roleId, PluginCalls& calls);
-    // Checks Basic credentials with a login at the plug-in that leaves no
-    // session behind (postredfishhandler.cpp); verdicts are cached briefly.
-    std::optional<SessionRecord> verifyBasicLogin(PluginCalls& calls, const std::string& address,
-                                                  const BasicCredentials& credentials);
-    // Login (postredfishhandler.cpp).
-    bool handleLogin(struct mg_connection* conn, const struct mg_request_info* ri,
-                     const std::string& pluginUri, const std::string& body, PluginCalls& calls);
+    SessionService sessions_;
 };
 
 #endif

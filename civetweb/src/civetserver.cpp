@@ -6,6 +6,7 @@
 #include <cassert>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <utility>
@@ -26,76 +27,51 @@ class GlobalLockGuard {
     GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
 };
 
-enum class Operation { None, Get, Post, FilePost, Head, Put, Delete, Options, Patch };
-
-bool isMethod(const char* method, const char* name) {
-    return method != nullptr && std::string(method) == name;
-}
+// A method's two handler slots: the status-code form, then the plain form.
+struct Operation {
+    const char* method;
+    bool upload; // a POST whose Content-Type names multipart/form-data
+    bool (CivetHandler::*withStatus)(CivetServer*, struct mg_connection*, int*);
+    bool (CivetHandler::*plain)(CivetServer*, struct mg_connection*);
+};
 
 // Methods compare case-sensitively; uploads are POSTs whose Content-Type
 // names multipart/form-data in any letter case.
-Operation chooseOperation(const char* method, const char* contentType) {
-    if (isMethod(method, "GET"))
-        return Operation::Get;
-    if (isMethod(method, "POST")) {
-        if (contentType != nullptr && mg_strcasestr(contentType, "MULTIPART/FORM-DATA") != nullptr)
-            return Operation::FilePost;
-        return Operation::Post;
+const Operation kOperations[] = {
+    {"GET", false, &CivetHandler::handleGet, &CivetHandler::handleGet},
+    {"POST", true, &CivetHandler::handleFilePost, &CivetHandler::handleFilePost},
+    {"POST", false, &CivetHandler::handlePost, &CivetHandler::handlePost},
+    {"HEAD", false, &CivetHandler::handleHead, &CivetHandler::handleHead},
+    {"PUT", false, &CivetHandler::handlePut, &CivetHandler::handlePut},
+    {"DELETE", false, &CivetHandler::handleDelete, &CivetHandler::handleDelete},
+    {"OPTIONS", false, &CivetHandler::handleOptions, &CivetHandler::handleOptions},
+    {"PATCH", false, &CivetHandler::handlePatch, &CivetHandler::handlePatch},
+};
+
+// The operation of a request; nullptr for a method no slot takes.
+const Operation* chooseOperation(const char* method, const char* contentType) {
+    if (method == nullptr)
+        return nullptr;
+    const bool upload =
+        contentType != nullptr && mg_strcasestr(contentType, "MULTIPART/FORM-DATA") != nullptr;
+    for (const Operation& op : kOperations) {
+        if (std::strcmp(op.method, method) == 0 && (!op.upload || upload))
+            return &op;
     }
-    if (isMethod(method, "HEAD"))
-        return Operation::Head;
-    if (isMethod(method, "PUT"))
-        return Operation::Put;
-    if (isMethod(method, "DELETE"))
-        return Operation::Delete;
-    if (isMethod(method, "OPTIONS"))
-        return Operation::Options;
-    if (isMethod(method, "PATCH"))
-        return Operation::Patch;
-    return Operation::None;
+    return nullptr;
 }
 
 // The status-code form decides when it leaves a code of 0 or more;
 // otherwise the plain form answers (1) or not (0).
-template <typename WithStatus, typename Plain> int callPair(WithStatus withStatus, Plain plain) {
+int dispatch(const Operation* op, CivetHandler* handler, CivetServer* server,
+             struct mg_connection* conn) {
+    if (op == nullptr)
+        return 0;
     int statusCode = -1;
-    withStatus(&statusCode);
-    if (statusCode >= 0) {
+    (handler->*op->withStatus)(server, conn, &statusCode);
+    if (statusCode >= 0)
         return statusCode;
-    }
-    return plain() ? 1 : 0;
-}
-
-int dispatch(Operation op, CivetHandler* handler, CivetServer* server, struct mg_connection* conn) {
-    switch (op) {
-    case Operation::Get:
-        return callPair([&](int* s) { return handler->handleGet(server, conn, s); },
-                        [&] { return handler->handleGet(server, conn); });
-    case Operation::Post:
-        return callPair([&](int* s) { return handler->handlePost(server, conn, s); },
-                        [&] { return handler->handlePost(server, conn); });
-    case Operation::FilePost:
-        return callPair([&](int* s) { return handler->handleFilePost(server, conn, s); },
-                        [&] { return handler->handleFilePost(server, conn); });
-    case Operation::Head:
-        return callPair([&](int* s) { return handler->handleHead(server, conn, s); },
-                        [&] { return handler->handleHead(server, conn); });
-    case Operation::Put:
-        return callPair([&](int* s) { return handler->handlePut(server, conn, s); },
-                        [&] { return handler->handlePut(server, conn); });
-    case Operation::Delete:
-        return callPair([&](int* s) { return handler->handleDelete(server, conn, s); },
-                        [&] { return handler->handleDelete(server, conn); });
-    case Operation::Options:
-        return callPair([&](int* s) { return handler->handleOptions(server, conn, s); },
-                        [&] { return handler->handleOptions(server, conn); });
-    case Operation::Patch:
-        return callPair([&](int* s) { return handler->handlePatch(server, conn, s); },
-                        [&] { return handler->handlePatch(server, conn); });
-    case Operation::None:
-        break;
-    }
-    return 0;
+    return (handler->*op->plain)(server, conn) ? 1 : 0;
 }
 
 CivetServer* serverOf(const struct mg_connection* conn) {
@@ -429,7 +405,7 @@ int CivetServer::handleRequest(struct mg_connection* conn, void* cbdata, bool se
 
     CivetHandler* handler = static_cast<CivetHandler*>(cbdata);
     const struct mg_request_info* ri = mg_get_request_info(conn);
-    const Operation op = chooseOperation(ri->request_method, mg_get_header(conn, "Content-Type"));
+    const Operation* op = chooseOperation(ri->request_method, mg_get_header(conn, "Content-Type"));
 
     // A serialised handler's body is received before the lock so a slow
     // sender holds up only its own request; a concurrent handler receives it
@@ -437,8 +413,7 @@ int CivetServer::handleRequest(struct mg_connection* conn, void* cbdata, bool se
     // was entitled to send is never awaited or buffered. Uploads stream to
     // disk in the handler, and requests no operation takes stay with the
     // engine untouched.
-    const bool receive = me->prefetchMax > 0 && handler != nullptr && op != Operation::None &&
-                         op != Operation::FilePost;
+    const bool receive = me->prefetchMax > 0 && handler != nullptr && op != nullptr && !op->upload;
     BodyPrefetch outcome = BodyPrefetch::None;
     std::string body;
     if (receive && serialised) {

@@ -19,11 +19,6 @@
 
 namespace {
 
-// Account members whose change ends the user's sessions. "Oem" holds
-// privileges of its own (an OS user's privilege level).
-const char* const kRevokingMembers[] = {"Password", "RoleId", "Enabled",
-                                        "UserName", "Locked", "Oem"};
-
 int64_t now() {
     return static_cast<int64_t>(std::time(nullptr));
 }
@@ -199,46 +194,4 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     }
     outcome.pass = true;
     return outcome;
-}
-
-namespace {
-// Ends the logins of `user`: its sessions (but the one holding `keepToken`)
-// and its Basic verdicts.
-void endLoginsOf(const std::string& user, const std::string& keepToken = "") {
-    removeSessionsOfUser(user, keepToken);
-    basicVerdictCache().forgetUser(user);
-}
-} // namespace
-
-void applySessionEffects(const GateRequest& request, const GateOutcome& outcome, int status,
-                         const std::string& body) {
-    if (status < 200 || status > 299)
-        return;
-    if (outcome.accountUser.empty() || !isAccountMember(request.path))
-        return;
-    if (request.method == "DELETE") {
-        endLoginsOf(outcome.accountUser);
-        return;
-    }
-    if (request.method != "PATCH")
-        return;
-    json::Value changes;
-    if (!json::tryParseObject(body, changes)) {
-        endLoginsOf(outcome.accountUser); // unknown change: assume the worst
-        return;
-    }
-    bool revoke = false;
-    bool onlyPassword = true;
-    for (const char* member : kRevokingMembers) {
-        if (json::hasMember(changes, member)) {
-            revoke = true;
-            onlyPassword = onlyPassword && std::string(member) == "Password";
-        }
-    }
-    if (!revoke)
-        return;
-    // The user who changed their own password keeps the session that did it.
-    const bool own =
-        outcome.session && sameAccountName(outcome.session->userName, outcome.accountUser);
-    endLoginsOf(outcome.accountUser, onlyPassword && own ? outcome.session->token : std::string());
 }

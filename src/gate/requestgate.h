@@ -51,11 +51,4 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
                      const ResourceReader& readResource, const BodyReader& readBody,
                      const BasicLogin& basicLogin = BasicLogin());
 
-// After a plug-in answer with `status`: a deleted account, or one whose
-// password, role, enabled or locked state, name or Oem privileges changed,
-// ends its user's sessions (a password change keeps the session that made
-// it). Logouts are the session resources' affair (session/sessionresources.h).
-void applySessionEffects(const GateRequest& request, const GateOutcome& outcome, int status,
-                         const std::string& body);
-
 #endif
