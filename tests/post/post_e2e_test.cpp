@@ -11,9 +11,7 @@ using poste2e::contains;
 namespace {
 
 constexpr const char* kAction = "/redfish/v1/Systems/1/Actions/ComputerSystem.Reset";
-constexpr const char* kFirmware =
-    "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
-constexpr const char* kToken = "tok-0123456789abcdef";
+constexpr const char* kPostToken = "tok-0123456789abcdef";
 
 std::string head(int status, const char* reason, const char* type) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Type:" + type +
@@ -26,11 +24,11 @@ class PostTest : public poste2e::ServerTest {
         poste2e::ServerTest::SetUp();
         if (HasFatalFailure())
             return;
-        ASSERT_EQ(login(kToken, "/redfish/v1/SessionService/Sessions/1").status, 201);
+        ASSERT_EQ(login(kPostToken, "/redfish/v1/SessionService/Sessions/1").status, 201);
         tree->clearCalls();
     }
     ts::Response authorisedPost(const std::string& target, const std::string& body) {
-        return post(target, body, {std::string("X-Auth-Token: ") + kToken});
+        return post(target, body, {std::string("X-Auth-Token: ") + kPostToken});
     }
 };
 
@@ -60,8 +58,8 @@ TEST_F(PostTest, BodyIsForwardedUnchanged) {
 }
 
 TEST_F(PostTest, FirmwareArgumentGetsAnEmptyPath) {
-    authorisedPost(kFirmware, R"({"ImageURI":"http://h/fw.bin"})");
-    authorisedPost(kFirmware, "[1,2]");
+    authorisedPost(poste2e::kFirmware, R"({"ImageURI":"http://h/fw.bin"})");
+    authorisedPost(poste2e::kFirmware, "[1,2]");
     auto calls = callsOf("POST");
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0]["body"], R"({"ImageURI":"http://h/fw.bin","absoluteFilePath":""})");

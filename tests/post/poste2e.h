@@ -14,6 +14,10 @@
 
 namespace poste2e {
 
+// The firmware upload action the tests post to.
+constexpr const char* kFirmware =
+    "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
+
 constexpr const char* kSessions = "/redfish/v1/SessionService/Sessions";
 constexpr const char* kAdminRole = "/redfish/v1/AccountService/Roles/Administrator";
 
@@ -51,7 +55,7 @@ std::string exchangeFrom(const std::string& sourceAddress, int port, const std::
 // body and reads the rest. `interim` gets what arrived before the body was
 // sent; the result is everything after it.
 std::string exchangeExpectingContinue(int port, const std::string& head, const std::string& body,
-                                      int waitMs, std::string& interim, long long& elapsedMs);
+                                      int waitMs, std::string& interim);
 
 // A request text with the given headers, Content-Length and Connection: close.
 std::string requestText(int port, const std::string& method, const std::string& target,

@@ -15,8 +15,6 @@ using poste2e::contains;
 namespace {
 
 constexpr const char* kToken = "upload-token";
-constexpr const char* kFirmware =
-    "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
 constexpr const char* kRestore = "/redfish/v1/Managers/1/Actions/Oem/Veltrano.RestoreConfiguration";
 constexpr const char* kSpdm = "/redfish/v1/Managers/1/Actions/Oem/Veltrano.SPDMOperations";
 constexpr const char* kMicrocode = "/redfish/v1/Managers/1/Actions/Oem/Veltrano.UpgradeMicrocode";
@@ -71,10 +69,10 @@ TEST_F(UploadTest, StoredUnderTheBaseNameAndDeletedAfterTheAnswer) {
     for (const char* clientName :
          {"C:\\Users\\admin\\images\\fw.bin", "/home/admin/images/fw.bin"}) {
         tree->clearCalls();
-        ts::Response r = upload(kFirmware, {{"file", clientName, "IMAGE-BYTES\x01\x02"}});
+        ts::Response r = upload(poste2e::kFirmware, {{"file", clientName, "IMAGE-BYTES\x01\x02"}});
         EXPECT_EQ(r.status, 200) << r.raw;
         nlohmann::json call = onlyPostCall();
-        EXPECT_EQ(call["uri"], kFirmware);
+        EXPECT_EQ(call["uri"], poste2e::kFirmware);
         EXPECT_EQ(argumentOf(call).dump(),
                   nlohmann::json({{"absoluteFilePath", uploads() + "fw.bin"}}).dump());
         // The plug-in saw the whole file, readable by owner and group only.
@@ -91,7 +89,7 @@ TEST_F(UploadTest, StoredUnderTheBaseNameAndDeletedAfterTheAnswer) {
 
 TEST_F(UploadTest, AnswerHeadIsWrittenByTheLibrary) {
     tree->setReply("POST", R"({"HttpStatus":202,"Data":{"TaskId":"5"}})");
-    ts::Response r = upload(kFirmware, {{"file", "fw.bin", "x"}});
+    ts::Response r = upload(poste2e::kFirmware, {{"file", "fw.bin", "x"}});
     EXPECT_EQ(r.statusLine, "HTTP/1.1 202 Accepted");
     ASSERT_EQ(r.headers.size(), 3u) << r.headerBlock;
     EXPECT_EQ(r.headers[0],
@@ -102,14 +100,14 @@ TEST_F(UploadTest, AnswerHeadIsWrittenByTheLibrary) {
 }
 
 TEST_F(UploadTest, FieldConversions) {
-    upload(kFirmware, {{"Force", "", "true"},
-                       {"Verify", "", "false"},
-                       {"Count", "", "3"},
-                       {"Name", "", "abc"},
-                       {"Offset", "", "-3"},
-                       {"Big", "", "99999999999"},
-                       {"Mixed", "", "12ab"},
-                       {"file", "fw.bin", "x"}});
+    upload(poste2e::kFirmware, {{"Force", "", "true"},
+                                {"Verify", "", "false"},
+                                {"Count", "", "3"},
+                                {"Name", "", "abc"},
+                                {"Offset", "", "-3"},
+                                {"Big", "", "99999999999"},
+                                {"Mixed", "", "12ab"},
+                                {"file", "fw.bin", "x"}});
     EXPECT_EQ(onlyPostCall()["body"],
               R"({"Force":true,"Verify":false,"Count":3,"Name":"abc","Offset":"-3",)"
               R"("Big":"99999999999","Mixed":12,"absoluteFilePath":")" +
@@ -127,7 +125,7 @@ TEST_F(UploadTest, OnlyRestoreCarriesALogFilePath) {
     nlohmann::json argument = argumentOf(onlyPostCall());
     EXPECT_EQ(argument["logFilePath"], tree->logDir + "RestoreConfiguration.log");
     EXPECT_EQ(argument["absoluteFilePath"], uploads() + "backup.cfg");
-    for (const char* target : {kFirmware, kSpdm, kMicrocode}) {
+    for (const char* target : {poste2e::kFirmware, kSpdm, kMicrocode}) {
         tree->clearCalls();
         upload(target, {{"file", "x.bin", "x"}});
         EXPECT_FALSE(argumentOf(onlyPostCall()).contains("logFilePath")) << target;
@@ -138,7 +136,7 @@ TEST_F(UploadTest, LeftoverFileIsReplaced) {
     std::filesystem::create_directories(uploads());
     ts::writeFile(uploads() + "fw.bin", "OLD IMAGE FROM A FAILED REQUEST");
     chmod((uploads() + "fw.bin").c_str(), 0666);
-    upload(kFirmware, {{"file", "fw.bin", "NEW"}});
+    upload(poste2e::kFirmware, {{"file", "fw.bin", "NEW"}});
     nlohmann::json call = onlyPostCall();
     EXPECT_EQ(call["fileContent"], "NEW");
     EXPECT_EQ(call["fileMode"], 0640);
@@ -146,10 +144,10 @@ TEST_F(UploadTest, LeftoverFileIsReplaced) {
 }
 
 TEST_F(UploadTest, RequestWithoutFileGetsAnEmptyPathAndDeletesNothing) {
-    upload(kFirmware, {{"file", "fw.bin", "first"}});
+    upload(poste2e::kFirmware, {{"file", "fw.bin", "first"}});
     ts::writeFile(uploads() + "keep.bin", "not ours to delete");
     tree->clearCalls();
-    upload(kFirmware, {{"Force", "", "true"}});
+    upload(poste2e::kFirmware, {{"Force", "", "true"}});
     EXPECT_EQ(onlyPostCall()["body"], R"({"Force":true,"absoluteFilePath":""})");
     EXPECT_EQ(ts::readFile(uploads() + "keep.bin"), "not ours to delete");
 }
@@ -172,7 +170,7 @@ TEST_F(UploadTest, DotNamesAreNoFile) {
     const auto rootBefore = namesIn(tree->root);
     for (const char* clientName : {"..", ".", "C:\\images\\..", "images/.", "dir/", "a/..\\."}) {
         tree->clearCalls();
-        ts::Response r = upload(kFirmware, {{"file", clientName, "escape attempt"}});
+        ts::Response r = upload(poste2e::kFirmware, {{"file", clientName, "escape attempt"}});
         EXPECT_EQ(r.status, 200) << clientName;
         EXPECT_EQ(argumentOf(onlyPostCall())["absoluteFilePath"], "") << clientName;
         EXPECT_TRUE(uploadedNames().empty()) << clientName;
@@ -190,13 +188,13 @@ TEST_F(UploadTest, DotNamesAreNoFile) {
 
 TEST_F(UploadTest, ReplyWithoutStatusIsAServerErrorAndTheFileIsDeleted) {
     tree->setReply("POST", R"({"Data":{"a":1}})");
-    ts::Response r = upload(kFirmware, {{"file", "fw.bin", "x"}});
+    ts::Response r = upload(poste2e::kFirmware, {{"file", "fw.bin", "x"}});
     EXPECT_EQ(r.status, 500);
     EXPECT_EQ(r.body, R"({"a":1})");
     EXPECT_TRUE(uploadedNames().empty());
 
     tree->setReply("POST", R"({"HttpStatus":1000,"Data":"x"})");
-    r = upload(kFirmware, {{"file", "fw.bin", "x"}});
+    r = upload(poste2e::kFirmware, {{"file", "fw.bin", "x"}});
     EXPECT_EQ(r.status, 500);
     EXPECT_TRUE(uploadedNames().empty());
 }
@@ -210,8 +208,8 @@ TEST_F(UploadTest, NonJsonReplyIsAnInternalError) {
 }
 
 TEST_F(UploadTest, OversizedFieldIsRefusedWithoutAPluginCall) {
-    ts::Response r =
-        upload(kFirmware, {{"file", "fw.bin", "x"}, {"Blob", "", std::string(70000, 'b')}});
+    ts::Response r = upload(poste2e::kFirmware,
+                            {{"file", "fw.bin", "x"}, {"Blob", "", std::string(70000, 'b')}});
     EXPECT_EQ(r.status, 413);
     EXPECT_TRUE(callsOf("POST").empty());
     EXPECT_TRUE(uploadedNames().empty());
@@ -221,7 +219,7 @@ TEST_F(UploadTest, TooManyFieldsAreRefused) {
     std::vector<ts::FormPart> parts;
     for (int i = 0; i < 300; ++i)
         parts.push_back({"f" + std::to_string(i), "", "1"});
-    EXPECT_EQ(upload(kFirmware, parts).status, 413);
+    EXPECT_EQ(upload(poste2e::kFirmware, parts).status, 413);
     EXPECT_TRUE(callsOf("POST").empty());
 }
 
@@ -229,14 +227,14 @@ TEST_F(UploadTest, MalformedFormIsRefused) {
     std::vector<std::string> headers = {
         std::string("Content-Type: multipart/form-data; boundary=") + kBoundary,
         std::string("X-Auth-Token: ") + kToken};
-    ts::Response r = ts::request(tree->port, "POST", kFirmware, headers,
+    ts::Response r = ts::request(tree->port, "POST", poste2e::kFirmware, headers,
                                  "this is not a multipart body at all", tree->tls);
     EXPECT_EQ(r.status, 400);
     EXPECT_TRUE(callsOf("POST").empty());
 }
 
 TEST_F(UploadTest, UnauthorisedUploadStoresNothing) {
-    ts::Response r = upload(kFirmware, {{"file", "fw.bin", "x"}}, false);
+    ts::Response r = upload(poste2e::kFirmware, {{"file", "fw.bin", "x"}}, false);
     EXPECT_EQ(r.status, 401);
     EXPECT_EQ(r.body, "Unauthorized user");
     EXPECT_TRUE(callsOf("POST").empty());
@@ -261,17 +259,17 @@ TEST_F(UploadTest, MultipartToOtherUrisIsForwardedRaw) {
 
 TEST_F(UploadTest, ExpectContinueGetsTheInterimAnswer) {
     const std::string body = ts::multipartBody(kBoundary, {{"file", "fw.bin", "payload"}});
-    const std::string head = "POST " + std::string(kFirmware) +
+    const std::string head = "POST " + std::string(poste2e::kFirmware) +
                              " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
                              "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
                              "\r\nContent-Length: " + std::to_string(body.size()) +
                              "\r\nExpect: 100-continue\r\nConnection: close\r\n\r\n";
+    // The body goes out only after the interim answer, or after a minute
+    // without one.
     std::string interim;
-    long long elapsed = 0;
     const std::string rest =
-        poste2e::exchangeExpectingContinue(tree->port, head, body, 3000, interim, elapsed);
+        poste2e::exchangeExpectingContinue(tree->port, head, body, 60000, interim);
     EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
-    EXPECT_LT(elapsed, 2000); // the client would send the body unasked at 3 s
     ts::Response r = ts::parseResponse(rest);
     EXPECT_EQ(r.statusLine, "HTTP/1.1 200 OK");
     EXPECT_EQ(r.header("Content-Type"), "application/json");
@@ -282,18 +280,19 @@ TEST_F(UploadTest, ExpectContinueGetsTheInterimAnswer) {
 }
 
 TEST_F(UploadTest, EmptyFieldNameStopsTheForm) {
-    upload(kFirmware, {{"a", "", "1"}, {"", "", "x"}, {"b", "", "2"}, {"file", "fw.bin", "x"}});
+    upload(poste2e::kFirmware,
+           {{"a", "", "1"}, {"", "", "x"}, {"b", "", "2"}, {"file", "fw.bin", "x"}});
     EXPECT_EQ(onlyPostCall()["body"], R"({"a":1,"absoluteFilePath":""})");
     EXPECT_TRUE(uploadedNames().empty());
 }
 
 TEST_F(UploadTest, LogLinesNameTheOperation) {
-    upload(kFirmware, {{"file", "fw.bin", "x"}});
+    upload(poste2e::kFirmware, {{"file", "fw.bin", "x"}});
     const std::string log = tree->capturedLog();
     EXPECT_TRUE(contains(log, "REDFISHSERVER:filepostoperationshandler.cpp:"));
     EXPECT_TRUE(contains(log, "RedfishServerHandler::handleFilePost()::[DEBUG]HTTP POST  request "
                               "received for URI = " +
-                                  std::string(kFirmware) + "\n"));
+                                  std::string(poste2e::kFirmware) + "\n"));
     EXPECT_TRUE(contains(log, "RedfishServerHandler::handleFilePost()::[DEBUG]size of request "
                               "parameters : 0\n"));
     EXPECT_TRUE(contains(log, "RedfishServerHandler::handleFilePost()::[DEBUG] Plugin Response: "
@@ -328,7 +327,7 @@ size_t openDescriptors(pid_t pid) {
 }
 
 std::string formRequest(int port, const std::string& contentType, const std::string& body) {
-    return ts::requestText(port, "POST", kFirmware,
+    return ts::requestText(port, "POST", poste2e::kFirmware,
                            {"Content-Type: " + contentType, std::string("X-Auth-Token: ") + kToken},
                            body);
 }
@@ -398,13 +397,14 @@ TEST_F(UploadTest, NonUtf8FileNamesAreRefusedWithNothingStored) {
     };
     for (const auto& c : cases) {
         tree->clearCalls();
-        EXPECT_EQ(upload(kFirmware, c.parts).status, 400) << c.what;
+        EXPECT_EQ(upload(poste2e::kFirmware, c.parts).status, 400) << c.what;
         EXPECT_TRUE(callsOf("POST").empty()) << c.what;
         EXPECT_TRUE(uploadedNames().empty()) << c.what;
     }
     // Valid UTF-8 beyond ASCII is a name like any other.
     tree->clearCalls();
-    EXPECT_EQ(upload(kFirmware, {{"file", "fw-\xc3\xbc\xe2\x82\xac.bin", "x"}}).status, 200);
+    EXPECT_EQ(upload(poste2e::kFirmware, {{"file", "fw-\xc3\xbc\xe2\x82\xac.bin", "x"}}).status,
+              200);
     EXPECT_EQ(argumentOf(onlyPostCall())["absoluteFilePath"],
               uploads() + "fw-\xc3\xbc\xe2\x82\xac.bin");
 }
@@ -425,12 +425,13 @@ class UploadCapTest : public UploadTest {
 } // namespace
 
 TEST_F(UploadCapTest, UploadPastTheCapIsRefusedUnreadAndDeleted) {
-    ts::Response r = upload(kFirmware, {{"file", "fw.bin", std::string(kSmallUploadCap, 'a')}});
+    ts::Response r =
+        upload(poste2e::kFirmware, {{"file", "fw.bin", std::string(kSmallUploadCap, 'a')}});
     EXPECT_EQ(r.status, 200);
     EXPECT_EQ(onlyPostCall()["fileContent"].get<std::string>().size(), kSmallUploadCap);
 
     tree->clearCalls();
-    r = upload(kFirmware, {{"file", "fw.bin", std::string(kSmallUploadCap + 1, 'a')}});
+    r = upload(poste2e::kFirmware, {{"file", "fw.bin", std::string(kSmallUploadCap + 1, 'a')}});
     EXPECT_EQ(r.status, 413);
     EXPECT_EQ(nlohmann::json::parse(r.body, nullptr, false)["error"]["code"],
               "Base.1.0.GeneralError")
@@ -443,7 +444,7 @@ TEST_F(UploadCapTest, UploadPastTheCapIsRefusedUnreadAndDeleted) {
     const std::string head = std::string("--") + kBoundary +
                              "\r\nContent-Disposition: form-data; name=\"file\"; "
                              "filename=\"huge.bin\"\r\n\r\n";
-    const std::string bytes = std::string("POST ") + kFirmware +
+    const std::string bytes = std::string("POST ") + poste2e::kFirmware +
                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + kToken +
                               "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
                               "\r\nContent-Length: " + std::to_string(200ll * 1024 * 1024) +

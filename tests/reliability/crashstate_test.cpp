@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kKills = 6;
 const std::string kVolumes = "/redfish/v1/Systems/1/Storage/1/Volumes";
-const std::string kDrives = "/redfish/v1/Chassis/1/Drives/";
+using rel::kDrives;
 
 // The part of the storage the writer changes.
 struct StorageState {

@@ -12,8 +12,8 @@
 
 namespace {
 
-const std::string kToken = "leaver-token";
-const std::string kAuth = "X-Auth-Token: " + kToken;
+using rel::kAuth;
+using rel::kToken;
 
 // Sends `request`, reads about `keep` bytes, then closes: with a reset when
 // `abort`, else in order (FIN) with the rest unread.

@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kLimit = 4096;
-const std::string kToken = "hostile-token";
-const std::string kAuth = "X-Auth-Token: " + kToken;
+using rel::kAuth;
+using rel::kToken;
 const std::string kUploadUri =
     "/redfish/v1/Systems/1/Storage/1/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
 

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr const char* kToken = "interference-token";
+using rel::kToken;
 constexpr const char* kFirmware =
     "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
 constexpr const char* kBoundary = "----interferenceBoundary";

@@ -118,43 +118,6 @@ int statusOf(const std::string& raw) {
     return std::atoi(raw.c_str() + 9);
 }
 
-long residentKb(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.compare(0, 6, "VmRSS:") == 0)
-            return std::atol(line.c_str() + 6);
-    }
-    return -1;
-}
-
-RssSampler::RssSampler(pid_t pid, int periodMs) : pid_(pid), periodMs_(periodMs) {
-    thread_ = std::thread([this] {
-        while (!done_.load()) {
-            long kb = residentKb(pid_);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                samples_.push_back(kb);
-            }
-            // Sampling at a period, not a wait for anything.
-            for (int slept = 0; slept < periodMs_ && !done_.load(); slept += 10)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-}
-
-RssSampler::~RssSampler() {
-    stop();
-}
-
-std::vector<long> RssSampler::stop() {
-    done_.store(true);
-    if (thread_.joinable())
-        thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    return samples_;
-}
-
 void Failures::add(const std::string& what) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++count_;

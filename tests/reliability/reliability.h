@@ -18,6 +18,11 @@
 
 namespace rel {
 
+// The session token the scripted logins hand out, its header, and the drives.
+inline const std::string kToken = "reliability-token";
+inline const std::string kAuth = "X-Auth-Token: " + kToken;
+inline const std::string kDrives = "/redfish/v1/Chassis/1/Drives/";
+
 // What one connection brought back.
 struct Exchange {
     bool connected = false;
@@ -41,27 +46,6 @@ std::string malformation(const std::string& raw);
 
 // The answer's status when it is complete, else -1.
 int statusOf(const std::string& raw);
-
-// VmRSS of a process in kB; -1 when it cannot be read.
-long residentKb(pid_t pid);
-
-// Samples residentKb every `periodMs` on a thread of its own until stopped.
-class RssSampler {
-  public:
-    RssSampler(pid_t pid, int periodMs);
-    ~RssSampler();
-    RssSampler(const RssSampler&) = delete;
-    RssSampler& operator=(const RssSampler&) = delete;
-    std::vector<long> stop(); // the samples in order
-
-  private:
-    pid_t pid_;
-    int periodMs_;
-    std::atomic<bool> done_{false};
-    std::mutex mutex_;
-    std::vector<long> samples_;
-    std::thread thread_;
-};
 
 // Collects failures from many client threads; keeps the first few texts.
 class Failures {

@@ -99,16 +99,11 @@ TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
     ASSERT_EQ(started.load(), kSlowClients);
 
     // A plug-in read while they send: it needs the handler lock.
-    const auto getStart = std::chrono::steady_clock::now();
     rel::Exchange get = rel::roundTrip(
         tree.port, rel::requestText(tree.port, "GET", "/redfish/v1/Systems", {auth}), kPromptMs);
-    const int64_t getMs = rel::millisSince(getStart);
     const int stillSending = kSlowClients - finishedSending.load();
     EXPECT_EQ(rel::statusOf(get.raw), 200) << get.raw;
-    EXPECT_LT(getMs, kPromptMs);
     EXPECT_GT(stillSending, 0) << "the slow clients were done before the read was answered";
-    std::cout << "plug-in GET answered in " << getMs << " ms with " << stillSending
-              << " slow clients still sending\n";
     // The service root too.
     rel::Exchange root =
         rel::roundTrip(tree.port, rel::requestText(tree.port, "GET", "/redfish/v1"), kPromptMs);

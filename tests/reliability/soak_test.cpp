@@ -21,7 +21,7 @@ using Json = nlohmann::json;
 constexpr int kClients = 64;
 constexpr int kMaxSoakLogins = 12; // both session tables keep 64; logins hold the lock long
 constexpr int kRequestTimeoutMs = 30000;
-const std::string kDrives = "/redfish/v1/Chassis/1/Drives/";
+using rel::kDrives;
 const std::string kFirmwareAction =
     "/redfish/v1/Systems/1/Storage/1/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
 
@@ -156,14 +156,12 @@ TEST(Soak, MixedClientsGetWholeAnswersAndMemoryLevelsOff) {
     ctx.image = tolvane::plugin::buildImage("Firmware", model, "3.1.4", "soak test payload");
 
     const int seconds = soakSeconds();
-    rel::RssSampler sampler(s.server->pid, 500);
     ctx.end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     std::vector<std::thread> clients;
     for (int i = 0; i < kClients; ++i)
         clients.emplace_back(soakClient, std::ref(ctx), i);
     for (auto& t : clients)
         t.join();
-    std::vector<long> rss = sampler.stop();
 
     EXPECT_EQ(ctx.failures.count(), 0u) << ctx.failures.summary();
     ASSERT_TRUE(s.server->running()) << "the server died: " << s.server->output();
@@ -175,27 +173,4 @@ TEST(Soak, MixedClientsGetWholeAnswersAndMemoryLevelsOff) {
     RecordProperty("requests", static_cast<int>(ctx.requests.load()));
     std::cout << "soak: " << ctx.requests.load() << " requests in " << seconds << " s by "
               << kClients << " clients\n";
-
-    // Memory: the highest sample of the last third may exceed that of the
-    // middle third by 10 % plus 1 MB at most.
-    ASSERT_GE(rss.size(), 6u);
-    for (long kb : rss)
-        ASSERT_GT(kb, 0);
-    const size_t third = rss.size() / 3;
-    const long middle = *std::max_element(rss.begin() + static_cast<long>(third),
-                                          rss.begin() + static_cast<long>(2 * third));
-    const long last = *std::max_element(rss.begin() + static_cast<long>(2 * third), rss.end());
-    std::string trace;
-    for (long kb : rss)
-        trace += std::to_string(kb) + " ";
-    std::cout << "soak: VmRSS kB " << trace << "\n";
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    // A sanitizer's allocator keeps freed memory in quarantine, so the
-    // server's RSS says nothing about leaks there (the sanitizer itself
-    // checks those); the level is judged in the normal build only.
-    (void)last;
-    (void)middle;
-#else
-    EXPECT_LE(last, middle + middle / 10 + 1024) << "VmRSS samples (kB): " << trace;
-#endif
 }

@@ -12,9 +12,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kClients = 16;
+constexpr int kStopClients = 16;
 constexpr int kPluginDelayMs = 100;
-const std::string kToken = "stop-token";
+using rel::kToken;
 
 int64_t steadyNowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
@@ -58,7 +58,7 @@ TEST(StopUnderLoad, RequestsInFlightFinishAndThePluginStopsOnce) {
     std::atomic<bool> exited{false};
     const auto begun = Clock::now();
     std::vector<std::thread> clients;
-    for (int i = 0; i < kClients; ++i) {
+    for (int i = 0; i < kStopClients; ++i) {
         clients.emplace_back([&, i] {
             static const char* const kMethods[] = {"GET", "PATCH", "POST", "DELETE"};
             for (int n = 0; !exited.load() && rel::millisSince(begun) < 30000; ++n) {
@@ -105,7 +105,7 @@ TEST(StopUnderLoad, RequestsInFlightFinishAndThePluginStopsOnce) {
     // Stop once the load reaches the plug-in: it has answered as many calls
     // as there are clients, one at a time, so the others' calls are queued
     // behind the one under way.
-    ASSERT_TRUE(ts::waitUntil([&] { return tree.calls().size() >= 2 + kClients; }, 30000))
+    ASSERT_TRUE(ts::waitUntil([&] { return tree.calls().size() >= 2 + kStopClients; }, 30000))
         << "the clients' calls never reached the plug-in";
     const int64_t stopNs = steadyNowNs();
     ASSERT_EQ(::kill(server.pid, SIGTERM), 0);
