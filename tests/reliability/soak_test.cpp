@@ -137,7 +137,7 @@ void soakClient(SoakContext& ctx, int index) {
 
 } // namespace
 
-TEST(Soak, MixedClientsGetWholeAnswersAndMemoryLevelsOff) {
+TEST(Soak, MixedClientsGetWholeAnswers) {
     // Every client logs in as the administrator: more sessions than one
     // account holds by default.
     ts::BundledServer s(ts::bundled("", false, "\"MaximumSessionsPerAccount\": 64"));
