@@ -44,7 +44,6 @@ class CurlUploadTest : public poste2e::ServerTest {
     ts::InstallOptions installOptions() override {
         ts::InstallOptions o;
         o.tls = true;
-        o.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
         return o;
     }
     std::string url(const std::string& path) const {
@@ -55,6 +54,7 @@ class CurlUploadTest : public poste2e::ServerTest {
 } // namespace
 
 TEST_F(CurlUploadTest, LoginThenUploadWithoutStalling) {
+    tree->setReply("*", poste2e::kProbeReply);
     tree->setReply(std::string("POST ") + poste2e::kSessions,
                    poste2e::loginReply("curl-token", "/redfish/v1/SessionService/Sessions/3"));
     Easy login;

@@ -14,6 +14,9 @@
 
 namespace poste2e {
 
+// What the plug-in answers an upload the test did not script.
+constexpr const char* kProbeReply = R"({"HttpStatus":200,"Data":{"probe":"ok"}})";
+
 // The firmware upload action the tests post to.
 constexpr const char* kFirmware =
     "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";

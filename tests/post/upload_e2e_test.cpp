@@ -24,7 +24,6 @@ class UploadTest : public poste2e::ServerTest {
   protected:
     ts::InstallOptions installOptions() override {
         ts::InstallOptions o;
-        o.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
         o.debugMask = 3; // the per-request DEBUG lines are read
         return o;
     }
@@ -33,6 +32,7 @@ class UploadTest : public poste2e::ServerTest {
         if (HasFatalFailure())
             return;
         ASSERT_EQ(login(kToken, "/redfish/v1/SessionService/Sessions/1").status, 201);
+        tree->setReply("*", poste2e::kProbeReply);
         tree->clearCalls();
     }
     std::string uploads() const { return tree->serverDir + "uploads/"; }

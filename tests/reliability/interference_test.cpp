@@ -27,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 // A started server whose scripted plug-in grants `kToken` at login.
 struct ScriptedServer {
-    explicit ScriptedServer(ts::InstallOptions options) : tree(options) {
+    explicit ScriptedServer(ts::InstallOptions options = {}) : tree(options) {
         tree.setReply("POST /redfish/v1/SessionService/Sessions",
                       rel::scriptedLoginReply(kToken, "/redfish/v1/SessionService/Sessions/1"));
         server = std::make_unique<ts::ServerProcess>(tree);
@@ -151,9 +151,7 @@ TEST(Interference, PluginCallsOverlapOnlyWhenThePluginSaysSo) {
 // An authorised upload trickling in holds up no other request, even with a
 // plug-in that takes one call at a time, and still reaches the plug-in whole.
 TEST(Interference, TricklingUploadDoesNotHoldUpAGet) {
-    ts::InstallOptions options;
-    options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
-    ScriptedServer s(options);
+    ScriptedServer s;
     ASSERT_TRUE(s.startAndLogIn()) << s.server->output();
     const std::string content(80, 'T');
     const std::string body = ts::multipartBody(kBoundary, {{"file", "fw.bin", content}});
@@ -182,9 +180,7 @@ TEST(Interference, TricklingUploadDoesNotHoldUpAGet) {
 // A stop does not wait for an upload that stalls: it is cut off and its file
 // removed, the plug-in never sees it, and the process ends with 0.
 TEST(Interference, StopCutsOffAStalledUpload) {
-    ts::InstallOptions options;
-    options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
-    ScriptedServer s(options);
+    ScriptedServer s;
     ASSERT_TRUE(s.startAndLogIn()) << s.server->output();
     s.tree.clearCalls();
     const std::string body =
@@ -206,9 +202,7 @@ TEST(Interference, StopCutsOffAStalledUpload) {
 // Two uploads of one file name arriving at the same time do not meet: each
 // call sees its own content, and nothing is left behind.
 TEST(Interference, SimultaneousUploadsOfOneNameStayApart) {
-    ts::InstallOptions options;
-    options.resourcePlugin = TOLVANE_UPLOAD_PROBE_PLUGIN;
-    ScriptedServer s(options);
+    ScriptedServer s;
     ASSERT_TRUE(s.startAndLogIn()) << s.server->output();
     s.tree.clearCalls();
     const std::vector<std::string> contents = {std::string(64, 'A'), std::string(64, 'B')};

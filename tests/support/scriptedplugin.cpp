@@ -8,7 +8,10 @@
 //    call. Without a match the reply echoes the call:
 //    {"HttpStatus":200,"Data":{"entry":...,"uri":...,"body":...}}.
 //  - calls.jsonl: one JSON line appended per call with "entry", "uri",
-//    "body", "startNs" and "endNs" (steady clock), for every entry point.
+//    "body", "startNs" and "endNs" (steady clock), for every entry point;
+//    when the argument names a file in "absoluteFilePath" (an upload), also
+//    what that file held at the time of the call: "fileExists",
+//    "fileContent" and "fileMode" (permission bits).
 //  - describe.json: when there, describeResources hands it over as written.
 // $SCRIPTED_INIT_RESULT=false makes initializeAllPlugins answer false. Test
 // variants hide one entry point each at link time; only the variant
@@ -17,10 +20,12 @@
 #include "RedfishPlugin.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -68,6 +73,21 @@ void record(const char* entry, const char* uri, const char* body, int64_t start,
     line["body"] = body ? body : "";
     line["startNs"] = start;
     line["endNs"] = end;
+    if (body && std::strstr(body, "absoluteFilePath")) {
+        const Json argument = Json::parse(body, nullptr, false);
+        const std::string path =
+            argument.is_object() ? argument.value("absoluteFilePath", std::string()) : "";
+        if (!path.empty()) {
+            std::ifstream in(path, std::ios::binary);
+            std::stringstream content;
+            content << in.rdbuf();
+            line["fileExists"] = static_cast<bool>(in);
+            line["fileContent"] = content.str();
+            struct stat info {};
+            if (stat(path.c_str(), &info) == 0)
+                line["fileMode"] = static_cast<int>(info.st_mode & 07777);
+        }
+    }
     std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     // Calls may overlap (the variant that says so): one line at a time.
     std::lock_guard<std::mutex> lock(recordMutex());
