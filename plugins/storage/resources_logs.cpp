@@ -1,5 +1,6 @@
 // The manager's log services: the server's operational log and its audit
 // log, read from the files the service writes, newest entry first.
+#include <algorithm>
 #include <cctype>
 
 #include "logfiles.h"
@@ -55,7 +56,8 @@ bool isTimeStamp(const std::string& text) {
 
 // The value after `key` ("name=") in an audit line: a quoted text (with "\"
 // escapes) or a word; "" when the key is not there.
-std::string field(const std::string& line, const std::string& key) {
+std::string field(const std::string& text, const std::string& key) {
+    const std::string line = " " + text;
     const size_t at = line.find(" " + key);
     if (at == std::string::npos)
         return "";
@@ -109,6 +111,12 @@ Record auditRecord(const std::string& rest) {
         r.messageId = std::string(kRegistry) + "AccountRemoved";
         r.args = {account};
         r.message = "Account '" + account + "' removed.";
+    }
+    // A registry message with a part missing would say less than the line.
+    if (std::find(r.args.begin(), r.args.end(), "") != r.args.end()) {
+        r.messageId.clear();
+        r.args.clear();
+        r.message = rest;
     }
     return r;
 }
@@ -192,14 +200,18 @@ void addLogResources(Router& router, PluginService& service) {
                    const std::string uri = kLogServices + "/" + kind.id + "/Entries";
                    const size_t skip = r.skip.value_or(0);
                    const size_t top = std::min(r.top.value_or(kPageSize), kMaxPage);
-                   std::vector<std::string> members;
+                   // The members come whole: the schema has clients read
+                   // them from the collection (auto-expanded).
+                   Json members = Json::array();
                    for (const LogLine& line : log.newest(skip, top))
-                       members.push_back(uri + "/" + line.id);
+                       members.push_back(entryPayload(kind, line));
                    Reply reply = Reply::ok(collection(uri, "#LogEntryCollection.LogEntryCollection",
-                                                      "Log Entries", members));
+                                                      "Log Entries", {}));
+                   reply.data["Members"] = std::move(members);
                    const size_t total = log.count();
                    reply.data["Members@odata.count"] = total;
-                   if (skip + members.size() < total && members.size() == top)
+                   const size_t given = reply.data["Members"].size();
+                   if (skip + given < total && given == top)
                        reply.data["Members@odata.nextLink"] =
                            uri + "?$skip=" + std::to_string(skip + top) +
                            (r.top ? "&$top=" + std::to_string(top) : "");
