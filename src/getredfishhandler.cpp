@@ -22,14 +22,6 @@ namespace {
 
 const char* const kFn = "RedfishServerHandler::handleGet";
 
-// A query that is a part of the word "Members" (an empty one included) asks
-// for nothing; any other query is answered with the members expanded.
-bool queryAsksForExpand(const char* query) {
-    if (!query || !*query)
-        return false;
-    return mg_strcasestr("Members", query) == nullptr;
-}
-
 // An own document as it is answered: its reply passed through the reply
 // conversion like a plug-in's.
 struct OwnDocument {
@@ -140,10 +132,8 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     const char* method = ri->request_method ? ri->request_method : "";
     const char* requestUri = ri->request_uri ? ri->request_uri : "";
 
-    // The request's own query is never forwarded.
-    std::string forwarded = normalisedUri(ri);
-    if (queryAsksForExpand(ri->query_string))
-        forwarded += "?$expand=Members";
+    // The request's own query is never forwarded, only what it asks for.
+    const std::string forwarded = normalisedUri(ri) + forwardedQuery(ri->query_string);
 
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "Method = %s\n", method);
     REDFISH_LOG(kFn, LOG_LEVEL_DEBUG, "HTTP GET request received for URI = %s\n",

@@ -149,7 +149,8 @@ AccountPolicy AccountPolicy::patched(const Json& body) const {
     if (!body.is_object())
         throw errors::unrecognizedRequestBody();
     static const std::set<std::string> readOnly = {
-        "Id", "Name", "Description", "Status", "ServiceEnabled", "Accounts", "Roles"};
+        "Id",       "Name",  "Description",          "Status", "ServiceEnabled",
+        "Accounts", "Roles", "SupportedAccountTypes"};
     AccountPolicy next = *this;
     const std::pair<const char*, int64_t AccountPolicy::*> members[] = {
         {"AccountLockoutThreshold", &AccountPolicy::lockoutThreshold},

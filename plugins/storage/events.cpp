@@ -54,6 +54,20 @@ std::string filledIn(std::string text, const std::vector<std::string>& args) {
     return text;
 }
 
+// The MessageIds a subscription may exclude: each message the plug-in
+// sends, with and without the registry's version.
+const std::vector<std::string>& excludableMessageIds() {
+    static const std::vector<std::string> ids = [] {
+        std::vector<std::string> out;
+        for (const auto& m : kMessages) {
+            out.push_back(std::string("ResourceEvent.") + m.key);
+            out.push_back(kRegistry + std::string(m.key));
+        }
+        return out;
+    }();
+    return ids;
+}
+
 std::string takeText(const Json& value, const char* property) {
     if (!value.is_string())
         throw errors::propertyValueTypeError(argumentText(value), property);
@@ -146,6 +160,12 @@ Subscription SubscriptionStore::fromRequest(const Json& body) {
                 takeChoices(it.value(), "RegistryPrefixes", kEventRegistryPrefixes);
         } else if (key == "ResourceTypes") {
             s.resourceTypes = takeChoices(it.value(), "ResourceTypes", kEventResourceTypes);
+        } else if (key == "ExcludeRegistryPrefixes") {
+            s.excludeRegistryPrefixes =
+                takeChoices(it.value(), "ExcludeRegistryPrefixes", kEventRegistryPrefixes);
+        } else if (key == "ExcludeMessageIds") {
+            s.excludeMessageIds =
+                takeChoices(it.value(), "ExcludeMessageIds", excludableMessageIds());
         } else if (key == "VerifyCertificate") {
             if (!it.value().is_boolean())
                 throw errors::propertyValueTypeError(argumentText(it.value()), key);
@@ -199,6 +219,8 @@ Json SubscriptionStore::toJson() const {
                             {"EventTypes", s.eventTypes},
                             {"RegistryPrefixes", s.registryPrefixes},
                             {"ResourceTypes", s.resourceTypes},
+                            {"ExcludeRegistryPrefixes", s.excludeRegistryPrefixes},
+                            {"ExcludeMessageIds", s.excludeMessageIds},
                             {"VerifyCertificate", s.verifyCertificate}});
     return Json{
         {"Format", "Tolvane-Event-Subscriptions"}, {"NextId", nextId_}, {"Subscriptions", list}};
@@ -216,6 +238,9 @@ SubscriptionStore SubscriptionStore::fromJson(const Json& state) {
             s.eventTypes = j.value("EventTypes", std::vector<std::string>());
             s.registryPrefixes = j.value("RegistryPrefixes", std::vector<std::string>());
             s.resourceTypes = j.value("ResourceTypes", std::vector<std::string>());
+            s.excludeRegistryPrefixes =
+                j.value("ExcludeRegistryPrefixes", std::vector<std::string>());
+            s.excludeMessageIds = j.value("ExcludeMessageIds", std::vector<std::string>());
             // Subscriptions from before the choice had their subscriber checked.
             s.verifyCertificate = j.value("VerifyCertificate", true);
             if (!plausibleDestination(s.destination) || store.find(s.id) ||
@@ -262,12 +287,26 @@ std::vector<EventRecord> storageEvents(const StorageModel& before, const Storage
     return records;
 }
 
+namespace {
+
+bool listed(const std::vector<std::string>& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+bool excluded(const Subscription& s, const std::string& messageKey) {
+    return listed(s.excludeRegistryPrefixes, "ResourceEvent") ||
+           listed(s.excludeMessageIds, "ResourceEvent." + messageKey) ||
+           listed(s.excludeMessageIds, kRegistry + messageKey);
+}
+
+} // namespace
+
 std::vector<EventRecord> wantedBy(const Subscription& s, const std::vector<EventRecord>& records) {
     std::vector<EventRecord> out;
     for (const auto& r : records) {
         if (accepts(s.eventTypes, message(r.messageKey).eventType) &&
             accepts(s.registryPrefixes, "ResourceEvent") &&
-            accepts(s.resourceTypes, originType(r.origin)))
+            accepts(s.resourceTypes, originType(r.origin)) && !excluded(s, r.messageKey))
             out.push_back(r);
     }
     return out;

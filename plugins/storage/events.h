@@ -22,6 +22,9 @@ struct Subscription {
     std::vector<std::string> eventTypes; // the deprecated EventTypes
     std::vector<std::string> registryPrefixes;
     std::vector<std::string> resourceTypes;
+    // What the subscriber does not want, even where the above let it through.
+    std::vector<std::string> excludeRegistryPrefixes;
+    std::vector<std::string> excludeMessageIds; // "Registry.Key" or with the version
     // Whether an https subscriber's certificate is checked (against the
     // system's trust store) before an event is sent.
     bool verifyCertificate = false;

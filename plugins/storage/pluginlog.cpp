@@ -42,6 +42,10 @@ void PluginLog::error(const char* function, const std::string& message) const {
     write(function, "ERROR", message);
 }
 
+void PluginLog::info(const char* function, const std::string& message) const {
+    write(function, "INFO", message);
+}
+
 void PluginLog::debug(const char* function, const std::string& message) const {
     write(function, "DEBUG", message);
 }

@@ -25,6 +25,7 @@ class PluginLog {
 
     // The message is written with its control characters escaped.
     void error(const char* function, const std::string& message) const;
+    void info(const char* function, const std::string& message) const;
     void debug(const char* function, const std::string& message) const;
 
   private:

@@ -56,6 +56,8 @@ Json accountServicePayload(const AccountPolicy& policy) {
                       "AccountService", "Account Service");
     j["ServiceEnabled"] = true;
     j["Status"] = status("Enabled", "OK");
+    // Accounts serve Redfish only, as each account's AccountTypes says.
+    j["SupportedAccountTypes"] = Json::array({"Redfish"});
     j.update(policy.toJson());
     j["Accounts"] = link(kAccounts);
     j["Roles"] = link(kRoles);

@@ -21,6 +21,8 @@ Json subscriptionPayload(const Subscription& s) {
     j["Status"] = status("Enabled", "OK");
     j["RegistryPrefixes"] = s.registryPrefixes;
     j["ResourceTypes"] = s.resourceTypes;
+    j["ExcludeRegistryPrefixes"] = s.excludeRegistryPrefixes;
+    j["ExcludeMessageIds"] = s.excludeMessageIds;
     j["VerifyCertificate"] = s.verifyCertificate;
     // Deprecated: shown only to the subscriber that asked for it.
     if (!s.eventTypes.empty())
@@ -44,6 +46,12 @@ void addEventResources(Router& router, PluginService& service) {
         j["EventFormatTypes"] = Json::array({"Event"});
         j["RegistryPrefixes"] = kEventRegistryPrefixes;
         j["ResourceTypes"] = kEventResourceTypes;
+        // A subscription may exclude registries and messages; it cannot ask
+        // for the origin's payload or for the resources below a type.
+        j["ExcludeRegistryPrefix"] = true;
+        j["ExcludeMessageId"] = true;
+        j["IncludeOriginOfConditionSupported"] = false;
+        j["SubordinateResourcesSupported"] = false;
         j["Status"] = status(enabled ? "Enabled" : "Disabled", "OK");
         j["Subscriptions"] = link(kSubscriptions);
         j["Actions"] =

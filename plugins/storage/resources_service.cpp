@@ -1,8 +1,11 @@
 // The service root and the top of the tree: systems, chassis, managers and
 // the schema and Swordfish collections.
+#include <cctype>
+
 #include "messages.h"
 #include "oemschema.h"
 #include "payloads.h"
+#include "persistence.h"
 #include "service.h"
 #include "swordfishschemas.h"
 
@@ -71,13 +74,38 @@ Json chassisPayload(PluginService& service) {
 
 namespace {
 
+// The service's UUID, which the server keeps beside us and shows in its
+// root; "" when it has made none (the classic profile).
+std::string serviceUuid(const PluginPaths& paths) {
+    std::string text;
+    if (!readWholeFile(paths.serverDir / "ServiceUUID", text, 64))
+        return "";
+    text = text.substr(0, text.find_first_of("\r\n"));
+    if (text.size() != 36)
+        return "";
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return "";
+    }
+    return text;
+}
+
 Json manager(PluginService& service) {
     const std::string uri = R + "/Managers/" + kManagerId;
     Json j = resource(uri, "#Manager.v1_24_0.Manager", kManagerId, "Tolvane Redfish Service");
     j["ManagerType"] = "Service";
     j["Description"] = "The Redfish service of the storage host";
     j["FirmwareVersion"] = "1.0.0";
+    const std::string uuid = serviceUuid(service.paths());
+    if (!uuid.empty())
+        j["UUID"] = uuid;
+    // The time is given in UTC, so its offset is zero.
     j["DateTime"] = utcTimeText(service.now());
+    j["DateTimeLocalOffset"] = "+00:00";
+    j["EthernetInterfaces"] = link(uri + "/EthernetInterfaces");
+    j["NetworkProtocol"] = link(uri + "/NetworkProtocol");
+    j["LogServices"] = link(uri + "/LogServices");
     j["LastResetTime"] = utcTimeText(service.storage().host().managerResetAt);
     j["Status"] = status("Enabled", "OK");
     j["Actions"] =

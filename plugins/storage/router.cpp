@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <cstddef>
 #include <mutex>
 
 #include "boundedjson.h"
@@ -38,22 +39,72 @@ bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) 
     return true;
 }
 
-// The only query the server forwards, on GETs of collections.
-const std::string kExpandSuffix = "?$expand=Members";
+// The query the server forwards on a GET: any of these, joined by "&".
+const char* const kExpandMembers = "$expand=Members";
+const char* const kPaging[] = {"$top=", "$skip="};
+constexpr size_t kMaxPagingDigits = 9;
+
+// The value of a paging option in `item`, nullopt when `item` is not one.
+std::optional<std::pair<size_t, size_t>> pagingOption(const std::string& item) {
+    for (size_t i = 0; i < std::size(kPaging); ++i) {
+        const std::string name = kPaging[i];
+        const std::string digits = item.substr(std::min(name.size(), item.size()));
+        if (item.compare(0, name.size(), name) != 0 || digits.empty() ||
+            digits.size() > kMaxPagingDigits ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        return std::make_pair(i, static_cast<size_t>(std::stoul(digits)));
+    }
+    return std::nullopt;
+}
+
+// The forwarded query of a GET split into its items; nullopt when any item
+// is not one the server forwards.
+std::optional<std::vector<std::string>> forwardedQuery(const std::string& query) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (start <= query.size()) {
+        const size_t amp = std::min(query.find('&', start), query.size());
+        items.push_back(query.substr(start, amp - start));
+        if (items.back() != kExpandMembers && !pagingOption(items.back()))
+            return std::nullopt;
+        start = amp + 1;
+    }
+    return items;
+}
 
 // A forwarded URI names one resource and nothing else. The server refuses
 // these URIs first; refusing them here as well keeps a server that lets one
 // through from having the plug-in act on the part before a decoded "?" or "#".
 void checkForwardedUri(const std::string& method, const std::string& uri) {
     size_t end = uri.size();
-    if (method == "GET" && uri.size() >= kExpandSuffix.size() &&
-        uri.compare(uri.size() - kExpandSuffix.size(), kExpandSuffix.size(), kExpandSuffix) == 0)
-        end -= kExpandSuffix.size();
+    const size_t query = uri.find('?');
+    if (method == "GET" && query != std::string::npos && forwardedQuery(uri.substr(query + 1)))
+        end = query;
     for (size_t i = 0; i < uri.size(); ++i) {
         const unsigned char ch = static_cast<unsigned char>(uri[i]);
         if (ch < 0x20 || ch == 0x7f || (i < end && (ch == '?' || ch == '#')))
             throw errors::invalidUri(escapeControl(uri));
     }
+}
+
+// The page a client asked for, cut out of a collection's members.
+void cutPage(Reply& reply, const Request& request) {
+    if (reply.paged || (!request.top && !request.skip) || !reply.data.is_object() ||
+        !reply.data.contains("Members") || !reply.data["Members"].is_array())
+        return;
+    Json& members = reply.data["Members"];
+    const size_t total = members.size();
+    const size_t skip = std::min(request.skip.value_or(0), total);
+    const size_t top = std::min(request.top.value_or(total), total - skip);
+    Json page(members.begin() + static_cast<std::ptrdiff_t>(skip),
+              members.begin() + static_cast<std::ptrdiff_t>(skip + top));
+    members = std::move(page);
+    reply.data["Members@odata.count"] = total;
+    if (skip + top < total)
+        reply.data["Members@odata.nextLink"] = request.path +
+                                               "?$skip=" + std::to_string(skip + top) +
+                                               (request.top ? "&$top=" + std::to_string(top) : "");
 }
 
 } // namespace
@@ -225,6 +276,14 @@ Reply Router::dispatch(const std::string& method, const std::string& uri, const 
         request.method = method;
         request.path = normal->first;
         request.expandMembers = normal->second && method == "GET";
+        const size_t query = uri.find('?');
+        if (method == "GET" && query != std::string::npos) {
+            for (const std::string& item :
+                 forwardedQuery(uri.substr(query + 1)).value_or(std::vector<std::string>())) {
+                if (auto option = pagingOption(item))
+                    (option->first == 0 ? request.top : request.skip) = option->second;
+            }
+        }
         request.bodyText = body;
         request.caller = caller;
         const Entry& entry = match(request);
@@ -235,6 +294,8 @@ Reply Router::dispatch(const std::string& method, const std::string& uri, const 
         else if (guarded && lock_ && entry.access == Access::Write)
             writing = std::unique_lock<std::shared_mutex>(*lock_);
         Reply reply = entry.handler(request);
+        if (reply.kind == Reply::Kind::Plain && reply.status == 200)
+            cutPage(reply, request);
         // The members are read under the collection's lock: one consistent view.
         if (request.expandMembers && reply.kind == Reply::Kind::Plain && reply.status == 200)
             expand(reply, caller);

@@ -31,6 +31,7 @@ struct Request {
     std::string method;                        // "GET", "POST", "PATCH", "DELETE"
     std::string path;                          // "/redfish/v1/...", no query, no trailing "/"
     bool expandMembers = false;                // the URI carried "?$expand=..."
+    std::optional<size_t> top, skip;           // "$top", "$skip" of a GET
     std::string bodyText;                      // the argument text as received
     std::map<std::string, std::string> params; // "{name}" segments of the matched pattern
     Caller caller;
@@ -64,6 +65,9 @@ struct Reply {
     std::string location;
     // Why an unexpected failure answered 500 (for the log, never the client).
     std::string problem;
+    // The handler applied "$top" and "$skip" itself (its members are not all
+    // at hand); otherwise the router cuts the page out of "Members".
+    bool paged = false;
 
     static Reply ok(Json data) { return make(200, std::move(data)); }
     static Reply created(Json data) { return make(201, std::move(data)); }
@@ -115,7 +119,7 @@ class Router {
     // Splits a forwarded URI into path and expansion flag; nullopt when it
     // is not under /redfish/v1. dispatch() has refused every URI with a
     // control character, a "#", or a "?" other than the server's GET
-    // suffix "?$expand=Members" before.
+    // query ("$expand=Members", "$top=<n>", "$skip=<n>", joined by "&") before.
     static std::optional<std::pair<std::string, bool>> normalize(const std::string& uri);
 
   private:

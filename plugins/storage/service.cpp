@@ -52,6 +52,8 @@ PluginService::PluginService(PluginPaths paths, PluginLog log, Clock clock,
     addTaskResources(router_, *this);
     addUpdateResources(router_, *this);
     addHostActions(router_, *this);
+    addNetworkResources(router_, *this);
+    addLogResources(router_, *this);
 }
 
 int64_t PluginService::now() const {

@@ -163,6 +163,8 @@ void addEventResources(Router& router, PluginService& service);
 void addTaskResources(Router& router, PluginService& service);
 void addUpdateResources(Router& router, PluginService& service);
 void addHostActions(Router& router, PluginService& service);
+void addNetworkResources(Router& router, PluginService& service);
+void addLogResources(Router& router, PluginService& service);
 
 // Refuses (404 ResourceNotFound) an Id other than the one fixed one.
 void requireId(const std::string& given, const char* expected, const char* type);

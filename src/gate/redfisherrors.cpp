@@ -119,6 +119,13 @@ std::string queryParameterUnsupported(const std::string& name) {
                        json::Value::array({name}));
 }
 
+std::string queryParameterValueFormatError(const std::string& value, const std::string& name) {
+    return errorObject("QueryParameterValueFormatError",
+                       "Query parameter " + name + " cannot take the value '" + value + "'.",
+                       "Warning", "Give a whole number of no more than nine digits.",
+                       json::Value::array({value, name}));
+}
+
 std::string restrictedRole(const std::string& role) {
     return errorObject("RestrictedRole",
                        "The operation was not successful because the role '" + role +

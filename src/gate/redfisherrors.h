@@ -24,6 +24,8 @@ std::string tooManyFailedLogins(long long retryAfterSeconds);
 std::string preconditionFailed();
 std::string operationNotAllowed();
 std::string queryParameterUnsupported(const std::string& name);
+// A paging option whose value is not a count.
+std::string queryParameterValueFormatError(const std::string& value, const std::string& name);
 // A login whose role the server does not let act; `role` names it.
 std::string restrictedRole(const std::string& role);
 // Bad request bodies: `value` as the client wrote it, `property` by name.

@@ -32,6 +32,7 @@ ProfileRules rulesOf(bool standard) {
     rules.checksIfMatch = standard;
     rules.sessionServiceBeforeLogin = !standard;
     rules.refusesUnusableRoleAtLogin = standard;
+    rules.pagesCollections = standard;
     return rules;
 }
 

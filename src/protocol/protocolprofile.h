@@ -33,6 +33,7 @@ struct ProfileRules {
     bool checksIfMatch;              // If-Match on PATCH and DELETE
     bool sessionServiceBeforeLogin;  // the session service document without a session
     bool refusesUnusableRoleAtLogin; // a role the gate would refuse gets no token
+    bool pagesCollections;           // $top and $skip reach the plug-in; only $expand expands
 };
 
 // The rules of the configured profile.

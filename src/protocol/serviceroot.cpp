@@ -67,11 +67,15 @@ void buildStandardServiceRoot(std::string& out, const std::vector<RootCollection
     doc["Id"] = "RootService";
     doc["Name"] = "Root Service";
     doc["RedfishVersion"] = "1.20.0";
+    doc["Vendor"] = "Tolvane";
+    doc["Product"] = "Tolvane Redfish Server";
     const std::string uuid = keptServiceUuid(serviceUuidPath());
     if (!uuid.empty())
         doc["UUID"] = uuid;
     // What the server does with a query: any $expand asks the plug-in for the
-    // members one level down; nothing else is taken.
+    // members one level down. $top and $skip page what the plug-in lists, but
+    // not the session list the server keeps, so they are not claimed for
+    // every collection. Requests on several connections are served at once.
     json::Value features = json::Value::object();
     features["ExpandQuery"]["ExpandAll"] = true;
     features["ExpandQuery"]["Levels"] = false;
@@ -81,6 +85,8 @@ void buildStandardServiceRoot(std::string& out, const std::vector<RootCollection
     features["SelectQuery"] = false;
     features["OnlyMemberQuery"] = false;
     features["ExcerptQuery"] = false;
+    features["TopSkipQuery"] = false;
+    features["MultipleHTTPRequests"] = true;
     doc["ProtocolFeaturesSupported"] = features;
     for (const RootCollection& collection : kRootCollections)
         doc[collection.name] = resourceLink(collection.uri);

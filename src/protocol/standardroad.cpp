@@ -25,6 +25,12 @@ int answerThroughWriter(struct mg_connection* conn, const std::function<bool()>&
         sendAnswer(conn, jsonAnswer(501, redfisherror::queryParameterUnsupported(option)));
         return 1;
     }
+    const auto [name, value] = badPagingOption(ri ? ri->query_string : nullptr);
+    if (!name.empty()) {
+        sendAnswer(conn,
+                   jsonAnswer(400, redfisherror::queryParameterValueFormatError(value, name)));
+        return 1;
+    }
     return handler() ? 1 : 0;
 }
 

@@ -18,6 +18,7 @@
 #include "loglines.h"
 #include "pluginhost.h"
 #include "protocol/protocolprofile.h"
+#include "protocol/serviceroot.h"
 #include "protocol/standardroad.h"
 #include "redfishserverhandler.h"
 #include "serverconfig.h"
@@ -173,6 +174,9 @@ void mainRedfishServer() {
     }
     mg_set_debug_log_type(ServerConfig.RedfishDebugMask);
 
+    // Made before the plug-in loads: its manager carries the same UUID.
+    if (profileRules().odataDocuments)
+        keptServiceUuid(serviceUuidPath());
     if (loadWebServerPlugin() != true) {
         ROUTINE_LOG("502", LOG_LEVEL_DEBUG, "webserver module loading failed  !!!");
         ROUTINE_LOG("503", LOG_LEVEL_DEBUG, "Exit");

@@ -163,5 +163,7 @@ std::string sessionResourceReply(const std::string& method, const std::string& p
         members.push_back(json::Value{{"@odata.id", location}});
     collection["Members@odata.count"] = members.size();
     collection["Members"] = std::move(members);
+    // The table's list is whole: a page the plug-in cut of its own is not.
+    collection.erase("Members@odata.nextLink");
     return envelope(200, json::dump(collection));
 }

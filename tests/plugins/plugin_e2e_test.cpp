@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -309,3 +310,111 @@ TEST_P(BundledTasks, AcceptedUpdatesNameTheirMonitorAndFinishThere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, BundledTasks, ::testing::Values("Classic", "Standard"));
+
+namespace {
+
+class StandardBundled : public BundledServer {
+  protected:
+    StandardBundled() : BundledServer(ts::bundled("Standard", true)) {}
+};
+
+} // namespace
+
+// The manager names the service as the root does and shows the host's
+// interfaces and the listening protocol as they are; it changes none.
+TEST_F(StandardBundled, ManagerShowsTheServiceIdentityAndTheHostNetwork) {
+    const std::string token = adminToken();
+    const std::string manager = "/redfish/v1/Managers/1";
+    const Json root = body(send("GET", "/redfish/v1", token));
+    const Json m = body(send("GET", manager, token));
+    EXPECT_EQ(m["UUID"], root["UUID"]);
+    EXPECT_EQ(m["DateTimeLocalOffset"], "+00:00");
+    EXPECT_EQ(root["ProtocolFeaturesSupported"]["MultipleHTTPRequests"], true);
+    EXPECT_FALSE(root.value("Vendor", "").empty());
+
+    const Json protocols = body(send("GET", manager + "/NetworkProtocol", token));
+    EXPECT_EQ(protocols["HTTPS"], Json({{"ProtocolEnabled", true}, {"Port", tree.port}}));
+    EXPECT_EQ(protocols["HTTP"]["ProtocolEnabled"], false);
+
+    std::set<std::string> expected;
+    for (const auto& entry : fs::directory_iterator("/sys/class/net")) {
+        if (!(std::stoul(ts::readFile(entry.path() / "flags"), nullptr, 16) & 0x8)) // loopback
+            expected.insert(entry.path().filename());
+    }
+    std::set<std::string> listed;
+    const Json interfaces = body(send("GET", manager + "/EthernetInterfaces", token));
+    for (const Json& member : interfaces["Members"])
+        listed.insert(member["@odata.id"].get<std::string>().substr(manager.size() + 20));
+    EXPECT_EQ(listed, expected);
+    for (const std::string& name : listed) {
+        const std::string uri = manager + "/EthernetInterfaces/" + name;
+        const Json nic = body(send("GET", uri, token));
+        const std::string mac = ts::readFile("/sys/class/net/" + name + "/address");
+        EXPECT_EQ(nic.value("MACAddress", "") + "\n", mac) << name;
+        EXPECT_EQ(send("PATCH", uri, token, R"({"InterfaceEnabled":false})").status, 405);
+    }
+    EXPECT_EQ(send("GET", manager + "/EthernetInterfaces/lo", token).status, 404);
+}
+
+// The audit log through its log service: newest first, in pages that name
+// the next one, each entry readable by its Id; only ConfigureManager clears.
+TEST_F(StandardBundled, LogEntriesComeNewestFirstInPagesAndClearingNeedsConfigureManager) {
+    std::string older;
+    for (int i = 0; i < 120; ++i)
+        older += "2026-01-01T00:00:00Z address=192.0.2.1 user=\"admin\" event=AccountCreate "
+                 "outcome=201 success target=/x account=\"acct" +
+                 std::to_string(i) + "\"\n";
+    ts::writeFile(tree.logDir + "RedfishAudit.log.2", older);
+    const std::string token = adminToken();
+    ASSERT_EQ(send("POST", "/redfish/v1/AccountService/Accounts", token,
+                   R"({"UserName":"reader","Password":"reader-pass-1","RoleId":"ReadOnly"})")
+                  .status,
+              201);
+    const std::string reader = createSession("reader", "reader-pass-1").header("X-Auth-Token");
+    const std::string audit = "/redfish/v1/Managers/1/LogServices/AuditLog";
+    const std::string entries = audit + "/Entries";
+
+    const Json first = body(send("GET", entries + "?$top=2", reader));
+    const size_t total = first["Members@odata.count"];
+    EXPECT_GE(total, 123u); // two logins and an account creation besides
+    EXPECT_EQ(first["Members"].size(), 2u);
+    EXPECT_EQ(first["Members@odata.nextLink"], entries + "?$skip=2&$top=2");
+    const Json newest = body(send("GET", first["Members"][0]["@odata.id"], reader));
+    EXPECT_EQ(newest["MessageId"], "AccountSecurity.1.0.1.SuccessfulLogin");
+    EXPECT_EQ(newest["MessageArgs"][0], "reader");
+
+    const Json last = body(send("GET", entries + "?$skip=" + std::to_string(total - 3), reader));
+    ASSERT_EQ(last["Members"].size(), 3u);
+    EXPECT_FALSE(last.contains("Members@odata.nextLink"));
+    for (size_t i = 0; i < 3; ++i) {
+        const Json entry = body(send("GET", last["Members"][i]["@odata.id"], reader));
+        EXPECT_EQ(entry["MessageArgs"], Json::array({"acct" + std::to_string(2 - i)}));
+        EXPECT_EQ(entry["Created"], "2026-01-01T00:00:00Z");
+    }
+
+    const struct {
+        std::string target;
+        int status;
+    } refused[] = {{entries + "?$top=many", 400},
+                   {entries + "/ffff-0", 404},
+                   {"/redfish/v1/Managers/1/LogServices/Elsewhere", 404}};
+    for (const auto& row : refused)
+        EXPECT_EQ(send("GET", row.target, reader).status, row.status) << row.target;
+
+    // Collections the plug-in has whole are cut the same way.
+    const Json roles = body(send("GET", "/redfish/v1/AccountService/Roles?$skip=1&$top=1", reader));
+    EXPECT_EQ(roles["Members"].size(), 1u);
+    EXPECT_EQ(roles["Members@odata.nextLink"], "/redfish/v1/AccountService/Roles?$skip=2&$top=1");
+
+    const std::string clear = audit + "/Actions/LogService.ClearLog";
+    EXPECT_EQ(send("POST", clear, reader, "{}").status, 403);
+    EXPECT_EQ(send("POST", clear, token, "{}").status, 200);
+    EXPECT_EQ(body(send("GET", entries, token))["Members@odata.count"], 0);
+    const Json log =
+        body(send("GET", "/redfish/v1/Managers/1/LogServices/Log/Entries?$expand=*", token));
+    bool said = false;
+    for (const Json& entry : log["Members"])
+        said = said || (entry.value("MessageId", "") == "LogService.1.1.0.LogCleared" &&
+                        entry["MessageArgs"] == Json::array({"AuditLog"}));
+    EXPECT_TRUE(said) << log.dump();
+}

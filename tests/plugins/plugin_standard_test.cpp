@@ -363,6 +363,8 @@ TEST_F(PluginStandard, SubscriptionsAreCheckedKeptAndDeleted) {
         {"RegistryPrefixes", {"Base"}, "PropertyValueNotInList"},
         {"ResourceTypes", "Drive", "PropertyValueTypeError"},
         {"VerifyCertificate", "yes", "PropertyValueTypeError"},
+        {"ExcludeRegistryPrefixes", {"Base"}, "PropertyValueNotInList"},
+        {"ExcludeMessageIds", {"ResourceEvent.NoSuchMessage"}, "PropertyValueNotInList"},
     };
     for (const auto& row : refused) {
         Json body = good;
@@ -399,12 +401,15 @@ TEST(PluginEvents, StorageChangesReachEverySubscriber) {
     plugin::PluginService service(plugin::PluginPaths::forServerDirectory(dir.path));
     std::ostringstream announcement;
     service.load(announcement);
-    Subscriber subscriber, drivesOnly;
-    for (Subscriber* to : {&subscriber, &drivesOnly}) {
+    Subscriber subscriber, drivesOnly, notChanges;
+    for (Subscriber* to : {&subscriber, &drivesOnly, &notChanges}) {
         Json body = {
             {"Destination", to->url()}, {"Protocol", "Redfish"}, {"Context", "storage-watch"}};
         if (to == &drivesOnly)
             body["ResourceTypes"] = {"Drive"};
+        if (to == &notChanges)
+            body["ExcludeMessageIds"] = {"ResourceEvent.ResourceChanged",
+                                         "ResourceEvent.1.4.3.ResourceRemoved"};
         ASSERT_EQ(service.dispatch("POST", kSubscriptions, body.dump()).status, 201);
     }
     const Json volume = {
@@ -451,6 +456,10 @@ TEST(PluginEvents, StorageChangesReachEverySubscriber) {
     ASSERT_EQ(drives.size(), 2u);
     EXPECT_EQ(drives[0]["Events"][0]["MessageId"], expected[3].messageId);
     EXPECT_EQ(drives[1]["Events"][0]["MessageId"], expected[4].messageId);
+    const std::vector<Json> rest = notChanges.waitFor(3);
+    ASSERT_EQ(rest.size(), 3u);
+    for (size_t i : {0, 1, 2})
+        EXPECT_EQ(rest[i]["Events"][0]["MessageId"], expected[i == 0 ? 0 : i + 2].messageId);
 }
 
 TEST(PluginEvents, AFailedDeliveryIsLoggedWithItsReason) {

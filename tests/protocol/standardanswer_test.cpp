@@ -188,10 +188,24 @@ TEST(StandardAnswer, OnlyTakenODataQueryOptionsPass) {
         {"", ""},
         {"$expand=*", ""},
         {"only=1&$EXPAND=.", ""},
-        {"$top=2", "$top"},
+        {"$top=2&$skip=4", ""},
         {"a=1&%24select=Name", "%24select"},
         {"$rpvunknown", "$rpvunknown"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(unsupportedQueryOption(c.query), c.refused) << (c.query ? c.query : "null");
+}
+
+TEST(StandardAnswer, PagingOptionsTakeOnlyCounts) {
+    const struct {
+        const char* query;
+        std::pair<std::string, std::string> bad;
+    } cases[] = {
+        {"$top=2&$skip=0", {}},
+        {"$expand=*&$top=", {"$top", ""}},
+        {"%24skip=-1", {"%24skip", "-1"}},
+        {"$top=1234567890", {"$top", "1234567890"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(badPagingOption(c.query), c.bad) << c.query;
 }

@@ -133,7 +133,9 @@ TEST(StandardHttp, MethodsAndQueriesTheServiceDoesNotTakeAreNamed) {
     } cases[] = {
         {"PUT", "/redfish/v1/Systems", 405, "Base.1.22.1.OperationNotAllowed", "GET, HEAD"},
         {"BREW", "/redfish/v1/Systems", 501, "Base.1.22.1.OperationNotAllowed", ""},
-        {"GET", "/redfish/v1/Systems?$top=1", 501, "Base.1.22.1.QueryParameterUnsupported", ""},
+        {"GET", "/redfish/v1/Systems?$select=Id", 501, "Base.1.22.1.QueryParameterUnsupported", ""},
+        {"GET", "/redfish/v1/Systems?$top=x", 400, "Base.1.22.1.QueryParameterValueFormatError",
+         ""},
         {"GET", "/elsewhere", 404, "Base.1.22.1.ResourceMissingAtURI", ""},
         {"DELETE", "/redfish/v1/Systems", 405, "Base.1.22.1.OperationNotAllowed", "GET, HEAD"},
         {"PATCH",
