@@ -58,7 +58,7 @@ start() {
         sleep 0.1
     done
 }
-stop() { kill -TERM "$PID" && wait "$PID" || fail "the server's stop: $?"; PID=; }
+stop() { kill -TERM "$PID" && wait "$PID" || fail "the server's stop: $? $(cat "$T/server.out")"; PID=; }
 start
 for file in server.pem Accounts.json InitialAdminPassword.txt; do owned "$S/$file" 600; done
 PW="$(cat "$S/InitialAdminPassword.txt")" SUMS="$(cd "$S" && sha256sum server.pem Accounts.json)"
