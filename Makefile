@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 # Fuzz seconds per target within `make test`.
 FUZZ_SECONDS ?= 10
 
-.PHONY: deps build run test quicktest stage conformance windows-check windows windows-test sanitizers fuzz bench clean format
+.PHONY: deps build run test quicktest stage package conformance windows-check windows windows-test sanitizers fuzz bench clean format
 
 deps:
 	bash scripts/install-deps.sh
@@ -32,6 +32,12 @@ quicktest: build
 stage: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target stage
+
+# The Debian package $(BUILD_DIR)/tolvane-redfish-server_<version>_<arch>.deb
+# (cmake/package.cmake, packaging/), checked by lintian.
+package: stage
+	bash scripts/package-deps.sh
+	bash scripts/package.sh $(BUILD_DIR)
 
 # The staged program checked by the DMTF validators.
 conformance: stage

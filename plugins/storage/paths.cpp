@@ -17,7 +17,13 @@ PluginPaths PluginPaths::forServerDirectory(const fs::path& serverDir) {
     p.adminPasswordFile = serverDir / "InitialAdminPassword.txt";
     p.backupFile = serverDir / "ConfigurationBackup.json";
     p.tasksFile = serverDir / "Tasks.json";
-    p.configFile = serverDir / "ServerConfiguration.json";
+    // The configuration is the administrator's file: where a package keeps
+    // it elsewhere (/etc) and links it here, the plug-in reads what the server
+    // reads. State files are never followed through links.
+    const fs::path config = serverDir / "ServerConfiguration.json";
+    std::error_code ec;
+    const fs::path linkedConfig = fs::canonical(config, ec);
+    p.configFile = ec ? config : linkedConfig;
     p.uploadsDir = serverDir / "uploads";
     p.incomingUploadsDir = serverDir / "uploads-incoming";
     const char* env = std::getenv("TOLVANE_LOG_DIR");
@@ -32,11 +38,11 @@ fs::path ownModuleDirectory() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ownModuleDirectory), &info) == 0 || !info.dli_fname)
         return {};
+    // The folder the server loaded us from, links kept: a server directory
+    // that links to a shared copy of the plug-in keeps its own state.
     std::error_code ec;
-    fs::path file = fs::canonical(fs::path(info.dli_fname), ec);
-    if (ec)
-        file = fs::absolute(fs::path(info.dli_fname), ec);
-    return file.parent_path();
+    const fs::path file = fs::absolute(fs::path(info.dli_fname), ec);
+    return ec ? fs::path() : file.lexically_normal().parent_path();
 }
 
 } // namespace tolvane::plugin

@@ -1,5 +1,6 @@
-// Where the plug-in keeps its files. The server directory is the folder of
-// the plug-in's own shared library; everything else follows from it.
+// Where the plug-in keeps its files. The server directory is the folder the
+// server loaded the plug-in's shared library from; everything else follows
+// from it.
 #ifndef TOLVANE_PLUGIN_PATHS_H
 #define TOLVANE_PLUGIN_PATHS_H
 
@@ -26,7 +27,8 @@ struct PluginPaths {
 };
 
 // The folder of the shared object (or program) holding this code, found with
-// dladdr; empty when it cannot be told.
+// dladdr, as the loader was given it (symbolic links not resolved); empty
+// when it cannot be told.
 std::filesystem::path ownModuleDirectory();
 
 } // namespace tolvane::plugin

@@ -10,9 +10,11 @@
 #include "imageformat.h"
 #include "imagefetch.h"
 #include "messages.h"
+#include "paths.h"
 #include "persistence.h"
 #include "router.h"
 #include "storagevalidation.h"
+#include "tasks.h"
 
 #include "pluginharness.h"
 
@@ -297,4 +299,15 @@ TEST(ImageFetch, LoopbackAndLinkLocalSourcesOnlyWhenConfigured) {
     };
     for (const auto& row : rows)
         EXPECT_EQ(fetchHostAllowed(row.host, row.localAllowed), row.fetched) << row.host;
+}
+
+// A package keeps the configuration in /etc and links it into the server
+// directory; the plug-in reads the linked file, as the server does.
+TEST(PluginPaths, LinkedConfigurationIsRead) {
+    const fs::path dir = plugintest::makeTempDir("paths");
+    plugintest::writeFile(dir / "etc.json", R"({"TaskRetentionSeconds": 7})");
+    fs::create_symlink(dir / "etc.json", dir / "ServerConfiguration.json");
+    const PluginPaths paths = PluginPaths::forServerDirectory(dir);
+    EXPECT_EQ(TaskSettings::read(paths.configFile).retentionSeconds, 7);
+    fs::remove_all(dir);
 }
