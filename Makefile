@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 WINDOWS_BUILD_DIR ?= $(BUILD_DIR)-windows
 JOBS ?= $(shell nproc)
 # Fuzz seconds per target within `make test`.
-FUZZ_SECONDS ?= 10
+FUZZ_SECONDS ?= 5
 
 .PHONY: deps build run test quicktest stage package conformance windows-check windows windows-test sanitizers fuzz bench clean format
 
