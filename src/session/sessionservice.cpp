@@ -223,7 +223,6 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
             loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
         if (sendAnswer(conn, jsonAnswer(status, std::move(text))) < 0)
             REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR, " Failed to send the response to client");
-        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return;
     } else {
         const json::Value& response = root.at("response");
@@ -272,7 +271,6 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
                                 " Account changed during the login; login refused");
                     auditRecord(AuditEvent::Login, clientAddress, typedName, 401);
                     RedfishServerHandler::answerUnauthorized(conn);
-                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
                     return;
                 }
                 if (opened == AddSessionResult::RoleRefused) {
@@ -281,7 +279,6 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
                     auditRecord(AuditEvent::Login, clientAddress, typedName, 403);
                     writeErrorAnswer(conn, 403,
                                      redfisherror::restrictedRole(effectiveRoleId(dataText)));
-                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
                     return;
                 }
                 if (opened == AddSessionResult::Full) {
@@ -289,7 +286,6 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
                                 " Session table full; login refused");
                     auditRecord(AuditEvent::Login, clientAddress, typedName, 503);
                     writeErrorAnswer(conn, 503, redfisherror::sessionLimitExceeded());
-                    REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
                     return;
                 }
                 auditRecord(AuditEvent::Login, clientAddress,
