@@ -1,6 +1,6 @@
 #include "requestbuilder.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace bench {
 
@@ -44,42 +44,8 @@ std::string uploadContent(size_t size, int clientIndex) {
 
 } // namespace
 
-std::string jsonEscape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + 2);
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out;
-}
-
 std::string loginBody(const std::string& user, const std::string& password) {
-    return "{\"UserName\":\"" + jsonEscape(user) + "\",\"Password\":\"" + jsonEscape(password) +
-           "\"}";
+    return nlohmann::ordered_json{{"UserName", user}, {"Password", password}}.dump();
 }
 
 std::string buildRequest(RequestKind kind, const LoadOptions& options, const std::string& token,

@@ -18,8 +18,6 @@ std::string buildRequest(RequestKind kind, const LoadOptions& options, const std
 // The login body: {"UserName":...,"Password":...} with JSON string escapes.
 std::string loginBody(const std::string& user, const std::string& password);
 
-std::string jsonEscape(const std::string& text);
-
 } // namespace bench
 
 #endif

@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "Logger.h"
+#include "answer/classichead.h"
 #include "civetserver.h"
 #include "civetweb_ext.h"
 #include "redfishserver/httpoptions.h"
@@ -112,7 +113,7 @@ void buildInstallTree() {
     gOwnWords = "HTTP/1.0 HTTP/1.1 " + gRoot + scriptedReplies(answerFile);
     for (int status = 100; status < 600; ++status)
         gOwnWords = gOwnWords + " " + mg_get_response_code_text(nullptr, status) + " " +
-                    RedfishServerHandler::getStatusText(status);
+                    classicStatusText(status);
     // The call record and the engine's information lines would grow without
     // bound over a long run; their writers still run.
     fs::create_symlink("/dev/null", scriptDir + "calls.jsonl");

@@ -11,6 +11,7 @@
 
 #include "jsonadapter.h"
 #include "postrules.h"
+#include "routes/routetable.h"
 #include "uploadrules.h"
 
 namespace {
@@ -57,9 +58,11 @@ void checkConversion(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const std::string uri = in.ConsumeRandomLengthString(256);
-    const OemUploadAction* action = findOemUploadAction(uri);
-    if (action)
-        check(containsIgnoreCase(uri, action->name), "an action whose name the URI lacks");
+    const Route route = routeOf(uri);
+    check(route.allow && *route.allow, "a route that allows no method");
+    // An OEM action is found by its name; the push URI (a path) as segments compare.
+    if (route.upload && route.upload->name[0] != '/')
+        check(containsIgnoreCase(uri, route.upload->name), "an action whose name the URI lacks");
 
     const std::string clientName = in.ConsumeRandomLengthString(256);
     const std::string base = uploadBaseName(clientName);

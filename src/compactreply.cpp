@@ -307,3 +307,51 @@ void appendUnescaped(std::string_view escaped, std::string& out) {
         i = escape + 2;
     }
 }
+
+int32_t convertPluginReply(const char* reply, std::string& body) {
+    // The status belongs to this reply alone: one without a usable status is
+    // a server error, never the status of an earlier request.
+    int32_t httpStatus = 500;
+    try {
+        // Replies as the JSON library prints them (the usual case) are read
+        // without building a document; any other valid reply is read keeping
+        // its numbers as written. The body comes out the same either way.
+        CompactReply compact;
+        const std::string_view text = reply ? reply : "";
+        if (readCompactReply(text, compact) || readReplyAsWritten(text, compact)) {
+            if (!compact.hasStatus) {
+                body = "{}";
+                return httpStatus;
+            }
+            httpStatus = (compact.status >= 100 && compact.status <= 599)
+                             ? static_cast<int32_t>(compact.status)
+                             : 500;
+            body.clear();
+            if (!compact.hasData)
+                body = "Data is NULL";
+            else if (compact.dataIsString)
+                appendUnescaped(compact.data, body);
+            else
+                body.assign(compact.data.data(), compact.data.size());
+            return httpStatus;
+        }
+        json::Value root;
+        if (!json::parseObject(reply ? reply : "", root)) {
+            body = "root parse failed";
+            return httpStatus;
+        }
+        if (!json::hasMember(root, "HttpStatus")) {
+            body = "{}";
+            return httpStatus;
+        }
+        const int64_t status = json::asInteger64(root.at("HttpStatus"));
+        httpStatus = (status >= 100 && status <= 599) ? static_cast<int32_t>(status) : 500;
+        if (!json::hasMember(root, "Data"))
+            body = "Data is NULL";
+        else
+            body = json::asText(root.at("Data"));
+    } catch (const std::exception&) {
+        body = json::kInternalException;
+    }
+    return httpStatus;
+}

@@ -47,4 +47,9 @@ bool readReplyAsWritten(std::string_view text, CompactReply& out);
 // (escapes resolved).
 void appendUnescaped(std::string_view escaped, std::string& out);
 
+// The reply envelope {"HttpStatus":..,"Data":..} of a plug-in call: the
+// body text (a "Data" string as its characters) into `body`, the status
+// returned; a reply without a usable status is a server error (500).
+int32_t convertPluginReply(const char* reply, std::string& body);
+
 #endif

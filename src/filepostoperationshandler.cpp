@@ -217,7 +217,7 @@ bool RedfishServerHandler::handleFilePost(CivetServer* server, struct mg_connect
     // Clients that wait for the interim answer send their body at once.
     sendInterimContinue(conn);
 
-    const OemUploadAction* action = findOemUploadAction(pluginUri);
+    const OemUploadAction* action = context.request.route.upload;
     if (!action) {
         std::string body;
         BodyRead read;

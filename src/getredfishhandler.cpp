@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "answer/answerwriter.h"
+#include "compactreply.h"
 #include "gate/requestgate.h"
 #include "jsonadapter.h"
 #include "logging/logclip.h"
@@ -35,7 +36,7 @@ OwnDocument convert(const std::function<void(std::string&)>& build,
     std::string reply;
     build(reply);
     OwnDocument document;
-    document.status = RedfishServerHandler::convertPluginReply(reply.c_str(), document.body);
+    document.status = convertPluginReply(reply.c_str(), document.body);
     document.contentType = contentType;
     return document;
 }
@@ -157,11 +158,14 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
         }();
         return services;
     };
+    auto root = [&]() -> const OwnDocument& {
+        return profileRules().odataDocuments ? standardServiceRoot(served()) : serviceRoot();
+    };
     const OwnDocument* own = nullptr;
     if (equalsIgnoreCase(path, "/redfish") || equalsIgnoreCase(path, "/redfish/"))
         own = &versionDocument();
     else if (equalsIgnoreCase(path, "/redfish/v1") || equalsIgnoreCase(path, "/redfish/v1/"))
-        own = profileRules().odataDocuments ? &standardServiceRoot(served()) : &serviceRoot();
+        own = &root();
     else
         own = standardDocument(path, served);
 
@@ -187,9 +191,19 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     PluginRoad road{TOLVANE_LOG_CONTEXT(kFn),       REDFISH_ENTRY_GET,
                     " GET command handler is NULL", " Response OUT: ",
                     FailedWrite::TracedAndLogged,   forwarded};
-    // The classic profile lets the session service document be read before a
-    // login; a standard service answers only its own documents without one.
+    // The classic profile lets the session service document, spelt exactly
+    // so, be read before a login; a standard service answers only its own
+    // documents without one.
     road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService") &&
                   profileRules().sessionServiceBeforeLogin;
+    // The root asked with a query goes through the gate like any resource,
+    // and is still the server's own document.
+    if (routeOf(normalisedUri(ri)).kind == RouteKind::ServiceRoot) {
+        Answer answer;
+        answer.status = root().status;
+        answer.headers.emplace_back("Content-Type", root().contentType);
+        answer.body = root().body;
+        road.ownAnswer = std::move(answer);
+    }
     return forwardToPlugin(conn, road);
 }

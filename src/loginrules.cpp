@@ -1,5 +1,7 @@
 #include "loginrules.h"
 
+#include <exception>
+
 #include "jsonadapter.h"
 
 std::string quoteLoginText(std::string_view text) {
@@ -98,4 +100,25 @@ std::string maskToken(std::string_view text, std::string_view token) {
     replaceAll(out, quoted.substr(1, quoted.size() - 2), kMask);
     replaceAll(out, std::string(token), kMask);
     return out;
+}
+
+const char* getJsonMemberText(const char* jsonText, const char* name, std::string& out) {
+    try {
+        json::Value root;
+        if (!json::parseObject(jsonText ? jsonText : "", root))
+            out = "root parse failed";
+        else if (!json::hasMember(root, name))
+            out = "{}";
+        else
+            out = json::asText(root.at(name));
+    } catch (const std::exception&) {
+        out = json::kInternalException;
+    }
+    return out.c_str();
+}
+
+std::string getResponseHeadersText(const json::Value& reply) {
+    if (!json::hasMember(reply, "response"))
+        return "";
+    return json::memberText(reply.at("response"), "Headers");
 }

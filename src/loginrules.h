@@ -1,5 +1,6 @@
 // Texts of a login that need no connection: the argument handed to the
-// plug-in, the trace mask, the session cookie headers and the log mask.
+// plug-in, the reply's token and location, the trace mask, the session
+// cookie headers and the log mask.
 #ifndef TOLVANE_LOGINRULES_H
 #define TOLVANE_LOGINRULES_H
 
@@ -9,6 +10,17 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "jsonadapter.h"
+
+// The value of the first member named exactly `name` in the JSON object text
+// `jsonText`, as text, stored in `out`; returns out.c_str(). Not an object:
+// "root parse failed"; no such member: "{}"; memory exhausted: "Internal
+// Exception occurrred".
+const char* getJsonMemberText(const char* jsonText, const char* name, std::string& out);
+
+// The text of the login reply's "response"."Headers" ("" when missing).
+std::string getResponseHeadersText(const json::Value& reply);
 
 // Written into the request trace in place of a login body.
 constexpr const char* kLoginTraceMask = "{UserName: ******, ******:******}";

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "answer/answerwriter.h"
+#include "compactreply.h"
 #include "gate/redfisherrors.h"
 #include "gate/requestgate.h"
 #include "gate/requestpath.h"
@@ -35,7 +36,7 @@ const char* answerContentType(const std::string& path) {
 // plug-in calls are held from this read through the change, so for a plug-in
 // taking one call at a time nothing can come between.
 bool changeIsStale(struct mg_connection* conn, const char* method, const std::string& pluginUri,
-                   PluginCalls& calls) {
+                   RouteKind kind, PluginCalls& calls) {
     const char* ifMatch = mg_get_header(conn, "If-Match");
     if (!ifMatch || !profileRules().checksIfMatch ||
         (std::string(method) != "PATCH" && std::string(method) != "DELETE"))
@@ -43,9 +44,9 @@ bool changeIsStale(struct mg_connection* conn, const char* method, const std::st
     calls.hold();
     std::string current;
     std::string reply = calls.read(pluginUri);
-    if (serverChangesSessionService(method, pluginUri)) // tagged as a GET shows it
-        reply = sessionResourceReply("GET", pluginUri, reply, std::nullopt, 0);
-    const int32_t status = RedfishServerHandler::convertPluginReply(reply.c_str(), current);
+    if (serverChangesSessionService(method, kind)) // tagged as a GET shows it
+        reply = sessionResourceReply("GET", pluginUri, kind, reply, std::nullopt, 0);
+    const int32_t status = convertPluginReply(reply.c_str(), current);
     return !entityTagListNames(ifMatch, status == 200 ? resourceEntityTag(current) : std::string());
 }
 } // namespace
@@ -68,6 +69,15 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     PluginCalls& calls = context.calls;
     const GateRequest& request = context.request;
     const GateOutcome& gate = context.gate;
+    if (road.ownAnswer) {
+        const int status = road.ownAnswer->status;
+        const std::string body = road.ownAnswer->body;
+        writeRequestTrace(method, requestUri, "{}");
+        if (sendAnswer(conn, *road.ownAnswer) >= 0)
+            writeResponseTrace(method, status, body.c_str());
+        REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
 
     CommandHandlerFn entry = calls.entry(road.entryName);
     if (!entry) {
@@ -89,7 +99,8 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     std::unique_ptr<ResourceChangeLock> changing;
     if (request.method == "PATCH" || request.method == "DELETE")
         changing = std::make_unique<ResourceChangeLock>(road.pluginUri);
-    if (changeIsStale(conn, method, road.pluginUri, calls)) {
+    const RouteKind kind = request.route.kind;
+    if (changeIsStale(conn, method, road.pluginUri, kind, calls)) {
         calls.release();
         writeErrorAnswer(conn, 412, redfisherror::preconditionFailed());
         writeResponseTrace(method, 412, "Precondition Failed");
@@ -102,13 +113,14 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     calls.hold();
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     const std::optional<SessionRecord> heldSession =
-        isSessionMember(request.path) ? sessionAt(request.path, now) : std::nullopt;
+        kind == RouteKind::SessionMember ? sessionAt(request.path, now) : std::nullopt;
     std::string pluginReply;
-    if (serverChangesSessionService(request.method, request.path))
+    if (serverChangesSessionService(request.method, kind))
         pluginReply = changeSessionService(body, calls.read(road.pluginUri));
     else
         calls.call(entry, road.pluginUri, body, pluginReply);
-    pluginReply = sessionResourceReply(request.method, request.path, pluginReply, heldSession, now);
+    pluginReply =
+        sessionResourceReply(request.method, request.path, kind, pluginReply, heldSession, now);
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, " Plugin Response:  %s", pluginReply.c_str());
 
     std::string out;
@@ -116,7 +128,7 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "%s%s", road.outPrefix, out.c_str());
     SessionService::afterAccountChange(request, gate, httpStatus, body);
     calls.release();
-    auditPluginAnswer(method, request.path, ri->remote_addr,
+    auditPluginAnswer(method, request.path, kind, ri->remote_addr,
                       gate.session ? gate.session->userName : "", gate.accountUser, httpStatus,
                       body);
 

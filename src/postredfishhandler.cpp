@@ -52,27 +52,6 @@ void traceAnswer(bool traceResponse, const char* method, int status, long long b
 
 } // namespace
 
-const char* getJsonMemberText(const char* jsonText, const char* name, std::string& out) {
-    try {
-        json::Value root;
-        if (!json::parseObject(jsonText ? jsonText : "", root))
-            out = "root parse failed";
-        else if (!json::hasMember(root, name))
-            out = "{}";
-        else
-            out = json::asText(root.at(name));
-    } catch (const std::exception&) {
-        out = json::kInternalException;
-    }
-    return out.c_str();
-}
-
-std::string getResponseHeadersText(const json::Value& reply) {
-    if (!json::hasMember(reply, "response"))
-        return "";
-    return json::memberText(reply.at("response"), "Headers");
-}
-
 std::string restoreLogFilePath() {
     char logDir[kPathBufferSize] = {};
     readLogDirectory(logDir);
@@ -162,7 +141,6 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
     GateRequest admitted;
     admitted.method = method;
     admitted.path = target;
-    admitted.login = isLoginUri(target);
     RequestContext context(*this, conn, std::move(admitted));
     if (!admit(context)) {
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
@@ -194,7 +172,7 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
 
     std::string reply;
     calls.hold(); // until the answer's file, if any, is open
-    if (const OemUploadAction* action = findOemUploadAction(pluginUri)) {
+    if (const OemUploadAction* action = context.request.route.upload) {
         // A JSON POST names no file of its own: only an upload stores one.
         const std::string logFilePath = action->withLogFile ? restoreLogFilePath() : "";
         calls.call(post, pluginUri,

@@ -12,15 +12,6 @@
 struct mg_connection;
 class PluginCalls;
 
-// The value of the first member named exactly `name` in the JSON object text
-// `jsonText`, as text, stored in `out`; returns out.c_str(). Not an object:
-// "root parse failed"; no such member: "{}"; memory exhausted: "Internal
-// Exception occurrred".
-const char* getJsonMemberText(const char* jsonText, const char* name, std::string& out);
-
-// The text of the login reply's "response"."Headers" ("" when missing).
-std::string getResponseHeadersText(const json::Value& reply);
-
 // Answers a POST from the plug-in's reply: plain envelopes, file answers
 // (streamed from the named file) and replies that are not JSON objects.
 // `log` names the operation's unit, function and line in log lines; with `traceResponse` the

@@ -37,18 +37,6 @@ std::string pluginUriOf(std::string_view path) {
     return std::string(path.substr(at));
 }
 
-bool isLoginUri(std::string_view pluginUri) {
-    return isSessionCollection(pluginUri);
-}
-
-bool isFirmwareUri(std::string_view pluginUri) {
-    return containsIgnoreCase(pluginUri, "Veltrano.InstallOrUpgradeFirmware");
-}
-
-std::string buildFirmwareArgument(std::string_view body) {
-    return buildUploadActionArgument(body, nullptr);
-}
-
 std::string buildUploadActionArgument(std::string_view body, const std::string* logFilePath) {
     json::Value object;
     if (!json::parseObject(body, object))

@@ -1,5 +1,5 @@
-// Text rules of the POST paths that need no connection: URI classes, the
-// firmware argument, answer statuses and header-value safety.
+// Text rules of the POST paths that need no connection: the plug-in URI, the
+// upload action argument, answer statuses and header-value safety.
 #ifndef TOLVANE_POSTRULES_H
 #define TOLVANE_POSTRULES_H
 
@@ -19,23 +19,11 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b);
 // letter case (the whole path when it has none).
 std::string pluginUriOf(std::string_view path);
 
-// A login is a POST to the session collection itself: the normalised path
-// is exactly "/redfish/v1/SessionService/Sessions", optionally followed by
-// one "/" (letter case ignored).
-bool isLoginUri(std::string_view pluginUri);
-
-// A firmware update sent without a multipart body.
-bool isFirmwareUri(std::string_view pluginUri);
-
-// The body as a JSON object with "absoluteFilePath" set to "" (replaced where
-// it stands, else appended), printed compactly; "{}" when the body is not an
-// object.
-std::string buildFirmwareArgument(std::string_view body);
-
-// The argument of a JSON POST to an action that takes an uploaded file: as
-// the firmware argument, and with "logFilePath" set to the server's own when
-// given. Only a file the server stored for the request may reach the plug-in,
-// and only the server chooses where the plug-in writes its log.
+// The argument of a JSON POST to an action that takes an uploaded file: the
+// body as a JSON object with "absoluteFilePath" set to "" (replaced where it
+// stands, else appended), "{}" when the body is not an object, and with
+// "logFilePath" set to the server's own when given. Only a file the server stored for the request
+// may reach the plug-in, and only the server chooses where the plug-in writes its log.
 std::string buildUploadActionArgument(std::string_view body, const std::string* logFilePath);
 
 // Status of an answer built from a plug-in reply: a missing status, or one

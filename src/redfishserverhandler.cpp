@@ -101,7 +101,12 @@ RequestContext::RequestContext(RedfishServerHandler& handler, struct mg_connecti
     : conn(conn_), ri(mg_get_request_info(conn_)), request(std::move(request_)),
       calls(handler.pluginModule, handler.pluginCallsMayOverlap(),
             CivetServer::callHoldsGlobalLock(conn_)),
-      body(handler, conn_) {}
+      body(handler, conn_) {
+    request.route = routeOf(request.path);
+    const RouteKind kind = request.route.kind;
+    request.login =
+        request.method == "POST" && !request.multipart && kind == RouteKind::SessionCollection;
+}
 
 bool RedfishServerHandler::admit(RequestContext& context, bool readsBody) {
     learnHostNameOnce(context.conn);
@@ -116,6 +121,14 @@ bool RedfishServerHandler::admit(RequestContext& context, bool readsBody) {
         });
     if (!context.gate.pass)
         return false;
+    // The server's own documents are read only; no plug-in hears of a change.
+    const std::string& method = context.request.method;
+    if (context.request.route.kind == RouteKind::ServiceRoot && method != "GET" &&
+        method != "HEAD") {
+        writeErrorAnswer(context.conn, 405, redfisherror::operationNotAllowed(),
+                         {{"Allow", context.request.route.allow}});
+        return false;
+    }
     if (context.gate.session)
         calls.actAs(context.gate.session->userName, context.gate.session->privileges);
     return true;
@@ -129,58 +142,6 @@ const std::string& RequestBody::text() {
         read_ = true;
     }
     return text_;
-}
-
-int32_t RedfishServerHandler::convertPluginReply(const char* reply, std::string& body) {
-    // The status belongs to this reply alone: one without a usable status is
-    // a server error, never the status of an earlier request.
-    int32_t httpStatus = 500;
-    try {
-        // Replies as the JSON library prints them (the usual case) are read
-        // without building a document; any other valid reply is read keeping
-        // its numbers as written. The body comes out the same either way.
-        CompactReply compact;
-        const std::string_view text = reply ? reply : "";
-        if (readCompactReply(text, compact) || readReplyAsWritten(text, compact)) {
-            if (!compact.hasStatus) {
-                body = "{}";
-                return httpStatus;
-            }
-            httpStatus = (compact.status >= 100 && compact.status <= 599)
-                             ? static_cast<int32_t>(compact.status)
-                             : 500;
-            body.clear();
-            if (!compact.hasData)
-                body = "Data is NULL";
-            else if (compact.dataIsString)
-                appendUnescaped(compact.data, body);
-            else
-                body.assign(compact.data.data(), compact.data.size());
-            return httpStatus;
-        }
-        json::Value root;
-        if (!json::parseObject(reply ? reply : "", root)) {
-            body = "root parse failed";
-            return httpStatus;
-        }
-        if (!json::hasMember(root, "HttpStatus")) {
-            body = "{}";
-            return httpStatus;
-        }
-        const int64_t status = json::asInteger64(root.at("HttpStatus"));
-        httpStatus = (status >= 100 && status <= 599) ? static_cast<int32_t>(status) : 500;
-        if (!json::hasMember(root, "Data"))
-            body = "Data is NULL";
-        else
-            body = json::asText(root.at("Data"));
-    } catch (const std::exception&) {
-        body = json::kInternalException;
-    }
-    return httpStatus;
-}
-
-const char* RedfishServerHandler::getStatusText(int status) {
-    return classicStatusText(status);
 }
 
 bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const char* method,
@@ -198,7 +159,7 @@ bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const c
         return false;
     REDFISH_LOG("RedfishServerHandler::answerBodyFailure", LOG_LEVEL_ERROR,
                 " Request body refused: %s %s: %d %s", method ? method : "", uri ? uri : "", status,
-                getStatusText(status));
+                classicStatusText(status));
     sendAnswer(conn, generalErrorAnswer(status));
     return true;
 }
@@ -206,15 +167,11 @@ bool RedfishServerHandler::answerBodyFailure(struct mg_connection* conn, const c
 Answer RedfishServerHandler::generalErrorAnswer(int status) {
     json::Value error;
     error["error"]["code"] = "Base.1.0.GeneralError";
-    error["error"]["message"] = getStatusText(status);
+    error["error"]["message"] = classicStatusText(status);
     Answer answer = jsonAnswer(status, json::dump(error));
     // A Redfish client reads the registry's message, not the status text.
     answer.registryError = true;
     return answer;
-}
-
-void RedfishServerHandler::answerUnauthorized(struct mg_connection* conn) {
-    sendAnswer(conn, jsonAnswer(401, "Unauthorized user"));
 }
 
 std::string RedfishServerHandler::normalisedUri(const struct mg_request_info* ri) {

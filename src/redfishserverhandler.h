@@ -28,6 +28,9 @@ struct PluginRoad {
     FailedWrite failedWrite; // what a failed body write leaves behind
     std::string pluginUri;   // the URI the plug-in receives
     bool exempt = false;     // readable without a session
+    // The server's own document, answered instead of a plug-in call once
+    // the gate has let the request pass.
+    std::optional<Answer> ownAnswer = std::nullopt;
 };
 using FailedWrite = PluginRoad::FailedWrite;
 
@@ -97,9 +100,6 @@ class RedfishServerHandler : public CivetHandler {
 
     // Plug-in road (redfishserverhandler.cpp).
     std::string readRequestBody(struct mg_connection* conn);
-    // The reply envelope: the body text into `body`, the status returned.
-    static int32_t convertPluginReply(const char* reply, std::string& body);
-    static const char* getStatusText(int status);
 
     // Shared answers (redfishserverhandler.cpp).
     // When the request body was refused before the handler lock (larger than
@@ -112,8 +112,6 @@ class RedfishServerHandler : public CivetHandler {
     // "<reason text>"}}, which a standard answer gives as the registry's
     // message for `status`.
     static Answer generalErrorAnswer(int status);
-    // 401 with the body "Unauthorized user".
-    static void answerUnauthorized(struct mg_connection* conn);
     // The request path with dot segments resolved and escapes decoded, which
     // every URI decision and the plug-in's URI use; "" when the request names
     // no local resource.

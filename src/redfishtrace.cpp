@@ -11,7 +11,7 @@
 #include "Logger.h"
 #include "logescape.h"
 #include "passwordmask.h"
-#include "redfishserverhandler.h"
+#include "answer/classichead.h"
 #include "logplatform.h"
 
 namespace {
@@ -83,7 +83,6 @@ void writeResponseTrace(const char* method, int32_t status, const char* data) {
     const int32_t thread = currentThreadId();
     const logtext::Escaped methodText(orEmpty(method));
     const logtext::Escaped dataText(orEmpty(data));
-    Logger::PrintLog(LOGGER_TRACE_RECORD, kResponseFormat, stamp, status,
-                     RedfishServerHandler::getStatusText(status), methodText.c_str(),
-                     dataText.c_str(), thread);
+    Logger::PrintLog(LOGGER_TRACE_RECORD, kResponseFormat, stamp, status, classicStatusText(status),
+                     methodText.c_str(), dataText.c_str(), thread);
 }

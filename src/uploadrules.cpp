@@ -4,18 +4,8 @@
 #include <limits>
 
 #include "postrules.h"
-#include "protocol/declaredresources.h"
 
 namespace {
-
-const OemUploadAction kOemUploadActions[] = {
-    {"Veltrano.RestoreConfiguration", true},
-    {"Veltrano.InstallOrUpgradeFirmware", false},
-    {"Veltrano.SPDMOperations", false},
-    {"Veltrano.UpgradeMicrocode", false},
-    // The update service's push URI (MultipartHttpPushUri).
-    {"/redfish/v1/UpdateService/MultipartUpload", false},
-};
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -43,16 +33,6 @@ const Utf8Lead* utf8LeadOf(unsigned char byte) {
 }
 
 } // namespace
-
-const OemUploadAction* findOemUploadAction(std::string_view pluginUri) {
-    if (std::optional<const OemUploadAction*> declared = declaredUploadOf(pluginUri))
-        return *declared;
-    for (const OemUploadAction& action : kOemUploadActions) {
-        if (containsIgnoreCase(pluginUri, action.name))
-            return &action;
-    }
-    return nullptr;
-}
 
 std::string uploadBaseName(std::string_view clientFileName) {
     size_t slash = clientFileName.find_last_of('/');

@@ -1,6 +1,5 @@
-// Rules of a multipart upload that need no connection: the OEM actions that
-// take a file, the stored base name, the collection and conversion of form
-// fields, and the argument object handed to the plug-in.
+// Rules of a multipart upload that need no connection: the stored base name, the collection and
+// conversion of form fields, and the argument object handed to the plug-in.
 #ifndef TOLVANE_UPLOADRULES_H
 #define TOLVANE_UPLOADRULES_H
 
@@ -11,12 +10,6 @@
 #include <vector>
 
 #include "jsonadapter.h"
-#include "protocol/declaredresources.h"
-
-// The first action whose name occurs in `pluginUri` (any letter case), in the
-// fixed order restore, firmware, SPDM, microcode, then the update service's
-// push URI; null when none occurs.
-const OemUploadAction* findOemUploadAction(std::string_view pluginUri);
 
 // Text after the last "/" and, within that, after the last backslash.
 std::string uploadBaseName(std::string_view clientFileName);

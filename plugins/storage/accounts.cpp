@@ -6,6 +6,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "RedfishStandardRoles.h"
 #include "crypto.h"
 #include "messages.h"
 
@@ -15,18 +16,23 @@ const std::vector<std::string> kOsPrivilegeLevels = {"Administrator", "Operator"
                                                      "undefined"};
 
 const std::vector<RoleDefinition>& roleDefinitions() {
-    static const std::vector<RoleDefinition> roles = {
-        {"Administrator",
-         "Manages users, the service and the storage",
-         {"Login", "ConfigureManager", "ConfigureUsers", "ConfigureSelf", "ConfigureComponents"}},
-        {"Operator", "Manages the storage", {"Login", "ConfigureSelf", "ConfigureComponents"}},
-        {"ReadOnlyUser", "Has no access through this service", {"Login", "ConfigureSelf"}},
-        {"OSUser",
-         "A host operating system user; acts with its operating system privilege level",
-         {"Login", "ConfigureComponents"}},
-        // DMTF's standard read-only role, for clients that expect it.
-        {"ReadOnly", "Reads the service and changes its own password", {"Login", "ConfigureSelf"}},
-    };
+    static const std::vector<RoleDefinition> roles = [] {
+        std::vector<RoleDefinition> all;
+        for (const RedfishStandardRole& standard : kRedfishStandardRoles) {
+            RoleDefinition role{standard.id, standard.description, {}};
+            for (const char* const* p = standard.privileges; *p; ++p)
+                role.privileges.push_back(*p);
+            all.push_back(std::move(role));
+        }
+        // This service's own roles.
+        all.push_back(
+            {"ReadOnlyUser", "Has no access through this service", {"Login", "ConfigureSelf"}});
+        all.push_back(
+            {"OSUser",
+             "A host operating system user; acts with its operating system privilege level",
+             {"Login", "ConfigureComponents"}});
+        return all;
+    }();
     return roles;
 }
 

@@ -1,5 +1,5 @@
-// The service root and the top of the tree: systems, chassis, managers and
-// the schema and Swordfish collections.
+// The top of the tree below the service root, which the server answers
+// itself: systems, chassis, managers and the schema and Swordfish collections.
 #include <cctype>
 
 #include "messages.h"
@@ -14,21 +14,6 @@ namespace tolvane::plugin {
 namespace {
 
 const std::string R = kRoot;
-
-Json serviceRoot() {
-    Json j = resource(R, "#ServiceRoot.v1_20_0.ServiceRoot", "RootService", "Root Service");
-    j["RedfishVersion"] = "1.20.0";
-    for (const char* name : {"StorageServices", "StorageSystems", "Systems", "Chassis", "Managers"})
-        j[name] = link(R + "/" + name);
-    j["Tasks"] = link(R + "/TaskService");
-    j["UpdateService"] = link(R + "/UpdateService");
-    j["SessionService"] = link(R + "/SessionService");
-    j["AccountService"] = link(R + "/AccountService");
-    j["EventService"] = link(R + "/EventService");
-    j["JsonSchemas"] = link(R + "/JsonSchemas");
-    j["Links"] = Json{{"Sessions", link(R + "/SessionService/Sessions")}};
-    return j;
-}
 
 Json computerSystem(PluginService& service) {
     Json j =
@@ -124,8 +109,6 @@ void requireId(const std::string& given, const char* expected, const char* type)
 }
 
 void addServiceResources(Router& router, PluginService& service) {
-    router.add("GET", "", [](const Request&) { return Reply::ok(serviceRoot()); });
-
     router.add("GET", "Systems", [](const Request&) {
         return Reply::ok(collection(R + "/Systems",
                                     "#ComputerSystemCollection.ComputerSystemCollection",

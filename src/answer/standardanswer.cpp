@@ -9,7 +9,7 @@
 #include "gate/redfisherrors.h"
 #include "jsonadapter.h"
 #include "postrules.h"
-#include "protocol/allowedmethods.h"
+#include "routes/routetable.h"
 #include "protocol/metadata.h"
 #include "answer/libraryhead.h"
 
@@ -251,7 +251,7 @@ std::string standardAnswerHead(const AnswerContext& request, Answer& answer, boo
     // A task monitor's own "Allow" says whether its task can still be cancelled.
     if (((read && status < 400) || status == 405 || request.method == "OPTIONS") &&
         !hasHeader(out, "Allow"))
-        out.emplace_back("Allow", allowedMethodsOf(request.path));
+        out.emplace_back("Allow", routeOf(request.path).allow);
     if (status == 401 && !hasHeader(out, "WWW-Authenticate"))
         out.emplace_back("WWW-Authenticate", kBasicChallenge);
     const bool noBody = status == 204 || status == 304 || status < 200;

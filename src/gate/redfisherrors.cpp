@@ -205,6 +205,10 @@ std::string forStatus(int status, const std::string& uri) {
 
 } // namespace redfisherror
 
+void answerUnauthorized(struct mg_connection* conn) {
+    sendAnswer(conn, jsonAnswer(401, "Unauthorized user"));
+}
+
 void writeErrorAnswer(struct mg_connection* conn, int status, const std::string& errorJson,
                       const HeaderList& extra) {
     sendAnswer(conn, jsonAnswer(status, errorJson, extra));

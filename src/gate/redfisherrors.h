@@ -41,6 +41,10 @@ std::string forStatus(int status, const std::string& uri);
 
 } // namespace redfisherror
 
+// 401 with the body "Unauthorized user" (a standard answer gives the
+// registry's error object instead).
+void answerUnauthorized(struct mg_connection* conn);
+
 // Answers `status` with the error object and any `extra` header fields.
 void writeErrorAnswer(struct mg_connection* conn, int status, const std::string& errorJson,
                       const HeaderList& extra = {});

@@ -12,7 +12,6 @@
 #include "logging/refusallog.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
-#include "redfishserverhandler.h"
 #include "session/loginthrottle.h"
 #include "session/privileges.h"
 #include "session/sessionauth.h"
@@ -156,7 +155,7 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
     }
     if (!outcome.session) {
         // The standard profile's writer adds the challenge and the error object.
-        RedfishServerHandler::answerUnauthorized(conn);
+        answerUnauthorized(conn);
         logRefusal(address, 401, raw);
         return refused();
     }
@@ -176,12 +175,12 @@ GateOutcome passGate(struct mg_connection* conn, const GateRequest& request,
         }
     }
 
-    const AccessRule rule = accessRuleFor(request.method, request.path);
+    const AccessRule rule = accessRuleFor(request.route, request.method, request.path);
     Requirement required = rule.required;
     if (rule.properties && readBody && onlyTheseChange(memberNamesOf(readBody()), rule.properties))
         required = rule.forProperties;
-    const bool accountWrite =
-        isAccountMember(request.path) && (request.method == "PATCH" || request.method == "DELETE");
+    const bool accountWrite = request.route.kind == RouteKind::AccountMember &&
+                              (request.method == "PATCH" || request.method == "DELETE");
     if (accountWrite)
         outcome.accountUser = accountUserName(readResource, canonicalPath(request.path));
     const SessionRecord& session = *outcome.session;

@@ -9,17 +9,20 @@
 #include <string>
 
 #include "jsonadapter.h"
+#include "routes/routetable.h"
 #include "session/basicauth.h"
 #include "session/sessiontable.h"
 
 struct mg_connection;
 
 struct GateRequest {
-    std::string method;  // as handled (after any override)
-    std::string path;    // normalised: escapes decoded, dot segments resolved
-    bool login = false;  // a POST to the session collection
-    bool exempt = false; // readable without a session
+    std::string method; // as handled (after any override)
+    std::string path;   // normalised: escapes decoded, dot segments resolved
     bool multipart = false;
+    bool exempt = false; // readable without a session
+    // Set by the front door from the route table:
+    Route route;
+    bool login = false; // a POST to the session collection
 };
 
 // The plug-in's GET reply text for a URI; the gate reads an account's

@@ -8,19 +8,6 @@ bool forbidden(unsigned char c) {
     return c == '?' || c == '#' || c < 0x20 || c == 0x7f;
 }
 
-// `path` is `collection` and one more segment, as segments compare.
-bool isMemberOf(std::string_view path, std::string_view collection) {
-    const std::vector<std::string_view> parts = pathSegments(path);
-    const std::vector<std::string_view> base = pathSegments(collection);
-    if (parts.size() != base.size() + 1)
-        return false;
-    for (size_t i = 0; i < base.size(); ++i) {
-        if (!equalsIgnoreCase(parts[i], base[i]))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool decodedPathHasOneMeaning(std::string_view path) {
@@ -52,21 +39,6 @@ std::string canonicalPath(std::string_view path) {
         out += segment;
     }
     return out.empty() ? "/" : out;
-}
-
-bool isSessionCollection(std::string_view path) {
-    // Strict on purpose: a look-alike is refused as no login, which is safe.
-    if (path.size() > 1 && path.back() == '/')
-        path.remove_suffix(1);
-    return equalsIgnoreCase(path, "/redfish/v1/SessionService/Sessions");
-}
-
-bool isAccountMember(std::string_view path) {
-    return isMemberOf(path, "/redfish/v1/AccountService/Accounts");
-}
-
-bool isSessionMember(std::string_view path) {
-    return isMemberOf(path, "/redfish/v1/SessionService/Sessions");
 }
 
 bool samePath(std::string_view a, std::string_view b) {

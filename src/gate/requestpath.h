@@ -19,17 +19,6 @@ std::string canonicalPath(std::string_view path);
 // engine on the raw request line.)
 bool decodedPathHasOneMeaning(std::string_view path);
 
-// The normalised path is exactly the session collection
-// ("/redfish/v1/SessionService/Sessions", one trailing "/" allowed; letter
-// case ignored as for every path comparison).
-bool isSessionCollection(std::string_view path);
-
-// "/redfish/v1/AccountService/Accounts/<id>", as segments compare.
-bool isAccountMember(std::string_view path);
-
-// "/redfish/v1/SessionService/Sessions/<id>", as segments compare.
-bool isSessionMember(std::string_view path);
-
 // Two paths that name the same resource: letter case and empty segments do
 // not matter.
 bool samePath(std::string_view a, std::string_view b);

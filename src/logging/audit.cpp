@@ -171,16 +171,16 @@ void auditRecord(AuditEvent event, const std::string& address, const std::string
     appendLine(lines + lineFor(address, user, eventName(event), outcome, detail));
 }
 
-void auditPluginAnswer(const std::string& method, const std::string& path,
+void auditPluginAnswer(const std::string& method, const std::string& path, RouteKind kind,
                        const std::string& address, const std::string& actingUser,
                        const std::string& accountUser, int status, const std::string& body) {
     const std::string target = "target=" + logtext::clipped(canonicalPath(path));
-    if (method == "DELETE" && isSessionMember(path)) {
+    if (method == "DELETE" && kind == RouteKind::SessionMember) {
         auditRecord(AuditEvent::SessionDelete, address, actingUser, status, target);
-    } else if (isAccountMember(path) && method == "DELETE") {
+    } else if (kind == RouteKind::AccountMember && method == "DELETE") {
         auditRecord(AuditEvent::AccountDelete, address, actingUser, status,
                     target + accountField(accountUser));
-    } else if (isAccountMember(path) && method == "PATCH") {
+    } else if (kind == RouteKind::AccountMember && method == "PATCH") {
         auditRecord(AuditEvent::AccountChange, address, actingUser, status,
                     target + accountField(accountUser) + " members=" + memberNames(body));
     }

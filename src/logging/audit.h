@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "routes/routetable.h"
+
 enum class AuditEvent {
     Login,      // a session login (POST to the session collection)
     BasicLogin, // HTTP Basic credentials checked with the plug-in
@@ -25,11 +27,12 @@ enum class AuditEvent {
 void auditRecord(AuditEvent event, const std::string& address, const std::string& user, int status,
                  const std::string& detail = std::string());
 
-// The audit part of a plug-in's answer to `method` on `path`: session
+// The audit part of a plug-in's answer to `method` on `path` (a route of
+// `kind`): session
 // deletions (logouts and revocations) and account changes. `actingUser` is
 // the caller's account, `accountUser` that of the account addressed (PATCH
 // and DELETE), `body` the request's: only its member names are recorded.
-void auditPluginAnswer(const std::string& method, const std::string& path,
+void auditPluginAnswer(const std::string& method, const std::string& path, RouteKind kind,
                        const std::string& address, const std::string& actingUser,
                        const std::string& accountUser, int status, const std::string& body);
 

@@ -9,7 +9,7 @@
 #include "installpaths.h"
 #include "loglines.h"
 #include "pluginloader.h"
-#include "protocol/declaredresources.h"
+#include "routes/declaredresources.h"
 #include "stoprequest.h"
 
 #if !defined(_WIN32)

@@ -1,6 +1,6 @@
 // The privilege rules: DMTF's Privilege Registry as generated into the build
-// (privilegeregistry.h), looked up by the entity a request path names, with
-// the few rules of our own below.
+// (privilegeregistry.h), looked up by the entity a request path names. The
+// route table (routes/routetable.h) adds where this service departs from it.
 #include "session/privileges.h"
 
 #include <algorithm>
@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "RedfishStandardRoles.h"
 #include "gate/requestpath.h"
 #include "postrules.h"
 #include "session/privilegeregistry.h"
@@ -16,34 +17,6 @@ namespace {
 
 using namespace privilege;
 using namespace privilegeregistry;
-
-struct LocalRule {
-    const char* method;
-    const char* pattern; // relative to "/redfish/v1/", "*" for one segment
-    Requirement required;
-    const char* why;
-};
-
-// Where this service departs from the registry.
-const LocalRule kLocalRules[] = {
-    {"DELETE",
-     "TaskService/Tasks/*",
-     {1, {Login}},
-     "a task's owner may cancel it; the plug-in, which knows the owner, lets only the owner "
-     "and ConfigureManager see or cancel one"},
-    {"DELETE", "TaskService/TaskMonitors/*", {1, {Login}}, "as above, through the monitor"},
-};
-
-struct RoleRow {
-    const char* id;
-    PrivilegeSet privileges;
-};
-
-const RoleRow kStandardRoles[] = {
-    {"Administrator", All},
-    {"Operator", Login | ConfigureComponents | ConfigureSelf},
-    {"ReadOnly", Login | ConfigureSelf},
-};
 
 const std::pair<const char*, PrivilegeSet> kPrivilegeNames[] = {
     {"Login", Login},
@@ -65,7 +38,6 @@ struct UriNode {
     std::map<std::string, std::unique_ptr<UriNode>> named; // lower case
     std::unique_ptr<UriNode> any;                          // "*"
     int entity = -1;
-    std::vector<int> locals; // indexes into kLocalRules
 };
 
 UriNode* childOf(UriNode& node, std::string_view segment) {
@@ -86,8 +58,6 @@ const UriNode& uriTree() {
         };
         for (size_t i = 0; i < kUriCount; ++i)
             nodeOf(kUris[i].pattern)->entity = kUris[i].entity;
-        for (size_t i = 0; i < sizeof(kLocalRules) / sizeof(kLocalRules[0]); ++i)
-            nodeOf(kLocalRules[i].pattern)->locals.push_back(static_cast<int>(i));
         return tree;
     }();
     return *root;
@@ -180,14 +150,18 @@ PrivilegeSet privilegesNamed(const std::vector<std::string>& names) {
 }
 
 std::optional<PrivilegeSet> standardRolePrivileges(std::string_view roleId) {
-    for (const RoleRow& row : kStandardRoles) {
-        if (roleId == row.id)
-            return row.privileges;
+    for (const RedfishStandardRole& role : kRedfishStandardRoles) {
+        if (roleId != role.id)
+            continue;
+        PrivilegeSet set = 0;
+        for (const char* const* name = role.privileges; *name; ++name)
+            set |= privilegeNamed(*name);
+        return set;
     }
     return std::nullopt;
 }
 
-AccessRule accessRuleFor(std::string_view method, std::string_view path) {
+AccessRule registryRuleFor(std::string_view method, std::string_view path) {
     const Requirement fallback{1, {isRead(method) ? Login : ConfigureManager}};
     std::vector<std::string> parts;
     for (std::string_view segment : pathSegments(path))
@@ -198,12 +172,6 @@ AccessRule accessRuleFor(std::string_view method, std::string_view path) {
     parts.erase(parts.begin(), parts.begin() + 2);
 
     const UriNode& tree = uriTree();
-    if (const UriNode* node = find(tree, parts, 0, parts.size())) {
-        for (int i : node->locals) {
-            if (equalsIgnoreCase(kLocalRules[i].method, method))
-                return ruleOf(kLocalRules[i].required);
-        }
-    }
     // The entities the path and the paths above it name; the nearest decides
     // (an action or an OEM part below an entity is that entity's), the
     // service root only for itself.

@@ -1,6 +1,6 @@
 // The Redfish privilege model: which privilege a request needs, and which
-// privileges a role grants. The table itself is in privileges.cpp, kept in
-// the shape of the DMTF privilege registry so it can be checked against it.
+// privileges a role grants. The rules are generated from DMTF's Privilege
+// Registry (privilegeregistry.h).
 #ifndef TOLVANE_PRIVILEGES_H
 #define TOLVANE_PRIVILEGES_H
 
@@ -64,7 +64,7 @@ struct AccessRule {
 // DMTF's Privilege Registry for the entity the path names (or the nearest
 // entity above it); reads need Login and writes ConfigureManager where the
 // path names no entity.
-AccessRule accessRuleFor(std::string_view method, std::string_view path);
+AccessRule registryRuleFor(std::string_view method, std::string_view path);
 
 // Whether `held` meets `required`; `own`: the resource is the caller's.
 bool meets(const Requirement& required, PrivilegeSet held, bool own);

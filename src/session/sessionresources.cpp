@@ -102,8 +102,8 @@ std::string loadSessionTimeout(const std::string& path) {
     return "";
 }
 
-bool serverChangesSessionService(const std::string& method, const std::string& path) {
-    return method == "PATCH" && samePath(path, kSessionService) && sessionIdleTimeout() > 0;
+bool serverChangesSessionService(const std::string& method, RouteKind kind) {
+    return method == "PATCH" && kind == RouteKind::SessionService && sessionIdleTimeout() > 0;
 }
 
 std::string changeSessionService(const std::string& body, const std::string& current) {
@@ -135,12 +135,12 @@ std::string changeSessionService(const std::string& body, const std::string& cur
     return shown.is_object() ? current : envelope(200, redfisherror::success());
 }
 
-std::string sessionResourceReply(const std::string& method, const std::string& path,
+std::string sessionResourceReply(const std::string& method, const std::string& path, RouteKind kind,
                                  const std::string& pluginReply,
                                  const std::optional<SessionRecord>& heldBefore, int64_t now) {
-    if (samePath(path, kSessionService))
+    if (kind == RouteKind::SessionService)
         return sessionServiceReply(method, pluginReply);
-    if (isSessionMember(path)) {
+    if (kind == RouteKind::SessionMember) {
         const bool pluginHasIt = replyStatus(pluginReply) / 100 == 2;
         if (method == "DELETE") {
             removeSessionsByLocation(path);
@@ -153,7 +153,7 @@ std::string sessionResourceReply(const std::string& method, const std::string& p
             return envelope(404, redfisherror::forStatus(404, path));
         return pluginHasIt ? pluginReply : envelope(200, sessionDocument(*heldBefore));
     }
-    if (!isSessionCollection(path) || (method != "GET" && method != "HEAD"))
+    if (kind != RouteKind::SessionCollection || (method != "GET" && method != "HEAD"))
         return pluginReply;
     json::Value collection = resourceData(pluginReply);
     if (!collection.is_object() || !json::hasMember(collection, "Members"))

@@ -10,14 +10,16 @@
 #include <optional>
 #include <string>
 
+#include "routes/routetable.h"
 #include "session/sessiontable.h"
 
-// The plug-in reply to answer `method` on the normalised `path` with, given
+// The plug-in reply to answer `method` on the normalised `path` (whose route
+// is of `kind`) with, given
 // the plug-in's own reply and the session the server held at `path` before
 // the call. Ends that session on a DELETE whatever the plug-in answered.
 // A read or change of the session service shows the idle time-out enforced.
 // Any other request gets the plug-in's reply unchanged.
-std::string sessionResourceReply(const std::string& method, const std::string& path,
+std::string sessionResourceReply(const std::string& method, const std::string& path, RouteKind kind,
                                  const std::string& pluginReply,
                                  const std::optional<SessionRecord>& heldBefore, int64_t now);
 
@@ -31,10 +33,9 @@ constexpr int64_t kDefaultSessionTimeout = 1800;
 // log when the file was unusable, else "".
 std::string loadSessionTimeout(const std::string& path);
 
-// Whether the server itself, not the plug-in, answers `method` on the
-// normalised `path`: a PATCH of the session service while an idle time-out
-// is enforced.
-bool serverChangesSessionService(const std::string& method, const std::string& path);
+// Whether the server itself, not the plug-in, answers `method` on a route of
+// `kind`: a PATCH of the session service while an idle time-out is enforced.
+bool serverChangesSessionService(const std::string& method, RouteKind kind);
 
 // The reply to such a PATCH with `body`: a Redfish error that changes
 // nothing, or, once the new time-out is kept and enforced, `current` (the

@@ -4,17 +4,17 @@
 #include <vector>
 
 #include "answer/answerwriter.h"
+#include "civetserver.h"
 #include "civetweb_ext.h"
+#include "compactreply.h"
 #include "gate/redfisherrors.h"
 #include "gate/requestpath.h"
 #include "logging/audit.h"
 #include "loginrules.h"
 #include "loglines.h"
-#include "postredfishhandler.h"
 #include "postrules.h"
 #include "protocol/protocolprofile.h"
 #include "redfishserver/serverconfig.h"
-#include "redfishserverhandler.h"
 #include "redfishtrace.h"
 #include "session/loginthrottle.h"
 #include "session/sessionauth.h"
@@ -217,7 +217,7 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
         // A plain envelope: answered like any reply, without the session headers.
         calls.release();
         std::string text;
-        const int status = RedfishServerHandler::convertPluginReply(reply.c_str(), text);
+        const int status = convertPluginReply(reply.c_str(), text);
         auditRecord(AuditEvent::Login, clientAddress, typedName, status);
         if (status == 401)
             loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
@@ -236,7 +236,7 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
             if (replyStatus == 401)
                 loginThrottle().recordFailure(clientAddress, typedName, std::time(nullptr));
             std::string text;
-            RedfishServerHandler::convertPluginReply(json::asText(response).c_str(), text);
+            convertPluginReply(json::asText(response).c_str(), text);
             out = jsonAnswer(isAnswerableStatus(replyStatus) ? static_cast<int>(replyStatus) : 500,
                              std::move(text));
         } else {
@@ -270,7 +270,7 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
                     REDFISH_LOG(kPostFunction, LOG_LEVEL_ERROR,
                                 " Account changed during the login; login refused");
                     auditRecord(AuditEvent::Login, clientAddress, typedName, 401);
-                    RedfishServerHandler::answerUnauthorized(conn);
+                    answerUnauthorized(conn);
                     return;
                 }
                 if (opened == AddSessionResult::RoleRefused) {
@@ -293,7 +293,7 @@ void SessionService::login(struct mg_connection* conn, const std::string& plugin
                 // A client that logged in is no stranger to the intake.
                 tolvane_connection_authenticated(conn);
                 out = loginAnswer(token, location, ri->is_ssl != 0);
-                RedfishServerHandler::convertPluginReply(dataText.c_str(), out.body);
+                convertPluginReply(dataText.c_str(), out.body);
             }
         }
     }
@@ -318,7 +318,7 @@ void SessionService::afterAccountChange(const GateRequest& request, const GateOu
                                         int status, const std::string& body) {
     if (status < 200 || status > 299)
         return;
-    if (outcome.accountUser.empty() || !isAccountMember(request.path))
+    if (outcome.accountUser.empty() || request.route.kind != RouteKind::AccountMember)
         return;
     if (request.method == "DELETE") {
         endLoginsOf(outcome.accountUser);

@@ -49,8 +49,9 @@ TEST(RequestBuilder, LoginPostsEscapedCredentialsWithTheirLength) {
               std::string::npos);
 }
 
-TEST(RequestBuilder, JsonEscapeHandlesControlCharacters) {
-    EXPECT_EQ(bench::jsonEscape(std::string("a\nb\tc\x01", 6)), "a\\nb\\tc\\u0001");
+TEST(RequestBuilder, LoginBodyEscapesControlCharacters) {
+    EXPECT_EQ(bench::loginBody("a\nb\tc\x01", "p"),
+              "{\"UserName\":\"a\\nb\\tc\\u0001\",\"Password\":\"p\"}");
     EXPECT_EQ(bench::loginBody("u", ""), "{\"UserName\":\"u\",\"Password\":\"\"}");
 }
 

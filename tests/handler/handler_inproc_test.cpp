@@ -241,7 +241,6 @@ TEST_F(InProcess, ExpandRulesOfTheForwardedUri) {
         {"/redfish/v1/Systems?emb", "/redfish/v1/Systems"},
         {"/redfish/v1/Systems?", "/redfish/v1/Systems"},
         {"/redfish/v1/Systems", "/redfish/v1/Systems"},
-        {"/redfish/v1?$top=1", "/redfish/v1?$expand=Members"},
         {"/redfish/v1/Systems/1/../2", "/redfish/v1/Systems/2"},
     };
     for (auto& c : cases) {

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "answer/classichead.h"
+#include "compactreply.h"
 #include "redfishserverhandler.h"
 
 namespace {
@@ -14,7 +16,7 @@ struct Converted {
 
 Converted convert(RedfishServerHandler&, const char* reply) {
     std::string body = "left over";
-    const int status = RedfishServerHandler::convertPluginReply(reply, body);
+    const int status = convertPluginReply(reply, body);
     return {status, body};
 }
 
@@ -147,9 +149,9 @@ TEST(StatusText, TableAndDefault) {
         {503, "Service Unavailable"},
     };
     for (const auto& row : table)
-        EXPECT_STREQ(RedfishServerHandler::getStatusText(row.first), row.second) << row.first;
+        EXPECT_STREQ(classicStatusText(row.first), row.second) << row.first;
     for (int other : {0, -1, 100, 203, 407, 414, 417, 429, 502, 504, 599, 1000})
-        EXPECT_STREQ(RedfishServerHandler::getStatusText(other), "Expectation Failed") << other;
+        EXPECT_STREQ(classicStatusText(other), "Expectation Failed") << other;
 }
 
 const char kServiceRoot[] =
@@ -170,7 +172,7 @@ TEST(OwnDocuments, ServiceRootEnvelopeAndBody) {
     EXPECT_EQ(reply, std::string("{\"Data\":") + kServiceRoot + ",\"HttpStatus\":200}");
 
     std::string body;
-    EXPECT_EQ(RedfishServerHandler::convertPluginReply(reply.c_str(), body), 200);
+    EXPECT_EQ(convertPluginReply(reply.c_str(), body), 200);
     EXPECT_EQ(body, kServiceRoot);
     EXPECT_EQ(body.size(), 756u);
     EXPECT_EQ(body.find('\n'), std::string::npos);
@@ -181,7 +183,7 @@ TEST(OwnDocuments, VersionDocument) {
     RedfishServerHandler::buildVersionDocument(reply);
     EXPECT_EQ(reply, "{\"Data\":{\"v1\":\"/redfish/v1/\"},\"HttpStatus\":200}");
     std::string body;
-    EXPECT_EQ(RedfishServerHandler::convertPluginReply(reply.c_str(), body), 200);
+    EXPECT_EQ(convertPluginReply(reply.c_str(), body), 200);
     EXPECT_EQ(body, "{\"v1\":\"/redfish/v1/\"}");
 }
 

@@ -114,8 +114,7 @@ TEST(ReplyNumbers, ConvertedAnswersKeepNumbersAsWritten) {
              Row{"not json", 500, "root parse failed"},
          }) {
         std::string body;
-        EXPECT_EQ(RedfishServerHandler::convertPluginReply(row.reply, body), row.status)
-            << row.reply;
+        EXPECT_EQ(convertPluginReply(row.reply, body), row.status) << row.reply;
         EXPECT_EQ(body, row.body) << row.reply;
     }
 }

@@ -22,7 +22,7 @@ struct Converted {
 
 Converted converted(const std::string& reply) {
     std::string body = "left over";
-    const int32_t status = RedfishServerHandler::convertPluginReply(reply.c_str(), body);
+    const int32_t status = convertPluginReply(reply.c_str(), body);
     return {status, body};
 }
 

@@ -1,5 +1,5 @@
 // Prints every resource the plug-in serves (reached by following links from
-// the service root) and a few error and login payloads as one JSON object
+// the top of its tree) and a few error and login payloads as one JSON object
 // {"<uri or label>": payload}, for the schema check in validate_payloads.py.
 #include <deque>
 #include <iostream>
@@ -94,8 +94,10 @@ int main() {
     out["create:task"] =
         plugin.post(storage + "/Volumes/1/Actions/Volume.Initialize", Json::object()).data;
 
-    std::deque<std::string> queue = {"/redfish/v1"};
-    std::set<std::string> seen = {"/redfish/v1"};
+    const std::vector<std::string> top = plugin.topLevelUris();
+    std::deque<std::string> queue(top.begin(), top.end());
+    std::set<std::string> seen(top.begin(), top.end());
+    seen.insert("/redfish/v1"); // the server's own document
     while (!queue.empty()) {
         const std::string uri = queue.front();
         queue.pop_front();

@@ -163,10 +163,11 @@ TEST_F(PluginStandard, StorageSystemsCarriesTheTypeThatAllowsItsUri) {
 
 namespace {
 
-// Every resource reached from the service root by its links.
+// Every resource reached from the top of the plug-in's tree by its links.
 std::map<std::string, Json> wholeTree(LoadedPlugin& plugin) {
     std::map<std::string, Json> tree;
-    std::vector<std::string> queue = {"/redfish/v1"};
+    tree["/redfish/v1"] = Json(); // the server's own document
+    std::vector<std::string> queue = plugin.topLevelUris();
     while (!queue.empty()) {
         const std::string uri = queue.back();
         queue.pop_back();

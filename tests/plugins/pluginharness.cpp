@@ -113,6 +113,19 @@ void* LoadedPlugin::symbol(const char* name) const {
     return dlsym(handle_, name);
 }
 
+std::vector<std::string> LoadedPlugin::topLevelUris() const {
+    std::vector<std::string> uris;
+    auto describe = reinterpret_cast<const char* (*)()>(symbol("describeResources"));
+    const Json declared = describe ? Json::parse(describe(), nullptr, false) : Json();
+    for (const Json& resource : declared.value("Resources", Json::array())) {
+        const std::string uri = resource.value("Uri", "");
+        const std::string below = "/redfish/v1/";
+        if (uri.rfind(below, 0) == 0 && uri.find_first_of("/{", below.size()) == std::string::npos)
+            uris.push_back(uri);
+    }
+    return uris;
+}
+
 Call LoadedPlugin::call(const std::string& method, const std::string& uri,
                         const std::string& body) {
     const char* name = method == "GET"     ? REDFISH_ENTRY_GET

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -43,6 +44,9 @@ class LoadedPlugin {
 
     // An entry point by name; null when the plug-in does not export it.
     void* symbol(const char* name) const;
+    // The resources it declares right below the service root, which the
+    // server serves itself: where a walk of the plug-in's tree starts.
+    std::vector<std::string> topLevelUris() const;
 
     // Safe from several threads at once: it keeps no state of its own.
     Call call(const std::string& method, const std::string& uri, const std::string& body = "{}");

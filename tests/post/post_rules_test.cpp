@@ -1,10 +1,16 @@
-// URI classes, the firmware argument, answer statuses and member texts.
+// The upload action argument, answer statuses and member texts.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "postredfishhandler.h"
+#include "loginrules.h"
 #include "postrules.h"
+
+namespace {
+std::string uploadArgument(std::string_view body) {
+    return buildUploadActionArgument(body, nullptr);
+}
+} // namespace
 
 TEST(PluginUri, StartsAtTheFirstRedfishInAnyCase) {
     EXPECT_EQ(pluginUriOf("/redfish/v1/Systems"), "/redfish/v1/Systems");
@@ -14,55 +20,29 @@ TEST(PluginUri, StartsAtTheFirstRedfishInAnyCase) {
     EXPECT_EQ(pluginUriOf(""), "");
 }
 
-TEST(LoginUri, OnlyTheSessionCollectionItself) {
-    EXPECT_TRUE(isLoginUri("/redfish/v1/SessionService/Sessions"));
-    EXPECT_TRUE(isLoginUri("/redfish/v1/SessionService/Sessions/"));
-    EXPECT_TRUE(isLoginUri("/redfish/v1/sessionservice/sessions"));
-    EXPECT_TRUE(isLoginUri("/REDFISH/V1/SESSIONSERVICE/SESSIONS/"));
-
-    // Anything below or beside the collection needs authorisation.
-    EXPECT_FALSE(isLoginUri("/redfish/v1/SessionService/Sessions/1"));
-    EXPECT_FALSE(isLoginUri("/redfish/v1/SessionService/Sessions//"));
-    EXPECT_FALSE(isLoginUri("/redfish/v1/SessionService/SessionsX"));
-    EXPECT_FALSE(isLoginUri("/redfish/v1/SessionService/Sessions/Members"));
-    EXPECT_FALSE(isLoginUri("/redfish/v1/AccountService/Accounts"));
-    EXPECT_FALSE(isLoginUri("/redfish/v1/SessionService"));
-    EXPECT_FALSE(isLoginUri("/redfish/v1/Sessions"));
-    EXPECT_FALSE(isLoginUri(""));
-    EXPECT_FALSE(isLoginUri("/"));
-}
-
-TEST(FirmwareUri, ContainsTheActionNameInAnyCase) {
-    EXPECT_TRUE(
-        isFirmwareUri("/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware"));
-    EXPECT_TRUE(isFirmwareUri("/redfish/v1/x/veltrano.installorupgradefirmware/y"));
-    EXPECT_FALSE(isFirmwareUri("/redfish/v1/UpdateService/Actions/Oem/Veltrano.UpgradeMicrocode"));
-}
-
-TEST(FirmwareArgument, AppendsAnEmptyPathToAnObject) {
-    EXPECT_EQ(buildFirmwareArgument(R"({"ImageURI":"x"})"),
-              R"({"ImageURI":"x","absoluteFilePath":""})");
-    EXPECT_EQ(buildFirmwareArgument("{ \"a\" : [1, 2],\n \"b\" : {\"c\" : null} }"),
+TEST(UploadActionArgument, AppendsAnEmptyPathToAnObject) {
+    EXPECT_EQ(uploadArgument(R"({"ImageURI":"x"})"), R"({"ImageURI":"x","absoluteFilePath":""})");
+    EXPECT_EQ(uploadArgument("{ \"a\" : [1, 2],\n \"b\" : {\"c\" : null} }"),
               R"({"a":[1,2],"b":{"c":null},"absoluteFilePath":""})");
-    EXPECT_EQ(buildFirmwareArgument("{}"), R"({"absoluteFilePath":""})");
+    EXPECT_EQ(uploadArgument("{}"), R"({"absoluteFilePath":""})");
 }
 
-TEST(FirmwareArgument, ReplacesAGivenPathWhereItStands) {
-    EXPECT_EQ(buildFirmwareArgument(R"({"a":1,"absoluteFilePath":"/etc/shadow","b":2})"),
+TEST(UploadActionArgument, ReplacesAGivenPathWhereItStands) {
+    EXPECT_EQ(uploadArgument(R"({"a":1,"absoluteFilePath":"/etc/shadow","b":2})"),
               R"({"a":1,"absoluteFilePath":"","b":2})");
 }
 
-TEST(FirmwareArgument, NonObjectsBecomeAnEmptyObject) {
-    EXPECT_EQ(buildFirmwareArgument(""), "{}");
-    EXPECT_EQ(buildFirmwareArgument("[1,2]"), "{}");
-    EXPECT_EQ(buildFirmwareArgument("\"text\""), "{}");
-    EXPECT_EQ(buildFirmwareArgument("{\"a\":"), "{}");
-    EXPECT_EQ(buildFirmwareArgument("not json"), "{}");
+TEST(UploadActionArgument, NonObjectsBecomeAnEmptyObject) {
+    EXPECT_EQ(uploadArgument(""), "{}");
+    EXPECT_EQ(uploadArgument("[1,2]"), "{}");
+    EXPECT_EQ(uploadArgument("\"text\""), "{}");
+    EXPECT_EQ(uploadArgument("{\"a\":"), "{}");
+    EXPECT_EQ(uploadArgument("not json"), "{}");
 }
 
-TEST(FirmwareArgument, LongBodiesArePassedWhole) {
+TEST(UploadActionArgument, LongBodiesArePassedWhole) {
     const std::string value(5000, 'v');
-    const std::string argument = buildFirmwareArgument("{\"ImageURI\":\"" + value + "\"}");
+    const std::string argument = uploadArgument("{\"ImageURI\":\"" + value + "\"}");
     EXPECT_EQ(argument, "{\"ImageURI\":\"" + value + "\",\"absoluteFilePath\":\"\"}");
 }
 

@@ -1,36 +1,9 @@
-// OEM upload actions, stored base names, form fields and the upload argument.
+// Stored base names, form fields and the upload argument.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "uploadrules.h"
-
-TEST(OemUploadActions, FirstNameInFixedOrderAnyCase) {
-    const OemUploadAction* a =
-        findOemUploadAction("/redfish/v1/Managers/1/Actions/Oem/Veltrano.RestoreConfiguration");
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a->name, "Veltrano.RestoreConfiguration");
-    EXPECT_TRUE(a->withLogFile);
-
-    a = findOemUploadAction("/redfish/v1/x/veltrano.installorupgradefirmware");
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a->name, "Veltrano.InstallOrUpgradeFirmware");
-    EXPECT_FALSE(a->withLogFile);
-
-    a = findOemUploadAction("/redfish/v1/x/Veltrano.SPDMOperations");
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a->name, "Veltrano.SPDMOperations");
-    a = findOemUploadAction("/redfish/v1/x/Veltrano.UpgradeMicrocode");
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a->name, "Veltrano.UpgradeMicrocode");
-
-    // Restore comes first even when a later name occurs earlier in the URI.
-    a = findOemUploadAction("/redfish/v1/Veltrano.UpgradeMicrocode/Veltrano.RestoreConfiguration");
-    ASSERT_NE(a, nullptr);
-    EXPECT_STREQ(a->name, "Veltrano.RestoreConfiguration");
-
-    EXPECT_EQ(findOemUploadAction("/redfish/v1/UpdateService"), nullptr);
-}
 
 TEST(UploadBaseName, LastComponentOfEitherSeparator) {
     EXPECT_EQ(uploadBaseName("C:\\images\\fw\\image.bin"), "image.bin");

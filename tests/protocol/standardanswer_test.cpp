@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "protocol/allowedmethods.h"
 #include "protocol/requestrules.h"
 #include "answer/standardanswer.h"
 
@@ -157,26 +156,6 @@ TEST(StandardAnswer, HeadAndConditionalReadsLeaveTheBodyOut) {
         EXPECT_EQ(resourceEntityTag(body), entityTagOf(body)) << body;
     EXPECT_FALSE(entityTagListNames("", tag));
     EXPECT_FALSE(entityTagListNames("\"\"", ""));
-}
-
-TEST(StandardAnswer, AllowFollowsTheResourceModel) {
-    const struct {
-        const char* path;
-        const char* allow;
-    } cases[] = {
-        {"/redfish/v1/", "GET, HEAD"},
-        {"/redfish/v1/SessionService/Sessions/", "GET, HEAD, POST"},
-        {"/redfish/v1/sessionservice/sessions/7", "GET, HEAD, DELETE"},
-        {"/redfish/v1/AccountService/Accounts/2", "GET, HEAD, PATCH, DELETE"},
-        {"/redfish/v1/Systems/1/Storage/1/Volumes", "GET, HEAD, POST"},
-        {"/redfish/v1/Systems/1/Storage/1/Volumes/3/Actions/Volume.Initialize", "POST"},
-        {"/redfish/v1/Chassis/1/Drives/0", "GET, HEAD, PATCH"},
-        {"/redfish/v1/Chassis/1", "GET, HEAD, PATCH"},
-        {"/redfish/v1/AccountService", "GET, HEAD, PATCH"},
-        {"/other/Actions/x", "GET, HEAD"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(allowedMethodsOf(c.path), c.allow) << c.path;
 }
 
 TEST(StandardAnswer, OnlyTakenODataQueryOptionsPass) {

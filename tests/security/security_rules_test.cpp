@@ -1,5 +1,5 @@
 // The gate's rules as data and pure functions: the privilege table, the
-// meaning of a path, cross-site requests and failed-login throttling.
+// route table, cross-site requests and failed-login throttling.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -13,6 +13,7 @@
 #include "gate/crosssite.h"
 #include "gate/requestpath.h"
 #include "session/loginthrottle.h"
+#include "routes/routetable.h"
 #include "session/privileges.h"
 
 namespace {
@@ -61,7 +62,7 @@ TEST(PrivilegeTable, EachEntityUriFollowsTheRegistry) {
                                     (!self ||
                                      (own && (entity == "ManagerAccount" || entity == "Session"))));
                     }
-                    const AccessRule rule = accessRuleFor(method, uri);
+                    const AccessRule rule = accessRuleFor(routeOf(uri), method, uri);
                     const bool ownKnown = rule.self != SelfRule::None && own;
                     EXPECT_EQ(meets(rule.required, held, ownKnown), expected)
                         << method << " " << uri << " held " << privilegeNamesOf(held)
@@ -100,11 +101,13 @@ TEST(PrivilegeTable, ActionsOverridesAndPathsNoEntityNames) {
         {"POST", "/redfish/v1/SystemsX/1", ConfigureComponents, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(meets(accessRuleFor(c.method, c.path).required, c.held, false), c.allowed)
+        EXPECT_EQ(meets(accessRuleFor(routeOf(c.path), c.method, c.path).required, c.held, false),
+                  c.allowed)
             << c.method << " " << c.path;
     }
     // A password-only change of one's own account, by the property override.
-    const AccessRule password = accessRuleFor("PATCH", "/redfish/v1/AccountService/Accounts/2");
+    const char* const account = "/redfish/v1/AccountService/Accounts/2";
+    const AccessRule password = accessRuleFor(routeOf(account), "PATCH", account);
     EXPECT_EQ(password.self, SelfRule::OwnAccount);
     EXPECT_TRUE(onlyTheseChange({"Password"}, password.properties));
     EXPECT_FALSE(onlyTheseChange({"Password", "RoleId"}, password.properties));
@@ -136,22 +139,54 @@ TEST(PathMeaning, DecodedQueryFragmentAndControlCharactersAreRefused) {
     EXPECT_FALSE(decodedPathHasOneMeaning("/redfish/v1/Systems/\n"));
 }
 
-TEST(PathMeaning, OnlyTheSessionCollectionItselfIsALogin) {
-    const std::pair<const char*, bool> cases[] = {
-        {"/redfish/v1/SessionService/Sessions", true},
-        {"/redfish/v1/SessionService/Sessions/", true},
-        {"/REDFISH/v1/sessionservice/SESSIONS", true},
-        {"/redfish/v1/Chassis/1/Drives/0/Actions/Drive.SecureErase/SessionService/Sessions", false},
-        {"/redfish/v1/SessionService/Sessions//", false},
-        {"/redfish/v1/SessionService/Sessions/1", false},
-        {"/x/redfish/v1/SessionService/Sessions", false},
+// What the route table tells the gate and the roads of a path.
+TEST(RouteTable, KindsMethodsAndUploadTargets) {
+    using K = RouteKind;
+    const struct {
+        const char* path;
+        RouteKind kind;
+        const char* allow;
+        const char* upload; // the upload target's name, "" for none
+    } cases[] = {
+        // Only the session collection's own spelling is a login.
+        {"/redfish/v1/SessionService/Sessions", K::SessionCollection, "GET, HEAD, POST", ""},
+        {"/REDFISH/v1/sessionservice/SESSIONS/", K::SessionCollection, "GET, HEAD, POST", ""},
+        {"/redfish/v1/SessionService/Sessions//", K::Resource, "GET, HEAD, POST", ""},
+        {"/x/redfish/v1/SessionService/Sessions", K::Resource, "GET, HEAD", ""},
+        {"/redfish/v1/Chassis/1/Drives/0/Actions/Drive.SecureErase/SessionService/Sessions",
+         K::Resource, "POST", ""},
+        {"/redfish/v1/sessionservice/sessions/7", K::SessionMember, "GET, HEAD, DELETE", ""},
+        {"/redfish/v1/SessionService", K::SessionService, "GET, HEAD, PATCH", ""},
+        {"/redfish/v1/AccountService/Accounts/3/", K::AccountMember, "GET, HEAD, PATCH, DELETE",
+         ""},
+        {"/redfish/v1/AccountService/Accounts/3/X", K::Resource, "GET, HEAD", ""},
+        {"/redfish/v1/", K::ServiceRoot, "GET, HEAD", ""},
+        {"/redfish/v1/Systems/1/Storage/1/Volumes/3/Actions/Volume.Initialize", K::Resource, "POST",
+         ""},
+        {"/redfish/v1/Chassis/1/Drives/0", K::Resource, "GET, HEAD, PATCH", ""},
+        {"/other/Actions/x", K::Resource, "GET, HEAD", ""},
+        // Upload targets: the push URI, and the OEM actions wherever their name
+        // occurs, restore first.
+        {"/redfish/v1/UpdateService/MultipartUpload", K::Resource, "POST",
+         "/redfish/v1/UpdateService/MultipartUpload"},
+        {"/redfish/v1/Managers/1/Actions/Oem/Veltrano.RestoreConfiguration", K::Resource, "POST",
+         "Veltrano.RestoreConfiguration"},
+        {"/redfish/v1/x/veltrano.installorupgradefirmware", K::Resource, "GET, HEAD",
+         "Veltrano.InstallOrUpgradeFirmware"},
+        {"/redfish/v1/Veltrano.UpgradeMicrocode/Veltrano.RestoreConfiguration", K::Resource,
+         "GET, HEAD", "Veltrano.RestoreConfiguration"},
+        {"/redfish/v1/x/Veltrano.SPDMOperations", K::Resource, "GET, HEAD",
+         "Veltrano.SPDMOperations"},
+        {"/redfish/v1/UpdateService", K::Resource, "GET, HEAD", ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(isSessionCollection(c.first), c.second) << c.first;
-    EXPECT_TRUE(isAccountMember("/redfish/v1/AccountService/Accounts/3/"));
-    EXPECT_FALSE(isAccountMember("/redfish/v1/AccountService/Accounts"));
-    EXPECT_FALSE(isAccountMember("/redfish/v1/AccountService/Accounts/3/X"));
-    EXPECT_TRUE(isSessionMember("/redfish/v1/sessionservice/sessions/abc"));
+    for (const auto& c : cases) {
+        const Route route = routeOf(c.path);
+        EXPECT_EQ(route.kind, c.kind) << c.path;
+        EXPECT_STREQ(route.allow, c.allow) << c.path;
+        EXPECT_STREQ(route.upload ? route.upload->name : "", c.upload) << c.path;
+    }
+    EXPECT_TRUE(routeOf("/redfish/v1/Managers/1/Actions/Oem/Veltrano.RestoreConfiguration")
+                    .upload->withLogFile);
 }
 
 TEST(CrossSite, CookieOnlyWritesNeedTheirRoadsTypeAndTheirOwnOrigin) {

@@ -1,19 +1,14 @@
 // The resources a plug-in declares through its describeResources entry point:
 // the methods each takes and where uploads go. Adopted once the plug-in is
 // initialised; until then, and for a plug-in that declares nothing, the
-// built-in tables (allowedmethods.cpp, uploadrules.cpp) apply.
+// rows of the route table apply (routetable.h).
 #ifndef TOLVANE_DECLAREDRESOURCES_H
 #define TOLVANE_DECLAREDRESOURCES_H
 
 #include <optional>
-#include <string>
 #include <string_view>
 
-// A POST target that takes a multipart upload.
-struct OemUploadAction {
-    const char* name;
-    bool withLogFile; // the argument carries "logFilePath"
-};
+#include "routes/routetable.h"
 
 // Takes the plug-in's description; false (and nothing adopted) when `text`
 // is null or not a description.
@@ -23,9 +18,9 @@ bool adoptDeclaredResources(const char* text);
 void forgetDeclaredResources();
 
 // The "Allow" list of the declared resource at `path` ("/redfish/v1/...",
-// normalised), "GET, HEAD" for a path the plug-in does not declare; nullopt
-// when nothing is declared.
-std::optional<std::string> declaredAllowOf(std::string_view path);
+// normalised), "GET, HEAD" for a path the plug-in does not declare; null
+// when nothing is declared. Declarations are kept until the process ends.
+const char* declaredAllowOf(std::string_view path);
 
 // The declared upload target at `pluginUri` (null: none there); nullopt when
 // nothing is declared.

@@ -1,8 +1,9 @@
-#include "protocol/declaredresources.h"
+#include "routes/declaredresources.h"
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "gate/requestpath.h"
@@ -26,7 +27,7 @@ struct Declared {
     std::vector<Upload> uploads;
 };
 
-// Adopted descriptions stay until the process ends: an upload found in one
+// Adopted descriptions stay until the process ends: a route found in one
 // stays valid for the request that found it, whatever is adopted later.
 std::mutex gKeptMutex;
 std::vector<std::unique_ptr<const Declared>> gKept;
@@ -103,16 +104,16 @@ void forgetDeclaredResources() {
     gCurrent.store(nullptr, std::memory_order_release);
 }
 
-std::optional<std::string> declaredAllowOf(std::string_view path) {
+const char* declaredAllowOf(std::string_view path) {
     const Declared* declared = gCurrent.load(std::memory_order_acquire);
     if (!declared)
-        return std::nullopt;
+        return nullptr;
     const std::vector<std::string_view> segments = pathSegments(path);
     for (const Resource& r : declared->resources) {
         if (matches(r.pattern, segments))
-            return r.allow;
+            return r.allow.c_str();
     }
-    return std::string("GET, HEAD");
+    return "GET, HEAD";
 }
 
 std::optional<const OemUploadAction*> declaredUploadOf(std::string_view pluginUri) {
