@@ -1,41 +1,10 @@
 // The configuration as the running program reads it.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
 
 #include "testsupport.h"
-
-namespace {
-
-// GET of `target` over [::1]: the raw answer, "" when no connection.
-std::string getOverIpv6(int port, const std::string& target) {
-    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return "";
-    timeval tv{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in6 addr{};
-    addr.sin6_family = AF_INET6;
-    addr.sin6_addr = in6addr_loopback;
-    addr.sin6_port = htons(static_cast<uint16_t>(port));
-    std::string raw;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-        raw = ts::exchangeOn(fd, "GET " + target +
-                                     " HTTP/1.1\r\nHost: [::1]\r\nConnection: close\r\n\r\n");
-    ::close(fd);
-    return raw;
-}
-
-} // namespace
 
 // The standard profile is reachable over IPv6 and IPv4 alike; the classic
 // profile stays on IPv4 as it always was.
@@ -48,7 +17,10 @@ TEST(ConfigE2E, StandardProfileAnswersOverIpv6AndIpv4) {
         ts::ServerProcess server(tree);
         ASSERT_TRUE(server.waitReady()) << server.output();
         EXPECT_EQ(ts::request(tree.port, "GET", "/redfish").status, 200);
-        const std::string raw = getOverIpv6(tree.port, "/redfish");
+        ts::ConnectOptions ipv6;
+        ipv6.address = "::1";
+        const std::string raw = ts::exchange(
+            tree.port, "GET /redfish HTTP/1.1\r\nHost: [::1]\r\nConnection: close\r\n\r\n", ipv6);
         if (std::string(profile) == "Standard")
             EXPECT_EQ(ts::parseResponse(raw).status, 200) << raw;
         else

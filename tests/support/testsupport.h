@@ -5,11 +5,15 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -88,6 +92,39 @@ class InstallTree {
     std::map<std::string, std::string> environment() const;
 };
 
+// A program as a child process: `argv[0]` is its path; it runs in `dir` ("":
+// here) with `env` added to the environment, its standard input empty, its
+// standard output and error in `outputPath` ("": a file of its own, removed
+// with it). Killed on destruction while it still runs.
+class Process {
+  public:
+    explicit Process(std::vector<std::string> argv, std::map<std::string, std::string> env = {},
+                     const std::string& dir = "", const std::string& outputPath = "");
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool running();
+    // Waits for the process to end; its exit code, 128+signal when killed, -1
+    // when it still runs after the time.
+    int waitExit(int timeoutMs = 15000);
+    // Sends `sig` and waits; result as waitExit.
+    int stop(int sig = SIGTERM, int timeoutMs = 15000);
+    std::string output() const; // stdout and stderr so far
+
+    pid_t pid = -1;
+
+  private:
+    std::string outputPath;
+    bool ownOutput = false;
+    int status = -1;
+    bool reaped = false;
+};
+
+// Runs a program to its end (killed after `timeoutMs`): its exit code as
+// Process::waitExit, and its output.
+std::pair<int, std::string> runToEnd(const std::vector<std::string>& argv, int timeoutMs = 60000);
+
 // The program as a child process. By default it runs in service mode, whose
 // stop control is SIGTERM; "run" serves until the process is killed.
 // On destruction a process still running is stopped: in a sanitizer build
@@ -107,13 +144,11 @@ class ServerProcess {
     // process took between its choice and the bind is not the test's fault:
     // the program is started again on another one (the tree's port moves).
     bool waitReady(int timeoutMs = 15000);
-    // Waits for the process to end; its exit code, 128+signal when killed, -1
-    // when it still runs after the time.
-    int waitExit(int timeoutMs = 15000);
-    // Sends `sig` and waits; result as waitExit.
-    int stop(int sig = SIGTERM, int timeoutMs = 15000);
-    bool running();
-    std::string output() const; // stdout and stderr so far
+    // As Process's.
+    int waitExit(int timeoutMs = 15000) { return process->waitExit(timeoutMs); }
+    int stop(int sig = SIGTERM, int timeoutMs = 15000) { return process->stop(sig, timeoutMs); }
+    bool running() { return process->running(); }
+    std::string output() const { return process->output(); }
 
     pid_t pid = -1;
     int port = 0;
@@ -125,6 +160,7 @@ class ServerProcess {
     const InstallTree& tree;
     std::vector<std::string> args;
     std::map<std::string, std::string> env;
+    std::unique_ptr<Process> process;
     size_t outLogOffset = 0;    // RedfishServer.out.log's size before the start
     size_t engineLogOffset = 0; // the engine's log's, likewise
     int rebinds = 0;
@@ -133,8 +169,6 @@ class ServerProcess {
     std::string outputPath;
     bool tls = false;
     bool stopsOnSigterm = false; // service mode
-    int status = -1;
-    bool reaped = false;
 };
 
 struct Response {
@@ -156,6 +190,109 @@ struct Response {
 // given; -1 on failure.
 int connectLoopback(int port, int timeoutMs = 10000, const char* source = nullptr);
 
+struct ConnectOptions {
+    bool tls = false;
+    int timeoutMs = 10000;             // connect, handshake and each send
+    std::string address = "127.0.0.1"; // the server's; "::1" for IPv6
+    std::string source;                // the own end's loopback address; "" any
+    int receiveBuffer = 0;             // SO_RCVBUF when above 0
+    int tlsVersion = 0;                // TLS: only this version (TLS1_2_VERSION, ...); 0 any
+    std::string ciphers;               // TLS: the cipher list offered; "" OpenSSL's default
+};
+
+// A client connection that stays open across reads and writes: plain or TLS,
+// IPv4 or IPv6. TLS offers every protocol version OpenSSL has (security level
+// 0) and checks no certificate: what the server accepts is the server's choice.
+class Connection {
+  public:
+    explicit Connection(int port, const ConnectOptions& options = ConnectOptions());
+    Connection(int port, bool tls);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // How the last read ended.
+    enum class End { Open, Closed, TimedOut, Failed };
+
+    bool connected() const; // connected, and for TLS the handshake done
+    bool send(const std::string& bytes); // every byte; false when it broke first
+    void shutdownWrite();                // the server sees the end of the stream
+    // Reads until the server closes or the time runs out.
+    std::string readAll(int timeoutMs = 10000);
+    // Reads until `count` bytes (or more) came, the server closed or the time ran out.
+    std::string readAtLeast(size_t count, int timeoutMs = 10000);
+    // One answer: its header block and Content-Length body; "" when incomplete.
+    std::string readResponse(int timeoutMs = 10000);
+    End end() const { return end_; }
+    void close();
+    void abort(); // closes with a reset instead of an orderly end
+    int fd() const { return fd_; }
+
+    // TLS: the protocol version and suite agreed, the server's certificate (PEM).
+    std::string tlsVersion() const;
+    std::string tlsCipher() const;
+    std::string peerCertificate() const;
+
+  private:
+    bool readSome(std::string& into, long long deadlineMs);
+
+    struct Tls;
+    std::unique_ptr<Tls> tls_;
+    int fd_ = -1;
+    std::string pending_;
+    End end_ = End::Open;
+};
+
+// Listens on a loopback port so that nothing else can bind it; port 0 takes a
+// free one. `held` is false when the port could not be taken.
+class PortHolder {
+  public:
+    explicit PortHolder(int port = 0, const std::string& address = "127.0.0.1");
+    ~PortHolder();
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+    bool held() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    int port = 0;
+
+  private:
+    int fd_ = -1;
+};
+
+// A loopback HTTP server standing in for a peer of the program (an image
+// source, an event subscriber, a load tool's target): it takes one connection
+// at a time, reads the request (header block and Content-Length body), sends
+// what the responder returns and closes; a responder returning nothing keeps
+// the connection open, unanswered, until the server is destroyed.
+class CannedServer {
+  public:
+    // Called with the connection's number (from 0) and the request's bytes.
+    using Responder =
+        std::function<std::optional<std::string>(int connection, const std::string& request)>;
+
+    explicit CannedServer(Responder responder);
+    ~CannedServer();
+    CannedServer(const CannedServer&) = delete;
+    CannedServer& operator=(const CannedServer&) = delete;
+
+    int port() const { return holder.port; }
+    std::string url(const std::string& path) const; // http://127.0.0.1:port + path
+    int connections() const { return accepted.load(); }
+    std::vector<std::string> requests() const;
+
+  private:
+    void serve();
+
+    Responder responder;
+    PortHolder holder;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> accepted{0};
+    mutable std::mutex mutex;
+    std::vector<std::string> received;
+    std::vector<int> held;
+    std::thread thread;
+};
+
 // On an open plain connection: sends `bytes` and reads until the server
 // closes or the time runs out; the raw bytes received.
 std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs = 10000);
@@ -163,6 +300,7 @@ std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs = 10000);
 // Sends `bytes` (plain or TLS) and reads until the server closes or the time
 // runs out; the raw bytes received.
 std::string exchange(int port, const std::string& bytes, bool tls = false, int timeoutMs = 10000);
+std::string exchange(int port, const std::string& bytes, const ConnectOptions& options);
 Response parseResponse(const std::string& raw);
 
 // `text` in base64 (Basic credentials).
