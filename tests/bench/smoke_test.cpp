@@ -16,10 +16,6 @@
 
 namespace {
 
-bool portAccepts(int port) {
-    return ts::Connection(port).connected();
-}
-
 // The reference server as a child process, killed at the end.
 struct ReferenceServer {
     explicit ReferenceServer(bool tls) {
@@ -31,8 +27,8 @@ struct ReferenceServer {
                 args.insert(args.end(), {"--tls", "--cert", BENCH_TEST_CERT});
             auto child = std::make_unique<ts::Process>(args);
             // An early end means the port was taken meanwhile.
-            ts::waitUntil([&] { return portAccepts(port) || !child->running(); }, 10000);
-            if (child->running() && portAccepts(port))
+            ts::waitUntil([&] { return ts::Connection(port).connected() || !child->running(); }, 10000);
+            if (child->running() && ts::Connection(port).connected())
                 process = std::move(child);
         }
     }

@@ -380,14 +380,13 @@ TEST_F(InProcess, FailedAnswerWriteIsLoggedAndTracedPerMethod) {
         std::remove((dir + "/RedfishClientTrace.log").c_str());
         // The plug-in answers long after the client has gone.
         setReply(c.method, "{\"HttpStatus\":200,\"Data\":{\"Id\":\"1\"}}", 1500);
-        int fd = connectTo(port);
-        ASSERT_GE(fd, 0);
-        ASSERT_TRUE(sendAll(fd, std::string(c.method) +
-                                    " /redfish/v1/Systems/1 HTTP/1.1\r\nHost: h\r\nX-Auth-Token: "
-                                    "tok\r\nContent-Length: 2\r\n\r\n{}"));
+        ts::Connection client(port);
+        ASSERT_TRUE(client.send(std::string(c.method) +
+                                " /redfish/v1/Systems/1 HTTP/1.1\r\nHost: h\r\nX-Auth-Token: "
+                                "tok\r\nContent-Length: 2\r\n\r\n{}"));
         // The request record is written just before the plug-in call.
         ASSERT_TRUE(ts::waitUntil([&] { return countOf(trace(), "Request Time") == 1; }));
-        resetClose(fd);
+        client.abort();
         const std::string fn = std::string(":RedfishServerHandler::") + c.function + "()::";
         ASSERT_TRUE(
             ts::waitUntil([&] { return logText().find(fn + "[DEBUG]Exit") != std::string::npos; }));

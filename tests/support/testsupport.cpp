@@ -491,10 +491,26 @@ int connectTo(const std::string& address, int port, int timeoutMs, const std::st
     return fd;
 }
 
+// Sends every byte on a plain connection; false when it broke first.
+bool sendAll(int fd, const std::string& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        off += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 } // namespace
 
-int connectLoopback(int port, int timeoutMs, const char* source) {
-    return connectTo("127.0.0.1", port, timeoutMs, source ? source : "", 0);
+ConnectOptions fromAddress(const std::string& source) {
+    ConnectOptions o;
+    o.source = source;
+    return o;
 }
 
 struct Connection::Tls {
@@ -570,7 +586,7 @@ bool Connection::readSome(std::string& into, long long deadlineMs) {
         const long long left = deadlineMs - nowMs();
         if (!(ssl && SSL_pending(ssl) > 0)) {
             pollfd p{fd_, POLLIN, 0};
-            const int r = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
+            const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
             if (r < 0 && errno == EINTR)
                 continue;
             if (r <= 0) {
@@ -668,21 +684,6 @@ std::string Connection::peerCertificate() const {
     char* data = nullptr;
     const long n = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<size_t>(n));
-}
-
-std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs) {
-    sendAll(fd, bytes);
-    std::string out;
-    const long long deadline = nowMs() + timeoutMs;
-    char buf[16384];
-    while (nowMs() < deadline) {
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n > 0)
-            out.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
-            break;
-    }
-    return out;
 }
 
 std::string exchange(int port, const std::string& bytes, const ConnectOptions& options) {
@@ -899,19 +900,6 @@ std::string multipartBody(const std::string& boundary, const std::vector<FormPar
     }
     b += "--" + boundary + "--\r\n";
     return b;
-}
-
-bool sendAll(int fd, const std::string& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 std::string basicAuth(const std::string& user, const std::string& password) {

@@ -1,5 +1,6 @@
-// Support for end-to-end tests: temporary install trees, the real program as
-// a child process, and raw HTTP/HTTPS exchanges over loopback.
+// Support for end-to-end tests: temporary install trees, the real program (or
+// any program) as a child process, raw HTTP/HTTPS exchanges and kept
+// connections over loopback, held ports, and a canned HTTP peer.
 #ifndef TOLVANE_TESTSUPPORT_H
 #define TOLVANE_TESTSUPPORT_H
 
@@ -185,11 +186,6 @@ struct Response {
     bool hasHeader(const std::string& name) const;
 };
 
-// A TCP connection to 127.0.0.1:port with send and receive time-outs, its own
-// end bound to `source` (another loopback address such as "127.0.0.2") when
-// given; -1 on failure.
-int connectLoopback(int port, int timeoutMs = 10000, const char* source = nullptr);
-
 struct ConnectOptions {
     bool tls = false;
     int timeoutMs = 10000;             // connect, handshake and each send
@@ -199,6 +195,9 @@ struct ConnectOptions {
     int tlsVersion = 0;                // TLS: only this version (TLS1_2_VERSION, ...); 0 any
     std::string ciphers;               // TLS: the cipher list offered; "" OpenSSL's default
 };
+
+// Options of a plain connection from another loopback address: a second client.
+ConnectOptions fromAddress(const std::string& source = "127.0.0.2");
 
 // A client connection that stays open across reads and writes: plain or TLS,
 // IPv4 or IPv6. TLS offers every protocol version OpenSSL has (security level
@@ -226,7 +225,6 @@ class Connection {
     End end() const { return end_; }
     void close();
     void abort(); // closes with a reset instead of an orderly end
-    int fd() const { return fd_; }
 
     // TLS: the protocol version and suite agreed, the server's certificate (PEM).
     std::string tlsVersion() const;
@@ -293,10 +291,6 @@ class CannedServer {
     std::thread thread;
 };
 
-// On an open plain connection: sends `bytes` and reads until the server
-// closes or the time runs out; the raw bytes received.
-std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs = 10000);
-
 // Sends `bytes` (plain or TLS) and reads until the server closes or the time
 // runs out; the raw bytes received.
 std::string exchange(int port, const std::string& bytes, bool tls = false, int timeoutMs = 10000);
@@ -307,8 +301,6 @@ Response parseResponse(const std::string& raw);
 std::string base64(const std::string& text);
 // The "Authorization: Basic ..." header line of these credentials.
 std::string basicAuth(const std::string& user, const std::string& password);
-// Sends every byte on a plain connection; false when it broke first.
-bool sendAll(int fd, const std::string& bytes);
 
 // One request with "Host", optional extra header lines ("Name: value"),
 // "Content-Length" when there is a body, and "Connection: close": its bytes,
