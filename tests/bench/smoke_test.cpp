@@ -27,7 +27,8 @@ struct ReferenceServer {
                 args.insert(args.end(), {"--tls", "--cert", BENCH_TEST_CERT});
             auto child = std::make_unique<ts::Process>(args);
             // An early end means the port was taken meanwhile.
-            ts::waitUntil([&] { return ts::Connection(port).connected() || !child->running(); }, 10000);
+            ts::waitUntil([&] { return ts::Connection(port).connected() || !child->running(); },
+                          10000);
             if (child->running() && ts::Connection(port).connected())
                 process = std::move(child);
         }
@@ -119,18 +120,18 @@ TEST(LoadToolSmoke, ReferenceServerAnswersTheFixedHeaderAndServiceRoot) {
         EXPECT_EQ(response, expected);
     }
     // A request count instead of a duration; all answers checked as 2xx.
-    const auto [code, output] = ts::runToEnd({TOLVANE_LOAD_TOOL, "--port",
-                                              std::to_string(server.port), "--requests", "50",
-                                              "--clients", "4", "--kv"});
+    const auto [code, output] =
+        ts::runToEnd({TOLVANE_LOAD_TOOL, "--port", std::to_string(server.port), "--requests", "50",
+                      "--clients", "4", "--kv"});
     EXPECT_EQ(code, 0) << output;
     EXPECT_EQ(resultLine(output)["ok"], "50") << output;
     EXPECT_EQ(server.process->stop(SIGTERM, 10000), 0);
 }
 
 TEST(LoadToolSmoke, NothingListeningGivesConnectErrorsAndExitStatusOne) {
-    const auto [code, output] = ts::runToEnd({TOLVANE_LOAD_TOOL, "--port",
-                                              std::to_string(ts::freePort()), "--requests", "5",
-                                              "--clients", "1", "--kv"});
+    const auto [code, output] =
+        ts::runToEnd({TOLVANE_LOAD_TOOL, "--port", std::to_string(ts::freePort()), "--requests",
+                      "5", "--clients", "1", "--kv"});
     EXPECT_EQ(code, 1) << output;
     auto result = resultLine(output);
     EXPECT_EQ(result["err_connect"], "5") << output;

@@ -8,7 +8,7 @@
 #include "redfishserver/httpoptions.h"
 #include "redfishserver/installpaths.h"
 #include "redfishserver/serverconfig.h"
-#include "scratchdir.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ class HttpOptions : public ::testing::Test {
         return "(none)";
     }
 
-    ScratchDir dir;
+    ts::TempDir dir;
     int initCalls = 0;
 };
 

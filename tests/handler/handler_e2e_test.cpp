@@ -3,7 +3,6 @@
 // service exemption, reply conversions, body rules, trace records, log lines.
 #include <gtest/gtest.h>
 
-
 #include <memory>
 #include <regex>
 #include <string>

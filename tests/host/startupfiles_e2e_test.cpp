@@ -42,7 +42,8 @@ TEST(StartupFiles, UploadsLeftByACrashAreGoneBeforeTheServerListens) {
     ASSERT_EQ(::symlink(outside.c_str(), (uploads + "link.cfg").c_str()), 0);
 
     ts::ServerProcess server(tree);
-    ASSERT_TRUE(ts::waitUntil([&] { return ts::Connection(tree.port).connected() || !server.running(); }, 15000));
+    ASSERT_TRUE(ts::waitUntil(
+        [&] { return ts::Connection(tree.port).connected() || !server.running(); }, 15000));
     ASSERT_TRUE(server.running()) << server.output();
     // Checked at the first moment the port accepts a connection.
     EXPECT_TRUE(fs::is_empty(uploads));

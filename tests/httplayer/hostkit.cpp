@@ -16,21 +16,6 @@ void initLibraryOnce() {
 
 } // namespace
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        std::string::size_type end = text.find('\n', start);
-        if (end == std::string::npos) {
-            result.push_back(text.substr(start));
-            break;
-        }
-        result.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return result;
-}
-
 TestHost::TestHost(const HostOptions& options) : dir_(ts::makeTempDir("tolvane-httplayer")) {
     initLibraryOnce();
     std::vector<std::string> opts = {"listening_ports",    "127.0.0.1:0",

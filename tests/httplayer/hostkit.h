@@ -14,9 +14,9 @@
 
 namespace hostkit {
 
+using ts::lines;
 using ts::readFile;
 using ts::removeTree;
-std::vector<std::string> lines(const std::string& text);
 
 struct HostOptions {
     int threads = 8;

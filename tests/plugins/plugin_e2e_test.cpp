@@ -245,7 +245,8 @@ TEST_P(BundledTasks, AcceptedUpdatesNameTheirMonitorAndFinishThere) {
     const bool standard = std::string(GetParam()) == "Standard";
     EXPECT_EQ(body(send("GET", "/redfish/v1", "")).contains("UpdateService"), standard);
     const std::string inventory = "/redfish/v1/UpdateService/FirmwareInventory/";
-    const std::string image = tolvane::plugin::buildImage("Microcode", "Veltrano RC-8i", "4.0.0", "m");
+    const std::string image =
+        tolvane::plugin::buildImage("Microcode", "Veltrano RC-8i", "4.0.0", "m");
     ts::CannedServer source([&](int, const std::string&) {
         return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(image.size()) + "\r\n\r\n" +
                image;
@@ -254,7 +255,8 @@ TEST_P(BundledTasks, AcceptedUpdatesNameTheirMonitorAndFinishThere) {
         uploadTo("/redfish/v1/UpdateService/MultipartUpload", token, "fw.img",
                  tolvane::plugin::buildImage("Firmware", "Veltrano RC-8i", "3.0.0", "f")),
         send("POST", "/redfish/v1/UpdateService/Actions/UpdateService.SimpleUpdate", token,
-             Json{{"ImageURI", source.url("/image.bin")}, {"Targets", {inventory + "ControllerMicrocode"}}}
+             Json{{"ImageURI", source.url("/image.bin")},
+                  {"Targets", {inventory + "ControllerMicrocode"}}}
                  .dump()),
     };
     for (const ts::Response& r : started) {

@@ -331,7 +331,7 @@ TEST_F(PluginStandard, SubscriptionsAreCheckedKeptAndDeleted) {
 
 TEST(PluginEvents, StorageChangesReachEverySubscriber) {
     struct TempDir {
-        std::filesystem::path path = makeTempDir("events");
+        std::filesystem::path path = makeTempDir("tolvane-events");
         ~TempDir() { std::filesystem::remove_all(path); }
     } dir;
     plugin::PluginService service(plugin::PluginPaths::forServerDirectory(dir.path));
@@ -403,8 +403,8 @@ TEST(PluginEvents, AFailedDeliveryIsLoggedWithItsReason) {
     policy.attempts = 1;
     plugin::EventDelivery delivery(plugin::PluginLog(captureLog), policy);
     // Nobody listens on a free port.
-    ASSERT_TRUE(delivery.enqueue("http://127.0.0.1:" + std::to_string(ts::freePort()) + "/events",
-                                 "{}"));
+    ASSERT_TRUE(
+        delivery.enqueue("http://127.0.0.1:" + std::to_string(ts::freePort()) + "/events", "{}"));
     const std::string lines = waitForLog("dropped");
     EXPECT_NE(lines.find("dropped after 1 attempt(s): Couldn't connect"), std::string::npos)
         << lines;
@@ -423,5 +423,5 @@ TEST(PluginEvents, HangingSubscriberNeitherBlocksNorGrowsTheQueue) {
     EXPECT_TRUE(delivery->enqueue(hanging.url(), "{}"));
     EXPECT_TRUE(delivery->enqueue(hanging.url(), "{}"));
     EXPECT_FALSE(delivery->enqueue(hanging.url(), "{}")); // full: dropped, not waited for
-    delivery.reset(); // cuts the hanging attempt short
+    delivery.reset();                                     // cuts the hanging attempt short
 }

@@ -126,8 +126,18 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& data) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << data;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
 }
 
 bool fileExists(const std::string& path) {
@@ -138,6 +148,36 @@ bool fileExists(const std::string& path) {
 void removeTree(const std::string& path) {
     std::error_code ec;
     fs::remove_all(path, ec);
+}
+
+TempDir::~TempDir() {
+    if (!std::getenv("TOLVANE_KEEP_TEST_DIRS"))
+        removeTree(path_);
+}
+
+void setScriptedReply(const std::string& dir, const std::string& key, const std::string& reply,
+                      int delayMs) {
+    nlohmann::ordered_json script =
+        nlohmann::ordered_json::parse(readFile(dir + "replies.json"), nullptr, false);
+    if (!script.is_object())
+        script = nlohmann::ordered_json::object();
+    if (delayMs > 0)
+        script[key] = {{"reply", reply}, {"delayMs", delayMs}};
+    else
+        script[key] = reply;
+    std::string tmp = dir + "replies.json.tmp";
+    writeFile(tmp, script.dump(2));
+    fs::rename(tmp, dir + "replies.json");
+}
+
+std::vector<nlohmann::json> scriptedCalls(const std::string& dir) {
+    std::vector<nlohmann::json> out;
+    for (const std::string& line : lines(readFile(dir + "calls.jsonl"))) {
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (!j.is_discarded())
+            out.push_back(std::move(j));
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -193,37 +233,9 @@ void InstallTree::writeConfig(const std::string& json) const {
     writeFile(serverDir + "ServerConfiguration.json", json);
 }
 
-void InstallTree::setReply(const std::string& key, const std::string& reply, int delayMs) const {
-    nlohmann::ordered_json script =
-        nlohmann::ordered_json::parse(readFile(scriptDir + "replies.json"), nullptr, false);
-    if (!script.is_object())
-        script = nlohmann::ordered_json::object();
-    if (delayMs > 0)
-        script[key] = {{"reply", reply}, {"delayMs", delayMs}};
-    else
-        script[key] = reply;
-    std::string tmp = scriptDir + "replies.json.tmp";
-    writeFile(tmp, script.dump(2));
-    fs::rename(tmp, scriptDir + "replies.json");
-}
-
 void InstallTree::clearReplies() const {
     std::error_code ec;
     fs::remove(scriptDir + "replies.json", ec);
-}
-
-std::vector<nlohmann::json> InstallTree::calls() const {
-    std::vector<nlohmann::json> out;
-    std::istringstream in(readFile(scriptDir + "calls.jsonl"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty())
-            continue;
-        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-        if (!j.is_discarded())
-            out.push_back(std::move(j));
-    }
-    return out;
 }
 
 void InstallTree::clearCalls() const {
@@ -520,11 +532,12 @@ struct Connection::Tls {
     bool ready = false;
 };
 
-Connection::Connection(int port, bool tls) : Connection(port, [tls] {
-    ConnectOptions o;
-    o.tls = tls;
-    return o;
-}()) {}
+Connection::Connection(int port, bool tls)
+    : Connection(port, [tls] {
+          ConnectOptions o;
+          o.tls = tls;
+          return o;
+      }()) {}
 
 Connection::Connection(int port, const ConnectOptions& o)
     : fd_(connectTo(o.address, port, o.timeoutMs, o.source, o.receiveBuffer)) {
@@ -559,8 +572,8 @@ bool Connection::send(const std::string& bytes) {
         return sendAll(fd_, bytes);
     size_t off = 0;
     while (off < bytes.size()) {
-        const int n = SSL_write(tls_->ssl.get(), bytes.data() + off,
-                                static_cast<int>(bytes.size() - off));
+        const int n =
+            SSL_write(tls_->ssl.get(), bytes.data() + off, static_cast<int>(bytes.size() - off));
         if (n <= 0) {
             ERR_clear_error();
             return false;
@@ -641,8 +654,8 @@ std::string Connection::readResponse(int timeoutMs) {
         if (!readSome(data, deadline))
             return "";
     const Response head = parseResponse(data.substr(0, headerEnd + 4));
-    const size_t total = headerEnd + 4 + std::strtoul(head.header("Content-Length").c_str(),
-                                                      nullptr, 10);
+    const size_t total =
+        headerEnd + 4 + std::strtoul(head.header("Content-Length").c_str(), nullptr, 10);
     while (data.size() < total)
         if (!readSome(data, deadline))
             return "";
@@ -717,9 +730,9 @@ PortHolder::PortHolder(int wanted, const std::string& address) {
         ::inet_pton(AF_INET, address.c_str(), &a4->sin_addr);
     }
     fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ >= 0 && (::bind(fd_, reinterpret_cast<sockaddr*>(&a), length) != 0 ||
-                     ::listen(fd_, 64) != 0 ||
-                     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) != 0)) {
+    if (fd_ >= 0 &&
+        (::bind(fd_, reinterpret_cast<sockaddr*>(&a), length) != 0 || ::listen(fd_, 64) != 0 ||
+         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) != 0)) {
         ::close(fd_);
         fd_ = -1;
     }
@@ -750,10 +763,10 @@ std::string readRequest(int fd) {
         data.append(buf, static_cast<size_t>(n));
         size_t end = data.find("\r\n\r\n");
         if (needed == std::string::npos && end != std::string::npos)
-            needed = end + 4 + std::strtoul(parseResponse(data.substr(0, end + 4))
-                                                .header("Content-Length")
-                                                .c_str(),
-                                            nullptr, 10);
+            needed = end + 4 +
+                     std::strtoul(
+                         parseResponse(data.substr(0, end + 4)).header("Content-Length").c_str(),
+                         nullptr, 10);
     }
     return data;
 }

@@ -37,10 +37,26 @@ int freePort();
 // way tests wait for something they can observe.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 std::string makeTempDir(const std::string& prefix);
-std::string readFile(const std::string& path); // "" when missing
-void writeFile(const std::string& path, const std::string& data);
+std::string readFile(const std::string& path);                    // "" when missing
+void writeFile(const std::string& path, const std::string& data); // its folder made as needed
+std::vector<std::string> lines(const std::string& text);          // without their line feeds
 bool fileExists(const std::string& path);
 void removeTree(const std::string& path);
+
+// A private temporary directory, removed on destruction unless
+// $TOLVANE_KEEP_TEST_DIRS is set.
+class TempDir {
+  public:
+    explicit TempDir(const std::string& prefix = "tolvane-unit")
+        : path_(makeTempDir(prefix) + "/") {}
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; } // ends with '/'
+
+  private:
+    std::string path_;
+};
 
 struct InstallOptions {
     std::string resourcePlugin =
@@ -56,6 +72,13 @@ struct InstallOptions {
     int unauthenticatedConnections = 256; // MaximumUnauthenticatedConnections, likewise
     std::string extraConfig; // members appended to the default configuration, e.g. "\"A\":1"
 };
+
+// The scripted plug-in's control folder `dir` (ends with '/'): it answers
+// calls matching `key` ("GET /redfish/v1/X", "GET", or "*") with `reply`
+// verbatim, sleeping `delayMs` in the call, and records every call.
+void setScriptedReply(const std::string& dir, const std::string& key, const std::string& reply,
+                      int delayMs = 0);
+std::vector<nlohmann::json> scriptedCalls(const std::string& dir); // in order
 
 // root/ (install path), root/RedfishServer/ (program, plug-ins, configuration,
 // certificate), root/logs/ (log directory). Removed on destruction unless
@@ -79,11 +102,12 @@ class InstallTree {
     std::string defaultConfig(const InstallOptions& options) const;
     void writeConfig(const std::string& json) const;
 
-    // Scripted plug-in: answer calls matching `key` ("GET /redfish/v1/X",
-    // "GET", or "*") with `reply` verbatim, sleeping `delayMs` in the call.
-    void setReply(const std::string& key, const std::string& reply, int delayMs = 0) const;
+    // Scripted plug-in: as setScriptedReply and scriptedCalls in scriptDir.
+    void setReply(const std::string& key, const std::string& reply, int delayMs = 0) const {
+        setScriptedReply(scriptDir, key, reply, delayMs);
+    }
     void clearReplies() const;
-    std::vector<nlohmann::json> calls() const; // every recorded plug-in call, in order
+    std::vector<nlohmann::json> calls() const { return scriptedCalls(scriptDir); }
     void clearCalls() const;
 
     std::string capturedLog() const;  // lines received by the capture log plug-in
@@ -213,7 +237,7 @@ class Connection {
     // How the last read ended.
     enum class End { Open, Closed, TimedOut, Failed };
 
-    bool connected() const; // connected, and for TLS the handshake done
+    bool connected() const;              // connected, and for TLS the handshake done
     bool send(const std::string& bytes); // every byte; false when it broke first
     void shutdownWrite();                // the server sees the end of the stream
     // Reads until the server closes or the time runs out.
