@@ -2,7 +2,6 @@
 // client speaking plain HTTP to it gets back.
 #include <openssl/ssl.h>
 
-#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -80,7 +79,7 @@ TEST_F(TlsPort, Tls12OffersOnlyForwardSecretAeadSuites) {
         }
     }
     EXPECT_FALSE(handshake(tree->port, TLS1_2_VERSION, "AES128-SHA:AES256-SHA:AES256-GCM-SHA384")
-                     ->connected());
+                     .connected());
 }
 
 TEST_F(TlsPort, PlainHttpGetsNothingReadable) {
