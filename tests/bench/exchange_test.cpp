@@ -5,10 +5,10 @@
 #include <chrono>
 #include <thread>
 
-#include "cannedserver.h"
+#include "testsupport.h"
 #include "exchange.h"
 
-using benchtest::CannedServer;
+using ts::CannedServer;
 
 TEST(Exchange, ResolvesNumericAddressesOnly) {
     bench::Endpoint endpoint;
@@ -45,7 +45,7 @@ TEST(Exchange, SendsTheExactBytesAndReadsEverythingUntilClose) {
 TEST(Exchange, ReportsARefusedConnection) {
     bench::Endpoint endpoint;
     std::string error;
-    ASSERT_TRUE(bench::resolveEndpoint("127.0.0.1", benchtest::unusedPort(), endpoint, error));
+    ASSERT_TRUE(bench::resolveEndpoint("127.0.0.1", ts::freePort(), endpoint, error));
     bench::Exchanger exchanger(endpoint, nullptr, 2000);
     std::string response;
     auto result = exchanger.exchange("GET / HTTP/1.1\r\n\r\n", response);

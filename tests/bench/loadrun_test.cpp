@@ -4,14 +4,14 @@
 
 #include <sstream>
 
-#include "cannedserver.h"
+#include "testsupport.h"
 #include "loadreport.h"
 #include "loadrun.h"
 
 using bench::ErrorKind;
 using bench::LoadOptions;
 using bench::RequestKind;
-using benchtest::CannedServer;
+using ts::CannedServer;
 
 namespace {
 
@@ -121,7 +121,7 @@ TEST(LoadRun, MixSequenceRepeatsKindsByWeight) {
 }
 
 TEST(LoadRun, ConnectionsRefusedAreConnectErrors) {
-    int port = benchtest::unusedPort();
+    int port = ts::freePort();
     LoadOptions options = countedRun(port, 2, 10);
     auto run = bench::runLoad(options, endpointFor(port), nullptr, "");
     auto figures = bench::computeFigures(run);

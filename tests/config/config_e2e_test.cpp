@@ -1,41 +1,12 @@
 // The configuration as the running program reads it.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
-#include <functional>
+#include <memory>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "testsupport.h"
-
-namespace {
-
-// GET of `target` over [::1]: the raw answer, "" when no connection.
-std::string getOverIpv6(int port, const std::string& target) {
-    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return "";
-    timeval tv{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in6 addr{};
-    addr.sin6_family = AF_INET6;
-    addr.sin6_addr = in6addr_loopback;
-    addr.sin6_port = htons(static_cast<uint16_t>(port));
-    std::string raw;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
-        raw = ts::exchangeOn(fd, "GET " + target +
-                                     " HTTP/1.1\r\nHost: [::1]\r\nConnection: close\r\n\r\n");
-    ::close(fd);
-    return raw;
-}
-
-} // namespace
 
 // The standard profile is reachable over IPv6 and IPv4 alike; the classic
 // profile stays on IPv4 as it always was.
@@ -48,7 +19,10 @@ TEST(ConfigE2E, StandardProfileAnswersOverIpv6AndIpv4) {
         ts::ServerProcess server(tree);
         ASSERT_TRUE(server.waitReady()) << server.output();
         EXPECT_EQ(ts::request(tree.port, "GET", "/redfish").status, 200);
-        const std::string raw = getOverIpv6(tree.port, "/redfish");
+        ts::ConnectOptions ipv6;
+        ipv6.address = "::1";
+        const std::string raw = ts::exchange(
+            tree.port, "GET /redfish HTTP/1.1\r\nHost: [::1]\r\nConnection: close\r\n\r\n", ipv6);
         if (std::string(profile) == "Standard")
             EXPECT_EQ(ts::parseResponse(raw).status, 200) << raw;
         else
@@ -113,4 +87,48 @@ TEST(ConfigE2E, InvalidFileIsReportedInTheOutputLog) {
     EXPECT_EQ(again.waitExit(), 1);
     EXPECT_NE(again.output().find("ServerConfiguration.json cannot be used"), std::string::npos)
         << again.output();
+}
+
+// What the engine does with the options the program gives it, when the
+// configuration sets no limit of its own.
+TEST(ConfigE2E, EngineOptionsTakeEffectWithTheirDefaults) {
+    ts::InstallTree tree;
+    tree.writeConfig("{\"CommunicationProtocolHttp\": true, \"CommunicationPortHttp\": " +
+                     std::to_string(tree.port) +
+                     ", \"SessionTimeout\": 30000, \"MaximumUnauthenticatedConnections\": 256}");
+    ts::ServerProcess server(tree);
+    ASSERT_TRUE(server.waitReady()) << server.output();
+
+    // One address holds 16 connections at most; the next is closed unanswered.
+    std::vector<std::unique_ptr<ts::Connection>> held;
+    for (int i = 0; i < 16; ++i)
+        held.push_back(std::make_unique<ts::Connection>(tree.port, ts::fromAddress()));
+    ts::Connection excess(tree.port, ts::fromAddress());
+    EXPECT_EQ(excess.readAtLeast(1, 5000), "");
+    EXPECT_EQ(excess.end(), ts::Connection::End::Closed) << "a 17th connection was kept";
+    held.clear();
+
+    // A connection that sends no request head is closed after the head
+    // deadline (5 s), well before the request time-out (SessionTimeout).
+    ts::Connection silent(tree.port);
+    EXPECT_EQ(silent.readAtLeast(1, 20000), "");
+    EXPECT_EQ(silent.end(), ts::Connection::End::Closed) << "a silent connection was kept";
+
+    // A request without credentials may carry a body of 4096 bytes, no more.
+    for (size_t size : {4096u, 4097u}) {
+        const ts::Response r =
+            ts::request(tree.port, "POST", "/redfish/v1/SessionService/Sessions",
+                        {"Content-Type: application/json"},
+                        "{\"UserName\":\"" + std::string(size - 15, 'u') + "\"}");
+        EXPECT_EQ(r.status == 413, size > 4096) << size << ": " << r.raw;
+    }
+
+    // A request in absolute form is served whatever host it names, and the
+    // engine's own answers carry the HSTS header.
+    const std::string absolute = ts::exchange(
+        tree.port, "GET http://tolvane.example:" + std::to_string(tree.port) +
+                       "/redfish HTTP/1.1\r\nHost: tolvane.example\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(ts::parseResponse(absolute).body, "{\"v1\":\"/redfish/v1/\"}") << absolute;
+    const ts::Response engine = ts::parseResponse(ts::exchange(tree.port, "GARBAGE\r\n\r\n"));
+    EXPECT_EQ(engine.header("Strict-Transport-Security"), "max-age=15552000") << engine.raw;
 }

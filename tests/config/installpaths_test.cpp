@@ -8,7 +8,7 @@
 #include <string>
 
 #include "redfishserver/installpaths.h"
-#include "scratchdir.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -123,19 +123,19 @@ TEST_F(Paths, DerivedLocations) {
 }
 
 TEST_F(Paths, WriteOutLogAppendsExactlyWhatIsFormatted) {
-    ScratchDir dir;
+    ts::TempDir dir;
     std::strcpy(gLogDirectory, dir.path().c_str());
     composeOutLogPath();
     WriteOutLog("Library initialized with SSL\n");
     WriteOutLog("port %s%c", "8443s", '!');
     WriteOutLog("%d%%", -7);
-    EXPECT_EQ(readText(dir.path() + "RedfishServer.out.log"),
+    EXPECT_EQ(ts::readFile(dir.path() + "RedfishServer.out.log"),
               "Library initialized with SSL\nport 8443s!-7%");
     gLogDirectory[0] = '\0';
 }
 
 TEST_F(Paths, WriteOutLogDropsTheMessageWhenTheFileCannotBeOpened) {
-    ScratchDir dir;
+    ts::TempDir dir;
     std::string missing = dir.path() + "no/such/dir/";
     std::strcpy(gLogDirectory, missing.c_str());
     composeOutLogPath();

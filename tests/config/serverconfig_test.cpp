@@ -6,7 +6,7 @@
 
 #include "redfishserver/installpaths.h"
 #include "redfishserver/serverconfig.h"
-#include "scratchdir.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -305,11 +305,11 @@ class ConfigFile : public ::testing::Test {
         ServerConfig = ServerConfiguration();
     }
     void writeConfig(const std::string& text) {
-        writeText(dir.path() + "RedfishServer/ServerConfiguration.json", text);
+        ts::writeFile(dir.path() + "RedfishServer/ServerConfiguration.json", text);
     }
-    std::string outLog() { return readText(dir.path() + "logs/RedfishServer.out.log"); }
+    std::string outLog() { return ts::readFile(dir.path() + "logs/RedfishServer.out.log"); }
 
-    ScratchDir dir;
+    ts::TempDir dir;
 };
 
 TEST_F(ConfigFile, MissingFileIsReportedAndSettingsStayZero) {

@@ -3,8 +3,6 @@
 // service exemption, reply conversions, body rules, trace records, log lines.
 #include <gtest/gtest.h>
 
-#include <poll.h>
-
 #include <memory>
 #include <regex>
 #include <string>
@@ -308,14 +306,11 @@ TEST_F(HandlerE2E, OversizedBodyGets413AndNoPluginCall) {
 
 TEST_F(HandlerE2E, BodyThatNeverArrivesWholeGets400AndNoPluginCall) {
     start();
-    int fd = connectTo(tree->port);
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(
-        sendAll(fd, std::string("GET ") + kExempt +
-                        " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 50\r\n\r\n0123456789"));
-    ::shutdown(fd, SHUT_WR); // the client is done sending
-    const std::string answer = readAll(fd);
-    ::close(fd);
+    ts::Connection c(tree->port);
+    ASSERT_TRUE(c.send(std::string("GET ") + kExempt +
+                       " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 50\r\n\r\n0123456789"));
+    c.shutdownWrite(); // the client is done sending
+    const std::string answer = c.readAll();
     EXPECT_EQ(answer, head(400, "Bad Request") +
                           "{\"error\":{\"code\":\"Base.1.0.GeneralError\",\"message\":\"Bad "
                           "Request\"}}");
@@ -326,11 +321,9 @@ TEST_F(HandlerE2E, StalledBodyDoesNotBlockOtherRequests) {
     ts::InstallOptions options;
     options.debugMask = 4; // the engine traces each request once its head is read
     start(options);
-    int stalled = connectTo(tree->port);
-    ASSERT_GE(stalled, 0);
-    ASSERT_TRUE(sendAll(stalled, std::string("GET ") + kExempt +
-                                     " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: "
-                                     "100\r\n\r\n{\"a\":"));
+    ts::Connection stalled(tree->port);
+    ASSERT_TRUE(stalled.send(std::string("GET ") + kExempt +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\n\r\n{\"a\":"));
     ASSERT_TRUE(ts::waitUntil([&] {
         return tree->webServerLog().find(std::string("Request URL : ") + kExempt) !=
                std::string::npos;
@@ -340,12 +333,10 @@ TEST_F(HandlerE2E, StalledBodyDoesNotBlockOtherRequests) {
     EXPECT_EQ(ts::request(tree->port, "GET", kExempt).status, 200);
     // Had the stalled request held the handler lock, the others would have
     // waited for it to be given up and answered first.
-    pollfd pending{stalled, POLLIN, 0};
-    EXPECT_EQ(::poll(&pending, 1, 0), 0) << "the stalled request was answered first";
+    EXPECT_EQ(stalled.readAtLeast(1, 0), "") << "the stalled request was answered first";
 
-    ::shutdown(stalled, SHUT_WR);
-    const std::string answer = readAll(stalled);
-    ::close(stalled);
+    stalled.shutdownWrite();
+    const std::string answer = stalled.readAll();
     EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 400 Bad Request");
     for (auto& c : commandCalls())
         EXPECT_NE(c["body"], "{\"a\":") << "the partial body never reaches the plug-in";

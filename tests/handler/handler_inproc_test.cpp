@@ -112,31 +112,9 @@ class InProcess : public ::testing::Test {
         return n;
     }
     void setReply(const std::string& key, const std::string& reply, int delayMs = 0) {
-        nlohmann::json script =
-            nlohmann::json::parse(ts::readFile(dir + "/replies.json"), nullptr, false);
-        if (!script.is_object())
-            script = nlohmann::json::object();
-        if (delayMs > 0)
-            script[key] = {{"reply", reply}, {"delayMs", delayMs}};
-        else
-            script[key] = reply;
-        ts::writeFile(dir + "/replies.json", script.dump());
+        ts::setScriptedReply(dir + "/", key, reply, delayMs);
     }
-    std::vector<nlohmann::json> calls() {
-        std::vector<nlohmann::json> out;
-        std::string text = ts::readFile(dir + "/calls.jsonl");
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t nl = text.find('\n', pos);
-            if (nl == std::string::npos)
-                nl = text.size();
-            auto j = nlohmann::json::parse(text.substr(pos, nl - pos), nullptr, false);
-            if (!j.is_discarded())
-                out.push_back(j);
-            pos = nl + 1;
-        }
-        return out;
-    }
+    std::vector<nlohmann::json> calls() { return ts::scriptedCalls(dir + "/"); }
     void clearCalls() { std::remove((dir + "/calls.jsonl").c_str()); }
     std::string trace() { return ts::readFile(dir + "/RedfishClientTrace.log"); }
     ts::Response send(const std::string& method, const std::string& target,
@@ -379,14 +357,13 @@ TEST_F(InProcess, FailedAnswerWriteIsLoggedAndTracedPerMethod) {
         std::remove((dir + "/RedfishClientTrace.log").c_str());
         // The plug-in answers long after the client has gone.
         setReply(c.method, "{\"HttpStatus\":200,\"Data\":{\"Id\":\"1\"}}", 1500);
-        int fd = connectTo(port);
-        ASSERT_GE(fd, 0);
-        ASSERT_TRUE(sendAll(fd, std::string(c.method) +
-                                    " /redfish/v1/Systems/1 HTTP/1.1\r\nHost: h\r\nX-Auth-Token: "
-                                    "tok\r\nContent-Length: 2\r\n\r\n{}"));
+        ts::Connection client(port);
+        ASSERT_TRUE(client.send(std::string(c.method) +
+                                " /redfish/v1/Systems/1 HTTP/1.1\r\nHost: h\r\nX-Auth-Token: "
+                                "tok\r\nContent-Length: 2\r\n\r\n{}"));
         // The request record is written just before the plug-in call.
         ASSERT_TRUE(ts::waitUntil([&] { return countOf(trace(), "Request Time") == 1; }));
-        resetClose(fd);
+        client.abort();
         const std::string fn = std::string(":RedfishServerHandler::") + c.function + "()::";
         ASSERT_TRUE(
             ts::waitUntil([&] { return logText().find(fn + "[DEBUG]Exit") != std::string::npos; }));

@@ -78,14 +78,12 @@ TEST_F(SessionE2E, TheTokenOfTheLoginOpensTheDoor) {
 TEST_F(SessionE2E, AnotherAddressWithTheSameTokenIsRefused) {
     const std::string token = login("tok-B");
     tree->clearCalls(); // the login reads the role's privileges
-    int fd = connectFrom("127.0.0.2", tree->port);
-    if (fd < 0)
+    ts::Connection c(tree->port, ts::fromAddress());
+    if (!c.connected())
         GTEST_SKIP() << "no second loopback address here";
-    ASSERT_TRUE(sendAll(
-        fd, "GET /redfish/v1/Systems HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " + token +
-                "\r\nConnection: close\r\n\r\n"));
-    EXPECT_EQ(readAll(fd), unauthorized());
-    ::close(fd);
+    ASSERT_TRUE(c.send("GET /redfish/v1/Systems HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Auth-Token: " +
+                       token + "\r\nConnection: close\r\n\r\n"));
+    EXPECT_EQ(c.readAll(), unauthorized());
     EXPECT_TRUE(commandCalls("GET").empty());
     // From the login's own address it still works.
     EXPECT_EQ(send("GET", "/redfish/v1/Systems", {"X-Auth-Token: " + token}).status, 200);

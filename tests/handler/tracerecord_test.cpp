@@ -14,44 +14,23 @@
 #include "Logger.h"
 #include "logplatform.h"
 #include "redfishtrace.h"
+#include "testsupport.h"
 
 namespace {
 
 class TraceRecords : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tolvane-trace-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        setenv("TOLVANE_LOG_DIR", dir.c_str(), 1);
+        setenv("TOLVANE_LOG_DIR", dir.path().c_str(), 1);
         Logger::SetLogFilePath();
         Logger::SetDebugLevel(0);
     }
-    void TearDown() override {
-        std::remove(tracePath().c_str());
-        rmdir(dir.c_str());
-    }
-    std::string tracePath() const { return dir + "/RedfishClientTrace.log"; }
-    std::string trace() const {
-        std::ifstream in(tracePath(), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string trace() const { return ts::readFile(dir.path() + "RedfishClientTrace.log"); }
     static std::vector<std::string> lines(const std::string& text) {
-        std::vector<std::string> out;
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t nl = text.find('\n', pos);
-            EXPECT_NE(nl, std::string::npos) << "every line ends with a line feed";
-            if (nl == std::string::npos)
-                break;
-            out.push_back(text.substr(pos, nl - pos));
-            pos = nl + 1;
-        }
-        return out;
+        EXPECT_TRUE(text.empty() || text.back() == '\n') << "every line ends with a line feed";
+        return ts::lines(text);
     }
-    std::string dir;
+    ts::TempDir dir{"tolvane-trace"};
 };
 
 const std::regex kStamp("(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|"

@@ -2,11 +2,6 @@
 // output-log messages of a normal start and of every fatal failure.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "hoste2e.h"
 #include "testsupport.h"
 
@@ -154,30 +149,13 @@ TEST(Startup, UnusableCertificateEndsWithTheReasonAndExitCodeOne) {
     EXPECT_EQ(tree.capturedLog(), "");
 }
 
-// A socket listening on 127.0.0.1:port; -1 when that failed.
-int holdPort(int port) {
-    int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (holder >= 0 && (::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-                        ::listen(holder, 1) != 0)) {
-        ::close(holder);
-        return -1;
-    }
-    return holder;
-}
-
 TEST(Startup, PortInUseEndsWithTheReasonAndExitCodeOne) {
     ts::InstallTree tree;
-    const int holder = holdPort(tree.port);
-    ASSERT_GE(holder, 0);
+    const ts::PortHolder holder(tree.port);
+    ASSERT_TRUE(holder.held());
 
     ts::ServerProcess server(tree, {"run"});
-    int code = server.waitExit();
-    ::close(holder);
-    EXPECT_EQ(code, 1) << server.output();
+    EXPECT_EQ(server.waitExit(), 1) << server.output();
     const std::string log = tree.outLog();
     ASSERT_EQ(log.rfind(kStarting, 0), 0u) << log;
     const std::string reason = log.substr(sizeof(kStarting) - 1);
@@ -193,11 +171,10 @@ TEST(Startup, PortInUseEndsWithTheReasonAndExitCodeOne) {
 TEST(Startup, TestServerMovesOffAPortTakenBeforeItsStart) {
     ts::InstallTree tree;
     const int taken = tree.port;
-    const int holder = holdPort(taken);
-    ASSERT_GE(holder, 0);
+    const ts::PortHolder holder(taken);
+    ASSERT_TRUE(holder.held());
     ts::ServerProcess server(tree);
     EXPECT_TRUE(server.waitReady()) << server.output();
-    ::close(holder);
     EXPECT_NE(tree.port, taken);
     EXPECT_EQ(tree.outLog(), std::string(kStarting) + startedLine(tree.port, false));
 }

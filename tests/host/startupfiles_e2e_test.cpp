@@ -22,13 +22,6 @@ mode_t modeOf(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-bool accepts(int port) {
-    int fd = ts::connectLoopback(port, 1000);
-    if (fd >= 0)
-        ::close(fd);
-    return fd >= 0;
-}
-
 std::set<std::string> pathsUnder(const std::string& root) {
     std::set<std::string> out;
     std::error_code ec;
@@ -49,7 +42,8 @@ TEST(StartupFiles, UploadsLeftByACrashAreGoneBeforeTheServerListens) {
     ASSERT_EQ(::symlink(outside.c_str(), (uploads + "link.cfg").c_str()), 0);
 
     ts::ServerProcess server(tree);
-    ASSERT_TRUE(ts::waitUntil([&] { return accepts(tree.port) || !server.running(); }, 15000));
+    ASSERT_TRUE(ts::waitUntil(
+        [&] { return ts::Connection(tree.port).connected() || !server.running(); }, 15000));
     ASSERT_TRUE(server.running()) << server.output();
     // Checked at the first moment the port accepts a connection.
     EXPECT_TRUE(fs::is_empty(uploads));

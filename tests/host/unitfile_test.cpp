@@ -1,33 +1,46 @@
 // The systemd unit written by "install".
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "redfishserver/service.h"
+#include "testsupport.h"
 
 namespace {
 
 const char kProgram[] = "/opt/tolvane/RedfishServer/tolvaneredfishserver";
 
-TEST(UnitFile, ExactTextForAPlainPath) {
-    EXPECT_EQ(systemdUnitText(kProgram, "/opt/tolvane/", "/var/log/tolvane/"),
-              "[Unit]\n"
-              "Description=Tolvane Redfish Server\n"
-              "After=network.target\n"
-              "\n"
-              "[Service]\n"
-              "Type=simple\n"
-              "ExecStart=\"/opt/tolvane/RedfishServer/tolvaneredfishserver\"\n"
-              "Restart=on-failure\n"
-              "NoNewPrivileges=yes\n"
-              "ProtectSystem=strict\n"
-              "ReadWritePaths=\"/opt/tolvane/\" \"-/var/log/tolvane/\"\n"
-              "ProtectHome=yes\n"
-              "PrivateTmp=yes\n"
-              "ProtectKernelTunables=yes\n"
-              "ProtectControlGroups=yes\n"
-              "RestrictSUIDSGID=yes\n"
-              "\n"
-              "[Install]\n"
-              "WantedBy=multi-user.target\n");
+// What a service needs beyond what "install" is seen to write (commandline
+// e2e: ExecStart, Type, Restart, WantedBy): its order and hardening.
+TEST(UnitFile, ServiceIsHardened) {
+    const std::string text = systemdUnitText(kProgram, "/opt/tolvane/", "/var/log/tolvane/");
+    for (const char* line : {"After=network.target", "NoNewPrivileges=yes", "ProtectSystem=strict",
+                             "ReadWritePaths=\"/opt/tolvane/\" \"-/var/log/tolvane/\"",
+                             "ProtectHome=yes", "PrivateTmp=yes", "ProtectKernelTunables=yes",
+                             "ProtectControlGroups=yes", "RestrictSUIDSGID=yes"})
+        EXPECT_NE(text.find(std::string("\n") + line + "\n"), std::string::npos) << line << "\n"
+                                                                                 << text;
+}
+
+// systemd's own reader accepts the unit of a real program, in a plain folder
+// and in one whose name needs quoting and escaping.
+TEST(UnitFile, SystemdAcceptsTheUnit) {
+    if (ts::runToEnd({"/bin/sh", "-c", "command -v systemd-analyze"}).first != 0)
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    const std::string root = ts::makeTempDir("tolvane-unit");
+    const std::string unit = root + "/tolvane-probe.service";
+    for (const std::string& dir : {root + "/plain/", root + "/a b/100%/"}) {
+        std::filesystem::create_directories(dir + "RedfishServer");
+        const std::string program = dir + "RedfishServer/tolvaneredfishserver";
+        ts::writeFile(program, "#!/bin/sh\n");
+        std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+        ts::writeFile(unit, systemdUnitText(program, dir, dir + "logs/"));
+        const auto [code, output] =
+            ts::runToEnd({"/bin/sh", "-c", "exec systemd-analyze verify --man=no \"$0\"", unit});
+        EXPECT_EQ(code, 0) << dir << "\n" << output;
+        EXPECT_EQ(output, "") << dir;
+    }
+    ts::removeTree(root);
 }
 
 TEST(UnitFile, PathCharactersWithAMeaningInUnitsAreEscaped) {

@@ -1,17 +1,5 @@
 #include "hostkit.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace hostkit {
@@ -27,21 +15,6 @@ void initLibraryOnce() {
 }
 
 } // namespace
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::string::size_type start = 0;
-    while (start < text.size()) {
-        std::string::size_type end = text.find('\n', start);
-        if (end == std::string::npos) {
-            result.push_back(text.substr(start));
-            break;
-        }
-        result.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return result;
-}
 
 TestHost::TestHost(const HostOptions& options) : dir_(ts::makeTempDir("tolvane-httplayer")) {
     initLibraryOnce();
@@ -95,128 +68,6 @@ std::vector<std::string> TestHost::infoLines() const {
         }
     }
     return result;
-}
-
-RawClient::RawClient(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd_ < 0) {
-        return;
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
-RawClient::~RawClient() {
-    close();
-}
-
-void RawClient::close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-}
-
-bool RawClient::send(const std::string& bytes) {
-    size_t sent = 0;
-    while (fd_ >= 0 && sent < bytes.size()) {
-        ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            return false;
-        }
-        sent += static_cast<size_t>(n);
-    }
-    return fd_ >= 0;
-}
-
-namespace {
-
-// Reads what is available within the time left; false on close, error or
-// time-out.
-bool readSome(int fd, std::string& into, std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          deadline - std::chrono::steady_clock::now())
-                          .count();
-    if (left <= 0) {
-        return false;
-    }
-    pollfd pfd{fd, POLLIN, 0};
-    if (::poll(&pfd, 1, static_cast<int>(left)) <= 0) {
-        return false;
-    }
-    char buf[8192];
-    ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
-    if (n <= 0) {
-        return false;
-    }
-    into.append(buf, static_cast<size_t>(n));
-    return true;
-}
-
-} // namespace
-
-void RawClient::shutdownWrite() {
-    if (fd_ >= 0) {
-        ::shutdown(fd_, SHUT_WR);
-    }
-}
-
-std::string RawClient::readAll(int timeoutMs) {
-    std::string data;
-    data.swap(pending_);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (fd_ >= 0 && readSome(fd_, data, deadline)) {
-    }
-    return data;
-}
-
-std::string RawClient::readResponse(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string data;
-    data.swap(pending_);
-    std::string::size_type headerEnd;
-    while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
-        if (fd_ < 0 || !readSome(fd_, data, deadline)) {
-            return "";
-        }
-    }
-    size_t bodyLength = 0;
-    std::string head = data.substr(0, headerEnd);
-    for (const std::string& line : lines(head)) {
-        if (strncasecmp(line.c_str(), "Content-Length:", 15) == 0) {
-            bodyLength = std::strtoul(line.c_str() + 15, nullptr, 10);
-        }
-    }
-    const size_t total = headerEnd + 4 + bodyLength;
-    while (data.size() < total) {
-        if (!readSome(fd_, data, deadline)) {
-            return "";
-        }
-    }
-    pending_ = data.substr(total);
-    return data.substr(0, total);
-}
-
-int statusOf(const std::string& response) {
-    if (response.compare(0, 5, "HTTP/") != 0) {
-        return -1;
-    }
-    std::string::size_type space = response.find(' ');
-    if (space == std::string::npos) {
-        return -1;
-    }
-    return std::atoi(response.c_str() + space + 1);
-}
-
-std::string bodyOf(const std::string& response) {
-    std::string::size_type end = response.find("\r\n\r\n");
-    return end == std::string::npos ? "" : response.substr(end + 4);
 }
 
 void answer(struct mg_connection* conn, int status, const std::string& body) {

@@ -1,6 +1,6 @@
 // In-process test host for the HTTP layer: a CivetServer on a free loopback
-// port with its error log in a private directory, and a raw socket client
-// for exact bytes.
+// port with its error log in a private directory; clients come from the
+// shared harness (ts::exchange, ts::Connection).
 #ifndef TOLVANE_TESTS_HTTPLAYER_HOSTKIT_H
 #define TOLVANE_TESTS_HTTPLAYER_HOSTKIT_H
 
@@ -14,9 +14,9 @@
 
 namespace hostkit {
 
+using ts::lines;
 using ts::readFile;
 using ts::removeTree;
-std::vector<std::string> lines(const std::string& text);
 
 struct HostOptions {
     int threads = 8;
@@ -52,33 +52,14 @@ class TestHost {
     std::vector<int> statuses_;
 };
 
-// A blocking loopback TCP client.
-class RawClient {
-  public:
-    explicit RawClient(int port);
-    ~RawClient();
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    bool connected() const { return fd_ >= 0; }
-    bool send(const std::string& bytes);
-    // Ends the sending side; the server sees the end of the stream.
-    void shutdownWrite();
-    // Reads until the server closes or the time runs out.
-    std::string readAll(int timeoutMs = 10000);
-    // Reads one response with a Content-Length body (or none); "" on failure.
-    std::string readResponse(int timeoutMs = 10000);
-    void close();
-
-  private:
-    int fd_ = -1;
-    std::string pending_;
-};
-
 // Sends the bytes, then reads until the server closes.
 using ts::exchange;
-int statusOf(const std::string& response); // -1 when there is no status line
-std::string bodyOf(const std::string& response);
+inline int statusOf(const std::string& response) {
+    return ts::parseResponse(response).status;
+}
+inline std::string bodyOf(const std::string& response) {
+    return ts::parseResponse(response).body;
+}
 
 // Writes a complete response with the given body and "Connection: close".
 void answer(struct mg_connection* conn, int status, const std::string& body);

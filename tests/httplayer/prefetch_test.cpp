@@ -113,7 +113,7 @@ TEST_F(Prefetch, ChunkedBodies) {
 }
 
 TEST_F(Prefetch, ClientStoppingEarlyIsIncomplete) {
-    hostkit::RawClient client(host.port());
+    ts::Connection client(host.port());
     ASSERT_TRUE(client.send("POST /redfish/v1/Things HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
                             "Content-Length: 50\r\n\r\n0123456789"));
     client.shutdownWrite();
@@ -130,7 +130,7 @@ TEST(PrefetchDeadline, DeadlineEndsASlowBody) {
     host.server().setBodyPrefetch(64, 300);
     host.server().addHandler("/redfish", handler);
 
-    hostkit::RawClient client(host.port());
+    ts::Connection client(host.port());
     ASSERT_TRUE(client.send("POST /redfish/v1/Things HTTP/1.1\r\nHost: x\r\nConnection: close\r\n"
                             "Content-Length: 40\r\n\r\n"));
     // One byte every 100 ms keeps each of the engine's waits short; the body
@@ -248,7 +248,7 @@ class PrefetchLock : public ::testing::Test {
 
 TEST_F(PrefetchLock, SlowSenderDoesNotHoldUpOtherRequests) {
     host.server().setBodyPrefetch(1024, 60000);
-    hostkit::RawClient slow(host.port());
+    ts::Connection slow(host.port());
     ASSERT_TRUE(slow.send(kSlowHead + "s"));
     ASSERT_TRUE(waitForTrace(host, "POST"));
     // The rest of the body is held back until the GET is answered: if the
@@ -260,11 +260,11 @@ TEST_F(PrefetchLock, SlowSenderDoesNotHoldUpOtherRequests) {
 
 TEST_F(PrefetchLock, WithoutItTheSlowSenderHoldsTheLock) {
     // The fault the early receipt mends: the handler reads under the lock.
-    hostkit::RawClient slow(host.port());
+    ts::Connection slow(host.port());
     ASSERT_TRUE(slow.send(kSlowHead + "s"));
     ts::waitUntil([&] { return handler.postsEntered > 0; }, 10000);
     ASSERT_EQ(handler.postsEntered.load(), 1);
-    hostkit::RawClient quick(host.port());
+    ts::Connection quick(host.port());
     ASSERT_TRUE(quick.send(kQuickGet));
     ASSERT_TRUE(waitForTrace(host, "GET"));
     // Bounded only in what it can show: a correct lock never answers here.

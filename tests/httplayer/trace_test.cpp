@@ -183,7 +183,7 @@ TEST_F(Trace, FailedParsesAreTracedWithNullFields) {
 
 TEST_F(Trace, ConnectionClosedWithoutRequest) {
     {
-        hostkit::RawClient client(host.port());
+        ts::Connection client(host.port());
         ASSERT_TRUE(client.connected());
     }
     const std::vector<std::string> lines = waitForLines(1);
@@ -192,7 +192,7 @@ TEST_F(Trace, ConnectionClosedWithoutRequest) {
 }
 
 TEST_F(Trace, ConnectionTimedOutWithoutRequest) {
-    hostkit::RawClient client(host.port());
+    ts::Connection client(host.port());
     ASSERT_TRUE(client.connected());
     // Nothing is sent; the engine gives up after its request time-out.
     const std::vector<std::string> lines = waitForLines(1, 5000);
@@ -202,7 +202,7 @@ TEST_F(Trace, ConnectionTimedOutWithoutRequest) {
 }
 
 TEST_F(Trace, KeptAliveConnectionClosedAfterAResponse) {
-    hostkit::RawClient client(host.port());
+    ts::Connection client(host.port());
     ASSERT_TRUE(client.send("GET /redfish/v1 HTTP/1.1\r\nHost: localhost\r\n\r\n"));
     const std::string response = client.readResponse();
     ASSERT_EQ(hostkit::statusOf(response), 200) << response;
@@ -273,7 +273,7 @@ TEST_F(TraceOneWorker, DebugLogTypeZeroWritesNoInformationLine) {
     exchange(host.port(), "GET /redfish/v1/Systems?a=b HTTP/1.1\r\nHost: x\r\n"
                           "Connection: close\r\n\r\n");
     exchange(host.port(), std::string("\x01junk\r\n\r\n"));
-    { hostkit::RawClient client(host.port()); }
+    { ts::Connection client(host.port()); }
     ASSERT_EQ(hostkit::statusOf(exchange(host.port(), "GET /redfish/v1 HTTP/1.1\r\nHost: x\r\n"
                                                       "Connection: close\r\n\r\n")),
               200);

@@ -4,38 +4,12 @@
 
 #include <atomic>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "hostkit.h"
 
 using hostkit::bodyOf;
 using hostkit::exchange;
 
 namespace {
-
-// Holds a loopback port so that the server cannot bind it.
-class BusyPort {
-  public:
-    BusyPort() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-        ::listen(fd_, 1);
-        socklen_t len = sizeof(addr);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
-    }
-    ~BusyPort() { ::close(fd_); }
-    int port = 0;
-
-  private:
-    int fd_ = -1;
-};
 
 std::string get(int port, const std::string& target, const std::string& headers = "") {
     return hostkit::exchange(port, "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + headers +
@@ -46,7 +20,7 @@ std::string get(int port, const std::string& target, const std::string& headers 
 
 TEST(Wrapper, ConstructionFailureThrowsWithTheEngineText) {
     hostkit::TestHost keepsLibraryReady; // the library is initialised once
-    BusyPort busy;
+    ts::PortHolder busy;
     const std::vector<std::string> options = {"listening_ports",
                                               "127.0.0.1:" + std::to_string(busy.port)};
     try {

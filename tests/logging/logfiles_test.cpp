@@ -28,13 +28,6 @@ mode_t modeOf(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 } // namespace
 
 TEST_F(TraceFile, TraceFileAndCopiesAreNotWorldReadableUnderUmaskZero) {
@@ -48,15 +41,15 @@ TEST_F(TraceFile, TraceFileAndCopiesAreNotWorldReadableUnderUmaskZero) {
 }
 
 TEST_F(TraceFile, WorldReadableTraceFileIsClosedOnItsNextRecord) {
-    writeText(trace, "old\n");
+    ts::writeFile(trace, "old\n");
     ASSERT_EQ(chmod(trace.c_str(), 0666), 0);
     Logger::PrintLog(0, "new\n");
     EXPECT_EQ(modeOf(trace), 0640u);
-    EXPECT_EQ(readAll(trace), "old\nnew\n");
+    EXPECT_EQ(ts::readFile(trace), "old\nnew\n");
 }
 
 TEST(LogPluginFiles, FilesAndDirectoriesAreNotWorldReadableUnderUmaskZero) {
-    ScratchDir scratch;
+    ts::TempDir scratch;
     UmaskZero guard;
     const std::string directory = scratch.path() + "logs/server";
     tolvane::logservice::LogSink sink(directory, 64, 2);
@@ -70,7 +63,7 @@ TEST(LogPluginFiles, FilesAndDirectoriesAreNotWorldReadableUnderUmaskZero) {
 }
 
 TEST(LogPluginFiles, ControlCharactersInAMessageCannotForgeLines) {
-    ScratchDir scratch;
+    ts::TempDir scratch;
     tolvane::logservice::LogSink sink(scratch.path());
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"uri /x\nREDFISHSERVER:forged\n", "uri /x\\nREDFISHSERVER:forged"},
@@ -79,7 +72,7 @@ TEST(LogPluginFiles, ControlCharactersInAMessageCannotForgeLines) {
     };
     for (const auto& [message, written] : cases)
         sink.write(message);
-    std::istringstream in(readAll(scratch.path() + "RedfishServer.log"));
+    std::istringstream in(ts::readFile(scratch.path() + "RedfishServer.log"));
     size_t index = 0;
     for (std::string line; std::getline(in, line); ++index) {
         ASSERT_LT(index, cases.size()) << line;

@@ -26,9 +26,7 @@ int unauthenticatedGets(int port, const std::string& target, int count) {
     int answered = 0;
     for (int before = -1; answered < count && answered != before;) {
         before = answered;
-        const int fd = ts::connectLoopback(port);
-        const std::string raw = ts::exchangeOn(fd, batch);
-        ::close(fd);
+        const std::string raw = ts::exchange(port, batch);
         for (size_t at = raw.find("HTTP/1.1 401"); at != std::string::npos;
              at = raw.find("HTTP/1.1 401", at + 1))
             ++answered;

@@ -21,7 +21,7 @@ TEST_F(TraceFile, RecordIsWrittenExactlyAsFormatted) {
     Logger::PrintLog(0, "plain text");
     Logger::PrintLog(0, "%s=%d;%5.1f|%%", "n", -3, 2.5);
     Logger::PrintLog(7, "line\n");
-    EXPECT_EQ(readText(trace), "plain textn=-3;  2.5|%line\n");
+    EXPECT_EQ(ts::readFile(trace), "plain textn=-3;  2.5|%line\n");
 }
 
 TEST_F(TraceFile, NoHandleIsKeptBetweenCalls) {
@@ -36,8 +36,8 @@ TEST_F(TraceFile, NoHandleIsKeptBetweenCalls) {
     // starts a new one.
     std::filesystem::rename(trace, dir.path() + "moved.log");
     Logger::PrintLog(0, "second");
-    EXPECT_EQ(readText(trace), "second");
-    EXPECT_EQ(readText(dir.path() + "moved.log"), "first");
+    EXPECT_EQ(ts::readFile(trace), "second");
+    EXPECT_EQ(ts::readFile(dir.path() + "moved.log"), "first");
 }
 
 TEST_F(TraceFile, UnopenableFileDropsTheRecordWithAMessage) {
@@ -82,7 +82,7 @@ TEST_F(TraceFile, FilterByKind) {
         Logger::SetDebugLevel(row.level);
         for (int kind = -1; kind <= 5; ++kind)
             Logger::PrintLog(kind, "[%d]", kind);
-        EXPECT_EQ(readText(trace), row.written) << "level " << row.level;
+        EXPECT_EQ(ts::readFile(trace), row.written) << "level " << row.level;
     }
 }
 
@@ -148,7 +148,7 @@ TEST_F(TraceFile, LogDirectoryComesFromTheSameSourceAsTheStartUp) {
 }
 
 TEST_F(TraceFile, FileExistsForFilesAndDirectories) {
-    writeText(dir.path() + "file", "x");
+    ts::writeFile(dir.path() + "file", "x");
     std::filesystem::create_directory(dir.path() + "sub");
     EXPECT_TRUE(Logger::FileExists(dir.path() + "file"));
     EXPECT_TRUE(Logger::FileExists(dir.path() + "sub"));

@@ -61,7 +61,7 @@ TEST_F(TraceFile, FailedLoginsFromRotatingAddressesCannotRollTheAudit) {
         auditRecord(AuditEvent::BasicLogin,
                     "10.1." + std::to_string(i / 200) + "." + std::to_string(i % 200),
                     "admin\"\n" + std::string(9000, 'x'), 401);
-    const std::string audit = readText(auditFilePath());
+    const std::string audit = ts::readFile(auditFilePath());
     EXPECT_FALSE(exists(auditFilePath() + ".1"));
     EXPECT_NE(audit.find(" address=10.0.0.1 user=\"admin\" event=Login outcome=201 success\n"),
               std::string::npos)

@@ -31,13 +31,7 @@ class RollOver : public TraceFile {
     }
 };
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
+using ts::lines;
 
 // Makes a directory's entries unchangeable while its files stay writable:
 // read-only permissions for ordinary users, the immutable flag for root.
@@ -93,99 +87,99 @@ class FrozenDirectory {
 
 TEST_F(RollOver, FileOfExactlyTheLimitIsAppendedTo) {
     std::string full(kLimit, 'x');
-    writeText(trace, full);
+    ts::writeFile(trace, full);
     Logger::PrintLog(0, "A");
-    EXPECT_EQ(readText(trace), full + "A");
+    EXPECT_EQ(ts::readFile(trace), full + "A");
     EXPECT_FALSE(exists(numbered(1)));
 
     // One byte over: the next call renames it and starts an empty file.
     Logger::PrintLog(0, "B");
-    EXPECT_EQ(readText(numbered(1)), full + "A");
-    EXPECT_EQ(readText(trace), "B");
+    EXPECT_EQ(ts::readFile(numbered(1)), full + "A");
+    EXPECT_EQ(ts::readFile(trace), "B");
     EXPECT_FALSE(exists(numbered(2)));
 }
 
 TEST_F(RollOver, OneByteBelowAndAtTheLimit) {
-    writeText(trace, std::string(kLimit - 1, 'x'));
+    ts::writeFile(trace, std::string(kLimit - 1, 'x'));
     Logger::PrintLog(0, "A"); // now exactly at the limit
     Logger::PrintLog(0, "B"); // still appended
-    EXPECT_EQ(readText(trace), std::string(kLimit - 1, 'x') + "AB");
+    EXPECT_EQ(ts::readFile(trace), std::string(kLimit - 1, 'x') + "AB");
     EXPECT_FALSE(exists(numbered(1)));
 }
 
 TEST_F(RollOver, CopiesFillNumberedNamesWithoutShifting) {
     for (int i = 0; i < 3; ++i) {
-        writeText(trace, std::string(kLimit + 1, static_cast<char>('a' + i)));
+        ts::writeFile(trace, std::string(kLimit + 1, static_cast<char>('a' + i)));
         Logger::PrintLog(0, "r%d", i);
-        EXPECT_EQ(readText(trace), "r" + std::to_string(i));
+        EXPECT_EQ(ts::readFile(trace), "r" + std::to_string(i));
     }
-    EXPECT_EQ(readText(numbered(1)), std::string(kLimit + 1, 'a'));
-    EXPECT_EQ(readText(numbered(2)), std::string(kLimit + 1, 'b'));
-    EXPECT_EQ(readText(numbered(3)), std::string(kLimit + 1, 'c'));
+    EXPECT_EQ(ts::readFile(numbered(1)), std::string(kLimit + 1, 'a'));
+    EXPECT_EQ(ts::readFile(numbered(2)), std::string(kLimit + 1, 'b'));
+    EXPECT_EQ(ts::readFile(numbered(3)), std::string(kLimit + 1, 'c'));
     EXPECT_FALSE(exists(numbered(4)));
 }
 
 TEST_F(RollOver, FullSetRenamesNothingAndEmptiesTheFile) {
-    writeText(numbered(1), "one");
-    writeText(numbered(2), "two");
-    writeText(numbered(3), "three");
-    writeText(trace, std::string(kLimit + 1, 'x'));
+    ts::writeFile(numbered(1), "one");
+    ts::writeFile(numbered(2), "two");
+    ts::writeFile(numbered(3), "three");
+    ts::writeFile(trace, std::string(kLimit + 1, 'x'));
     Logger::PrintLog(0, "fresh");
-    EXPECT_EQ(readText(trace), "fresh");
-    EXPECT_EQ(readText(numbered(1)), "one");
-    EXPECT_EQ(readText(numbered(2)), "two");
-    EXPECT_EQ(readText(numbered(3)), "three");
+    EXPECT_EQ(ts::readFile(trace), "fresh");
+    EXPECT_EQ(ts::readFile(numbered(1)), "one");
+    EXPECT_EQ(ts::readFile(numbered(2)), "two");
+    EXPECT_EQ(ts::readFile(numbered(3)), "three");
     EXPECT_FALSE(exists(numbered(4)));
 }
 
 TEST_F(RollOver, GapAtOneIsFilledFirst) {
-    writeText(numbered(2), "two");
-    writeText(trace, std::string(kLimit + 1, 'x'));
+    ts::writeFile(numbered(2), "two");
+    ts::writeFile(trace, std::string(kLimit + 1, 'x'));
     Logger::PrintLog(0, "fresh");
-    EXPECT_EQ(readText(numbered(1)), std::string(kLimit + 1, 'x'));
-    EXPECT_EQ(readText(numbered(2)), "two");
+    EXPECT_EQ(ts::readFile(numbered(1)), std::string(kLimit + 1, 'x'));
+    EXPECT_EQ(ts::readFile(numbered(2)), "two");
     EXPECT_FALSE(exists(numbered(3)));
-    EXPECT_EQ(readText(trace), "fresh");
+    EXPECT_EQ(ts::readFile(trace), "fresh");
 }
 
 TEST_F(RollOver, DirectoryOfTheNumberedNameCountsAsTaken) {
     std::filesystem::create_directory(numbered(1));
-    writeText(trace, std::string(kLimit + 1, 'x'));
+    ts::writeFile(trace, std::string(kLimit + 1, 'x'));
     Logger::PrintLog(0, "fresh");
     EXPECT_TRUE(std::filesystem::is_directory(numbered(1)));
-    EXPECT_EQ(readText(numbered(2)), std::string(kLimit + 1, 'x'));
+    EXPECT_EQ(ts::readFile(numbered(2)), std::string(kLimit + 1, 'x'));
 }
 
 TEST_F(RollOver, DroppedRecordStillRollsTheFile) {
     Logger::SetDebugLevel(5);
-    writeText(trace, std::string(kLimit + 1, 'x'));
+    ts::writeFile(trace, std::string(kLimit + 1, 'x'));
     Logger::PrintLog(0, "dropped");
-    EXPECT_EQ(readText(numbered(1)), std::string(kLimit + 1, 'x'));
+    EXPECT_EQ(ts::readFile(numbered(1)), std::string(kLimit + 1, 'x'));
     EXPECT_TRUE(exists(trace));
-    EXPECT_EQ(readText(trace), "");
+    EXPECT_EQ(ts::readFile(trace), "");
 }
 
 TEST_F(RollOver, RollingCountAboveTheLimitIsClampedTo999) {
     Logger::SetRollingCount(5000);
     for (int n = 1; n <= 998; ++n)
-        writeText(numbered(n), "");
-    writeText(trace, std::string(kLimit + 1, 'x'));
+        ts::writeFile(numbered(n), "");
+    ts::writeFile(trace, std::string(kLimit + 1, 'x'));
     Logger::PrintLog(0, "a");
-    EXPECT_EQ(readText(numbered(999)), std::string(kLimit + 1, 'x'));
+    EXPECT_EQ(ts::readFile(numbered(999)), std::string(kLimit + 1, 'x'));
 
-    writeText(trace, std::string(kLimit + 1, 'y'));
+    ts::writeFile(trace, std::string(kLimit + 1, 'y'));
     Logger::PrintLog(0, "b");
     EXPECT_FALSE(exists(numbered(1000)));
-    EXPECT_EQ(readText(trace), "b");
+    EXPECT_EQ(ts::readFile(trace), "b");
 }
 
 TEST_F(RollOver, LimitIsComputedWithoutOverflow) {
     // 21474837 * 100 does not fit 32 bits; a wrapped limit would roll the
     // file on every call.
     Logger::SetRollingSize(21474837);
-    writeText(trace, "small");
+    ts::writeFile(trace, "small");
     Logger::PrintLog(0, "+");
-    EXPECT_EQ(readText(trace), "small+");
+    EXPECT_EQ(ts::readFile(trace), "small+");
     EXPECT_FALSE(exists(numbered(1)));
 }
 
@@ -193,14 +187,14 @@ TEST_F(RollOver, SizesBeyondFourGigabytes) {
     // A sparse file costs no disk space; the limit is 5,000,000,000 bytes.
     Logger::SetRollingSize(50000000);
     const off_t limit = 5000000000LL;
-    writeText(trace, "");
+    ts::writeFile(trace, "");
     ASSERT_EQ(truncate(trace.c_str(), limit), 0);
     Logger::PrintLog(0, "x");
     EXPECT_EQ(std::filesystem::file_size(trace), static_cast<uintmax_t>(limit) + 1);
     EXPECT_FALSE(exists(numbered(1)));
     Logger::PrintLog(0, "y");
     EXPECT_EQ(std::filesystem::file_size(numbered(1)), static_cast<uintmax_t>(limit) + 1);
-    EXPECT_EQ(readText(trace), "y");
+    EXPECT_EQ(ts::readFile(trace), "y");
 }
 
 TEST_F(RollOver, FailedRenameIsReportedAndTheFileEmptiedAnyway) {
@@ -209,7 +203,7 @@ TEST_F(RollOver, FailedRenameIsReportedAndTheFileEmptiedAnyway) {
     setenv("TOLVANE_LOG_DIR", sub.c_str(), 1);
     Logger::SetLogFilePath();
     std::string path = sub + "/RedfishClientTrace.log";
-    writeText(path, std::string(kLimit + 1, 'x'));
+    ts::writeFile(path, std::string(kLimit + 1, 'x'));
     {
         // The file can still be written, but no name in its folder changes.
         FrozenDirectory frozen(sub);
@@ -220,17 +214,17 @@ TEST_F(RollOver, FailedRenameIsReportedAndTheFileEmptiedAnyway) {
         testing::internal::CaptureStdout();
         Logger::PrintLog(0, "first");
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_EQ(readText(path), "first");
+        EXPECT_EQ(ts::readFile(path), "first");
         EXPECT_FALSE(exists(path + ".1"));
 
         // Settings 1 to 4 report it; the file is emptied all the same.
         Logger::SetDebugLevel(1);
-        writeText(path, std::string(kLimit + 1, 'x'));
+        ts::writeFile(path, std::string(kLimit + 1, 'x'));
         testing::internal::CaptureStdout();
         Logger::PrintLog(0, "second");
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   "LogServicePlugin::Could not rename the file");
-        EXPECT_EQ(readText(path), "second");
+        EXPECT_EQ(ts::readFile(path), "second");
         EXPECT_FALSE(exists(path + ".1"));
     }
 }
@@ -245,7 +239,7 @@ TEST_F(RollOver, TwoThreadsAtTheMomentOfRollOver) {
         Logger::SetLogFilePath();
         std::string path = sub + "/RedfishClientTrace.log";
         std::string old(kLimit + 1, 'o');
-        writeText(path, old);
+        ts::writeFile(path, old);
 
         std::atomic<int> ready{0};
         auto writer = [&](int id) {
@@ -259,9 +253,9 @@ TEST_F(RollOver, TwoThreadsAtTheMomentOfRollOver) {
         a.join();
         b.join();
 
-        EXPECT_EQ(readText(path + ".1"), old) << round;
+        EXPECT_EQ(ts::readFile(path + ".1"), old) << round;
         EXPECT_FALSE(exists(path + ".2")) << round;
-        std::string now = readText(path);
+        std::string now = ts::readFile(path);
         EXPECT_TRUE(now == "thread-1\nthread-2\n" || now == "thread-2\nthread-1\n")
             << round << ": " << now;
     }
@@ -303,7 +297,7 @@ TEST_F(RollOver, ConcurrentWritersLoseNothingAcrossManyRollOvers) {
     std::map<int, int> next;
     int total = 0;
     for (const std::string& file : files) {
-        for (const std::string& line : lines(readText(file))) {
+        for (const std::string& line : lines(ts::readFile(file))) {
             int id = -1;
             int seq = -1;
             ASSERT_EQ(std::sscanf(line.c_str(), "T%d-%d", &id, &seq), 2) << line;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "logging/Logger.h"
-#include "scratchdir.h"
+#include "testsupport.h"
 
 class TraceFile : public ::testing::Test {
   protected:
@@ -27,7 +27,7 @@ class TraceFile : public ::testing::Test {
     std::string numbered(int n) const { return trace + "." + std::to_string(n); }
     static bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
-    ScratchDir dir;
+    ts::TempDir dir;
     std::string trace;
 };
 

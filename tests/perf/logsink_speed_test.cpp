@@ -17,6 +17,7 @@
 
 #include "RedfishPlugin.h"
 #include "logsink.h"
+#include "testsupport.h"
 
 namespace fs = std::filesystem;
 using tolvane::logservice::LogSink;
@@ -24,36 +25,16 @@ using tolvane::logservice::utcTimeStamp;
 
 namespace {
 
-fs::path makeTempDir(const char* prefix) {
-    std::string pattern = std::string("/tmp/tolvane-") + prefix + "-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        return {};
-    return pattern;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
+using ts::lines;
 
 const std::regex kLine(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) (.*))");
 
 TEST(PerfLogSink, EveryLineIsInTheFileWhenTheCallReturns) {
-    const fs::path dir = makeTempDir("perflog");
+    const fs::path dir = fs::path(ts::makeTempDir("tolvane-perflog"));
     LogSink sink(dir);
     for (int i = 0; i < 3; ++i) {
         sink.write("line " + std::to_string(i) + "\r\n\n");
-        const std::vector<std::string> now = lines(readFile(sink.file()));
+        const std::vector<std::string> now = lines(ts::readFile(sink.file()));
         ASSERT_EQ(now.size(), static_cast<size_t>(i + 1));
         std::smatch m;
         ASSERT_TRUE(std::regex_match(now.back(), m, kLine)) << now.back();
@@ -63,7 +44,7 @@ TEST(PerfLogSink, EveryLineIsInTheFileWhenTheCallReturns) {
 }
 
 TEST(PerfLogSink, StampIsTheCurrentUtcTimeAndNeverGoesBackInTheFile) {
-    const fs::path dir = makeTempDir("perfstamp");
+    const fs::path dir = fs::path(ts::makeTempDir("tolvane-perfstamp"));
     std::string before;
     std::string after;
     {
@@ -79,7 +60,7 @@ TEST(PerfLogSink, StampIsTheCurrentUtcTimeAndNeverGoesBackInTheFile) {
             th.join();
         after = utcTimeStamp();
     }
-    const std::vector<std::string> all = lines(readFile(dir / "RedfishServer.log"));
+    const std::vector<std::string> all = lines(ts::readFile(dir / "RedfishServer.log"));
     ASSERT_EQ(all.size(), 1200u);
     std::string previous = before;
     for (const std::string& line : all) {
@@ -120,7 +101,7 @@ TEST(PerfLogSink, StampTextMatchesTheCalendar) {
 }
 
 TEST(PerfLogSink, EntryPointKeepsLinesOfEveryLength) {
-    const fs::path root = makeTempDir("perfplugin");
+    const fs::path root = fs::path(ts::makeTempDir("tolvane-perfplugin"));
     setenv("TOLVANE_LOG_DIR", (root / "logs").c_str(), 1);
     void* handle = dlopen(TOLVANE_LOGSERVICE_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << dlerror();
@@ -136,7 +117,7 @@ TEST(PerfLogSink, EntryPointKeepsLinesOfEveryLength) {
         texts.push_back(text);
         log("%s:%s:%s:%s()::[%s]%s", "REDFISHSERVER", "f.cpp", "1", "F::g", "DEBUG", text.c_str());
     }
-    const std::vector<std::string> all = lines(readFile(root / "logs" / "RedfishServer.log"));
+    const std::vector<std::string> all = lines(ts::readFile(root / "logs" / "RedfishServer.log"));
     ASSERT_EQ(all.size(), texts.size());
     for (size_t i = 0; i < texts.size(); ++i) {
         // The stamp alone by pattern: a pattern over a long line recurses deeply.

@@ -20,31 +20,20 @@
 #include "passwordmask.h"
 #include "redfishtrace.h"
 #include "timestamp.h"
+#include "testsupport.h"
 
 namespace {
 
 class PerfTraceWriter : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tolvane-perftrace-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        setenv("TOLVANE_LOG_DIR", (dir + "/").c_str(), 1);
+        setenv("TOLVANE_LOG_DIR", dir.path().c_str(), 1);
         Logger::SetLogFilePath();
         Logger::SetDebugLevel(0);
         Logger::SetRollingSize(5000);
     }
-    void TearDown() override {
-        std::remove(tracePath().c_str());
-        rmdir(dir.c_str());
-    }
-    std::string tracePath() const { return dir + "/RedfishClientTrace.log"; }
-    std::string trace() const {
-        std::ifstream in(tracePath(), std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string tracePath() const { return dir.path() + "RedfishClientTrace.log"; }
+    std::string trace() const { return ts::readFile(tracePath()); }
     // The "Request Arguments" value of the only request record in the file.
     std::string arguments() const {
         const std::string text = trace();
@@ -55,7 +44,7 @@ class PerfTraceWriter : public ::testing::Test {
             return "<no record>";
         return text.substr(begin + label.size(), end - begin - label.size());
     }
-    std::string dir;
+    ts::TempDir dir{"tolvane-perftrace"};
 };
 
 TEST_F(PerfTraceWriter, RecordsLargerThanTheFormattingBufferAreWrittenWhole) {

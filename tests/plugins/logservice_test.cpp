@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 using tolvane::logservice::LogSink;
 
 TEST(LogSink, LinesCarryAUtcTimeStampAndOneLineEnd) {
-    fs::path dir = plugintest::makeTempDir("logsink") / "created";
+    fs::path dir = fs::path(plugintest::makeTempDir("tolvane-logsink")) / "created";
     {
         LogSink sink(dir);
         sink.write("first\n");
@@ -31,7 +31,7 @@ TEST(LogSink, LinesCarryAUtcTimeStampAndOneLineEnd) {
 }
 
 TEST(LogSink, RotatesBySizeAndKeepsTheNewest) {
-    fs::path dir = plugintest::makeTempDir("logrotate");
+    fs::path dir = plugintest::makeTempDir("tolvane-logrotate");
     {
         LogSink sink(dir, 200, 2);
         for (int i = 0; i < 30; ++i)
@@ -46,7 +46,7 @@ TEST(LogSink, RotatesBySizeAndKeepsTheNewest) {
 }
 
 TEST(LogSink, ConcurrentWritersNeverInterleave) {
-    fs::path dir = plugintest::makeTempDir("logthreads");
+    fs::path dir = plugintest::makeTempDir("tolvane-logthreads");
     {
         LogSink sink(dir);
         std::vector<std::thread> threads;
@@ -74,7 +74,7 @@ TEST(LogSink, ConcurrentWritersNeverInterleave) {
 }
 
 TEST(LogSink, UnwritableDirectoryDropsLinesUntilItCanBeMade) {
-    const fs::path base = plugintest::makeTempDir("logblocked");
+    const fs::path base = plugintest::makeTempDir("tolvane-logblocked");
     plugintest::writeFile(base / "logs", "a file where the directory should be");
     LogSink sink(base / "logs");
     EXPECT_NO_THROW(sink.write("dropped"));
@@ -91,7 +91,7 @@ TEST(LogSink, UnwritableDirectoryDropsLinesUntilItCanBeMade) {
 // up in the middle of a line (a file size limit stands in for it): no line
 // goes to a deleted file, none is left half written, the loss is told.
 TEST(LogSink, ReplacedDirectoriesAndFullDisksLoseWholeLinesAndSaySo) {
-    const fs::path base = plugintest::makeTempDir("logfaults");
+    const fs::path base = plugintest::makeTempDir("tolvane-logfaults");
     LogSink sink(base / "logs");
     sink.write("first");
     fs::rename(base / "logs", base / "gone");
@@ -114,7 +114,7 @@ TEST(LogSink, ReplacedDirectoriesAndFullDisksLoseWholeLinesAndSaySo) {
 }
 
 TEST(LogServicePlugin, EntryPointFormatsIntoTheLogDirectory) {
-    fs::path root = plugintest::makeTempDir("logplugin");
+    fs::path root = plugintest::makeTempDir("tolvane-logplugin");
     fs::path plugins = root / "RedfishServer" / "Plugins";
     fs::create_directories(plugins);
     fs::copy_file(TOLVANE_LOGSERVICE_PLUGIN_PATH, plugins / "LogServicePlugin.so");

@@ -1,13 +1,7 @@
 // The bundled plug-ins inside the real server over HTTPS: logins and role
 // rules, volumes, the OEM actions with uploads and file answers, and state
 // that outlives a restart.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <set>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -58,44 +52,6 @@ class BundledServer : public ::testing::Test, protected ts::BundledServer {
             {"X-Auth-Token: " + token, "Content-Type: multipart/form-data; boundary=" + boundary},
             ts::multipartBody(boundary, fields), true);
     }
-};
-
-// Serves one file over plain HTTP on a loopback port, once.
-class OneFileServer {
-  public:
-    explicit OneFileServer(std::string content) : content_(std::move(content)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t n = sizeof a;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), n);
-        ::listen(fd_, 1);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        uri = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/image.bin";
-        thread_ = std::thread([this] {
-            const int c = ::accept(fd_, nullptr, nullptr);
-            char request[4096];
-            if (c < 0 || ::recv(c, request, sizeof request, 0) <= 0)
-                return;
-            const std::string out =
-                "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content_.size()) +
-                "\r\n\r\n" + content_;
-            ::send(c, out.data(), out.size(), MSG_NOSIGNAL);
-            ::close(c);
-        });
-    }
-    ~OneFileServer() {
-        ::shutdown(fd_, SHUT_RDWR); // ends a wait in accept
-        thread_.join();
-        ::close(fd_);
-    }
-    std::string uri;
-
-  private:
-    std::string content_;
-    int fd_ = -1;
-    std::thread thread_;
 };
 
 // Tasks through the server in both profiles; images finish at once and may
@@ -289,12 +245,18 @@ TEST_P(BundledTasks, AcceptedUpdatesNameTheirMonitorAndFinishThere) {
     const bool standard = std::string(GetParam()) == "Standard";
     EXPECT_EQ(body(send("GET", "/redfish/v1", "")).contains("UpdateService"), standard);
     const std::string inventory = "/redfish/v1/UpdateService/FirmwareInventory/";
-    OneFileServer source(tolvane::plugin::buildImage("Microcode", "Veltrano RC-8i", "4.0.0", "m"));
+    const std::string image =
+        tolvane::plugin::buildImage("Microcode", "Veltrano RC-8i", "4.0.0", "m");
+    ts::CannedServer source([&](int, const std::string&) {
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(image.size()) + "\r\n\r\n" +
+               image;
+    });
     const ts::Response started[] = {
         uploadTo("/redfish/v1/UpdateService/MultipartUpload", token, "fw.img",
                  tolvane::plugin::buildImage("Firmware", "Veltrano RC-8i", "3.0.0", "f")),
         send("POST", "/redfish/v1/UpdateService/Actions/UpdateService.SimpleUpdate", token,
-             Json{{"ImageURI", source.uri}, {"Targets", {inventory + "ControllerMicrocode"}}}
+             Json{{"ImageURI", source.url("/image.bin")},
+                  {"Targets", {inventory + "ControllerMicrocode"}}}
                  .dump()),
     };
     for (const ts::Response& r : started) {

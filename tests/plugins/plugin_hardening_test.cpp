@@ -330,7 +330,7 @@ TEST_F(Hardening, ControlCharactersCannotForgeLogLines) {
 // Looping firmware uploads held every reader off while their images were read
 // and hashed under the write lock: an image is checked while readers read.
 TEST(FirmwareUpload, LoopingUploadsDoNotHoldReadersOffWhileTheImageIsChecked) {
-    const fs::path dir = makeTempDir("firmware");
+    const fs::path dir = makeTempDir("tolvane-firmware");
     tolvane::plugin::PluginService service(tolvane::plugin::PluginPaths::forServerDirectory(dir));
     std::ostringstream announcement;
     service.load(announcement);
@@ -370,7 +370,7 @@ TEST(AccountsFile, OutOfRangeIterationCountsLeaveTheRecordOut) {
     }
 }
 TEST(StateFiles, SymlinkAtTheTemporaryNameIsNotFollowed) {
-    const fs::path dir = makeTempDir("symlink");
+    const fs::path dir = makeTempDir("tolvane-symlink");
     const fs::path state = dir / "PluginState.json";
     writeFile(dir / "victim", "keep");
     for (const fs::path& target : {dir / "victim", dir / "absent"}) {

@@ -224,7 +224,7 @@ TEST(Accounts, SessionsExpireAndTheTableIsBounded) {
 }
 
 TEST(Persistence, AtomicWriteSetsModeAndLeavesNoTemporaryFile) {
-    fs::path dir = plugintest::makeTempDir("persist");
+    fs::path dir = plugintest::makeTempDir("tolvane-persist");
     fs::path file = dir / "state.json";
     saveJsonFile(file, Json{{"a", 1}});
     saveJsonFile(file, Json{{"a", 2}});
@@ -304,7 +304,7 @@ TEST(ImageFetch, LoopbackAndLinkLocalSourcesOnlyWhenConfigured) {
 // A package keeps the configuration in /etc and links it into the server
 // directory; the plug-in reads the linked file, as the server does.
 TEST(PluginPaths, LinkedConfigurationIsRead) {
-    const fs::path dir = plugintest::makeTempDir("paths");
+    const fs::path dir = plugintest::makeTempDir("tolvane-paths");
     plugintest::writeFile(dir / "etc.json", R"({"TaskRetentionSeconds": 7})");
     fs::create_symlink(dir / "etc.json", dir / "ServerConfiguration.json");
     const PluginPaths paths = PluginPaths::forServerDirectory(dir);

@@ -41,26 +41,6 @@ std::string waitForLog(const std::string& text) {
 
 namespace fs = std::filesystem;
 
-fs::path makeTempDir(const std::string& prefix) {
-    std::string pattern = (fs::temp_directory_path() / ("tolvane-" + prefix + "-XXXXXX")).string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const fs::path& path, const std::string& data) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << data;
-}
-
 LoadedPlugin::LoadedPlugin(const fs::path& rootDir) : root(rootDir) {
     serverDir = root / "RedfishServer";
     logDir = root / "logs";

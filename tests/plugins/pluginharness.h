@@ -11,14 +11,15 @@
 #include <nlohmann/json.hpp>
 
 #include "RedfishPlugin.h"
+#include "testsupport.h"
 
 namespace plugintest {
 
 using Json = nlohmann::ordered_json;
 
-std::filesystem::path makeTempDir(const std::string& prefix);
-std::string readFile(const std::filesystem::path& path);
-void writeFile(const std::filesystem::path& path, const std::string& data);
+using ts::makeTempDir;
+using ts::readFile;
+using ts::writeFile;
 
 // A log sink (RedfishPlugin.h's LogFn) that keeps every line, safe from any
 // thread; waitForLog() gives all lines once `text` is among them (or after 20 s).
@@ -36,7 +37,7 @@ class LoadedPlugin {
   public:
     // Copies the plug-in into <root>/RedfishServer/ and loads it from there;
     // the log directory is <root>/logs/.
-    explicit LoadedPlugin(const std::filesystem::path& root = makeTempDir("plugin"));
+    explicit LoadedPlugin(const std::filesystem::path& root = makeTempDir("tolvane-plugin"));
     ~LoadedPlugin();
 
     bool initialize();

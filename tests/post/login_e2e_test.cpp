@@ -106,9 +106,9 @@ TEST_F(LoginTest, TokenAuthorisesEveryMethodFromThatAddressOnly) {
     EXPECT_EQ(send("GET", kSystems, "").status, 401);
     EXPECT_EQ(send("GET", kSystems, "tok-B").status, 401);
     // The same token from another address of this host.
-    const std::string raw = poste2e::exchangeFrom(
-        "127.0.0.2", tree->port,
-        poste2e::requestText(tree->port, "GET", kSystems, {"X-Auth-Token: tok-A"}, ""));
+    const std::string raw = ts::exchange(
+        tree->port, ts::requestText(tree->port, "GET", kSystems, {"X-Auth-Token: tok-A"}),
+        ts::fromAddress());
     ASSERT_FALSE(raw.empty());
     EXPECT_EQ(ts::parseResponse(raw).status, 401);
 }

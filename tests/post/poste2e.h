@@ -1,6 +1,5 @@
 // Shared pieces of the POST end-to-end tests: a running server per test,
-// logins, and raw clients for what the shared support does not cover
-// (another source address, the interim answer of "Expect: 100-continue").
+// logins, and the exchange around an interim answer ("Expect: 100-continue").
 #ifndef TOLVANE_TESTS_POSTE2E_H
 #define TOLVANE_TESTS_POSTE2E_H
 
@@ -50,19 +49,11 @@ class ServerTest : public ::testing::Test {
     std::unique_ptr<ts::ServerProcess> server;
 };
 
-// Sends `bytes` over plain TCP from `sourceAddress` (a loopback address) to
-// 127.0.0.1:`port` and reads until the server closes.
-std::string exchangeFrom(const std::string& sourceAddress, int port, const std::string& bytes);
-
 // Sends the head, waits up to `waitMs` for an interim answer, then sends the
 // body and reads the rest. `interim` gets what arrived before the body was
 // sent; the result is everything after it.
 std::string exchangeExpectingContinue(int port, const std::string& head, const std::string& body,
                                       int waitMs, std::string& interim);
-
-// A request text with the given headers, Content-Length and Connection: close.
-std::string requestText(int port, const std::string& method, const std::string& target,
-                        const std::vector<std::string>& headers, const std::string& body);
 
 // Whether `part` occurs in `text`.
 bool contains(const std::string& text, const std::string& part);

@@ -1,11 +1,6 @@
 // Clients that leave in the middle of a large answer (a file answer of a few
 // MB, a large JSON body): the server notices the broken connection, does not
 // crash, and answers the next request whole.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "reliability.h"
@@ -18,35 +13,13 @@ using rel::kToken;
 // Sends `request`, reads about `keep` bytes, then closes: with a reset when
 // `abort`, else in order (FIN) with the rest unread.
 std::string readSomeAndLeave(int port, const std::string& request, size_t keep, bool abort) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return std::string();
-    // A small receive buffer keeps most of the answer in the server's hands.
-    int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    timeval tv{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    std::string got;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
-            static_cast<ssize_t>(request.size())) {
-        char buf[1024];
-        while (got.size() < keep) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                break;
-            got.append(buf, static_cast<size_t>(n));
-        }
-    }
-    if (abort) {
-        linger l{1, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-    }
-    ::close(fd);
+    ts::ConnectOptions o;
+    o.timeoutMs = 20000;
+    o.receiveBuffer = 4096; // keeps most of the answer in the server's hands
+    ts::Connection c(port, o);
+    const std::string got = c.send(request) ? c.readAtLeast(keep, 20000) : "";
+    if (abort)
+        c.abort();
     return got;
 }
 

@@ -2,10 +2,6 @@
 // plug-in that asks for it, uploads arrive outside the process-wide lock and
 // under names of their own, and the engine bounds what one address may hold
 // open and how long a request head may take.
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -22,8 +18,6 @@ using rel::kToken;
 constexpr const char* kFirmware =
     "/redfish/v1/UpdateService/Actions/Oem/Veltrano.InstallOrUpgradeFirmware";
 constexpr const char* kBoundary = "----interferenceBoundary";
-
-using Clock = std::chrono::steady_clock;
 
 // A started server whose scripted plug-in grants `kToken` at login.
 struct ScriptedServer {
@@ -47,13 +41,9 @@ struct ScriptedServer {
     std::unique_ptr<ts::ServerProcess> server;
 };
 
-// Whether the server closed `fd` within `timeoutMs` (readable with no data).
-bool closedByServer(int fd, int timeoutMs) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0)
-        return false;
-    char byte;
-    return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+// Whether the server closed the connection within `timeoutMs`, unanswered.
+bool closedByServer(ts::Connection& c, int timeoutMs) {
+    return c.readAtLeast(1, timeoutMs).empty() && c.end() == ts::Connection::End::Closed;
 }
 
 struct TrickleProgress {
@@ -74,25 +64,23 @@ std::string uploadHead(size_t length) {
 // `pauseMs` apart; the raw answer.
 std::string trickleUpload(int port, const std::string& body, size_t piece, int pauseMs,
                           TrickleProgress* progress = nullptr) {
-    const int fd = ts::connectLoopback(port, 30000);
-    if (fd < 0)
-        return "";
-    bool ok = ts::sendAll(fd, uploadHead(body.size()));
+    ts::ConnectOptions o;
+    o.timeoutMs = 30000;
+    ts::Connection c(port, o);
+    bool ok = c.send(uploadHead(body.size()));
     for (size_t at = 0; ok && at < body.size(); at += piece) {
         if (at > 0)
             // The trickle is the behaviour under test.
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         if (progress && at + piece >= body.size())
             ts::waitUntil([&] { return progress->release.load(); }, 30000);
-        ok = ts::sendAll(fd, body.substr(at, piece));
+        ok = c.send(body.substr(at, piece));
         if (progress)
             progress->started = true;
     }
     if (progress)
         progress->sent = true;
-    const std::string raw = ts::exchangeOn(fd, "");
-    ::close(fd);
-    return raw;
+    return c.readAll();
 }
 
 // The most plug-in calls of `entry` that were under way at one moment.
@@ -185,15 +173,14 @@ TEST(Interference, StopCutsOffAStalledUpload) {
     s.tree.clearCalls();
     const std::string body =
         ts::multipartBody(kBoundary, {{"file", "fw.bin", std::string(1 << 18, 'S')}});
-    const int fd = ts::connectLoopback(s.tree.port);
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(ts::sendAll(fd, uploadHead(body.size()) + body.substr(0, body.size() - 64)));
+    ts::Connection stalled(s.tree.port);
+    ASSERT_TRUE(stalled.send(uploadHead(body.size()) + body.substr(0, body.size() - 64)));
     const std::string incoming = s.tree.serverDir + "uploads-incoming";
     std::error_code ec;
     ASSERT_TRUE(ts::waitUntil([&] { return !std::filesystem::is_empty(incoming, ec); }));
     ASSERT_EQ(::kill(s.server->pid, SIGTERM), 0);
     EXPECT_EQ(s.server->waitExit(30000), 0) << "the stop waited for the stalled sender";
-    ::close(fd);
+    stalled.close();
     EXPECT_TRUE(std::filesystem::is_empty(incoming, ec));
     for (const auto& call : s.tree.calls())
         EXPECT_NE(call.value("entry", ""), "POST");
@@ -238,33 +225,25 @@ TEST(Interference, ConnectionCapClosesOnlyTheExcessOfOneAddress) {
     ScriptedServer s(options);
     ASSERT_TRUE(s.server->waitReady()) << s.server->output();
 
-    std::vector<int> held;
+    std::vector<std::unique_ptr<ts::Connection>> held;
     for (int i = 0; i < 4; ++i)
-        held.push_back(ts::connectLoopback(s.tree.port, 5000, "127.0.0.2"));
-    const int excess = ts::connectLoopback(s.tree.port, 5000, "127.0.0.2");
-    ASSERT_GE(excess, 0);
+        held.push_back(std::make_unique<ts::Connection>(s.tree.port, ts::fromAddress()));
+    ts::Connection excess(s.tree.port, ts::fromAddress());
+    ASSERT_TRUE(excess.connected());
     EXPECT_TRUE(closedByServer(excess, 5000)) << "the fifth connection was kept";
-    ::close(excess);
-    for (int fd : held)
-        EXPECT_FALSE(closedByServer(fd, 0)) << "an admitted connection was closed";
+    for (auto& c : held)
+        EXPECT_FALSE(closedByServer(*c, 0)) << "an admitted connection was closed";
     EXPECT_EQ(ts::request(s.tree.port, "GET", "/redfish/v1").status, 200);
 
     // A slot given back is taken again once the server has seen the close.
-    ::close(held.back());
     held.pop_back();
-    bool servedAgain = false;
-    for (const auto deadline = Clock::now() + std::chrono::seconds(10);
-         !servedAgain && Clock::now() < deadline;) {
-        const int fd = ts::connectLoopback(s.tree.port, 5000, "127.0.0.2");
-        servedAgain = fd >= 0 &&
-                      ts::sendAll(fd, ts::requestText(s.tree.port, "GET", "/redfish/v1")) &&
-                      !closedByServer(fd, 200);
-        if (fd >= 0)
-            ::close(fd);
-    }
-    EXPECT_TRUE(servedAgain);
-    for (int fd : held)
-        ::close(fd);
+    EXPECT_TRUE(ts::waitUntil(
+        [&] {
+            ts::Connection c(s.tree.port, ts::fromAddress());
+            return c.send(ts::requestText(s.tree.port, "GET", "/redfish/v1")) &&
+                   !closedByServer(c, 200);
+        },
+        10000));
 }
 
 // A connection that sends no whole request head in time is closed; one that
@@ -275,22 +254,17 @@ TEST(Interference, HeadDeadlineClosesSilentConnectionsOnly) {
     ScriptedServer s(options);
     ASSERT_TRUE(s.server->waitReady()) << s.server->output();
 
-    const int silent = ts::connectLoopback(s.tree.port, 5000);
-    ASSERT_GE(silent, 0);
-    const auto start = Clock::now();
+    ts::Connection silent(s.tree.port);
+    ASSERT_TRUE(silent.connected());
     EXPECT_TRUE(closedByServer(silent, 8000)) << "a silent connection was kept";
-    EXPECT_LT(rel::millisSince(start), 8000);
-    ::close(silent);
 
     const std::string text = ts::requestText(s.tree.port, "GET", "/redfish/v1");
     const size_t half = text.size() / 2;
-    const int fd = ts::connectLoopback(s.tree.port, 5000);
-    ASSERT_GE(fd, 0);
-    ASSERT_TRUE(ts::sendAll(fd, text.substr(0, half)));
+    ts::Connection c(s.tree.port);
+    ASSERT_TRUE(c.send(text.substr(0, half)));
     // The pause is the behaviour under test: a head that arrives in two pieces.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    ASSERT_TRUE(ts::sendAll(fd, text.substr(half)));
-    const std::string raw = ts::exchangeOn(fd, "");
-    ::close(fd);
+    ASSERT_TRUE(c.send(text.substr(half)));
+    const std::string raw = c.readAll();
     EXPECT_EQ(rel::statusOf(raw), 200) << raw;
 }

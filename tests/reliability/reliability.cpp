@@ -1,11 +1,6 @@
 #include "reliability.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -15,11 +10,6 @@ namespace rel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int remainingMs(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 std::string lower(std::string s) {
     for (auto& c : s)
@@ -34,43 +24,15 @@ int64_t millisSince(std::chrono::steady_clock::time_point start) {
 }
 
 Exchange roundTrip(int port, const std::string& bytes, int timeoutMs) {
+    ts::ConnectOptions o;
+    o.timeoutMs = timeoutMs;
+    ts::Connection c(port, o);
     Exchange ex;
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-    const int fd = ts::connectLoopback(port, timeoutMs);
-    if (fd < 0) {
-        ex.elapsedMs = millisSince(start);
-        return ex;
-    }
-    ex.connected = true;
-    ex.sent = ts::sendAll(fd, bytes);
-    char buf[16384];
-    for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        int wait = remainingMs(deadline);
-        if (wait == 0) {
-            ex.timedOut = true;
-            break;
-        }
-        int r = ::poll(&p, 1, wait);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0) {
-            ex.timedOut = r == 0;
-            break;
-        }
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n > 0) {
-            ex.raw.append(buf, static_cast<size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        ex.reset = n < 0;
-        break;
-    }
-    ::close(fd);
-    ex.elapsedMs = millisSince(start);
+    ex.connected = c.connected();
+    ex.sent = c.send(bytes);
+    ex.raw = c.readAll(timeoutMs);
+    ex.timedOut = c.end() == ts::Connection::End::TimedOut;
+    ex.reset = ex.connected && c.end() == ts::Connection::End::Failed;
     return ex;
 }
 

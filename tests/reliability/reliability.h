@@ -30,7 +30,6 @@ struct Exchange {
     bool timedOut = false; // the server neither answered whole nor closed in time
     bool reset = false;    // the connection ended with an error (e.g. reset)
     std::string raw;       // every byte received
-    int64_t elapsedMs = 0; // connect to close
 };
 
 // Connects to 127.0.0.1:port, sends `bytes`, reads until the server closes or

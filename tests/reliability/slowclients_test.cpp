@@ -2,11 +2,6 @@
 // reads a plug-in resource: the read is answered while they still send,
 // because no slow sender holds the process-wide handler lock. Each slow
 // client's body then reaches the plug-in whole.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <iostream>
 #include <random>
 
@@ -18,17 +13,6 @@ namespace {
 
 constexpr int kSlowClients = 40;
 constexpr int kPromptMs = 5000;
-
-bool sendBytes(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 struct SlowClient {
     std::string body;
@@ -63,19 +47,19 @@ TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
             SlowClient& me = slow[static_cast<size_t>(i)];
             std::mt19937 rng(static_cast<unsigned>(i) + 1u);
             std::uniform_int_distribution<int> pause(100, 200);
-            int fd = ts::connectLoopback(tree.port, 30000);
-            if (fd < 0) {
+            ts::ConnectOptions o;
+            o.timeoutMs = 30000;
+            ts::Connection c(tree.port, o);
+            if (!c.connected()) {
                 ++started;
                 return;
             }
-            const std::string head = "PATCH /redfish/v1/Systems/" + std::to_string(i) +
-                                     " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth +
-                                     "\r\nContent-Type: application/json\r\nContent-Length: " +
-                                     std::to_string(me.body.size()) +
-                                     "\r\nConnection: close\r\n\r\n";
-            bool ok = sendBytes(fd, head.data(), head.size());
+            bool ok = c.send("PATCH /redfish/v1/Systems/" + std::to_string(i) +
+                             " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth +
+                             "\r\nContent-Type: application/json\r\nContent-Length: " +
+                             std::to_string(me.body.size()) + "\r\nConnection: close\r\n\r\n");
             for (size_t b = 0; ok && b < me.body.size(); ++b) {
-                ok = sendBytes(fd, me.body.data() + b, 1);
+                ok = c.send(me.body.substr(b, 1));
                 if (b == 2)
                     ++started;
                 // The trickle is the behaviour under test.
@@ -84,14 +68,7 @@ TEST(SlowClients, TricklingBodiesDoNotHoldUpOtherRequests) {
             me.sentAll = ok;
             me.doneSending = std::chrono::steady_clock::now();
             ++finishedSending;
-            char buf[4096];
-            for (;;) {
-                ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                me.raw.append(buf, static_cast<size_t>(n));
-            }
-            ::close(fd);
+            me.raw = c.readAll(30000);
         });
     }
     // Every slow client has its head and a few body bytes out.
@@ -155,15 +132,13 @@ TEST(SlowClients, IdleUnauthenticatedConnectionsLeaveWorkersToALoggedInClient) {
     SmallServer s("\"RequestHeadTimeout\": 60000", 4);
     ts::ServerProcess server(s.tree);
     ASSERT_TRUE(server.waitReady()) << server.output();
-    std::vector<int> idle;
+    std::vector<std::unique_ptr<ts::Connection>> idle;
     for (int i = 0; i < 24; ++i)
-        idle.push_back(ts::connectLoopback(s.tree.port, 10000,
-                                           ("127.0.0." + std::to_string(2 + i % 4)).c_str()));
+        idle.push_back(std::make_unique<ts::Connection>(
+            s.tree.port, ts::fromAddress("127.0.0." + std::to_string(2 + i % 4))));
     const ts::Response r =
         ts::request(s.tree.port, "GET", "/redfish/v1/Systems", {"X-Auth-Token: small-token"});
     EXPECT_NE(r.status, -1) << "no worker was left for the client";
-    for (int fd : idle)
-        ::close(fd);
 }
 
 // Strangers from many addresses, each taking the place of another's waiting
@@ -178,18 +153,18 @@ TEST(SlowClients, StrangersFromManyAddressesDoNotPushOutAClientThatLoggedIn) {
     ASSERT_EQ(
         ts::request(s.tree.port, "POST", "/redfish/v1/SessionService/Sessions", {}, "{}").status,
         201);
-    std::vector<int> strangers; // the login alone made the client known
+    std::vector<std::unique_ptr<ts::Connection>> strangers; // the login alone made the client known
+    auto stranger = [&](int i) {
+        strangers.push_back(std::make_unique<ts::Connection>(
+            s.tree.port, ts::fromAddress("127.0.0." + std::to_string(i))));
+    };
     for (int i = 2; i < 4; ++i)
-        strangers.push_back(
-            ts::connectLoopback(s.tree.port, 10000, ("127.0.0." + std::to_string(i)).c_str()));
-    const int mine = ts::connectLoopback(s.tree.port);
+        stranger(i);
+    ts::Connection mine(s.tree.port);
     for (int i = 4; i < 8; ++i)
-        strangers.push_back(
-            ts::connectLoopback(s.tree.port, 10000, ("127.0.0." + std::to_string(i)).c_str()));
-    EXPECT_EQ(ts::parseResponse(ts::exchangeOn(mine, get)).status, 200);
-    ::close(mine);
-    for (int fd : strangers)
-        ::close(fd);
+        stranger(i);
+    mine.send(get);
+    EXPECT_EQ(ts::parseResponse(mine.readAll()).status, 200);
 }
 
 // A head that declares a body it never sends once had the body awaited (and

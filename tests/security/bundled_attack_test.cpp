@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "securitytest.h"
 #include "testsupport.h"
 
 namespace {
@@ -190,13 +189,13 @@ TEST_P(BundledAttack, ConcurrentChangesWithOneTagLetOnlyOneThrough) {
 }
 
 TEST_P(BundledAttack, WrongPasswordsFromOneAddressDoNotLockTheAdministratorOut) {
-    if (!securitytest::secondAddressWorks(tree.port))
+    if (!ts::Connection(tree.port, ts::fromAddress()).connected())
         GTEST_SKIP() << "no second loopback address here";
     const std::string text =
         ts::requestText(tree.port, "POST", kSessions, {"Content-Type: application/json"},
                         Json{{"UserName", "admin"}, {"Password", "wrong-guess"}}.dump());
     for (int i = 0; i < 5; ++i) {
-        const std::string raw = securitytest::exchangeFrom("127.0.0.2", tree.port, text);
+        const std::string raw = ts::exchange(tree.port, text, ts::fromAddress());
         EXPECT_EQ(ts::parseResponse(raw).status, 401) << raw;
     }
     EXPECT_EQ(createSession("admin", password()).status, 201)

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "securitytest.h"
 #include "testsupport.h"
 
 namespace {
@@ -300,12 +299,13 @@ TEST_F(GateE2E, PasswordGuessingIsThrottledPerAddress) {
     EXPECT_TRUE(tree->calls().empty()) << "no login reaches the plug-in while blocked";
 
     // Another address still logs in.
-    if (!securitytest::secondAddressWorks(tree->port))
+    if (!ts::Connection(tree->port, ts::fromAddress()).connected())
         GTEST_SKIP() << "no second loopback address here";
-    const std::string raw = securitytest::exchangeFrom(
-        "127.0.0.2", tree->port,
+    const std::string raw = ts::exchange(
+        tree->port,
         ts::requestText(tree->port, "POST", kLoginUri, {"Content-Type: application/json"},
-                        R"({"UserName":"admin","Password":"right"})"));
+                        R"({"UserName":"admin","Password":"right"})"),
+        ts::fromAddress());
     EXPECT_EQ(ts::parseResponse(raw).status, 401) << "the plug-in was asked: " << raw;
 }
 

@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <cerrno>
 #include <chrono>
@@ -123,8 +126,18 @@ std::string readFile(const std::string& path) {
 }
 
 void writeFile(const std::string& path, const std::string& data) {
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << data;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
 }
 
 bool fileExists(const std::string& path) {
@@ -135,6 +148,36 @@ bool fileExists(const std::string& path) {
 void removeTree(const std::string& path) {
     std::error_code ec;
     fs::remove_all(path, ec);
+}
+
+TempDir::~TempDir() {
+    if (!std::getenv("TOLVANE_KEEP_TEST_DIRS"))
+        removeTree(path_);
+}
+
+void setScriptedReply(const std::string& dir, const std::string& key, const std::string& reply,
+                      int delayMs) {
+    nlohmann::ordered_json script =
+        nlohmann::ordered_json::parse(readFile(dir + "replies.json"), nullptr, false);
+    if (!script.is_object())
+        script = nlohmann::ordered_json::object();
+    if (delayMs > 0)
+        script[key] = {{"reply", reply}, {"delayMs", delayMs}};
+    else
+        script[key] = reply;
+    std::string tmp = dir + "replies.json.tmp";
+    writeFile(tmp, script.dump(2));
+    fs::rename(tmp, dir + "replies.json");
+}
+
+std::vector<nlohmann::json> scriptedCalls(const std::string& dir) {
+    std::vector<nlohmann::json> out;
+    for (const std::string& line : lines(readFile(dir + "calls.jsonl"))) {
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (!j.is_discarded())
+            out.push_back(std::move(j));
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -190,37 +233,9 @@ void InstallTree::writeConfig(const std::string& json) const {
     writeFile(serverDir + "ServerConfiguration.json", json);
 }
 
-void InstallTree::setReply(const std::string& key, const std::string& reply, int delayMs) const {
-    nlohmann::ordered_json script =
-        nlohmann::ordered_json::parse(readFile(scriptDir + "replies.json"), nullptr, false);
-    if (!script.is_object())
-        script = nlohmann::ordered_json::object();
-    if (delayMs > 0)
-        script[key] = {{"reply", reply}, {"delayMs", delayMs}};
-    else
-        script[key] = reply;
-    std::string tmp = scriptDir + "replies.json.tmp";
-    writeFile(tmp, script.dump(2));
-    fs::rename(tmp, scriptDir + "replies.json");
-}
-
 void InstallTree::clearReplies() const {
     std::error_code ec;
     fs::remove(scriptDir + "replies.json", ec);
-}
-
-std::vector<nlohmann::json> InstallTree::calls() const {
-    std::vector<nlohmann::json> out;
-    std::istringstream in(readFile(scriptDir + "calls.jsonl"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty())
-            continue;
-        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-        if (!j.is_discarded())
-            out.push_back(std::move(j));
-    }
-    return out;
 }
 
 void InstallTree::clearCalls() const {
@@ -250,6 +265,92 @@ std::map<std::string, std::string> InstallTree::environment() const {
 
 // ---------------------------------------------------------------------------
 
+Process::Process(std::vector<std::string> argv, std::map<std::string, std::string> env,
+                 const std::string& dir, const std::string& output)
+    : outputPath(output) {
+    if (outputPath.empty()) {
+        outputPath = makeTempDir("tolvane-process") + "/output.txt";
+        ownOutput = true;
+    }
+    pid = ::fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+            ::close(fd);
+        }
+        int devnull = ::open("/dev/null", O_RDONLY);
+        if (devnull >= 0) {
+            ::dup2(devnull, 0);
+            ::close(devnull);
+        }
+        if (!dir.empty() && ::chdir(dir.c_str()) != 0)
+            ::_exit(126);
+        for (auto& kv : env)
+            ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        std::vector<char*> args;
+        for (auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+}
+
+Process::~Process() {
+    if (running()) {
+        ::kill(pid, SIGKILL);
+        waitExit(5000);
+    }
+    if (ownOutput)
+        removeTree(fs::path(outputPath).parent_path().string());
+}
+
+bool Process::running() {
+    if (reaped)
+        return false;
+    int st = 0;
+    if (::waitpid(pid, &st, WNOHANG) == pid) {
+        reaped = true;
+        status = st;
+        return false;
+    }
+    return true;
+}
+
+int Process::waitExit(int timeoutMs) {
+    if (!waitUntil([&] { return !running(); }, timeoutMs))
+        return -1;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+int Process::stop(int sig, int timeoutMs) {
+    if (running())
+        ::kill(pid, sig);
+    return waitExit(timeoutMs);
+}
+
+std::string Process::output() const {
+    return readFile(outputPath);
+}
+
+std::pair<int, std::string> runToEnd(const std::vector<std::string>& argv, int timeoutMs) {
+    Process p(argv);
+    int code = p.waitExit(timeoutMs);
+    if (code < 0)
+        p.stop(SIGKILL, 5000);
+    return {code, p.output()};
+}
+
+// ---------------------------------------------------------------------------
+
 ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> args,
                              std::map<std::string, std::string> extraEnv)
     : port(tree.port), tree(tree), args(std::move(args)), env(tree.environment()), tls(tree.tls),
@@ -268,36 +369,11 @@ ServerProcess::ServerProcess(const InstallTree& tree, std::vector<std::string> a
 void ServerProcess::spawn() {
     outLogOffset = tree.outLog().size();
     engineLogOffset = tree.webServerLog().size();
-    reaped = false;
-    status = -1;
-    std::string program = tree.serverDir + "tolvaneredfishserver";
-    pid = ::fork();
-    if (pid < 0)
-        throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-            ::close(fd);
-        }
-        int devnull = ::open("/dev/null", O_RDONLY);
-        if (devnull >= 0) {
-            ::dup2(devnull, 0);
-            ::close(devnull);
-        }
-        if (::chdir(tree.serverDir.c_str()) != 0)
-            ::_exit(126);
-        for (auto& kv : env)
-            ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
+    std::vector<std::string> argv = {tree.serverDir + "tolvaneredfishserver"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    process.reset();
+    process = std::make_unique<Process>(argv, env, tree.serverDir, outputPath);
+    pid = process->pid;
 }
 
 bool ServerProcess::rebindElsewhere() {
@@ -330,45 +406,14 @@ ServerProcess::~ServerProcess() {
         if (waitExit(kStopTimeoutMs) < 0)
             ADD_FAILURE() << "the server did not stop on SIGTERM:\n" << output();
     }
-    if (running()) {
-        ::kill(pid, SIGKILL);
-        waitExit(5000);
-    }
+    if (running())
+        stop(SIGKILL, 5000);
     const std::string text = output();
     for (const char* report : kSanitizerReports)
         if (text.find(report) != std::string::npos) {
             ADD_FAILURE() << "sanitizer report from the server:\n" << text;
             break;
         }
-}
-
-bool ServerProcess::running() {
-    if (reaped)
-        return false;
-    int st = 0;
-    pid_t r = ::waitpid(pid, &st, WNOHANG);
-    if (r == pid) {
-        reaped = true;
-        status = st;
-        return false;
-    }
-    return true;
-}
-
-int ServerProcess::waitExit(int timeoutMs) {
-    if (!waitUntil([&] { return !running(); }, timeoutMs))
-        return -1;
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
-}
-
-int ServerProcess::stop(int sig, int timeoutMs) {
-    if (running())
-        ::kill(pid, sig);
-    return waitExit(timeoutMs);
 }
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -408,98 +453,375 @@ bool ServerProcess::waitReady(int timeoutMs) {
     return false;
 }
 
-std::string ServerProcess::output() const {
-    return readFile(outputPath);
-}
-
 // ---------------------------------------------------------------------------
 
-int connectLoopback(int port, int timeoutMs, const char* source) {
+namespace {
+
+long long nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// A stream socket connected to address:port (IPv4 or IPv6), its own end bound
+// to `source` when given, with send and receive time-outs; -1 on failure.
+int connectTo(const std::string& address, int port, int timeoutMs, const std::string& source,
+              int receiveBuffer) {
+    sockaddr_storage peer{}, local{};
+    socklen_t length = 0;
+    const bool v6 = address.find(':') != std::string::npos;
+    auto fill = [&](const std::string& text, sockaddr_storage& into, int p) {
+        if (v6) {
+            auto* a = reinterpret_cast<sockaddr_in6*>(&into);
+            a->sin6_family = AF_INET6;
+            a->sin6_port = htons(static_cast<uint16_t>(p));
+            length = sizeof *a;
+            return ::inet_pton(AF_INET6, text.c_str(), &a->sin6_addr) == 1;
+        }
+        auto* a = reinterpret_cast<sockaddr_in*>(&into);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(static_cast<uint16_t>(p));
+        length = sizeof *a;
+        return ::inet_pton(AF_INET, text.c_str(), &a->sin_addr) == 1;
+    };
+    if (!fill(address, peer, port) || (!source.empty() && !fill(source, local, 0)))
+        return -1;
     // Not inherited by server processes the test starts later.
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    if (source) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        if (::inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
-            ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-            ::close(fd);
-            return -1;
-        }
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    if ((!source.empty() && ::bind(fd, reinterpret_cast<sockaddr*>(&local), length) != 0) ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&peer), length) != 0) {
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs) {
+// Sends every byte on a plain connection; false when it broke first.
+bool sendAll(int fd, const std::string& bytes) {
     size_t off = 0;
     while (off < bytes.size()) {
-        ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            break;
+            return false;
         off += static_cast<size_t>(n);
     }
-    std::string out;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buf[16384];
-    while (std::chrono::steady_clock::now() < deadline) {
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n > 0)
-            out.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
-            break;
+    return true;
+}
+
+} // namespace
+
+ConnectOptions fromAddress(const std::string& source) {
+    ConnectOptions o;
+    o.source = source;
+    return o;
+}
+
+struct Connection::Tls {
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx{SSL_CTX_new(TLS_client_method()),
+                                                          SSL_CTX_free};
+    std::unique_ptr<SSL, decltype(&SSL_free)> ssl{nullptr, SSL_free};
+    bool ready = false;
+};
+
+Connection::Connection(int port, bool tls)
+    : Connection(port, [tls] {
+          ConnectOptions o;
+          o.tls = tls;
+          return o;
+      }()) {}
+
+Connection::Connection(int port, const ConnectOptions& o)
+    : fd_(connectTo(o.address, port, o.timeoutMs, o.source, o.receiveBuffer)) {
+    if (fd_ < 0 || !o.tls)
+        return;
+    tls_ = std::make_unique<Tls>();
+    SSL_CTX* ctx = tls_->ctx.get();
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_security_level(ctx, 0);
+    SSL_CTX_set_min_proto_version(ctx, o.tlsVersion);
+    SSL_CTX_set_max_proto_version(ctx, o.tlsVersion);
+    if (!o.ciphers.empty())
+        SSL_CTX_set_cipher_list(ctx, o.ciphers.c_str());
+    tls_->ssl.reset(SSL_new(ctx));
+    SSL_set_fd(tls_->ssl.get(), fd_);
+    tls_->ready = SSL_connect(tls_->ssl.get()) == 1;
+    ERR_clear_error();
+}
+
+Connection::~Connection() {
+    close();
+}
+
+bool Connection::connected() const {
+    return fd_ >= 0 && (!tls_ || tls_->ready);
+}
+
+bool Connection::send(const std::string& bytes) {
+    if (!connected())
+        return false;
+    if (!tls_)
+        return sendAll(fd_, bytes);
+    size_t off = 0;
+    while (off < bytes.size()) {
+        const int n =
+            SSL_write(tls_->ssl.get(), bytes.data() + off, static_cast<int>(bytes.size() - off));
+        if (n <= 0) {
+            ERR_clear_error();
+            return false;
+        }
+        off += static_cast<size_t>(n);
     }
-    return out;
+    return true;
+}
+
+void Connection::shutdownWrite() {
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_WR);
+}
+
+bool Connection::readSome(std::string& into, long long deadlineMs) {
+    if (!connected()) {
+        end_ = End::Failed;
+        return false;
+    }
+    SSL* ssl = tls_ ? tls_->ssl.get() : nullptr;
+    char buf[16384];
+    for (;;) {
+        const long long left = deadlineMs - nowMs();
+        if (!(ssl && SSL_pending(ssl) > 0)) {
+            pollfd p{fd_, POLLIN, 0};
+            const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0) {
+                end_ = r == 0 ? End::TimedOut : End::Failed;
+                return false;
+            }
+        }
+        if (ssl) {
+            const int n = SSL_read(ssl, buf, sizeof buf);
+            if (n > 0) {
+                into.append(buf, static_cast<size_t>(n));
+                return true;
+            }
+            const int err = SSL_get_error(ssl, n);
+            ERR_clear_error();
+            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
+                continue;
+            end_ = err == SSL_ERROR_ZERO_RETURN ? End::Closed : End::Failed;
+            return false;
+        }
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        if (n > 0) {
+            into.append(buf, static_cast<size_t>(n));
+            return true;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        end_ = n == 0 ? End::Closed : End::Failed;
+        return false;
+    }
+}
+
+std::string Connection::readAll(int timeoutMs) {
+    return readAtLeast(std::string::npos, timeoutMs);
+}
+
+std::string Connection::readAtLeast(size_t count, int timeoutMs) {
+    const long long deadline = nowMs() + timeoutMs;
+    std::string data;
+    data.swap(pending_);
+    while (data.size() < count && readSome(data, deadline)) {
+    }
+    return data;
+}
+
+std::string Connection::readResponse(int timeoutMs) {
+    const long long deadline = nowMs() + timeoutMs;
+    std::string data;
+    data.swap(pending_);
+    size_t headerEnd;
+    while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos)
+        if (!readSome(data, deadline))
+            return "";
+    const Response head = parseResponse(data.substr(0, headerEnd + 4));
+    const size_t total =
+        headerEnd + 4 + std::strtoul(head.header("Content-Length").c_str(), nullptr, 10);
+    while (data.size() < total)
+        if (!readSome(data, deadline))
+            return "";
+    pending_ = data.substr(total);
+    return data.substr(0, total);
+}
+
+void Connection::close() {
+    tls_.reset();
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+void Connection::abort() {
+    if (fd_ >= 0) {
+        linger l{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    }
+    close();
+}
+
+std::string Connection::tlsVersion() const {
+    return connected() && tls_ ? SSL_get_version(tls_->ssl.get()) : "";
+}
+
+std::string Connection::tlsCipher() const {
+    return connected() && tls_ ? SSL_get_cipher_name(tls_->ssl.get()) : "";
+}
+
+std::string Connection::peerCertificate() const {
+    if (!connected() || !tls_)
+        return "";
+    std::unique_ptr<X509, decltype(&X509_free)> cert(SSL_get1_peer_certificate(tls_->ssl.get()),
+                                                     X509_free);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    if (!cert || !PEM_write_bio_X509(bio.get(), cert.get()))
+        return "";
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<size_t>(n));
+}
+
+std::string exchange(int port, const std::string& bytes, const ConnectOptions& options) {
+    Connection c(port, options);
+    c.send(bytes);
+    return c.readAll(options.timeoutMs);
+}
+
+std::string exchange(int port, const std::string& bytes, bool tls, int timeoutMs) {
+    ConnectOptions o;
+    o.tls = tls;
+    o.timeoutMs = timeoutMs;
+    return exchange(port, bytes, o);
+}
+
+// ---------------------------------------------------------------------------
+
+PortHolder::PortHolder(int wanted, const std::string& address) {
+    const bool v6 = address.find(':') != std::string::npos;
+    sockaddr_storage a{};
+    socklen_t length = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    auto* a4 = reinterpret_cast<sockaddr_in*>(&a);
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&a);
+    if (v6) {
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(static_cast<uint16_t>(wanted));
+        ::inet_pton(AF_INET6, address.c_str(), &a6->sin6_addr);
+    } else {
+        a4->sin_family = AF_INET;
+        a4->sin_port = htons(static_cast<uint16_t>(wanted));
+        ::inet_pton(AF_INET, address.c_str(), &a4->sin_addr);
+    }
+    fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 &&
+        (::bind(fd_, reinterpret_cast<sockaddr*>(&a), length) != 0 || ::listen(fd_, 64) != 0 ||
+         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length) != 0)) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    port = fd_ < 0 ? 0 : ntohs(v6 ? a6->sin6_port : a4->sin_port);
+}
+
+PortHolder::~PortHolder() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 namespace {
 
-std::string tlsExchange(int fd, const std::string& bytes, int timeoutMs) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-    if (!ctx)
-        return std::string();
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-    SSL* ssl = SSL_new(ctx);
-    SSL_set_fd(ssl, fd);
-    std::string out;
-    if (SSL_connect(ssl) == 1) {
-        size_t off = 0;
-        while (off < bytes.size()) {
-            int n = SSL_write(ssl, bytes.data() + off, static_cast<int>(bytes.size() - off));
-            if (n <= 0)
-                break;
-            off += static_cast<size_t>(n);
-        }
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        char buf[16384];
-        while (std::chrono::steady_clock::now() < deadline) {
-            int n = SSL_read(ssl, buf, sizeof buf);
-            if (n > 0) {
-                out.append(buf, static_cast<size_t>(n));
-                continue;
-            }
-            int err = SSL_get_error(ssl, n);
-            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE)
-                continue;
+// Bytes of a request: header block, then as many body bytes as its
+// Content-Length says. One that stalls before its header block is complete
+// (or is no HTTP at all, like a TLS hello) is answered after a short pause.
+std::string readRequest(int fd) {
+    std::string data;
+    char buf[4096];
+    size_t needed = std::string::npos;
+    while (needed == std::string::npos || data.size() < needed) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, data.empty() || needed != std::string::npos ? 5000 : 300) <= 0)
             break;
-        }
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        data.append(buf, static_cast<size_t>(n));
+        size_t end = data.find("\r\n\r\n");
+        if (needed == std::string::npos && end != std::string::npos)
+            needed = end + 4 +
+                     std::strtoul(
+                         parseResponse(data.substr(0, end + 4)).header("Content-Length").c_str(),
+                         nullptr, 10);
     }
-    ERR_clear_error();
-    SSL_free(ssl);
-    SSL_CTX_free(ctx);
-    return out;
+    return data;
 }
+
+} // namespace
+
+CannedServer::CannedServer(Responder responder) : responder(std::move(responder)) {
+    if (!holder.held())
+        throw std::runtime_error("no loopback listener");
+    thread = std::thread(&CannedServer::serve, this);
+}
+
+CannedServer::~CannedServer() {
+    stopping = true;
+    thread.join();
+    for (int fd : held)
+        ::close(fd);
+}
+
+std::string CannedServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port()) + path;
+}
+
+std::vector<std::string> CannedServer::requests() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return received;
+}
+
+void CannedServer::serve() {
+    const int listenFd = holder.fd();
+    while (!stopping) {
+        pollfd pfd{listenFd, POLLIN, 0};
+        if (::poll(&pfd, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const int connection = accepted++;
+        const std::string request = readRequest(fd);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            received.push_back(request);
+        }
+        const std::optional<std::string> reply = responder(connection, request);
+        if (!reply) {
+            held.push_back(fd);
+            continue;
+        }
+        sendAll(fd, *reply);
+        ::shutdown(fd, SHUT_WR);
+        ::close(fd);
+    }
+}
+
+namespace {
 
 std::string lower(std::string s) {
     for (auto& c : s)
@@ -508,15 +830,6 @@ std::string lower(std::string s) {
 }
 
 } // namespace
-
-std::string exchange(int port, const std::string& bytes, bool tls, int timeoutMs) {
-    int fd = connectLoopback(port, timeoutMs);
-    if (fd < 0)
-        return std::string();
-    std::string out = tls ? tlsExchange(fd, bytes, timeoutMs) : exchangeOn(fd, bytes, timeoutMs);
-    ::close(fd);
-    return out;
-}
 
 Response parseResponse(const std::string& raw) {
     Response r;
@@ -600,19 +913,6 @@ std::string multipartBody(const std::string& boundary, const std::vector<FormPar
     }
     b += "--" + boundary + "--\r\n";
     return b;
-}
-
-bool sendAll(int fd, const std::string& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 std::string basicAuth(const std::string& user, const std::string& password) {

@@ -1,15 +1,20 @@
-// Support for end-to-end tests: temporary install trees, the real program as
-// a child process, and raw HTTP/HTTPS exchanges over loopback.
+// Support for end-to-end tests: temporary install trees, the real program (or
+// any program) as a child process, raw HTTP/HTTPS exchanges and kept
+// connections over loopback, held ports, and a canned HTTP peer.
 #ifndef TOLVANE_TESTSUPPORT_H
 #define TOLVANE_TESTSUPPORT_H
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <csignal>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -32,10 +37,26 @@ int freePort();
 // way tests wait for something they can observe.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 std::string makeTempDir(const std::string& prefix);
-std::string readFile(const std::string& path); // "" when missing
-void writeFile(const std::string& path, const std::string& data);
+std::string readFile(const std::string& path);                    // "" when missing
+void writeFile(const std::string& path, const std::string& data); // its folder made as needed
+std::vector<std::string> lines(const std::string& text);          // without their line feeds
 bool fileExists(const std::string& path);
 void removeTree(const std::string& path);
+
+// A private temporary directory, removed on destruction unless
+// $TOLVANE_KEEP_TEST_DIRS is set.
+class TempDir {
+  public:
+    explicit TempDir(const std::string& prefix = "tolvane-unit")
+        : path_(makeTempDir(prefix) + "/") {}
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; } // ends with '/'
+
+  private:
+    std::string path_;
+};
 
 struct InstallOptions {
     std::string resourcePlugin =
@@ -51,6 +72,13 @@ struct InstallOptions {
     int unauthenticatedConnections = 256; // MaximumUnauthenticatedConnections, likewise
     std::string extraConfig; // members appended to the default configuration, e.g. "\"A\":1"
 };
+
+// The scripted plug-in's control folder `dir` (ends with '/'): it answers
+// calls matching `key` ("GET /redfish/v1/X", "GET", or "*") with `reply`
+// verbatim, sleeping `delayMs` in the call, and records every call.
+void setScriptedReply(const std::string& dir, const std::string& key, const std::string& reply,
+                      int delayMs = 0);
+std::vector<nlohmann::json> scriptedCalls(const std::string& dir); // in order
 
 // root/ (install path), root/RedfishServer/ (program, plug-ins, configuration,
 // certificate), root/logs/ (log directory). Removed on destruction unless
@@ -74,11 +102,12 @@ class InstallTree {
     std::string defaultConfig(const InstallOptions& options) const;
     void writeConfig(const std::string& json) const;
 
-    // Scripted plug-in: answer calls matching `key` ("GET /redfish/v1/X",
-    // "GET", or "*") with `reply` verbatim, sleeping `delayMs` in the call.
-    void setReply(const std::string& key, const std::string& reply, int delayMs = 0) const;
+    // Scripted plug-in: as setScriptedReply and scriptedCalls in scriptDir.
+    void setReply(const std::string& key, const std::string& reply, int delayMs = 0) const {
+        setScriptedReply(scriptDir, key, reply, delayMs);
+    }
     void clearReplies() const;
-    std::vector<nlohmann::json> calls() const; // every recorded plug-in call, in order
+    std::vector<nlohmann::json> calls() const { return scriptedCalls(scriptDir); }
     void clearCalls() const;
 
     std::string capturedLog() const;  // lines received by the capture log plug-in
@@ -87,6 +116,39 @@ class InstallTree {
     std::string webServerLog() const; // the engine's error log
     std::map<std::string, std::string> environment() const;
 };
+
+// A program as a child process: `argv[0]` is its path; it runs in `dir` ("":
+// here) with `env` added to the environment, its standard input empty, its
+// standard output and error in `outputPath` ("": a file of its own, removed
+// with it). Killed on destruction while it still runs.
+class Process {
+  public:
+    explicit Process(std::vector<std::string> argv, std::map<std::string, std::string> env = {},
+                     const std::string& dir = "", const std::string& outputPath = "");
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool running();
+    // Waits for the process to end; its exit code, 128+signal when killed, -1
+    // when it still runs after the time.
+    int waitExit(int timeoutMs = 15000);
+    // Sends `sig` and waits; result as waitExit.
+    int stop(int sig = SIGTERM, int timeoutMs = 15000);
+    std::string output() const; // stdout and stderr so far
+
+    pid_t pid = -1;
+
+  private:
+    std::string outputPath;
+    bool ownOutput = false;
+    int status = -1;
+    bool reaped = false;
+};
+
+// Runs a program to its end (killed after `timeoutMs`): its exit code as
+// Process::waitExit, and its output.
+std::pair<int, std::string> runToEnd(const std::vector<std::string>& argv, int timeoutMs = 60000);
 
 // The program as a child process. By default it runs in service mode, whose
 // stop control is SIGTERM; "run" serves until the process is killed.
@@ -107,13 +169,11 @@ class ServerProcess {
     // process took between its choice and the bind is not the test's fault:
     // the program is started again on another one (the tree's port moves).
     bool waitReady(int timeoutMs = 15000);
-    // Waits for the process to end; its exit code, 128+signal when killed, -1
-    // when it still runs after the time.
-    int waitExit(int timeoutMs = 15000);
-    // Sends `sig` and waits; result as waitExit.
-    int stop(int sig = SIGTERM, int timeoutMs = 15000);
-    bool running();
-    std::string output() const; // stdout and stderr so far
+    // As Process's.
+    int waitExit(int timeoutMs = 15000) { return process->waitExit(timeoutMs); }
+    int stop(int sig = SIGTERM, int timeoutMs = 15000) { return process->stop(sig, timeoutMs); }
+    bool running() { return process->running(); }
+    std::string output() const { return process->output(); }
 
     pid_t pid = -1;
     int port = 0;
@@ -125,6 +185,7 @@ class ServerProcess {
     const InstallTree& tree;
     std::vector<std::string> args;
     std::map<std::string, std::string> env;
+    std::unique_ptr<Process> process;
     size_t outLogOffset = 0;    // RedfishServer.out.log's size before the start
     size_t engineLogOffset = 0; // the engine's log's, likewise
     int rebinds = 0;
@@ -133,8 +194,6 @@ class ServerProcess {
     std::string outputPath;
     bool tls = false;
     bool stopsOnSigterm = false; // service mode
-    int status = -1;
-    bool reaped = false;
 };
 
 struct Response {
@@ -151,26 +210,121 @@ struct Response {
     bool hasHeader(const std::string& name) const;
 };
 
-// A TCP connection to 127.0.0.1:port with send and receive time-outs, its own
-// end bound to `source` (another loopback address such as "127.0.0.2") when
-// given; -1 on failure.
-int connectLoopback(int port, int timeoutMs = 10000, const char* source = nullptr);
+struct ConnectOptions {
+    bool tls = false;
+    int timeoutMs = 10000;             // connect, handshake and each send
+    std::string address = "127.0.0.1"; // the server's; "::1" for IPv6
+    std::string source;                // the own end's loopback address; "" any
+    int receiveBuffer = 0;             // SO_RCVBUF when above 0
+    int tlsVersion = 0;                // TLS: only this version (TLS1_2_VERSION, ...); 0 any
+    std::string ciphers;               // TLS: the cipher list offered; "" OpenSSL's default
+};
 
-// On an open plain connection: sends `bytes` and reads until the server
-// closes or the time runs out; the raw bytes received.
-std::string exchangeOn(int fd, const std::string& bytes, int timeoutMs = 10000);
+// Options of a plain connection from another loopback address: a second client.
+ConnectOptions fromAddress(const std::string& source = "127.0.0.2");
+
+// A client connection that stays open across reads and writes: plain or TLS,
+// IPv4 or IPv6. TLS offers every protocol version OpenSSL has (security level
+// 0) and checks no certificate: what the server accepts is the server's choice.
+class Connection {
+  public:
+    explicit Connection(int port, const ConnectOptions& options = ConnectOptions());
+    Connection(int port, bool tls);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // How the last read ended.
+    enum class End { Open, Closed, TimedOut, Failed };
+
+    bool connected() const;              // connected, and for TLS the handshake done
+    bool send(const std::string& bytes); // every byte; false when it broke first
+    void shutdownWrite();                // the server sees the end of the stream
+    // Reads until the server closes or the time runs out.
+    std::string readAll(int timeoutMs = 10000);
+    // Reads until `count` bytes (or more) came, the server closed or the time ran out.
+    std::string readAtLeast(size_t count, int timeoutMs = 10000);
+    // One answer: its header block and Content-Length body; "" when incomplete.
+    std::string readResponse(int timeoutMs = 10000);
+    End end() const { return end_; }
+    void close();
+    void abort(); // closes with a reset instead of an orderly end
+
+    // TLS: the protocol version and suite agreed, the server's certificate (PEM).
+    std::string tlsVersion() const;
+    std::string tlsCipher() const;
+    std::string peerCertificate() const;
+
+  private:
+    bool readSome(std::string& into, long long deadlineMs);
+
+    struct Tls;
+    std::unique_ptr<Tls> tls_;
+    int fd_ = -1;
+    std::string pending_;
+    End end_ = End::Open;
+};
+
+// Listens on a loopback port so that nothing else can bind it; port 0 takes a
+// free one. `held` is false when the port could not be taken.
+class PortHolder {
+  public:
+    explicit PortHolder(int port = 0, const std::string& address = "127.0.0.1");
+    ~PortHolder();
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+    bool held() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    int port = 0;
+
+  private:
+    int fd_ = -1;
+};
+
+// A loopback HTTP server standing in for a peer of the program (an image
+// source, an event subscriber, a load tool's target): it takes one connection
+// at a time, reads the request (header block and Content-Length body), sends
+// what the responder returns and closes; a responder returning nothing keeps
+// the connection open, unanswered, until the server is destroyed.
+class CannedServer {
+  public:
+    // Called with the connection's number (from 0) and the request's bytes.
+    using Responder =
+        std::function<std::optional<std::string>(int connection, const std::string& request)>;
+
+    explicit CannedServer(Responder responder);
+    ~CannedServer();
+    CannedServer(const CannedServer&) = delete;
+    CannedServer& operator=(const CannedServer&) = delete;
+
+    int port() const { return holder.port; }
+    std::string url(const std::string& path) const; // http://127.0.0.1:port + path
+    int connections() const { return accepted.load(); }
+    std::vector<std::string> requests() const;
+
+  private:
+    void serve();
+
+    Responder responder;
+    PortHolder holder;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> accepted{0};
+    mutable std::mutex mutex;
+    std::vector<std::string> received;
+    std::vector<int> held;
+    std::thread thread;
+};
 
 // Sends `bytes` (plain or TLS) and reads until the server closes or the time
 // runs out; the raw bytes received.
 std::string exchange(int port, const std::string& bytes, bool tls = false, int timeoutMs = 10000);
+std::string exchange(int port, const std::string& bytes, const ConnectOptions& options);
 Response parseResponse(const std::string& raw);
 
 // `text` in base64 (Basic credentials).
 std::string base64(const std::string& text);
 // The "Authorization: Basic ..." header line of these credentials.
 std::string basicAuth(const std::string& user, const std::string& password);
-// Sends every byte on a plain connection; false when it broke first.
-bool sendAll(int fd, const std::string& bytes);
 
 // One request with "Host", optional extra header lines ("Name: value"),
 // "Content-Length" when there is a body, and "Connection: close": its bytes,

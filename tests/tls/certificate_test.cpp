@@ -6,7 +6,6 @@
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -37,22 +36,6 @@ PemContents readPem(const std::string& text) {
     BIO_reset(bio.get());
     out.key.reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     return out;
-}
-
-// The certificate the server presents on a TLS handshake.
-X509Ptr servedCertificate(int port) {
-    X509Ptr none(nullptr, X509_free);
-    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
-                                                          SSL_CTX_free);
-    int fd = ts::connectLoopback(port, 5000);
-    if (fd < 0)
-        return none;
-    std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(ctx.get()), SSL_free);
-    SSL_set_fd(ssl.get(), fd);
-    X509Ptr cert(SSL_connect(ssl.get()) == 1 ? SSL_get1_peer_certificate(ssl.get()) : nullptr,
-                 X509_free);
-    ::close(fd);
-    return cert;
 }
 
 std::string hostName() {
@@ -94,9 +77,9 @@ TEST(ServerCertificate, FirstStartMakesAPrivateP256KeyForThisHost) {
     EXPECT_GT(X509_cmp_current_time(X509_get0_notAfter(pem.cert.get())), 0);
 
     // The server presents that very certificate.
-    X509Ptr served = servedCertificate(tree.port);
-    ASSERT_TRUE(served);
-    EXPECT_EQ(X509_cmp(served.get(), pem.cert.get()), 0);
+    PemContents served = readPem(ts::Connection(tree.port, true).peerCertificate());
+    ASSERT_TRUE(served.cert);
+    EXPECT_EQ(X509_cmp(served.cert.get(), pem.cert.get()), 0);
 }
 
 TEST(ServerCertificate, TwoInstallationsNeverShareAKey) {
