@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(build-essential cmake pkg-config dpkg-dev libssl-dev nlohmann-json3-dev
       libgtest-dev libgmock-dev libcurl4-openssl-dev curl openssl python3
       python3-jsonschema clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64 patch
-      xz-utils binutils git
+      xz-utils binutils git ccache
       python3-sushy ansible redfishtool)  # the real clients of conformance.RealClients
 
 . "$(dirname "$0")/apt-missing.sh"

@@ -89,16 +89,14 @@ bool openUnitDirectory(const std::string& dir) {
 }
 
 // Characters with a meaning in a unit's ExecStart line are escaped; the path
-// is quoted so that blanks stay part of it.
+// is quoted so that blanks stay part of it. systemd takes a "$" in the
+// program's own path literally, so only the specifier sign needs escaping.
 std::string quoteExecPath(const std::string& path) {
     std::string out = "\"";
     for (char c : path) {
         switch (c) {
         case '%':
             out += "%%";
-            break;
-        case '$':
-            out += "$$";
             break;
         case '\\':
             out += "\\\\";
@@ -251,6 +249,13 @@ void installService() {
         return;
     }
     const std::string programPath(self.data(), static_cast<size_t>(length));
+    // systemd refuses such a program name: a unit naming it would never start.
+    if (programPath.find_first_of("\"\\\n\r") != std::string::npos) {
+        std::printf("Cannot install service: systemd cannot start a program whose path holds a "
+                    "quotation mark, a backslash or a line break (%s)\n",
+                    programPath.c_str());
+        return;
+    }
 
     bool overridden = false;
     const std::string dir = unitDirectory(overridden);

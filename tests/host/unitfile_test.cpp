@@ -29,7 +29,7 @@ TEST(UnitFile, SystemdAcceptsTheUnit) {
         GTEST_SKIP() << "systemd-analyze is not installed";
     const std::string root = ts::makeTempDir("tolvane-unit");
     const std::string unit = root + "/tolvane-probe.service";
-    for (const std::string& dir : {root + "/plain/", root + "/a b/100%/"}) {
+    for (const std::string& dir : {root + "/plain/", root + "/a b/100%/$HOME/"}) {
         std::filesystem::create_directories(dir + "RedfishServer");
         const std::string program = dir + "RedfishServer/tolvaneredfishserver";
         ts::writeFile(program, "#!/bin/sh\n");
@@ -46,7 +46,7 @@ TEST(UnitFile, SystemdAcceptsTheUnit) {
 TEST(UnitFile, PathCharactersWithAMeaningInUnitsAreEscaped) {
     const std::string text =
         systemdUnitText("/opt/a b/100%/$HOME/q\"x\\y/server", "/opt/a b/100%/", "/l/");
-    EXPECT_NE(text.find("ExecStart=\"/opt/a b/100%%/$$HOME/q\\\"x\\\\y/server\"\n"),
+    EXPECT_NE(text.find("ExecStart=\"/opt/a b/100%%/$HOME/q\\\"x\\\\y/server\"\n"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("\nReadWritePaths=\"/opt/a b/100%%/\" \"-/l/\"\n"), std::string::npos)
