@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
 """Hostile clients for the interference benchmark; each runs until killed.
 
-  logins  --port P --clients N --password TEXT   N clients sending logins
   trickle --port P --token T --uri URI           one upload, 1 byte per 100 ms
   idle    --port P --count N --source ADDR       N connections that never send
   uploads --port P --token T --uri URI --clients N  N clients looping 60 MB
@@ -48,15 +47,6 @@ def repeat_requests(port, clients, pieces, timeout, pause):
         t.start()
     for t in threads:
         t.join()
-
-
-def logins(args):
-    body = json.dumps({"UserName": "admin", "Password": args.password}).encode()
-    request = (b"POST /redfish/v1/SessionService/Sessions HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-               b"Content-Type: application/json\r\nConnection: close\r\nContent-Length: "
-               + str(len(body)).encode() + b"\r\n\r\n" + body)
-
-    repeat_requests(args.port, args.clients, [request], timeout=10.0, pause=0.01)
 
 
 def trickle(args):
@@ -123,10 +113,9 @@ def idle(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("mode", choices=["logins", "trickle", "idle", "uploads"])
+    parser.add_argument("mode", choices=["trickle", "idle", "uploads"])
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--clients", type=int, default=8)
-    parser.add_argument("--password", default="wrong password")
     parser.add_argument("--token", default="")
     parser.add_argument("--uri",
                         default="/redfish/v1/Systems/1/Storage/1/Actions/Oem/"
@@ -134,7 +123,7 @@ def main():
     parser.add_argument("--count", type=int, default=60)
     parser.add_argument("--source", default="127.0.0.2")
     args = parser.parse_args()
-    {"logins": logins, "trickle": trickle, "idle": idle, "uploads": uploads}[args.mode](args)
+    {"trickle": trickle, "idle": idle, "uploads": uploads}[args.mode](args)
 
 
 if __name__ == "__main__":

@@ -104,7 +104,7 @@ bool resolveEndpoint(const std::string& host, int port, Endpoint& endpoint, std:
     return false;
 }
 
-TlsClientContext::TlsClientContext(bool resumeSessions, const std::string& version)
+TlsClientContext::TlsClientContext(bool resumeSessions, const std::string& version, bool tickets)
     : resume(resumeSessions) {
     ctx = SSL_CTX_new(TLS_client_method());
     if (!ctx)
@@ -122,6 +122,8 @@ TlsClientContext::TlsClientContext(bool resumeSessions, const std::string& versi
     }
     if (resume) {
         SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT);
+        if (!tickets)
+            SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET);
     } else {
         SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_OFF);
         SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET);

@@ -29,8 +29,10 @@ bool resolveEndpoint(const std::string& host, int port, Endpoint& endpoint, std:
 // full handshake.
 class TlsClientContext {
   public:
-    // `version`: "", "1.2" or "1.3". Throws std::runtime_error on failure.
-    TlsClientContext(bool resumeSessions, const std::string& version);
+    // `version`: "", "1.2" or "1.3". `tickets` false: a session is resumed
+    // only from the server's session cache (TLS 1.2 session ids), never by a
+    // ticket. Throws std::runtime_error on failure.
+    TlsClientContext(bool resumeSessions, const std::string& version, bool tickets = true);
     ~TlsClientContext();
     TlsClientContext(const TlsClientContext&) = delete;
     TlsClientContext& operator=(const TlsClientContext&) = delete;

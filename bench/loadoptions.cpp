@@ -143,6 +143,8 @@ Target:
   --tls                  HTTPS; a full handshake on every request by default
   --keep-alive           plain HTTP: keep each client's connection open
   --resume               allow TLS session resumption (tickets or session ids)
+  --no-tickets           with --resume: session ids from the server's cache only
+                         (TLS 1.2; TLS 1.3 resumes by tickets alone)
   --tls-version V        pin TLS 1.2 or 1.3 (default: the highest both sides offer)
 
 Load:
@@ -216,6 +218,10 @@ ParseOutcome parseLoadOptions(int argc, const char* const* argv, LoadOptions& op
         }
         if (arg == "--resume") {
             options.resumeSessions = true;
+            continue;
+        }
+        if (arg == "--no-tickets") {
+            options.tickets = false;
             continue;
         }
         if (arg == "--kv") {

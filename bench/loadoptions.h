@@ -28,6 +28,7 @@ struct LoadOptions {
     bool tls = false;
     bool keepAlive = false;      // plain HTTP: one connection per client, kept open
     bool resumeSessions = false; // TLS session resumption; off: a full handshake every request
+    bool tickets = true;         // with resumeSessions: false resumes by session id only
     std::string tlsVersion;      // "", "1.2" or "1.3": pin the protocol version
     int clients = 16;
     double durationSeconds = 3.0;

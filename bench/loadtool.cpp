@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     if (options.tls) {
         try {
             tls = std::make_unique<bench::TlsClientContext>(options.resumeSessions,
-                                                            options.tlsVersion);
+                                                            options.tlsVersion, options.tickets);
         } catch (const std::exception& e) {
             std::cerr << "tolvaneload: TLS set-up failed: " << e.what() << "\n";
             return 2;

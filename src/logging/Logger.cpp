@@ -23,14 +23,18 @@ constexpr uint32_t kKindGroups[] = {0x0000F000u, 0x000000F0u, 0x0000000Fu, 0x000
 // The logger's own problems are reported only from setting 1 upwards.
 constexpr uint32_t kReportGroup = 0x000000F0u;
 
-// The mask as log lines read it: every line asks, so without a lock.
+// The mask as log lines and trace records read it, without the lock.
 std::atomic<uint32_t> gLineMask{0};
 
 struct LoggerState {
     std::string path;
     // Whether the file at `path` has had its permissions checked.
     bool restricted = false;
-    int file = -1; // open only inside one PrintLog call
+    // Kept open between records where the platform allows it; each record
+    // checks that the path still names it, so a file moved, deleted or
+    // replaced meanwhile is followed by a new one as before.
+    int file = -1;
+    LogFileIdentity identity;
     const int32_t sizeUnit = 100;
     int32_t rollingSize = 5000;
     uint32_t levelMask = 0;
@@ -80,8 +84,11 @@ std::string Logger::GetLogDirectory() {
 void Logger::SetLogFilePath() {
     std::string path = GetLogDirectory() + "RedfishClientTrace.log";
     std::lock_guard<std::mutex> lock(logMutex());
-    state().path = std::move(path);
-    state().restricted = false;
+    LoggerState& s = state();
+    closeLogFile(s.file);
+    s.file = -1;
+    s.path = std::move(path);
+    s.restricted = false;
 }
 
 void Logger::SetDebugLevel(int32_t level) {
@@ -189,22 +196,38 @@ void Logger::PrintLog(int type, const char* format, ...) {
 }
 
 void Logger::PrintLogV(int type, const char* format, va_list args) {
+    // Formatted on the caller's thread before the lock, which then covers the
+    // file alone; a record the mask drops is not formatted at all. The mask
+    // is the one the lock guards, published for lock-free reading.
+    const bool filtered = type >= 0 && type <= 4 &&
+                          (gLineMask.load(std::memory_order_relaxed) & kKindGroups[type]) == 0;
+    char small[4096];
+    // A long record reuses the memory of the thread's last one.
+    thread_local std::string large;
+    size_t length = 0;
+    const char* text = filtered ? nullptr : formatRecord(small, large, length, format, args);
+
     std::lock_guard<std::mutex> lock(logMutex());
     LoggerState& s = state();
 
-    s.file = openLogFile(s.path.c_str(), false);
-    if (s.file < 0) {
-        report("LogServicePlugin::Error in opening debug log file\n");
-        return;
-    }
-    // Once per path: the files this process creates are restricted already.
-    if (!s.restricted) {
-        restrictLogFile(s.file);
-        s.restricted = true;
+    int64_t size = 0;
+    bool sized = s.file >= 0 && pathNamesLogFile(s.path.c_str(), s.identity, size);
+    if (!sized) {
+        closeLogFile(s.file);
+        s.file = openLogFile(s.path.c_str(), false);
+        if (s.file < 0) {
+            report("LogServicePlugin::Error in opening debug log file\n");
+            return;
+        }
+        // Once per path: the files this process creates are restricted already.
+        if (!s.restricted) {
+            restrictLogFile(s.file);
+            s.restricted = true;
+        }
+        sized = logFileStatus(s.file, size, s.identity);
     }
 
-    int64_t size = 0;
-    if (!logFileSize(s.file, size)) {
+    if (!sized) {
         if (s.levelMask & kReportGroup)
             report("LogServicePlugin::Cannot get size of file");
     } else if (size > static_cast<int64_t>(s.rollingSize) * s.sizeUnit) {
@@ -216,21 +239,21 @@ void Logger::PrintLogV(int type, const char* format, va_list args) {
             report("LogServicePlugin::Error in opening debug log file\n");
             return;
         }
+        int64_t emptied = 0;
+        sized = logFileStatus(s.file, emptied, s.identity);
     }
 
-    // Filtered after the size test, so a dropped record still rolls the file.
-    bool filtered = type >= 0 && type <= 4 && (s.levelMask & kKindGroups[type]) == 0;
-    if (!filtered) {
-        char small[4096];
-        std::string large;
-        size_t length = 0;
-        const char* text = formatRecord(small, large, length, format, args);
-        // The whole record in one write, so it lands in the file in one piece.
-        if (text)
-            writeLogFile(s.file, text, length);
+    // Written after the size test, so a dropped record still rolls the file;
+    // the whole record in one write, so it lands in the file in one piece.
+    if (text)
+        writeLogFile(s.file, text, length);
+    // A file that could not be identified is opened anew by the next record.
+    if (!sized || !logFileStaysOpen()) {
+        closeLogFile(s.file);
+        s.file = -1;
     }
-    closeLogFile(s.file);
-    s.file = -1;
+    if (large.capacity() > 256 * 1024) // a rare huge record does not stay
+        std::string().swap(large);
 }
 
 void Logger::GetTimeStamp(char* buffer) {

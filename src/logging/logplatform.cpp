@@ -51,6 +51,29 @@ bool writeLogFile(int file, const char* data, size_t size) {
     return true;
 }
 
+bool logFileStaysOpen() {
+    return true;
+}
+
+bool logFileStatus(int file, int64_t& size, LogFileIdentity& identity) {
+    struct stat st {};
+    if (fstat(file, &st) != 0)
+        return false;
+    size = static_cast<int64_t>(st.st_size);
+    identity.device = static_cast<uint64_t>(st.st_dev);
+    identity.node = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+bool pathNamesLogFile(const char* path, const LogFileIdentity& identity, int64_t& size) {
+    struct stat st {};
+    if (stat(path, &st) != 0 || static_cast<uint64_t>(st.st_dev) != identity.device ||
+        static_cast<uint64_t>(st.st_ino) != identity.node)
+        return false;
+    size = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
 void closeLogFile(int file) {
     if (file >= 0)
         close(file);

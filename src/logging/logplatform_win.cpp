@@ -38,6 +38,18 @@ bool writeLogFile(int file, const char* data, size_t size) {
     return true;
 }
 
+bool logFileStaysOpen() {
+    return false;
+}
+
+bool logFileStatus(int file, int64_t& size, LogFileIdentity&) {
+    return logFileSize(file, size);
+}
+
+bool pathNamesLogFile(const char*, const LogFileIdentity&, int64_t&) {
+    return false;
+}
+
 void closeLogFile(int file) {
     if (file >= 0)
         _close(file);

@@ -18,6 +18,13 @@ std::string serverCertificatePath();
 // option list. False when TLS was requested and is not available.
 bool initHttpLibrary();
 
+// The HTTP library's TLS set-up hook (init_ssl): a client that reconnects
+// may resume its session, by session id from a cache of at most
+// kTlsSessionCacheSize sessions (TLS 1.2) or by ticket; the library then goes
+// on with the certificate. `sslContext` is the library's SSL_CTX.
+constexpr long kTlsSessionCacheSize = 1024;
+int configureTlsSessions(void* sslContext, void* userData);
+
 // Fills gServerOptions from `table` (name/value texts, `count` entries before
 // the ending empty entry). Always true.
 bool buildServerOptions(const char* const* table, size_t count);

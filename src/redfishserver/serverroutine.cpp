@@ -159,12 +159,12 @@ void mainRedfishServer() {
         // The standard profile answers the engine's own errors (unparsable
         // requests, unknown paths and methods) as Redfish errors too.
         CivetCallbacks callbacks;
-        const bool standard = profileRules().engineErrorsAsRedfish;
-        if (standard) {
+        callbacks.init_ssl = configureTlsSessions;
+        if (profileRules().engineErrorsAsRedfish) {
             callbacks.http_error = answerEngineError;
             answerUnknownMethodsNotImplemented();
         }
-        server.reset(new CivetServer(gServerOptions, standard ? &callbacks : nullptr));
+        server.reset(new CivetServer(gServerOptions, &callbacks));
     } catch (const std::exception& e) {
         std::string text = e.what();
         if (text.empty() || text.back() != '\n')

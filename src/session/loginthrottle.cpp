@@ -233,8 +233,14 @@ LoginLane::LoginLane(LoginThrottle& throttle, const std::string& address, const 
                      int64_t now, bool mayWait)
     : throttle_(throttle) {
     std::unique_lock<std::mutex> lock(throttle.mutex_);
-    if (!mayWait || now >= throttle.laneUntil_ || throttle.trustedLocked(address, user, now))
+    if (!mayWait)
         return;
+    if (now >= throttle.laneUntil_ || throttle.trustedLocked(address, user, now)) {
+        lock.unlock();
+        // Every password check yields the CPU to the requests beside it.
+        priorityLowered_ = lowerThreadPriority(throttle.policy_.laneNiceIncrement, savedPriority_);
+        return;
+    }
     if (throttle.laneTaken_) {
         if (throttle.laneQueue_ >= throttle.policy_.laneWaiting) {
             admitted_ = false;
@@ -255,12 +261,12 @@ LoginLane::~LoginLane() {
 }
 
 void LoginLane::leave() {
-    if (!inLane_)
-        return;
-    inLane_ = false;
     if (priorityLowered_)
         restoreThreadPriority(savedPriority_);
     priorityLowered_ = false;
+    if (!inLane_)
+        return;
+    inLane_ = false;
     {
         std::lock_guard<std::mutex> lock(throttle_.mutex_);
         throttle_.laneTaken_ = false;

@@ -44,7 +44,7 @@ struct LoginThrottlePolicy {
     int failureHashesPerSecond = 5; // failures per second before strangers take the lane
     int64_t laneCalmSeconds = 10;   // the lane stays this long after the budget was exceeded
     int laneWaiting = 4;            // attempts that may queue for the lane; more are refused
-    int laneNiceIncrement = 10;     // how much lower the lane's thread runs
+    int laneNiceIncrement = 10;     // how much lower a thread checking a password runs
 };
 
 class LoginLane;
@@ -105,11 +105,12 @@ class LoginThrottle {
     int laneQueue_ = 0;
 };
 
-// The slow path of an attempt that costs a password hash: while failures are
-// over the budget, an attempt from an address without a recent success as the
-// user waits here for its turn and runs at a lower CPU priority until the
-// guard ends. When `mayWait` is false (the thread holds a lock that already
-// takes calls one at a time) the lane is not taken.
+// An attempt that costs a password hash runs at a lower CPU priority until
+// the guard ends, so the requests beside it keep their pace; while failures
+// are over the budget, one from an address without a recent success as the
+// user also waits here for its turn. When `mayWait` is false (the thread holds
+// a lock that already takes calls one at a time) neither happens: a slower
+// holder would hold up every other request.
 class LoginLane {
   public:
     LoginLane(LoginThrottle& throttle, const std::string& address, const std::string& user,

@@ -29,6 +29,7 @@ TEST(LoadOptions, DefaultsNeedOnlyAPort) {
     EXPECT_EQ(options.host, "127.0.0.1");
     EXPECT_FALSE(options.tls);
     EXPECT_FALSE(options.resumeSessions);
+    EXPECT_TRUE(options.tickets);
     EXPECT_EQ(options.clients, 16);
     EXPECT_DOUBLE_EQ(options.durationSeconds, 3.0);
     ASSERT_EQ(options.mix.size(), 1u);
@@ -40,6 +41,7 @@ TEST(LoadOptions, ReadsEveryKindOfFlag) {
     auto outcome = parse({"--port=9000",
                           "--tls",
                           "--resume",
+                          "--no-tickets",
                           "--tls-version",
                           "1.2",
                           "--clients",
@@ -70,6 +72,7 @@ TEST(LoadOptions, ReadsEveryKindOfFlag) {
     EXPECT_EQ(options.port, 9000);
     EXPECT_TRUE(options.tls);
     EXPECT_TRUE(options.resumeSessions);
+    EXPECT_FALSE(options.tickets);
     EXPECT_EQ(options.tlsVersion, "1.2");
     EXPECT_EQ(options.clients, 64);
     EXPECT_DOUBLE_EQ(options.durationSeconds, 1.5);

@@ -357,7 +357,8 @@ TEST(LoginThrottle, BlockedAddressIsNeverForgottenToMakeRoom) {
 }
 
 // Wrong passwords cost a password hash each: past the budget, strangers hash
-// one at a time at a lower CPU priority; a known address goes on as before.
+// one at a time; every hash runs at a lower CPU priority, a known address
+// skips only the lane.
 TEST(LoginThrottle, FailureFloodSendsStrangersThroughOneSlowLane) {
     LoginThrottlePolicy policy;
     policy.failureHashesPerSecond = 3;
@@ -377,6 +378,12 @@ TEST(LoginThrottle, FailureFloodSendsStrangersThroughOneSlowLane) {
         EXPECT_FALSE(LoginLane(throttle, "10.6.1.2", "bob", t0).admitted()) << "one at a time";
         LoginLane owner(throttle, "192.0.2.7", "Admin", t0);
         EXPECT_TRUE(owner.admitted() && !owner.inLane()) << "a known address skips the lane";
+    }
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), niceBefore);
+    {
+        LoginLane known(throttle, "192.0.2.7", "admin", t0);
+        if (lanePriorityCanBeRestored())
+            EXPECT_GT(getpriority(PRIO_PROCESS, 0), niceBefore) << "outside the lane it yields too";
     }
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), niceBefore);
     EXPECT_TRUE(LoginLane(throttle, "10.6.1.2", "bob", t0).inLane()) << "the next one's turn";

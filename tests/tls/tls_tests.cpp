@@ -50,6 +50,43 @@ TEST_F(TlsPort, ModernVersionsServeRequests) {
     EXPECT_EQ(r.body, "{\"v1\":\"/redfish/v1/\"}");
 }
 
+// A client's second connection offering the first one's session (read to
+// its end, so TLS 1.3 tickets have arrived): whether the server resumed it.
+bool secondConnectionResumes(int port, int version, bool tickets) {
+    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
+                                                          SSL_CTX_free);
+    SSL_CTX_set_min_proto_version(ctx.get(), version);
+    SSL_CTX_set_max_proto_version(ctx.get(), version);
+    SSL_CTX_set_options(ctx.get(), tickets ? 0 : SSL_OP_NO_TICKET);
+    SSL_SESSION* first = nullptr;
+    bool resumed = false;
+    for (int i = 0; i < 2; ++i) {
+        const int fd = connectTo(port);
+        SSL* ssl = SSL_new(ctx.get());
+        SSL_set_fd(ssl, fd);
+        SSL_set_session(ssl, first);
+        const std::string get = "GET /redfish HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        char buffer[4096];
+        if (SSL_connect(ssl) == 1 && SSL_write(ssl, get.data(), static_cast<int>(get.size())) > 0)
+            while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
+            }
+        resumed = SSL_session_reused(ssl) == 1;
+        first = first ? first : SSL_get1_session(ssl);
+        SSL_shutdown(ssl); // a connection ended without it leaves no session to resume
+        SSL_free(ssl);
+        ::close(fd);
+    }
+    SSL_SESSION_free(first);
+    ERR_clear_error();
+    return resumed;
+}
+
+TEST_F(TlsPort, AReconnectingClientResumesItsSession) {
+    EXPECT_TRUE(secondConnectionResumes(tree->port, TLS1_2_VERSION, false)) << "session id";
+    EXPECT_TRUE(secondConnectionResumes(tree->port, TLS1_2_VERSION, true)) << "TLS 1.2 ticket";
+    EXPECT_TRUE(secondConnectionResumes(tree->port, TLS1_3_VERSION, true)) << "TLS 1.3 ticket";
+}
+
 TEST_F(TlsPort, OldVersionsAreRefused) {
     // The client offers every suite it has, at security level 0 (where
     // OpenSSL 3 still allows TLS 1.0 and 1.1): only the server can refuse.
