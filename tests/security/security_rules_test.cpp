@@ -382,8 +382,9 @@ TEST(LoginThrottle, FailureFloodSendsStrangersThroughOneSlowLane) {
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), niceBefore);
     {
         LoginLane known(throttle, "192.0.2.7", "admin", t0);
-        if (lanePriorityCanBeRestored())
+        if (lanePriorityCanBeRestored()) {
             EXPECT_GT(getpriority(PRIO_PROCESS, 0), niceBefore) << "outside the lane it yields too";
+        }
     }
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), niceBefore);
     EXPECT_TRUE(LoginLane(throttle, "10.6.1.2", "bob", t0).inLane()) << "the next one's turn";

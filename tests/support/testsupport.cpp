@@ -549,10 +549,14 @@ Connection::Connection(int port, const ConnectOptions& o)
     SSL_CTX_set_security_level(ctx, 0);
     SSL_CTX_set_min_proto_version(ctx, o.tlsVersion);
     SSL_CTX_set_max_proto_version(ctx, o.tlsVersion);
+    if (!o.tlsTickets)
+        SSL_CTX_set_options(ctx, SSL_OP_NO_TICKET);
     if (!o.ciphers.empty())
         SSL_CTX_set_cipher_list(ctx, o.ciphers.c_str());
     tls_->ssl.reset(SSL_new(ctx));
     SSL_set_fd(tls_->ssl.get(), fd_);
+    if (o.tlsSession)
+        SSL_set_session(tls_->ssl.get(), o.tlsSession.get());
     tls_->ready = SSL_connect(tls_->ssl.get()) == 1;
     ERR_clear_error();
 }
@@ -664,6 +668,9 @@ std::string Connection::readResponse(int timeoutMs) {
 }
 
 void Connection::close() {
+    // An orderly end, so the session stays resumable.
+    if (tls_ && tls_->ready && fd_ >= 0)
+        SSL_shutdown(tls_->ssl.get());
     tls_.reset();
     if (fd_ >= 0)
         ::close(fd_);
@@ -676,6 +683,16 @@ void Connection::abort() {
         ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     }
     close();
+}
+
+std::shared_ptr<::ssl_session_st> Connection::tlsSession() const {
+    if (!connected() || !tls_)
+        return nullptr;
+    return std::shared_ptr<::ssl_session_st>(SSL_get1_session(tls_->ssl.get()), SSL_SESSION_free);
+}
+
+bool Connection::tlsResumed() const {
+    return connected() && tls_ && SSL_session_reused(tls_->ssl.get()) == 1;
 }
 
 std::string Connection::tlsVersion() const {

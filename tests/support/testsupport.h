@@ -20,6 +20,8 @@
 
 #include <nlohmann/json.hpp>
 
+struct ssl_session_st; // OpenSSL's SSL_SESSION
+
 namespace ts {
 
 // Built artifacts.
@@ -218,6 +220,8 @@ struct ConnectOptions {
     int receiveBuffer = 0;             // SO_RCVBUF when above 0
     int tlsVersion = 0;                // TLS: only this version (TLS1_2_VERSION, ...); 0 any
     std::string ciphers;               // TLS: the cipher list offered; "" OpenSSL's default
+    bool tlsTickets = true;            // TLS: accept session tickets
+    std::shared_ptr<::ssl_session_st> tlsSession; // TLS: a session to offer for resumption
 };
 
 // Options of a plain connection from another loopback address: a second client.
@@ -254,6 +258,10 @@ class Connection {
     std::string tlsVersion() const;
     std::string tlsCipher() const;
     std::string peerCertificate() const;
+    // TLS: the session to offer a later connection (ended in order by close)
+    // and whether this one resumed the session it offered.
+    std::shared_ptr<::ssl_session_st> tlsSession() const;
+    bool tlsResumed() const;
 
   private:
     bool readSome(std::string& into, long long deadlineMs);

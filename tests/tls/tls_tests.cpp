@@ -53,31 +53,19 @@ TEST_F(TlsPort, ModernVersionsServeRequests) {
 // A client's second connection offering the first one's session (read to
 // its end, so TLS 1.3 tickets have arrived): whether the server resumed it.
 bool secondConnectionResumes(int port, int version, bool tickets) {
-    std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()),
-                                                          SSL_CTX_free);
-    SSL_CTX_set_min_proto_version(ctx.get(), version);
-    SSL_CTX_set_max_proto_version(ctx.get(), version);
-    SSL_CTX_set_options(ctx.get(), tickets ? 0 : SSL_OP_NO_TICKET);
-    SSL_SESSION* first = nullptr;
+    ts::ConnectOptions o;
+    o.tls = true;
+    o.tlsVersion = version;
+    o.tlsTickets = tickets;
     bool resumed = false;
     for (int i = 0; i < 2; ++i) {
-        const int fd = connectTo(port);
-        SSL* ssl = SSL_new(ctx.get());
-        SSL_set_fd(ssl, fd);
-        SSL_set_session(ssl, first);
-        const std::string get = "GET /redfish HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-        char buffer[4096];
-        if (SSL_connect(ssl) == 1 && SSL_write(ssl, get.data(), static_cast<int>(get.size())) > 0)
-            while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
-            }
-        resumed = SSL_session_reused(ssl) == 1;
-        first = first ? first : SSL_get1_session(ssl);
-        SSL_shutdown(ssl); // a connection ended without it leaves no session to resume
-        SSL_free(ssl);
-        ::close(fd);
+        ts::Connection c(port, o);
+        c.send("GET /redfish HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        c.readAll();
+        resumed = c.tlsResumed();
+        o.tlsSession = o.tlsSession ? o.tlsSession : c.tlsSession();
+        c.close();
     }
-    SSL_SESSION_free(first);
-    ERR_clear_error();
     return resumed;
 }
 
