@@ -25,6 +25,7 @@
 #include "session/sessionresources.h"
 #include "startupfiles.h"
 #include "stoprequest.h"
+#include "tlsidentity.h"
 
 std::atomic<bool> gStopRequested{false};
 
@@ -164,7 +165,12 @@ void mainRedfishServer() {
             callbacks.http_error = answerEngineError;
             answerUnknownMethodsNotImplemented();
         }
-        server.reset(new CivetServer(gServerOptions, standard ? &callbacks : nullptr));
+        // A certificate installed through the certificate service serves
+        // new connections from the next handshake on.
+        if (profileRules().certificateService)
+            callbacks.init_ssl = installTlsIdentityCallback;
+        const bool ownCallbacks = standard || profileRules().certificateService;
+        server.reset(new CivetServer(gServerOptions, ownCallbacks ? &callbacks : nullptr));
     } catch (const std::exception& e) {
         std::string text = e.what();
         if (text.empty() || text.back() != '\n')
