@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gate/redfisherrors.h"
-#include "gate/requestpath.h"
+#include "postrules.h"
 #include "jsonadapter.h"
 #include "redfishserver/httpoptions.h"
 #include "redfishserver/servercertificate.h"
@@ -250,8 +250,7 @@ Answer replaceCertificate(const json::Value& body) {
 
 Answer certificateDocument(RouteKind kind) {
     json::Value doc = json::Value::object();
-    const std::shared_ptr<const TlsIdentity> identity =
-        currentTlsIdentity(serverCertificatePath());
+    const std::shared_ptr<const TlsIdentity> identity = currentTlsIdentity();
     switch (kind) {
     case RouteKind::CertificateService:
         doc["@odata.id"] = kService;

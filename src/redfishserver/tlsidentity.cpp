@@ -1,5 +1,7 @@
 #include "redfishserver/tlsidentity.h"
 
+#include "redfishserver/httpoptions.h"
+
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -10,7 +12,6 @@
 
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 
 struct TlsIdentity {
     X509* cert = nullptr;
@@ -40,8 +41,10 @@ using ExtsPtr = std::unique_ptr<STACK_OF(X509_EXTENSION),
                                 Deleter<STACK_OF(X509_EXTENSION), freeExtensions>>;
 
 // The holder new handshakes read; swapped whole, never changed in place.
+// Empty until a certificate is installed: the engine presents server.pem.
 std::shared_ptr<const TlsIdentity> gIdentity;
-std::mutex gLoadMutex; // one first read of server.pem
+// server.pem as the engine read it at the start.
+std::shared_ptr<const TlsIdentity> gStartIdentity;
 
 std::string lastOpenSslError() {
     const unsigned long code = ERR_get_error();
@@ -320,18 +323,8 @@ KeyPtr newKey(const CsrParameters& p, std::string& parameter) {
 
 int installTlsIdentityCallback(void* sslCtx, void*) {
     SSL_CTX_set_cert_cb(static_cast<SSL_CTX*>(sslCtx), presentCurrentIdentity, nullptr);
-    return 0;
-}
-
-std::shared_ptr<const TlsIdentity> currentTlsIdentity(const std::string& path) {
-    std::shared_ptr<const TlsIdentity> identity = std::atomic_load(&gIdentity);
-    if (identity)
-        return identity;
-    std::lock_guard<std::mutex> lock(gLoadMutex);
-    identity = std::atomic_load(&gIdentity);
-    if (identity)
-        return identity;
-    BioPtr in(BIO_new_file(path.c_str(), "r"));
+    // What the engine reads next, for the Certificate resource to show.
+    BioPtr in(BIO_new_file(serverCertificatePath().c_str(), "r"));
     std::string text;
     char buffer[4096];
     int n;
@@ -340,12 +333,14 @@ std::shared_ptr<const TlsIdentity> currentTlsIdentity(const std::string& path) {
     ERR_clear_error();
     PemParts parts = readPemParts(text);
     OPENSSL_cleanse(&text[0], text.size());
-    if (parts.certs.empty() || !parts.key)
-        return nullptr;
-    identity = identityOf(parts);
-    // What the engine read at its start: presenting it again changes nothing.
-    std::atomic_store(&gIdentity, identity);
-    return identity;
+    if (!parts.certs.empty() && parts.key)
+        std::atomic_store(&gStartIdentity, identityOf(parts));
+    return 0;
+}
+
+std::shared_ptr<const TlsIdentity> currentTlsIdentity() {
+    std::shared_ptr<const TlsIdentity> identity = std::atomic_load(&gIdentity);
+    return identity ? identity : std::atomic_load(&gStartIdentity);
 }
 
 void putInService(std::shared_ptr<const TlsIdentity> identity) {

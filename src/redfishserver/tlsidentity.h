@@ -31,13 +31,14 @@ struct CertificateFacts {
 };
 
 // For the engine's init_ssl callback: installs the certificate callback on
-// the TLS context `sslCtx` and returns 0, so the engine still loads
-// server.pem itself as the identity until another is put into service.
+// the TLS context `sslCtx`, notes server.pem as it is now and returns 0, so
+// the engine still loads server.pem itself as the identity until another is
+// put into service.
 int installTlsIdentityCallback(void* sslCtx, void* userData);
 
 // The identity new connections get: the one put into service last, else the
-// one read from `path` (server.pem) on first use. Null when there is none.
-std::shared_ptr<const TlsIdentity> currentTlsIdentity(const std::string& path);
+// one the engine read at its start. Null when there is none (plain HTTP).
+std::shared_ptr<const TlsIdentity> currentTlsIdentity();
 CertificateFacts factsOf(const TlsIdentity& identity);
 
 // Puts `identity` into service for every later handshake.
