@@ -170,8 +170,7 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
         Answer answer = certificateAction(context.request.route.kind, body);
         const int status = answer.status;
         auditRecord(AuditEvent::CertificateChange, ri->remote_addr,
-                    gate.session ? gate.session->userName : "", status,
-                    "target=" + target);
+                    gate.session ? gate.session->userName : "", status, "target=" + target);
         sendAnswer(conn, std::move(answer));
         REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
         return true;

@@ -129,7 +129,8 @@ void addNetworkResources(Router& router, PluginService& service) {
             j["FQDN"] = fqdn;
         j["HTTPS"] = protocol(listening.https, listening.httpsPort);
         if (listening.standard)
-            j["HTTPS"]["Certificates"] = {{"@odata.id", kManager + "/NetworkProtocol/HTTPS/Certificates"}};
+            j["HTTPS"]["Certificates"] = {
+                {"@odata.id", kManager + "/NetworkProtocol/HTTPS/Certificates"}};
         j["HTTP"] = protocol(listening.http, listening.httpPort);
         j["Status"] = status("Enabled", "OK");
         return Reply::ok(j);

@@ -30,8 +30,12 @@ const struct {
     const char* field;
     bool required;
 } kSubjectParameters[] = {
-    {"CommonName", "CN", true}, {"Organization", "O", false}, {"OrganizationalUnit", "OU", false},
-    {"City", "L", false},       {"State", "ST", false},       {"Country", "C", false},
+    {"CommonName", "CN", true},
+    {"Organization", "O", false},
+    {"OrganizationalUnit", "OU", false},
+    {"City", "L", false},
+    {"State", "ST", false},
+    {"Country", "C", false},
     {"Email", "emailAddress", false},
 };
 
@@ -142,8 +146,8 @@ class Parameters {
     }
     void typeError(const char* name) {
         if (error.empty())
-            error = redfisherror::actionParameterValueTypeError(json::dump(body_[name]), name,
-                                                                action_);
+            error =
+                redfisherror::actionParameterValueTypeError(json::dump(body_[name]), name, action_);
     }
     void valueError(const char* name, const std::string& reason) {
         if (error.empty())
@@ -219,8 +223,7 @@ Answer generateCsr(const json::Value& body) {
 }
 
 Answer replaceCertificate(const json::Value& body) {
-    Parameters p(body, kReplace,
-                 {"CertificateString", "CertificateType", "CertificateUri"});
+    Parameters p(body, kReplace, {"CertificateString", "CertificateType", "CertificateUri"});
     const std::string pem = p.text("CertificateString", true);
     const std::string type = p.text("CertificateType", true);
     const json::Value* target = p.member("CertificateUri", true);

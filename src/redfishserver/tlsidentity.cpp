@@ -1,6 +1,7 @@
 #include "redfishserver/tlsidentity.h"
 
 #include "redfishserver/httpoptions.h"
+#include "redfishserver/opensslhandles.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -16,7 +17,7 @@
 struct TlsIdentity {
     X509* cert = nullptr;
     EVP_PKEY* key = nullptr;
-    STACK_OF(X509)* chain = nullptr;
+    STACK_OF(X509) * chain = nullptr;
     ~TlsIdentity() {
         X509_free(cert);
         EVP_PKEY_free(key);
@@ -26,35 +27,23 @@ struct TlsIdentity {
 
 namespace {
 
-template <typename T, void (*Free)(T*)> struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
+using openssl::BioPtr;
+using openssl::CertPtr;
+using openssl::Deleter;
+using openssl::KeyPtr;
+using openssl::NamesPtr;
 using ReqPtr = std::unique_ptr<X509_REQ, Deleter<X509_REQ, X509_REQ_free>>;
-using NamesPtr = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES, GENERAL_NAMES_free>>;
 void freeExtensions(STACK_OF(X509_EXTENSION) * s) {
     sk_X509_EXTENSION_pop_free(s, X509_EXTENSION_free);
 }
-using ExtsPtr = std::unique_ptr<STACK_OF(X509_EXTENSION),
-                                Deleter<STACK_OF(X509_EXTENSION), freeExtensions>>;
+using ExtsPtr =
+    std::unique_ptr<STACK_OF(X509_EXTENSION), Deleter<STACK_OF(X509_EXTENSION), freeExtensions>>;
 
 // The holder new handshakes read; swapped whole, never changed in place.
 // Empty until a certificate is installed: the engine presents server.pem.
 std::shared_ptr<const TlsIdentity> gIdentity;
 // server.pem as the engine read it at the start.
 std::shared_ptr<const TlsIdentity> gStartIdentity;
-
-std::string lastOpenSslError() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0)
-        return "OpenSSL failed";
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
-}
 
 std::string pemText(BIO* bio) {
     char* data = nullptr;
@@ -114,9 +103,8 @@ PemParts readPemParts(const std::string& text) {
             const int kind = type == PEM_STRING_ECPRIVATEKEY ? EVP_PKEY_EC
                              : type == PEM_STRING_RSA        ? EVP_PKEY_RSA
                                                              : EVP_PKEY_NONE;
-            KeyPtr key(kind == EVP_PKEY_NONE
-                           ? d2i_AutoPrivateKey(nullptr, &cursor, length)
-                           : d2i_PrivateKey(kind, nullptr, &cursor, length));
+            KeyPtr key(kind == EVP_PKEY_NONE ? d2i_AutoPrivateKey(nullptr, &cursor, length)
+                                             : d2i_PrivateKey(kind, nullptr, &cursor, length));
             if (key && !parts.key)
                 parts.key = std::move(key);
             else if (!key)
@@ -185,8 +173,8 @@ json::Value identifierOf(const X509_NAME* name) {
         if (at < 0)
             continue;
         unsigned char* utf8 = nullptr;
-        const int length = ASN1_STRING_to_UTF8(
-            &utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, at)));
+        const int length =
+            ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, at)));
         if (length >= 0)
             out[m.member] = std::string(reinterpret_cast<char*>(utf8), static_cast<size_t>(length));
         OPENSSL_free(utf8);
@@ -203,10 +191,14 @@ std::vector<std::string> keyUsageOf(X509* cert) {
         uint32_t bit;
         const char* name;
     } kUsage[] = {
-        {KU_DIGITAL_SIGNATURE, "DigitalSignature"}, {KU_NON_REPUDIATION, "NonRepudiation"},
-        {KU_KEY_ENCIPHERMENT, "KeyEncipherment"},   {KU_DATA_ENCIPHERMENT, "DataEncipherment"},
-        {KU_KEY_AGREEMENT, "KeyAgreement"},         {KU_KEY_CERT_SIGN, "KeyCertSign"},
-        {KU_CRL_SIGN, "CRLSigning"},                {KU_ENCIPHER_ONLY, "EncipherOnly"},
+        {KU_DIGITAL_SIGNATURE, "DigitalSignature"},
+        {KU_NON_REPUDIATION, "NonRepudiation"},
+        {KU_KEY_ENCIPHERMENT, "KeyEncipherment"},
+        {KU_DATA_ENCIPHERMENT, "DataEncipherment"},
+        {KU_KEY_AGREEMENT, "KeyAgreement"},
+        {KU_KEY_CERT_SIGN, "KeyCertSign"},
+        {KU_CRL_SIGN, "CRLSigning"},
+        {KU_ENCIPHER_ONLY, "EncipherOnly"},
         {KU_DECIPHER_ONLY, "DecipherOnly"},
     };
     static const struct {
@@ -246,8 +238,8 @@ std::string chainProblem(const std::vector<CertPtr>& certs) {
     for (size_t i = 0; i + 1 < certs.size(); ++i) {
         X509* issuer = certs[i + 1].get();
         if (X509_check_issued(issuer, certs[i].get()) != X509_V_OK)
-            return "certificate " + std::to_string(i + 2) + " of the chain did not issue certificate " +
-                   std::to_string(i + 1);
+            return "certificate " + std::to_string(i + 2) +
+                   " of the chain did not issue certificate " + std::to_string(i + 1);
         KeyPtr issuerKey(X509_get_pubkey(issuer));
         if (!issuerKey || X509_verify(certs[i].get(), issuerKey.get()) != 1) {
             ERR_clear_error();
@@ -361,8 +353,8 @@ CertificateFacts factsOf(const TlsIdentity& identity) {
     if (X509_digest(cert, EVP_sha256(), digest, &length) == 1)
         facts.fingerprint = colonHex(digest, length);
     const ASN1_INTEGER* serial = X509_get0_serialNumber(cert);
-    facts.serialNumber = colonHex(ASN1_STRING_get0_data(serial),
-                                  static_cast<size_t>(ASN1_STRING_length(serial)));
+    facts.serialNumber =
+        colonHex(ASN1_STRING_get0_data(serial), static_cast<size_t>(ASN1_STRING_length(serial)));
     char oid[80] = {};
     OBJ_obj2txt(oid, sizeof oid, OBJ_nid2obj(X509_get_signature_nid(cert)), 1);
     facts.signatureAlgorithm = oid;
@@ -374,7 +366,7 @@ CsrResult makeCertificateRequest(const CsrParameters& parameters) {
     KeyPtr key = newKey(parameters, result.parameter);
     if (!key) {
         if (result.parameter.empty())
-            result.reason = lastOpenSslError();
+            result.reason = openssl::errorText("OpenSSL failed");
         return result;
     }
     ReqPtr req(X509_REQ_new());
@@ -397,7 +389,7 @@ CsrResult makeCertificateRequest(const CsrParameters& parameters) {
          X509_REQ_sign(req.get(), key.get(), EVP_sha256()) > 0;
     BioPtr out(BIO_new(BIO_s_mem()));
     if (!ok || !out || PEM_write_bio_X509_REQ(out.get(), req.get()) != 1) {
-        result.reason = lastOpenSslError();
+        result.reason = openssl::errorText("OpenSSL failed");
         return result;
     }
     result.csrPem = pemText(out.get());
@@ -416,8 +408,7 @@ ReplacementCheck checkReplacement(const std::string& pem, const std::string& pen
     }
     X509* cert = parts.certs.front().get();
     if (X509_cmp_current_time(X509_get0_notBefore(cert)) >= 0) {
-        check.problem = "the certificate is not valid before " +
-                        isoTime(X509_get0_notBefore(cert));
+        check.problem = "the certificate is not valid before " + isoTime(X509_get0_notBefore(cert));
         return check;
     }
     if (X509_cmp_current_time(X509_get0_notAfter(cert)) <= 0) {

@@ -109,7 +109,8 @@ TEST(CertificateService, ASignedRequestServesNewConnectionsAndBadCertificatesAre
         return s.send("POST", kReplace, who,
                       Json({{"CertificateString", pem},
                             {"CertificateType", "PEM"},
-                            {"CertificateUri", {{"@odata.id", kHttps + "/1"}}}}).dump());
+                            {"CertificateUri", {{"@odata.id", kHttps + "/1"}}}})
+                          .dump());
     };
     const std::string refused[] = {
         issue(requested, "expired", caKey.get(), ca.get(), -30, -1),
@@ -126,11 +127,12 @@ TEST(CertificateService, ASignedRequestServesNewConnectionsAndBadCertificatesAre
     }
     for (const char* role : {"Operator", "ReadOnly"}) {
         const std::string user = std::string("u") + role;
-        ASSERT_EQ(s.send("POST", "/redfish/v1/AccountService/Accounts", admin,
-                         Json({{"UserName", user}, {"Password", "Pass-word-42"}, {"RoleId", role}})
-                             .dump())
-                      .status,
-                  201);
+        ASSERT_EQ(
+            s.send(
+                 "POST", "/redfish/v1/AccountService/Accounts", admin,
+                 Json({{"UserName", user}, {"Password", "Pass-word-42"}, {"RoleId", role}}).dump())
+                .status,
+            201);
         const std::string basic = "Basic " + ts::base64(user + ":Pass-word-42");
         EXPECT_EQ(replace(signedPem, basic).status, 403) << role;
         EXPECT_EQ(s.send("POST", kGenerate, basic, request).status, 403) << role;
