@@ -135,7 +135,7 @@ std::string isoTime(const ASN1_TIME* time) {
     struct tm t {};
     if (!time || ASN1_TIME_to_tm(time, &t) != 1)
         return "";
-    char text[32];
+    char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", t.tm_year + 1900,
                   t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return text;
