@@ -69,7 +69,63 @@ Answer refused(std::string error) {
 json::Value action(const char* name) {
     json::Value a = json::Value::object();
     a["target"] = std::string(kService) + "/Actions/CertificateService." + name;
+    a["@Redfish.ActionInfo"] = std::string(kService) + "/" + name + "ActionInfo";
     return a;
+}
+
+// The parameters an action takes beside GenerateCSR's subject, as its
+// ActionInfo lists them.
+struct ParameterInfo {
+    const char* name;
+    const char* dataType;
+    bool required;
+    std::vector<const char*> allowable; // values, or for an object its type
+};
+const ParameterInfo kCsrParameters[] = {
+    {"CertificateCollection", "Object", true, {"#CertificateCollection.CertificateCollection"}},
+    {"AlternativeNames", "StringArray", false, {}},
+    {"KeyPairAlgorithm", "String", false, {"TPM_ALG_ECDSA", "TPM_ALG_RSA"}},
+    {"KeyCurveId", "String", false, {"TPM_ECC_NIST_P256", "TPM_ECC_NIST_P384"}},
+    {"KeyBitLength", "Number", false, {"256", "384", "2048", "3072", "4096"}},
+};
+const ParameterInfo kReplaceParameters[] = {
+    {"CertificateString", "String", true, {}},
+    {"CertificateType", "String", true, {"PEM"}},
+    {"CertificateUri", "Object", true, {"#Certificate.Certificate"}},
+};
+
+json::Value parameterInfo(const ParameterInfo& info) {
+    json::Value p = json::Value::object();
+    p["Name"] = info.name;
+    p["Required"] = info.required;
+    p["DataType"] = info.dataType;
+    const std::string type = info.dataType;
+    if (type == "Object")
+        p["ObjectDataType"] = info.allowable.front();
+    else if (!info.allowable.empty())
+        p[type == "Number" ? "AllowableNumbers" : "AllowableValues"] = info.allowable;
+    return p;
+}
+
+json::Value actionInfo(const char* name) {
+    json::Value doc = json::Value::object();
+    const std::string id = std::string(name) + "ActionInfo";
+    doc["@odata.id"] = std::string(kService) + "/" + id;
+    doc["@odata.type"] = "#ActionInfo.v1_5_0.ActionInfo";
+    doc["Id"] = id;
+    doc["Name"] = std::string(name) + " Action Info";
+    json::Value list = json::Value::array();
+    if (std::string(name) == kReplace) {
+        for (const ParameterInfo& info : kReplaceParameters)
+            list.push_back(parameterInfo(info));
+    } else {
+        for (const auto& s : kSubjectParameters)
+            list.push_back(parameterInfo({s.parameter, "String", s.required, {}}));
+        for (const ParameterInfo& info : kCsrParameters)
+            list.push_back(parameterInfo(info));
+    }
+    doc["Parameters"] = list;
+    return doc;
 }
 
 json::Value certificateDocumentOf(const CertificateFacts& facts) {
@@ -281,6 +337,9 @@ Answer certificateDocument(RouteKind kind) {
         list[locations ? "Certificates@odata.count" : "Members@odata.count"] = members.size();
         return document(doc);
     }
+    case RouteKind::GenerateCsrInfo:
+    case RouteKind::ReplaceCertificateInfo:
+        return document(actionInfo(kind == RouteKind::GenerateCsrInfo ? kGenerateCsr : kReplace));
     case RouteKind::HttpsCertificate:
         if (identity)
             return document(certificateDocumentOf(factsOf(*identity)));

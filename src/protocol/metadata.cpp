@@ -23,6 +23,7 @@ const char* const kSwordfishSchemas = "http://redfish.dmtf.org/schemas/swordfish
 // plug-in serve, and those their payloads rely on.
 const SchemaReference kSchemas[] = {
     {"AccountService", "v1_18_1", nullptr},
+    {"ActionInfo", "v1_5_0", nullptr},
     {"Certificate", "v1_11_0", nullptr},
     {"CertificateCollection", "", nullptr},
     {"CertificateLocations", "v1_0_4", nullptr},

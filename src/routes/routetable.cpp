@@ -53,6 +53,10 @@ const RouteRow kRoutes[] = {
      RouteKind::GenerateCsr, "POST"},
     {"CertificateService/Actions/CertificateService.ReplaceCertificate", Match::Path,
      RouteKind::ReplaceCertificate, "POST"},
+    {"CertificateService/GenerateCSRActionInfo", Match::Path, RouteKind::GenerateCsrInfo,
+     "GET, HEAD"},
+    {"CertificateService/ReplaceCertificateActionInfo", Match::Path,
+     RouteKind::ReplaceCertificateInfo, "GET, HEAD"},
     {"Managers/1/NetworkProtocol/HTTPS/Certificates", Match::Path, RouteKind::HttpsCertificates,
      "GET, HEAD"},
     {"Managers/1/NetworkProtocol/HTTPS/Certificates/1", Match::Path, RouteKind::HttpsCertificate,
@@ -175,6 +179,8 @@ bool answeredByServer(RouteKind kind) {
     case RouteKind::HttpsCertificate:
     case RouteKind::GenerateCsr:
     case RouteKind::ReplaceCertificate:
+    case RouteKind::GenerateCsrInfo:
+    case RouteKind::ReplaceCertificateInfo:
         // The classic profile knows nothing of them: the plug-in answers.
         return profileRules().certificateService;
     default:

@@ -34,6 +34,8 @@ enum class RouteKind : unsigned char {
     HttpsCertificate,  // that certificate
     GenerateCsr,
     ReplaceCertificate,
+    GenerateCsrInfo, // the parameters each action takes (ActionInfo)
+    ReplaceCertificateInfo,
 };
 
 // Whether the server answers the resource itself: then a method its Allow
