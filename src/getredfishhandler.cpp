@@ -12,6 +12,7 @@
 #include "logging/logclip.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/certificateservice.h"
 #include "protocol/metadata.h"
 #include "protocol/owndocument.h"
 #include "protocol/protocolprofile.h"
@@ -198,7 +199,10 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
                   profileRules().sessionServiceBeforeLogin;
     // The root asked with a query goes through the gate like any resource,
     // and is still the server's own document.
-    if (routeOf(normalisedUri(ri)).kind == RouteKind::ServiceRoot) {
+    const RouteKind kind = routeOf(normalisedUri(ri)).kind;
+    if (kind != RouteKind::ServiceRoot && answeredByServer(kind))
+        road.ownAnswer = certificateDocument(kind);
+    if (kind == RouteKind::ServiceRoot) {
         Answer answer;
         answer.status = root().status;
         answer.headers.emplace_back("Content-Type", root().contentType);

@@ -18,6 +18,7 @@
 #include "logging/logclip.h"
 #include "loglines.h"
 #include "postrules.h"
+#include "protocol/certificateservice.h"
 #include "protocol/protocolprofile.h"
 #include "protocol/requestrules.h"
 #include "redfishserver/pluginhost.h"
@@ -163,6 +164,17 @@ bool RedfishServerHandler::handlePost(CivetServer* server, struct mg_connection*
         return true;
     }
     const std::string& body = context.body.text();
+
+    if (answeredByServer(context.request.route.kind)) {
+        // The server's own actions: the plug-in never sees the key material.
+        Answer answer = certificateAction(context.request.route.kind, body);
+        const int status = answer.status;
+        auditRecord(AuditEvent::CertificateChange, ri->remote_addr,
+                    gate.session ? gate.session->userName : "", status, "target=" + target);
+        sendAnswer(conn, std::move(answer));
+        REDFISH_LOG(kPostFunction, LOG_LEVEL_DEBUG, "Exit");
+        return true;
+    }
 
     if (login) {
         sessions_.login(conn, pluginUri, body, knownHostName(), calls);

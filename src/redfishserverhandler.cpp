@@ -2,6 +2,7 @@
 // reading of request bodies, the reply envelope and the response head.
 #include "redfishserverhandler.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <utility>
@@ -108,6 +109,21 @@ RequestContext::RequestContext(RedfishServerHandler& handler, struct mg_connecti
         request.method == "POST" && !request.multipart && kind == RouteKind::SessionCollection;
 }
 
+namespace {
+// Whether `allow` ("GET, HEAD") names `method`.
+bool methodListed(const char* allow, const std::string& method) {
+    const std::string list = allow ? allow : "";
+    for (size_t at = 0; at < list.size();) {
+        const size_t end = std::min(list.find(',', at), list.size());
+        size_t first = list.find_first_not_of(' ', at);
+        if (first < end && list.compare(first, end - first, method) == 0)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+} // namespace
+
 bool RedfishServerHandler::admit(RequestContext& context, bool readsBody) {
     learnHostNameOnce(context.conn);
     PluginCalls& calls = context.calls;
@@ -123,8 +139,8 @@ bool RedfishServerHandler::admit(RequestContext& context, bool readsBody) {
         return false;
     // The server's own documents are read only; no plug-in hears of a change.
     const std::string& method = context.request.method;
-    if (context.request.route.kind == RouteKind::ServiceRoot && method != "GET" &&
-        method != "HEAD") {
+    if (answeredByServer(context.request.route.kind) &&
+        !methodListed(context.request.route.allow, method)) {
         writeErrorAnswer(context.conn, 405, redfisherror::operationNotAllowed(),
                          {{"Allow", context.request.route.allow}});
         return false;

@@ -1,6 +1,8 @@
 // The manager's view of the host's network: its interfaces as the operating
 // system reports them and the protocols the service listens with. Both are
 // read-only; the service changes no network setting.
+#include <cctype>
+
 #include "hostnetwork.h"
 #include "messages.h"
 #include "payloads.h"
@@ -19,6 +21,7 @@ const std::string kInterfaces = kManager + "/EthernetInterfaces";
 struct Listening {
     bool https = false, http = false;
     int httpsPort = 0, httpPort = 0;
+    bool standard = false; // the server serves its certificate resources
 };
 
 Listening readListening(const std::filesystem::path& configFile) {
@@ -39,6 +42,13 @@ Listening readListening(const std::filesystem::path& configFile) {
     l.http = flag("CommunicationProtocolHttp");
     l.httpsPort = port("CommunicationPortHttps");
     l.httpPort = port("CommunicationPortHttp");
+    auto profile = c.find("RedfishProtocolProfile");
+    if (profile != c.end() && profile->is_string()) {
+        std::string name = profile->get<std::string>();
+        for (char& ch : name)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        l.standard = name == "standard";
+    }
     return l;
 }
 
@@ -118,6 +128,9 @@ void addNetworkResources(Router& router, PluginService& service) {
         if (!fqdn.empty())
             j["FQDN"] = fqdn;
         j["HTTPS"] = protocol(listening.https, listening.httpsPort);
+        if (listening.standard)
+            j["HTTPS"]["Certificates"] = {
+                {"@odata.id", kManager + "/NetworkProtocol/HTTPS/Certificates"}};
         j["HTTP"] = protocol(listening.http, listening.httpPort);
         j["Status"] = status("Enabled", "OK");
         return Reply::ok(j);

@@ -134,6 +134,47 @@ std::string restrictedRole(const std::string& role) {
                        json::Value::array({role}));
 }
 
+std::string actionParameterMissing(const std::string& action, const std::string& parameter) {
+    return errorObject("ActionParameterMissing",
+                       "The action " + action + " requires the parameter " + parameter +
+                           " to be present in the request body.",
+                       "Critical",
+                       "Supply the action with the required parameter in the request body when "
+                       "the request is resubmitted.",
+                       json::Value::array({action, parameter}));
+}
+
+std::string actionParameterNotSupported(const std::string& parameter, const std::string& action) {
+    return errorObject("ActionParameterNotSupported",
+                       "The parameter " + parameter + " for the action " + action +
+                           " is not supported on the target resource.",
+                       "Warning", "Remove the parameter supplied and resubmit the request.",
+                       json::Value::array({parameter, action}));
+}
+
+std::string actionParameterValueTypeError(const std::string& value, const std::string& parameter,
+                                          const std::string& action) {
+    return errorObject("ActionParameterValueTypeError",
+                       "The value '" + value + "' for the parameter " + parameter +
+                           " in the action " + action +
+                           " is not a type that the parameter can accept.",
+                       "Warning",
+                       "Correct the value for the parameter in the request body and resubmit "
+                       "the request.",
+                       json::Value::array({value, parameter, action}));
+}
+
+std::string actionParameterValueError(const std::string& parameter, const std::string& action,
+                                      const std::string& reason) {
+    return errorObject("ActionParameterValueError",
+                       "The value for the parameter " + parameter + " in the action " + action +
+                           " is invalid: " + reason + ".",
+                       "Warning",
+                       "Correct the value for the parameter in the request body and resubmit "
+                       "the request.",
+                       json::Value::array({parameter, action}));
+}
+
 std::string malformedJson() {
     return errorObject("MalformedJSON",
                        "The request body submitted was malformed JSON and could not be parsed by "

@@ -34,6 +34,14 @@ std::string propertyUnknown(const std::string& property);
 std::string propertyNotWritable(const std::string& property);
 std::string propertyValueTypeError(const std::string& value, const std::string& property);
 std::string propertyValueOutOfRange(const std::string& value, const std::string& property);
+// Bad action parameters: `action` as "GenerateCSR", `parameter` by name;
+// `reason` says what is wrong with the value.
+std::string actionParameterMissing(const std::string& action, const std::string& parameter);
+std::string actionParameterNotSupported(const std::string& parameter, const std::string& action);
+std::string actionParameterValueTypeError(const std::string& value, const std::string& parameter,
+                                          const std::string& action);
+std::string actionParameterValueError(const std::string& parameter, const std::string& action,
+                                      const std::string& reason);
 // The error of a status the server answers without a more specific one
 // (GeneralError for any status the table does not name); `uri` is the
 // request's path, named by the 404 message.

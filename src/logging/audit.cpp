@@ -43,6 +43,8 @@ const char* eventName(AuditEvent event) {
         return "AccountChange";
     case AuditEvent::AccountDelete:
         return "AccountDelete";
+    case AuditEvent::CertificateChange:
+        return "CertificateChange";
     }
     return "Unknown";
 }

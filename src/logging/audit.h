@@ -1,5 +1,5 @@
 // The audit record: who logged in, failed to, logged out, ended a session or
-// changed an account, in "RedfishAudit.log" in the log directory. Only these
+// changed an account or the TLS certificate, in "RedfishAudit.log" in the log directory. Only these
 // events are written there, with a roll-over of its own, so no amount of
 // ordinary traffic rolls it over; failed logins, the one kind a client
 // without credentials can cause, are limited per address and in all, with
@@ -20,6 +20,7 @@ enum class AuditEvent {
     AccountCreate,
     AccountChange,
     AccountDelete,
+    CertificateChange, // a signing request's new key, or a certificate installed
 };
 
 // `status` is the HTTP status the event was answered with; `detail` is text

@@ -23,6 +23,11 @@ const char* const kSwordfishSchemas = "http://redfish.dmtf.org/schemas/swordfish
 // plug-in serve, and those their payloads rely on.
 const SchemaReference kSchemas[] = {
     {"AccountService", "v1_18_1", nullptr},
+    {"ActionInfo", "v1_5_0", nullptr},
+    {"Certificate", "v1_11_0", nullptr},
+    {"CertificateCollection", "", nullptr},
+    {"CertificateLocations", "v1_0_4", nullptr},
+    {"CertificateService", "v1_2_1", nullptr},
     {"Chassis", "v1_28_0", nullptr},
     {"ChassisCollection", "", nullptr},
     {"ComputerSystem", "v1_27_0", nullptr},
@@ -115,6 +120,8 @@ void buildODataServiceDocument(std::string& out, const std::vector<RootCollectio
     for (const RootCollection& collection : kRootCollections)
         singleton(collection.name, collection.uri);
     for (const RootCollection& service : served)
+        singleton(service.name, service.uri);
+    for (const RootCollection& service : kStandardRootServices)
         singleton(service.name, service.uri);
     singleton("Sessions", "/redfish/v1/SessionService/Sessions");
     doc["value"] = value;

@@ -17,6 +17,10 @@ const RootCollection kOptionalRootServices[1] = {
     {"UpdateService", "/redfish/v1/UpdateService"},
 };
 
+const RootCollection kStandardRootServices[1] = {
+    {"CertificateService", "/redfish/v1/CertificateService"},
+};
+
 json::Value resourceLink(const char* uri) {
     json::Value v = json::Value::object();
     v["@odata.id"] = uri;

@@ -21,6 +21,9 @@ extern const RootCollection kRootCollections[10];
 // serves it (classic roots never change).
 extern const RootCollection kOptionalRootServices[1];
 
+// Services only the standard root links, always (the server's own).
+extern const RootCollection kStandardRootServices[1];
+
 // {"@odata.id": uri}
 json::Value resourceLink(const char* uri);
 

@@ -33,6 +33,7 @@ ProfileRules rulesOf(bool standard) {
     rules.sessionServiceBeforeLogin = !standard;
     rules.refusesUnusableRoleAtLogin = standard;
     rules.pagesCollections = standard;
+    rules.certificateService = standard;
     return rules;
 }
 

@@ -34,6 +34,7 @@ struct ProfileRules {
     bool sessionServiceBeforeLogin;  // the session service document without a session
     bool refusesUnusableRoleAtLogin; // a role the gate would refuse gets no token
     bool pagesCollections;           // $top and $skip reach the plug-in; only $expand expands
+    bool certificateService;         // the server's certificate resources and their actions
 };
 
 // The rules of the configured profile.

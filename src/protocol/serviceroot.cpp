@@ -92,6 +92,8 @@ void buildStandardServiceRoot(std::string& out, const std::vector<RootCollection
         doc[collection.name] = resourceLink(collection.uri);
     for (const RootCollection& service : served)
         doc[service.name] = resourceLink(service.uri);
+    for (const RootCollection& service : kStandardRootServices)
+        doc[service.name] = resourceLink(service.uri);
     doc["Links"]["Sessions"] = resourceLink("/redfish/v1/SessionService/Sessions");
     wrapInReply(doc, out);
 }

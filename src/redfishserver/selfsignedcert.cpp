@@ -1,6 +1,8 @@
 // The self-signed certificate generator: OpenSSL 3 only, no platform calls.
 #include "redfishserver/servercertificate.h"
 
+#include "redfishserver/opensslhandles.h"
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -34,15 +36,13 @@ const struct {
     {NID_subject_key_identifier, "hash"},
 };
 
-template <typename T, void (*Free)(T*)> struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-using NamesPtr = std::unique_ptr<GENERAL_NAMES, Deleter<GENERAL_NAMES, GENERAL_NAMES_free>>;
-using ExtPtr = std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION, X509_EXTENSION_free>>;
+using openssl::BioPtr;
+using openssl::BnPtr;
+using openssl::CertPtr;
+using openssl::errorText;
+using openssl::ExtPtr;
+using openssl::KeyPtr;
+using openssl::NamesPtr;
 
 // A DNS name usable in subjectAltName: printable ASCII without blanks.
 bool isDnsText(const std::string& name) {
@@ -126,7 +126,9 @@ CertPtr buildCertificate(EVP_PKEY* key, const std::string& hostName) {
     return cert;
 }
 
-std::string openSslError(const char* step) {
+} // namespace
+
+std::string openssl::errorText(const char* step) {
     std::string text = step;
     const unsigned long code = ERR_get_error();
     if (code != 0) {
@@ -139,24 +141,22 @@ std::string openSslError(const char* step) {
     return text;
 }
 
-} // namespace
-
 std::string makeSelfSignedCertificatePem(const std::string& hostName, std::string& error) {
     KeyPtr key(EVP_EC_gen(kCurve));
     if (!key) {
-        error = openSslError("key generation failed");
+        error = errorText("key generation failed");
         return std::string();
     }
     CertPtr cert = buildCertificate(key.get(), hostName);
     if (!cert) {
-        error = openSslError("certificate creation failed");
+        error = errorText("certificate creation failed");
         return std::string();
     }
     BioPtr out(BIO_new(BIO_s_mem()));
     if (!out || PEM_write_bio_X509(out.get(), cert.get()) != 1 ||
         PEM_write_bio_PrivateKey(out.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) !=
             1) {
-        error = openSslError("PEM encoding failed");
+        error = errorText("PEM encoding failed");
         return std::string();
     }
     char* data = nullptr;
@@ -182,14 +182,14 @@ std::string certificateFileProblem(const std::string& path) {
     BioPtr certificateFile(BIO_new_file(path.c_str(), "r"));
     BioPtr keyFile(BIO_new_file(path.c_str(), "r"));
     if (!certificateFile || !keyFile)
-        return openSslError("cannot read the file");
+        return errorText("cannot read the file");
     CertPtr cert(PEM_read_bio_X509(certificateFile.get(), nullptr, nullptr, nullptr));
     if (!cert)
-        return openSslError("no PEM certificate in it");
+        return errorText("no PEM certificate in it");
     KeyPtr key(PEM_read_bio_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
     if (!key)
-        return openSslError("no unencrypted PEM private key in it");
+        return errorText("no unencrypted PEM private key in it");
     if (X509_check_private_key(cert.get(), key.get()) != 1)
-        return openSslError("the private key does not belong to the certificate");
+        return errorText("the private key does not belong to the certificate");
     return "";
 }

@@ -2,12 +2,14 @@
 #if !defined(_WIN32)
 #include "redfishserver/servercertificate.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/crypto.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "redfishserver/exclusivefile.h"
@@ -60,5 +62,30 @@ CertificateFile ensureServerCertificate(const std::string& path, std::string& de
         return found;
     detail = std::strerror(error);
     return CertificateFile::Failed;
+}
+
+std::string replacePrivateFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        kCertificateMode);
+    if (fd < 0)
+        return std::strerror(errno);
+    // The umask may have narrowed the mode; nothing may have widened it.
+    bool ok = fchmod(fd, kCertificateMode) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        done += ok ? static_cast<size_t>(n) : 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    const int error = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && std::rename(temporary.c_str(), path.c_str()) == 0)
+        return "";
+    const std::string reason = std::strerror(ok ? errno : error);
+    unlink(temporary.c_str());
+    return reason;
 }
 #endif

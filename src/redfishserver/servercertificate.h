@@ -28,4 +28,10 @@ enum class CertificateFile { Existing, Created, Refused, Failed };
 // `path` is refused. `detail` tells the reason of a refusal or failure.
 CertificateFile ensureServerCertificate(const std::string& path, std::string& detail);
 
+// Puts `text` at `path`, readable by its owner only, replacing what is there:
+// written whole under a temporary name beside it, then renamed over it, so a
+// crash leaves the old file or the new one. "" or why it failed (the old
+// file then stays).
+std::string replacePrivateFile(const std::string& path, const std::string& text);
+
 #endif

@@ -110,3 +110,16 @@ CertificateFile ensureServerCertificate(const std::string& path, std::string& de
     detail = windowsError(error);
     return CertificateFile::Failed;
 }
+
+std::string replacePrivateFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + "." + std::to_string(GetCurrentProcessId()) + ".tmp";
+    DWORD error = ERROR_SUCCESS;
+    if (!writeNewFile(temporary, text, error))
+        return windowsError(error);
+    if (MoveFileExA(temporary.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return "";
+    error = GetLastError();
+    DeleteFileA(temporary.c_str());
+    return windowsError(error);
+}

@@ -25,6 +25,7 @@
 #include "session/sessionresources.h"
 #include "startupfiles.h"
 #include "stoprequest.h"
+#include "tlsidentity.h"
 
 std::atomic<bool> gStopRequested{false};
 
@@ -101,6 +102,14 @@ int prefetchDeadlineMs() {
     return std::max<int>(ServerConfig.SessionTimeout, 10000);
 }
 
+// The engine's TLS context: a bounded session cache and, where the
+// certificate service runs, the certificate each new handshake presents.
+int prepareTlsContext(void* sslContext, void* userData) {
+    configureTlsSessions(sslContext, userData);
+    return profileRules().certificateService ? installTlsIdentityCallback(sslContext, userData)
+                                             : 0;
+}
+
 } // namespace
 
 void requestServerStop() {
@@ -159,7 +168,7 @@ void mainRedfishServer() {
         // The standard profile answers the engine's own errors (unparsable
         // requests, unknown paths and methods) as Redfish errors too.
         CivetCallbacks callbacks;
-        callbacks.init_ssl = configureTlsSessions;
+        callbacks.init_ssl = prepareTlsContext;
         if (profileRules().engineErrorsAsRedfish) {
             callbacks.http_error = answerEngineError;
             answerUnknownMethodsNotImplemented();

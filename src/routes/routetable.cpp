@@ -9,6 +9,7 @@
 
 #include "gate/requestpath.h"
 #include "postrules.h"
+#include "protocol/protocolprofile.h"
 #include "routes/declaredresources.h"
 
 namespace {
@@ -45,6 +46,21 @@ const RouteRow kRoutes[] = {
     {"SessionService/Sessions", Match::Exact, RouteKind::SessionCollection, "GET, HEAD, POST"},
     {"SessionService/Sessions", Match::Path, RouteKind::Resource, "GET, HEAD, POST"},
     {"SessionService/Sessions/*", Match::Path, RouteKind::SessionMember, "GET, HEAD, DELETE"},
+    {"CertificateService", Match::Path, RouteKind::CertificateService, "GET, HEAD"},
+    {"CertificateService/CertificateLocations", Match::Path, RouteKind::CertificateLocations,
+     "GET, HEAD"},
+    {"CertificateService/Actions/CertificateService.GenerateCSR", Match::Path,
+     RouteKind::GenerateCsr, "POST"},
+    {"CertificateService/Actions/CertificateService.ReplaceCertificate", Match::Path,
+     RouteKind::ReplaceCertificate, "POST"},
+    {"CertificateService/GenerateCSRActionInfo", Match::Path, RouteKind::GenerateCsrInfo,
+     "GET, HEAD"},
+    {"CertificateService/ReplaceCertificateActionInfo", Match::Path,
+     RouteKind::ReplaceCertificateInfo, "GET, HEAD"},
+    {"Managers/1/NetworkProtocol/HTTPS/Certificates", Match::Path, RouteKind::HttpsCertificates,
+     "GET, HEAD"},
+    {"Managers/1/NetworkProtocol/HTTPS/Certificates/1", Match::Path, RouteKind::HttpsCertificate,
+     "GET, HEAD"},
     {"AccountService", Match::Path, RouteKind::Resource, "GET, HEAD, PATCH"},
     {"AccountService/Accounts", Match::Path, RouteKind::Resource, "GET, HEAD, POST"},
     {"AccountService/Accounts/*", Match::Path, RouteKind::AccountMember,
@@ -148,9 +164,28 @@ Route routeOf(std::string_view path) {
         }
     }
     const char* declared = declaredAllowOf(path);
-    if (declared && route.kind != RouteKind::SessionService && route.kind != RouteKind::ServiceRoot)
+    if (declared && route.kind != RouteKind::SessionService && !answeredByServer(route.kind))
         route.allow = declared;
     return route;
+}
+
+bool answeredByServer(RouteKind kind) {
+    switch (kind) {
+    case RouteKind::ServiceRoot:
+        return true;
+    case RouteKind::CertificateService:
+    case RouteKind::CertificateLocations:
+    case RouteKind::HttpsCertificates:
+    case RouteKind::HttpsCertificate:
+    case RouteKind::GenerateCsr:
+    case RouteKind::ReplaceCertificate:
+    case RouteKind::GenerateCsrInfo:
+    case RouteKind::ReplaceCertificateInfo:
+        // The classic profile knows nothing of them: the plug-in answers.
+        return profileRules().certificateService;
+    default:
+        return false;
+    }
 }
 
 AccessRule accessRuleFor(const Route& route, std::string_view method, std::string_view path) {

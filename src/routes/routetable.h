@@ -26,7 +26,21 @@ enum class RouteKind : unsigned char {
     SessionCollection, // a POST is a login; the member list is the server's
     SessionMember,     // a session the server keeps
     AccountMember,     // an account: its user's sessions follow its changes
+    // The server's own certificate resources (it holds the key): answered by
+    // the server after the gate, never by the plug-in.
+    CertificateService,
+    CertificateLocations,
+    HttpsCertificates, // the collection of the certificate TLS presents
+    HttpsCertificate,  // that certificate
+    GenerateCsr,
+    ReplaceCertificate,
+    GenerateCsrInfo, // the parameters each action takes (ActionInfo)
+    ReplaceCertificateInfo,
 };
+
+// Whether the server answers the resource itself: then a method its Allow
+// list lacks is refused, and no plug-in hears of the request.
+bool answeredByServer(RouteKind kind);
 
 struct Route {
     RouteKind kind = RouteKind::Resource;

@@ -295,7 +295,11 @@ TEST_F(StandardBundled, ManagerShowsTheServiceIdentityAndTheHostNetwork) {
     EXPECT_FALSE(root.value("Vendor", "").empty());
 
     const Json protocols = body(send("GET", manager + "/NetworkProtocol", token));
-    EXPECT_EQ(protocols["HTTPS"], Json({{"ProtocolEnabled", true}, {"Port", tree.port}}));
+    EXPECT_EQ(
+        protocols["HTTPS"],
+        Json({{"ProtocolEnabled", true},
+              {"Port", tree.port},
+              {"Certificates", {{"@odata.id", manager + "/NetworkProtocol/HTTPS/Certificates"}}}}));
     EXPECT_EQ(protocols["HTTP"]["ProtocolEnabled"], false);
 
     std::set<std::string> expected;
