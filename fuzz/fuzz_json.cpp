@@ -72,9 +72,10 @@ void checkFileAnswer(const json::Value& root) {
     (void)json::memberText(data, "fileName");
 }
 
-void checkFirmwareArgument(const std::string& text) {
+// An upload action's argument: an object whose file path only the server sets.
+void checkUploadArgument(const std::string& text) {
     json::Value argument;
-    FUZZ_CHECK(json::parseObject(buildFirmwareArgument(text), argument));
+    FUZZ_CHECK(json::parseObject(buildUploadActionArgument(text, nullptr), argument));
     json::Value body;
     if (json::parseObject(text, body))
         FUZZ_CHECK(json::memberText(argument, "absoluteFilePath").empty() &&
@@ -95,6 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checkLogin(text, root, timeout);
         checkFileAnswer(root);
     }
-    checkFirmwareArgument(text);
+    checkUploadArgument(text);
     return 0;
 }

@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const std::string uri = in.ConsumeRandomLengthString(256);
     const Route route = routeOf(uri);
+    const OemUploadAction* action = route.upload;
     check(route.allow && *route.allow, "a route that allows no method");
     // An OEM action is found by its name; the push URI (a path) as segments compare.
     if (route.upload && route.upload->name[0] != '/')
