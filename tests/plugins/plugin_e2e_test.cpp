@@ -404,6 +404,7 @@ TEST_F(StandardBundled, LogEntriesComeNewestFirstInPagesAndClearingNeedsConfigur
         const Json& entry = oldest["Members"][1 - i];
         EXPECT_EQ(entry["MessageId"], lines[i].messageId);
         EXPECT_EQ(entry["MessageArgs"], Json::array({lines[i].text}));
-        EXPECT_TRUE(registry["Messages"].contains(lines[i].messageId.substr(17)));
+        EXPECT_TRUE(registry["Messages"].contains(
+            lines[i].messageId.substr(lines[i].messageId.rfind('.') + 1)));
     }
 }
