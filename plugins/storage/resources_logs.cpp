@@ -34,6 +34,7 @@ const std::string kRegistries = std::string(kRoot) + "/Registries";
 const std::string kRegistryFile = kRegistries + "/" + kRegistryPrefix;
 const std::string kRegistryId = kRegistryPrefix + "." + kRegistryVersion;
 const std::string kRegistryUri = kRegistryFile + "/" + kRegistryId + ".json";
+const std::string kMessagePrefix = kRegistryPrefix + ".1.0"; // as a MessageId names it
 
 struct LineMessage {
     const char* key;
@@ -71,7 +72,7 @@ Json registryFile() {
     Json j = resource(kRegistryFile, "#MessageRegistryFile.v1_1_5.MessageRegistryFile",
                       kRegistryPrefix, kRegistryPrefix + " Message Registry File");
     j["Description"] = "The registry of the service's own log line messages";
-    j["Registry"] = kRegistryPrefix + ".1.0";
+    j["Registry"] = kMessagePrefix;
     j["Languages"] = Json::array({"en"});
     j["Location"] = Json::array({Json{{"Language", "en"}, {"Uri", kRegistryUri}}});
     return j;
@@ -207,8 +208,7 @@ Json entryPayload(const LogKind& kind, const LogLine& line) {
     j["Message"] = r.message;
     j["EntryType"] = "Event";
     if (r.messageId.empty()) {
-        j["MessageId"] =
-            kRegistryPrefix + ".1.0." + (r.severity == "OK" ? "LogLine" : "LogLineWarning");
+        j["MessageId"] = kMessagePrefix + "." + (r.severity == "OK" ? "LogLine" : "LogLineWarning");
         j["MessageArgs"] = Json::array({r.message});
     } else {
         j["MessageId"] = r.messageId;
