@@ -5,6 +5,7 @@
 
 #include "logfiles.h"
 #include "messages.h"
+#include "oemschema.h"
 #include "payloads.h"
 #include "service.h"
 
@@ -25,6 +26,58 @@ const LogKind kLogs[] = {
     {"Log", "RedfishServer.log", "Service Log", "Operational lines of the Redfish service"},
     {"AuditLog", "RedfishAudit.log", "Audit Log", "Logins, logouts and account changes"},
 };
+// The service's own registry, for the lines no DMTF message fits: the line's
+// text is the message, its severity the message's.
+const std::string kRegistryPrefix = std::string(oem::kNamespace) + "Log";
+constexpr const char* kRegistryVersion = "1.0.0";
+const std::string kRegistries = std::string(kRoot) + "/Registries";
+const std::string kRegistryFile = kRegistries + "/" + kRegistryPrefix;
+const std::string kRegistryId = kRegistryPrefix + "." + kRegistryVersion;
+const std::string kRegistryUri = kRegistryFile + "/" + kRegistryId + ".json";
+const std::string kMessagePrefix = kRegistryPrefix + ".1.0"; // as a MessageId names it
+
+struct LineMessage {
+    const char* key;
+    const char* severity;
+    const char* description;
+};
+const LineMessage kLineMessages[] = {
+    {"LogLine", "OK", "A line of the service's log that reports no failure."},
+    {"LogLineWarning", "Warning", "A line of the service's log that reports a failure."},
+};
+
+Json registryDocument() {
+    Json messages = Json::object();
+    for (const LineMessage& m : kLineMessages)
+        messages[m.key] = Json{{"Description", m.description},
+                               {"Message", "%1"},
+                               {"Severity", m.severity},
+                               {"MessageSeverity", m.severity},
+                               {"NumberOfArgs", 1},
+                               {"ParamTypes", Json::array({"string"})},
+                               {"ArgDescriptions", Json::array({"The text of the line."})},
+                               {"Resolution", "None."}};
+    return Json{{"@odata.type", "#MessageRegistry.v1_7_0.MessageRegistry"},
+                {"Id", kRegistryId},
+                {"Name", kRegistryPrefix + " Message Registry"},
+                {"Language", "en"},
+                {"Description", "The messages of the service's own log lines."},
+                {"RegistryPrefix", kRegistryPrefix},
+                {"RegistryVersion", kRegistryVersion},
+                {"OwningEntity", oem::kOwner},
+                {"Messages", messages}};
+}
+
+Json registryFile() {
+    Json j = resource(kRegistryFile, "#MessageRegistryFile.v1_1_5.MessageRegistryFile",
+                      kRegistryPrefix, kRegistryPrefix + " Message Registry File");
+    j["Description"] = "The registry of the service's own log line messages";
+    j["Registry"] = kMessagePrefix;
+    j["Languages"] = Json::array({"en"});
+    j["Location"] = Json::array({Json{{"Language", "en"}, {"Uri", kRegistryUri}}});
+    return j;
+}
+
 constexpr int kRotations = 3;     // as both writers roll their files
 constexpr size_t kPageSize = 50;  // entries in a page a client did not size
 constexpr size_t kMaxPage = 1000; // the largest page given
@@ -75,7 +128,7 @@ std::string field(const std::string& text, const std::string& key) {
 }
 
 struct Record {
-    std::string messageId; // "" when no registry message fits
+    std::string messageId; // "" when no DMTF registry message fits
     std::vector<std::string> args;
     std::string message;
     std::string severity = "OK";
@@ -153,11 +206,11 @@ Json entryPayload(const LogKind& kind, const LogLine& line) {
         j["Created"] = stamp;
     j["Severity"] = r.severity;
     j["Message"] = r.message;
+    j["EntryType"] = "Event";
     if (r.messageId.empty()) {
-        j["EntryType"] = "Oem";
-        j["OemRecordFormat"] = "Tolvane";
+        j["MessageId"] = kMessagePrefix + "." + (r.severity == "OK" ? "LogLine" : "LogLineWarning");
+        j["MessageArgs"] = Json::array({r.message});
     } else {
-        j["EntryType"] = "Event";
         j["MessageId"] = r.messageId;
         j["MessageArgs"] = r.args;
     }
@@ -168,6 +221,21 @@ Json entryPayload(const LogKind& kind, const LogLine& line) {
 
 void addLogResources(Router& router, PluginService& service) {
     PluginService* s = &service;
+    router.add("GET", "Registries", [](const Request&) {
+        return Reply::ok(collection(kRegistries,
+                                    "#MessageRegistryFileCollection.MessageRegistryFileCollection",
+                                    "Registry File Collection", {kRegistryFile}));
+    });
+    router.add("GET", "Registries/{file}", [](const Request& r) {
+        requireId(r.param("file"), kRegistryPrefix.c_str(), "MessageRegistryFile");
+        return Reply::ok(registryFile());
+    });
+    router.add("GET", "Registries/{file}/{document}", [](const Request& r) {
+        requireId(r.param("file"), kRegistryPrefix.c_str(), "MessageRegistryFile");
+        if (r.path != kRegistryUri)
+            throw errors::resourceMissingAtUri(r.path);
+        return Reply::ok(registryDocument());
+    });
     router.add("GET", "Managers/{manager}/LogServices", [](const Request& r) {
         requireId(r.param("manager"), kManagerId, "Manager");
         std::vector<std::string> members;

@@ -13,8 +13,9 @@ const RootCollection kRootCollections[10] = {
     {"JsonSchemas", "/redfish/v1/JsonSchemas"},
 };
 
-const RootCollection kOptionalRootServices[1] = {
+const RootCollection kOptionalRootServices[2] = {
     {"UpdateService", "/redfish/v1/UpdateService"},
+    {"Registries", "/redfish/v1/Registries"},
 };
 
 const RootCollection kStandardRootServices[1] = {

@@ -19,7 +19,7 @@ extern const RootCollection kRootCollections[10];
 
 // Services the standard root links after those, each only when the plug-in
 // serves it (classic roots never change).
-extern const RootCollection kOptionalRootServices[1];
+extern const RootCollection kOptionalRootServices[2];
 
 // Services only the standard root links, always (the server's own).
 extern const RootCollection kStandardRootServices[1];

@@ -108,10 +108,12 @@ int main() {
         }
         out[uri] = c.data;
         collectLinks(c.data, queue, seen);
-        // The schemas the service serves itself, for its OEM objects.
-        if (c.data.value("@odata.type", "").rfind("#JsonSchemaFile.", 0) == 0) {
+        // The schemas and registries the service serves itself.
+        const std::string type = c.data.value("@odata.type", "");
+        const bool schemaFile = type.rfind("#JsonSchemaFile.", 0) == 0;
+        if (schemaFile || type.rfind("#MessageRegistryFile.", 0) == 0) {
             for (const auto& location : c.data["Location"])
-                out["schema:" + location["Uri"].get<std::string>()] =
+                out[(schemaFile ? "schema:" : "registry:") + location["Uri"].get<std::string>()] =
                     plugin.get(location["Uri"].get<std::string>()).data;
         }
     }

@@ -166,7 +166,7 @@ TEST_F(PluginAbi, TopLevelResourcesAllAnswer) {
         EXPECT_EQ(c.status, 200) << uri;
         EXPECT_EQ(c.data["@odata.id"], uri);
     }
-    EXPECT_EQ(top.size(), 11u);
+    EXPECT_EQ(top.size(), 12u);
     EXPECT_EQ(plugin.get("/redfish/v1").status, 404); // the server's own document
 }
 

@@ -331,6 +331,13 @@ TEST_F(StandardBundled, LogEntriesComeNewestFirstInPagesAndClearingNeedsConfigur
                  "outcome=201 success target=/x account=\"acct" +
                  std::to_string(i) + "\"\n";
     ts::writeFile(tree.logDir + "RedfishAudit.log.2", older);
+    const struct {
+        std::string text, messageId;
+    } lines[] = {{"m:f.cpp:1:g()::[INFO]Started.", "VeltranoLog.1.0.LogLine"},
+                 {"m:f.cpp:2:g()::[ERROR]Disk gone.", "VeltranoLog.1.0.LogLineWarning"}};
+    ts::writeFile(tree.logDir + "RedfishServer.log.2", "2026-01-01T00:00:00Z " + lines[0].text +
+                                                           "\n2026-01-01T00:00:00Z " +
+                                                           lines[1].text + "\n");
     const std::string token = adminToken();
     ASSERT_EQ(send("POST", "/redfish/v1/AccountService/Accounts", token,
                    R"({"UserName":"reader","Password":"reader-pass-1","RoleId":"ReadOnly"})")
@@ -383,4 +390,20 @@ TEST_F(StandardBundled, LogEntriesComeNewestFirstInPagesAndClearingNeedsConfigur
         said = said || (entry.value("MessageId", "") == "LogService.1.1.0.LogCleared" &&
                         entry["MessageArgs"] == Json::array({"AuditLog"}));
     EXPECT_TRUE(said) << log.dump();
+    // Lines no DMTF message fits are messages of the registry the root links.
+    const Json files = body(
+        send("GET", body(send("GET", "/redfish/v1", token))["Registries"]["@odata.id"], token));
+    const Json file = body(send("GET", files["Members"][0]["@odata.id"], token));
+    const Json registry = body(send("GET", file["Location"][0]["Uri"], token));
+    const std::string service = "/redfish/v1/Managers/1/LogServices/Log/Entries";
+    const size_t count = body(send("GET", service, token))["Members@odata.count"];
+    const Json oldest = body(send("GET", service + "?$skip=" + std::to_string(count - 2), token));
+    for (size_t i = 0; i < 2; ++i) {
+        const Json& entry = oldest["Members"][1 - i];
+        EXPECT_EQ(entry["EntryType"], "Event");
+        EXPECT_EQ(entry["MessageId"], lines[i].messageId);
+        EXPECT_EQ(entry["MessageArgs"], Json::array({lines[i].text}));
+        EXPECT_TRUE(registry["Messages"].contains(
+            lines[i].messageId.substr(lines[i].messageId.rfind('.') + 1)));
+    }
 }
