@@ -198,16 +198,18 @@ bool RedfishServerHandler::handleGet(CivetServer* server, struct mg_connection* 
     road.exempt = equalsIgnoreCase(path, "/redfish/v1/SessionService") &&
                   profileRules().sessionServiceBeforeLogin;
     // The root asked with a query goes through the gate like any resource,
-    // and is still the server's own document.
-    const RouteKind kind = routeOf(normalisedUri(ri)).kind;
-    if (kind != RouteKind::ServiceRoot && answeredByServer(kind))
-        road.ownAnswer = certificateDocument(kind);
-    if (kind == RouteKind::ServiceRoot) {
-        Answer answer;
-        answer.status = root().status;
-        answer.headers.emplace_back("Content-Type", root().contentType);
-        answer.body = root().body;
-        road.ownAnswer = std::move(answer);
-    }
+    // and is still the server's own document, as the certificates are.
+    road.ownDocument = [&root](RouteKind kind) -> std::optional<Answer> {
+        if (kind == RouteKind::ServiceRoot) {
+            Answer answer;
+            answer.status = root().status;
+            answer.headers.emplace_back("Content-Type", root().contentType);
+            answer.body = root().body;
+            return answer;
+        }
+        if (answeredByServer(kind))
+            return certificateDocument(kind);
+        return std::nullopt;
+    };
     return forwardToPlugin(conn, road);
 }

@@ -69,11 +69,13 @@ bool RedfishServerHandler::forwardToPlugin(struct mg_connection* conn, const Plu
     PluginCalls& calls = context.calls;
     const GateRequest& request = context.request;
     const GateOutcome& gate = context.gate;
-    if (road.ownAnswer) {
-        const int status = road.ownAnswer->status;
-        const std::string body = road.ownAnswer->body;
+    std::optional<Answer> own =
+        road.ownDocument ? road.ownDocument(request.route.kind) : std::nullopt;
+    if (own) {
+        const int status = own->status;
+        const std::string body = own->body;
         writeRequestTrace(method, requestUri, "{}");
-        if (sendAnswer(conn, *road.ownAnswer) >= 0)
+        if (sendAnswer(conn, std::move(*own)) >= 0)
             writeResponseTrace(method, status, body.c_str());
         REDFISH_LOG_IN(log, LOG_LEVEL_DEBUG, "Exit");
         return true;

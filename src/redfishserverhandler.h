@@ -3,6 +3,7 @@
 #define TOLVANE_REDFISHSERVERHANDLER_H
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,9 +29,10 @@ struct PluginRoad {
     FailedWrite failedWrite; // what a failed body write leaves behind
     std::string pluginUri;   // the URI the plug-in receives
     bool exempt = false;     // readable without a session
-    // The server's own document, answered instead of a plug-in call once
-    // the gate has let the request pass.
-    std::optional<Answer> ownAnswer = std::nullopt;
+    // The server's own document for a route of the given kind (none: the
+    // plug-in's), answered instead of a plug-in call once the gate has let
+    // the request pass.
+    std::function<std::optional<Answer>(RouteKind)> ownDocument = nullptr;
 };
 using FailedWrite = PluginRoad::FailedWrite;
 
